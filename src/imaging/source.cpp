@@ -1,0 +1,53 @@
+#include "source.h"
+
+#include "contenttype.h"
+
+#include <QFile>
+#include <QImageReader>
+
+namespace kivo {
+
+ImageSource::ImageSource(FilePath path, QString contentType)
+    : path_(std::move(path))
+    , contentType_(std::move(contentType)) {}
+
+std::optional<ImageSource> ImageSource::open(const FilePath& path) {
+    auto type = sniffContentType(path);
+    if (!type)
+        return std::nullopt;
+    return ImageSource(path, *type);
+}
+
+std::optional<QVariantMap> ImageSource::properties() const {
+    QImageReader reader(displayPath(path_));
+    const QSize size = reader.size();
+    if (!size.isValid())
+        return std::nullopt;
+    QVariantMap map;
+    map.insert(prop::PixelWidth, size.width());
+    map.insert(prop::PixelHeight, size.height());
+    return map;
+}
+
+std::optional<QImage> ImageSource::storedImage() const {
+    QImageReader reader(displayPath(path_));
+    reader.setAutoTransform(false);
+    QImage image = reader.read();
+    if (image.isNull())
+        return std::nullopt;
+    return image;
+}
+
+std::optional<QImage> ImageSource::thumbnail(int maxPixelSize) const {
+    QImageReader reader(displayPath(path_));
+    reader.setAutoTransform(true);
+    QImage image = reader.read();
+    if (image.isNull())
+        return std::nullopt;
+    if (std::max(image.width(), image.height()) > maxPixelSize)
+        image =
+            image.scaled(maxPixelSize, maxPixelSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    return image;
+}
+
+} // namespace kivo

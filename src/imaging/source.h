@@ -1,0 +1,73 @@
+#pragma once
+
+#include "filepath.h"
+
+#include <QImage>
+#include <QString>
+#include <QVariantMap>
+#include <optional>
+
+namespace kivo {
+
+// Keys of the property dictionary of an image, named as the platform's image service names
+// them so that callers read exactly the values they expect. Sub-dictionaries are QVariantMaps.
+namespace prop {
+inline const QString PixelWidth = QStringLiteral("PixelWidth");   // int
+inline const QString PixelHeight = QStringLiteral("PixelHeight"); // int
+inline const QString Depth = QStringLiteral("Depth");             // int, bits per component
+inline const QString ColorModel = QStringLiteral("ColorModel");   // "RGB", "Gray", "CMYK", "Lab"
+inline const QString Orientation = QStringLiteral("Orientation"); // int, 1 to 8
+inline const QString HasAlpha = QStringLiteral("HasAlpha");       // bool
+inline const QString ProfileName = QStringLiteral("ProfileName"); // text
+inline const QString TIFF = QStringLiteral("{TIFF}");
+inline const QString Exif = QStringLiteral("{Exif}");
+inline const QString GPS = QStringLiteral("{GPS}");
+// {TIFF}
+inline const QString Make = QStringLiteral("Make");   // text
+inline const QString Model = QStringLiteral("Model"); // text
+// {Exif}
+inline const QString DateTimeOriginal = QStringLiteral("DateTimeOriginal"); // text
+inline const QString FocalLength = QStringLiteral("FocalLength");           // double
+inline const QString FNumber = QStringLiteral("FNumber");                   // double
+inline const QString ExposureTime = QStringLiteral("ExposureTime");         // double
+inline const QString ISOSpeedRatings = QStringLiteral("ISOSpeedRatings");   // list of int
+inline const QString LensModel = QStringLiteral("LensModel");               // text
+// {GPS}
+inline const QString Latitude = QStringLiteral("Latitude");         // double, degrees
+inline const QString LatitudeRef = QStringLiteral("LatitudeRef");   // text
+inline const QString Longitude = QStringLiteral("Longitude");       // double, degrees
+inline const QString LongitudeRef = QStringLiteral("LongitudeRef"); // text
+} // namespace prop
+
+// An opened image file, for the questions asked of it without showing it: its content type,
+// the properties of its first image, its stored pixels and a thumbnail. Opening reads enough
+// of the file to know its type; every other question reads what it needs on demand.
+// Each method reports failure as an empty optional and never throws.
+class ImageSource {
+public:
+    static std::optional<ImageSource> open(const FilePath& path);
+
+    const FilePath& path() const { return path_; }
+
+    // The type identifier sniffed from the file's bytes ("public.jpeg", "public.png", ...).
+    const QString& contentType() const { return contentType_; }
+
+    // The property dictionary of image 0 (keys in `prop`), or none.
+    std::optional<QVariantMap> properties() const;
+
+    // Image 0's pixels as stored, not turned by the orientation tag, in the file's own
+    // colour space and at the highest precision Qt can hold it.
+    std::optional<QImage> storedImage() const;
+
+    // An upright sRGB bitmap made from the full image (never an embedded EXIF thumbnail) whose
+    // longer side is at most `maxPixelSize`, decoded at reduced size where the codec can.
+    std::optional<QImage> thumbnail(int maxPixelSize) const;
+
+private:
+    ImageSource(FilePath path, QString contentType);
+
+    FilePath path_;
+    QString contentType_;
+};
+
+} // namespace kivo

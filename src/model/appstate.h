@@ -1,0 +1,214 @@
+#pragma once
+
+#include "imaging/filepath.h"
+#include "imaging/image.h"
+#include "panels/metadata.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QPointF>
+#include <QPointer>
+#include <QRectF>
+#include <QSizeF>
+#include <QString>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <vector>
+
+class QSettings;
+#include <QWidget>
+
+namespace kivo {
+
+class DesktopServices;
+class StatusBarClock;
+
+enum class DisplayMode { fitToWindow, actualSize, autoSizeWindow };
+enum class OverlayMode { none, metadata, histogram };
+enum class ZoomAction { fit, actualSize, zoomIn, zoomOut };
+
+// The stored text of each case is its name.
+QString toString(DisplayMode mode);
+QString toString(OverlayMode mode);
+std::optional<DisplayMode> displayModeFromString(const QString& text);
+std::optional<OverlayMode> overlayModeFromString(const QString& text);
+
+// An application that can open the current file.
+struct OpenWithApp {
+    QString name; // the application's display name
+    QString url;  // what identifies the application to the desktop (its .desktop entry id)
+    friend bool operator==(const OpenWithApp&, const OpenWithApp&) = default;
+};
+
+// What an AppState needs from outside, passed in rather than reached for, so tests can give it a
+// private preference store, a clock they control and desktop services of their own.
+struct AppStateContext {
+    QSettings* settings = nullptr;      // required: the per-user preference store
+    StatusBarClock* clock = nullptr;    // null: the system clock
+    DesktopServices* desktop = nullptr; // null: desktop actions do nothing
+};
+
+// The model of one viewer window and the single source of truth for everything it shows.
+// Confined to the GUI thread. Every observable field has one <field>Changed signal, emitted only
+// when an assignment changes the value (images by identity); in-place changes of imageFiles and
+// preloadedImages always notify.
+class AppState : public QObject {
+    Q_OBJECT
+
+public:
+    explicit AppState(const AppStateContext& context, QObject* parent = nullptr);
+    ~AppState() override;
+
+    // --- fields, in declaration order ---
+    const std::optional<FilePath>& currentURL() const { return currentURL_; }
+    void setCurrentURL(std::optional<FilePath> url);
+
+    const ImagePtr& currentImage() const { return currentImage_; }
+    void setCurrentImage(ImagePtr image);
+
+    const std::vector<FilePath>& imageFiles() const { return imageFiles_; }
+    void setImageFiles(std::vector<FilePath> files);
+    void removeImageFile(qsizetype index);
+
+    qsizetype currentIndex() const { return currentIndex_; }
+    void setCurrentIndex(qsizetype index);
+
+    double rotation() const { return rotation_; }
+    void setRotation(double degrees);
+
+    const QList<MetadataEntry>& metadata() const { return metadata_; }
+    void setMetadata(QList<MetadataEntry> rows);
+
+    DisplayMode displayMode() const { return displayMode_; }
+    void setDisplayModeField(DisplayMode mode); // the plain field write; see setDisplayMode
+
+    OverlayMode overlayMode() const { return overlayMode_; }
+    void setOverlayMode(OverlayMode mode);
+
+    bool showThumbnailBar() const { return showThumbnailBar_; }
+    void setShowThumbnailBar(bool show);
+
+    QWidget* window() const { return window_; }
+    void setWindow(QWidget* window) { window_ = window; }
+
+    const std::optional<ZoomAction>& zoomAction() const { return zoomAction_; }
+    void setZoomAction(std::optional<ZoomAction> action);
+
+    double magnification() const { return magnification_; }
+    void setMagnification(double value);
+
+    const QRectF& visibleRect() const { return visibleRect_; }
+    void setVisibleRect(const QRectF& rect);
+
+    const std::optional<QPointF>& scrollTarget() const { return scrollTarget_; }
+    void setScrollTarget(std::optional<QPointF> target);
+
+    bool isNavigatorDragging() const { return isNavigatorDragging_; }
+    void setIsNavigatorDragging(bool dragging);
+
+    bool showDeleteConfirmation() const { return showDeleteConfirmation_; }
+    void setShowDeleteConfirmation(bool show);
+
+    const std::optional<QString>& deleteError() const { return deleteError_; }
+    void setDeleteError(std::optional<QString> error);
+
+    bool showStatusBar() const { return showStatusBar_; }
+    void setShowStatusBar(bool show);
+
+    bool hasHideStatusBarTask() const { return hideStatusBarTask_ != nullptr; }
+
+    double hideStatusBarDeadline() const { return hideStatusBarDeadline_; }
+
+    const std::map<FilePath, ImagePtr>& preloadedImages() const { return preloadedImages_; }
+    void setPreloadedImages(std::map<FilePath, ImagePtr> images);
+    void storePreloadedImage(const FilePath& url, ImagePtr image);
+    ImagePtr takePreloadedImage(const FilePath& url);
+
+    // --- operations ---
+    void loadFolder(const FilePath& url);
+    void openFile(const FilePath& url);
+    void loadCurrentImage();
+    void reloadCurrentImage();
+    void preloadNeighbors();
+    void navigate(int offset);
+    void goToIndex(qsizetype index);
+    void setDisplayMode(DisplayMode mode);
+    void applyDisplayModeZoom();
+    QString windowTitle() const;
+
+    void rotate(int quarterTurns);
+    bool saveRotation(const FilePath& url, int quarterTurns);
+
+    void showStatusBarTemporarily();
+
+    void copyImage();
+    void revealInFinder();
+    QList<OpenWithApp> openWithApps() const;
+    void openWith(const QString& appUrl);
+    void chooseOtherApp();
+    void deleteCurrentImage();
+
+    // --- preferences that need no instance ---
+    static bool isMultiWindowMode(QSettings& settings);
+    static std::optional<QSizeF> savedWindowSize(QSettings& settings);
+    static void saveWindowSize(QSettings& settings, double width, double height);
+
+Q_SIGNALS:
+    void currentURLChanged();
+    void currentImageChanged();
+    void imageFilesChanged();
+    void currentIndexChanged();
+    void rotationChanged();
+    void metadataChanged();
+    void displayModeChanged();
+    void overlayModeChanged();
+    void showThumbnailBarChanged();
+    void zoomActionChanged();
+    void magnificationChanged();
+    void visibleRectChanged();
+    void scrollTargetChanged();
+    void isNavigatorDraggingChanged();
+    void showDeleteConfirmationChanged();
+    void deleteErrorChanged();
+    void showStatusBarChanged();
+    void hideStatusBarTaskChanged();
+    void hideStatusBarDeadlineChanged();
+    void preloadedImagesChanged();
+
+private:
+    void setHideStatusBarDeadline(double seconds);
+    void setHideStatusBarTask(std::unique_ptr<QObject> task);
+    void hideStatusBarTaskStep();
+    StatusBarClock& clock() const;
+
+    AppStateContext context_;
+
+    std::optional<FilePath> currentURL_;
+    ImagePtr currentImage_;
+    std::vector<FilePath> imageFiles_;
+    qsizetype currentIndex_ = 0;
+    double rotation_ = 0.0;
+    QList<MetadataEntry> metadata_;
+    DisplayMode displayMode_ = DisplayMode::fitToWindow;
+    OverlayMode overlayMode_ = OverlayMode::none;
+    bool showThumbnailBar_ = false;
+    QPointer<QWidget> window_;
+    std::optional<ZoomAction> zoomAction_;
+    double magnification_ = 1.0;
+    QRectF visibleRect_{0.0, 0.0, 1.0, 1.0};
+    std::optional<QPointF> scrollTarget_;
+    bool isNavigatorDragging_ = false;
+    bool showDeleteConfirmation_ = false;
+    std::optional<QString> deleteError_;
+    bool showStatusBar_ = true;
+    std::unique_ptr<QObject> hideStatusBarTask_; // present while the bar waits to hide
+    std::unique_ptr<QObject> hideStatusBarWake_; // the task's pending wake-up
+    double hideStatusBarDeadline_ = -1e300; // seconds on the status-bar clock; the distant past
+    std::map<FilePath, ImagePtr> preloadedImages_;
+    std::set<FilePath> preloadsInFlight_; // so a neighbour is not decoded twice at once
+};
+
+} // namespace kivo

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "imaging/filepath.h"
+
+#include <QString>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace kivo {
+
+// The lower-case extensions of the formats the viewer shows.
+bool isSupportedExtension(std::string_view extension);
+
+// The text after the last dot of the file name, empty when there is none.
+std::string_view pathExtension(std::string_view fileName);
+
+// The supported images directly inside `folder` (no hidden entries, no recursion, entries not
+// tested for being regular files) in the file manager's natural order. None when the folder
+// cannot be read. Costs one directory read: no entry is stat'ed.
+std::optional<std::vector<FilePath>> listSupportedImages(const FilePath& folder);
+
+// Sorts file paths by their names in natural order: case-insensitive, runs of digits by value,
+// locale-aware, and the same in every locale (also C/POSIX). Ties fall back to the raw bytes so
+// the order is total.
+void sortNaturally(std::vector<FilePath>& paths);
+
+} // namespace kivo

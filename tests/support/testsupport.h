@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QImage>
+#include <QSettings>
+#include <QString>
+#include <QTemporaryDir>
+#include <memory>
+
+namespace kivo::test {
+
+// A preference store of the test's own, in a temporary INI file, so no test reads or writes the
+// user's settings.
+class PrivateSettings {
+public:
+    PrivateSettings();
+    QSettings& settings() { return *settings_; }
+    QSettings* operator->() { return settings_.get(); }
+    QSettings* get() { return settings_.get(); }
+
+private:
+    QTemporaryDir dir_;
+    std::unique_ptr<QSettings> settings_;
+};
+
+// The folder of real-world files shared by the project's tests (cameras, phones, test suites).
+QString corpusPath(const QString& relative);
+
+// Writes an image with Qt's encoder for `format` ("jpeg", "png", ...). Fails the test on error.
+bool writeImage(const QImage& image, const QString& path, const char* format, int quality = 90);
+
+// A picture whose four quadrants are red, green, blue and white (top-left, top-right,
+// bottom-left, bottom-right), so a test can tell which way up it is shown.
+QImage quadrantImage(int width, int height);
+
+// Sets EXIF/XMP tags with exiv2 (keys such as "Exif.Image.Orientation"); values as exiv2 parses
+// text for the tag's type.
+bool setExifTags(const QString& path, const QList<QPair<QString, QString>>& tags);
+
+} // namespace kivo::test

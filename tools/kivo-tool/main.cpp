@@ -1,0 +1,36 @@
+#include "command.h"
+
+#include <QGuiApplication>
+#include <QTextStream>
+#include <cstdio>
+
+namespace kivo::tool {
+
+std::map<QString, Command>& commands() {
+    static std::map<QString, Command> registry;
+    return registry;
+}
+
+int fail(const QString& message) {
+    QTextStream(stderr) << "kivo-tool: " << message << '\n';
+    return 1;
+}
+
+} // namespace kivo::tool
+
+int main(int argc, char** argv) {
+    // Image plugins and colour conversion need a GUI application, never a display.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    auto& commands = kivo::tool::commands();
+    if (args.isEmpty() || !commands.count(args.front())) {
+        QTextStream err(stderr);
+        err << "usage: kivo-tool <command> [arguments]\n";
+        for (const auto& [name, command] : commands)
+            err << "  kivo-tool " << name << ' ' << command.usage << '\n';
+        return 2;
+    }
+    const QString name = args.takeFirst();
+    return commands.at(name).run(args);
+}
