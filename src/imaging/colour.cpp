@@ -32,14 +32,17 @@ bool isDeep(const QImage& image) {
     return image.depth() >= 48 || image.format() == QImage::Format_Grayscale16;
 }
 
+// RGB and grey pictures convert colorimetrically, so in-gamut colours stay exactly what the
+// file says; a v4 perceptual table would also lift the shadows. CMYK separations carry
+// perceptual tables made for showing them on screen, so those use them.
 Transform makeTransform(const QByteArray& icc, cmsUInt32Number inFormat, cmsUInt32Number outFormat,
-                        cmsUInt32Number flags = 0) {
+                        cmsUInt32Number flags = 0,
+                        cmsUInt32Number intent = INTENT_RELATIVE_COLORIMETRIC) {
     Profile in(cmsOpenProfileFromMem(icc.constData(), cmsUInt32Number(icc.size())));
     Profile srgb(cmsCreate_sRGBProfile());
     if (!in || !srgb)
         return nullptr;
-    return Transform(
-        cmsCreateTransform(in.get(), inFormat, srgb.get(), outFormat, INTENT_PERCEPTUAL, flags));
+    return Transform(cmsCreateTransform(in.get(), inFormat, srgb.get(), outFormat, intent, flags));
 }
 
 cmsColorSpaceSignature profileColourSpace(const QByteArray& icc) {
@@ -137,7 +140,8 @@ QImage cmykToSrgb(const uchar* pixels, qsizetype bytesPerLine, QSize size, const
         return out;
     Transform transform;
     if (!icc.isEmpty() && profileColourSpace(icc) == cmsSigCmykData)
-        transform = makeTransform(icc, inverted ? TYPE_CMYK_8_REV : TYPE_CMYK_8, kLcmsArgb32);
+        transform = makeTransform(icc, inverted ? TYPE_CMYK_8_REV : TYPE_CMYK_8, kLcmsArgb32, 0,
+                                  INTENT_PERCEPTUAL);
     if (transform) {
         out.fill(0xffffffffu);
         cmsDoTransformLineStride(transform.get(), pixels, out.bits(), cmsUInt32Number(size.width()),
