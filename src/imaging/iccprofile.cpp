@@ -97,15 +97,15 @@ QByteArray tiffProfile(QFile& file) {
 } // namespace
 
 QByteArray embeddedIccProfile(const FilePath& path, const QString& contentType) {
-    QFile file(displayPath(path));
-    if (!file.open(QIODevice::ReadOnly))
+    const auto file = openForReading(path);
+    if (!file)
         return {};
     if (contentType == ctype::Png)
-        return pngProfile(file);
+        return pngProfile(*file);
     if (contentType == ctype::WebP)
-        return webpProfile(file);
+        return webpProfile(*file);
     if (contentType == ctype::Tiff)
-        return tiffProfile(file);
+        return tiffProfile(*file);
     return {};
 }
 

@@ -49,11 +49,11 @@ void jumpToLargestIcon(QImageReader& reader) {
 std::optional<DecodedPixels> decodeWithQt(const FilePath& path, const QString& contentType,
                                           bool upright) {
     const QByteArray format = qtFormat(contentType);
-    QFile file;
-    if (format.isEmpty() || !openForReading(file, path))
+    const auto file = format.isEmpty() ? nullptr : openForReading(path);
+    if (!file)
         return std::nullopt;
     applyQtAllocationLimit();
-    QImageReader reader(&file, format);
+    QImageReader reader(file.get(), format);
     reader.setAutoTransform(upright);
     if (contentType == ctype::Ico)
         jumpToLargestIcon(reader);
