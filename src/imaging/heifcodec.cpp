@@ -140,7 +140,7 @@ QImage decodeHandle(const heif_image_handle* handle) {
             heif_error_Ok ||
         !raw)
         return {};
-    const std::unique_ptr<heif_image, ImageDeleter> decoded(raw);
+    std::unique_ptr<heif_image, ImageDeleter> decoded(raw);
     const int width = heif_image_get_width(raw, heif_channel_interleaved);
     const int height = heif_image_get_height(raw, heif_channel_interleaved);
     int stride = 0;
@@ -148,9 +148,12 @@ QImage decodeHandle(const heif_image_handle* handle) {
     if (!plane || width <= 0 || height <= 0)
         return {};
     if (!deep) {
-        const QImage view(plane, width, height, stride,
-                          alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
-        return view.copy();
+        // The QImage takes over libheif's buffer rather than copying 36 MB for a 12 MP photo.
+        QImage adopted(
+            plane, width, height, stride, alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888,
+            [](void* image) { heif_image_release(static_cast<heif_image*>(image)); }, raw);
+        decoded.release();
+        return adopted;
     }
     // 16-bit containers holding `bits` significant bits: stretch them to the full range so
     // Qt reads them as the same colour.

@@ -61,7 +61,7 @@ std::unique_ptr<LibRaw> openRaw(const FilePath& path) {
 
 // The embedded JPEG preview, upright: by its own orientation tag if it has one, else by the
 // raw's flip, which is what cameras rely on for previews stored without a tag.
-QImage decodePreview(LibRaw& raw) {
+QImage decodePreview(LibRaw& raw, int maxPixelSize) {
     if (raw.unpack_thumb() != LIBRAW_SUCCESS ||
         raw.imgdata.thumbnail.tformat != LIBRAW_THUMBNAIL_JPEG)
         return {};
@@ -76,6 +76,10 @@ QImage decodePreview(LibRaw& raw) {
     reader.setAutoTransform(false);
     const bool tagged = reader.transformation() != QImageIOHandler::TransformationNone;
     reader.setAutoTransform(tagged);
+    // A thumbnail-sized request lets libjpeg skip most of the work (DCT scaling).
+    const QSize stored = reader.size();
+    if (maxPixelSize > 0 && std::max(stored.width(), stored.height()) > 2 * maxPixelSize)
+        reader.setScaledSize(stored.scaled(maxPixelSize, maxPixelSize, Qt::KeepAspectRatio));
     QImage image = reader.read();
     if (image.isNull() || tagged)
         return image;
@@ -127,7 +131,7 @@ std::optional<DecodedPixels> decodeRawUnguarded(const FilePath& path, int maxPix
         std::max<int>(raw->imgdata.thumbnail.twidth, raw->imgdata.thumbnail.theight);
     DecodedPixels out;
     if (thumbSide >= wanted || thumbSide == 0) {
-        QImage preview = decodePreview(*raw);
+        QImage preview = decodePreview(*raw, maxPixelSize);
         if (!preview.isNull() && std::max(preview.width(), preview.height()) >= wanted)
             out.image = std::move(preview);
     }

@@ -17,6 +17,7 @@ struct HeifFixture {
     int bitDepth = 8;
     std::optional<heif_color_primaries> primaries;
     int thumbnailSize = 0;
+    const char* hevcPreset = nullptr; // x265's speed preset, e.g. "ultrafast" for large images
 };
 
 // Encodes `picture` (RGB or RGBA) with libheif, as a phone would write it.
@@ -67,6 +68,8 @@ inline bool writeHeif(const QImage& picture, const QString& path, const HeifFixt
     heif_image_handle* handle = nullptr;
     if (ok) {
         heif_encoder_set_lossy_quality(encoder, 92);
+        if (f.hevcPreset && f.format == heif_compression_HEVC)
+            heif_encoder_set_parameter(encoder, "preset", f.hevcPreset);
         ok = heif_context_encode_image(context, image, encoder, options, &handle).code == 0;
     }
     if (ok && f.thumbnailSize > 0)
