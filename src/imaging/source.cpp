@@ -18,17 +18,6 @@ std::optional<ImageSource> ImageSource::open(const FilePath& path) {
     return ImageSource(path, *type);
 }
 
-std::optional<QVariantMap> ImageSource::properties() const {
-    QImageReader reader(displayPath(path_));
-    const QSize size = reader.size();
-    if (!size.isValid())
-        return std::nullopt;
-    QVariantMap map;
-    map.insert(prop::PixelWidth, size.width());
-    map.insert(prop::PixelHeight, size.height());
-    return map;
-}
-
 std::optional<QImage> ImageSource::storedImage() const {
     QImageReader reader(displayPath(path_));
     reader.setAutoTransform(false);
