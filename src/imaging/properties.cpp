@@ -288,8 +288,9 @@ Layout tiffLayout(const Exiv2::ExifData& exif) {
     default:
         break;
     }
-    if (findTag(exif, "Exif.Image.ExtraSamples"))
-        layout.hasAlpha = true;
+    // An extra sample of kind 0 is unspecified data, not coverage.
+    const auto extra = integerTag(exif, "Exif.Image.ExtraSamples");
+    layout.hasAlpha = extra == 1 || extra == 2;
     return layout;
 }
 
@@ -315,13 +316,37 @@ Layout qtLayout(const FilePath& path) {
         break;
     case QImage::Format_Invalid:
         break;
-    default: {
-        const QPixelFormat format = QImage::toPixelFormat(reader.imageFormat());
-        layout.depth = format.redSize() > 0 ? int(format.redSize()) : 8;
+    case QImage::Format_RGBX64:
+    case QImage::Format_RGBX16FPx4:
+        layout.depth = 16;
         layout.colorModel = QStringLiteral("RGB");
-        layout.hasAlpha = format.alphaUsage() == QPixelFormat::UsesAlpha;
+        layout.hasAlpha = false;
         break;
-    }
+    case QImage::Format_RGBA64:
+    case QImage::Format_RGBA64_Premultiplied:
+    case QImage::Format_RGBA16FPx4:
+    case QImage::Format_RGBA16FPx4_Premultiplied:
+        layout.depth = 16;
+        layout.colorModel = QStringLiteral("RGB");
+        layout.hasAlpha = true;
+        break;
+    case QImage::Format_RGBX32FPx4:
+    case QImage::Format_RGBA32FPx4:
+    case QImage::Format_RGBA32FPx4_Premultiplied:
+        layout.depth = 32;
+        layout.colorModel = QStringLiteral("RGB");
+        layout.hasAlpha = reader.imageFormat() != QImage::Format_RGBX32FPx4;
+        break;
+    default:
+        // Palette and 8-bit formats. Asking Qt's pixel-format table about a format the reader
+        // merely names is not safe for every value, so alpha is told from the known names only.
+        layout.depth = 8;
+        layout.colorModel = QStringLiteral("RGB");
+        layout.hasAlpha = reader.imageFormat() == QImage::Format_ARGB32 ||
+                          reader.imageFormat() == QImage::Format_ARGB32_Premultiplied ||
+                          reader.imageFormat() == QImage::Format_RGBA8888 ||
+                          reader.imageFormat() == QImage::Format_RGBA8888_Premultiplied;
+        break;
     }
     return layout;
 }
