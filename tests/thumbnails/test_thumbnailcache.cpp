@@ -125,10 +125,12 @@ void TestThumbnailCache::purgesEverythingWhenFull() {
         QVERIFY(test::writeImage(tile, paths.back(), "png"));
     }
     ThumbnailCache cache;
-    for (int i = 0; i < ThumbnailCache::maxEntries; ++i) {
-        const auto delivery = request(cache, paths[i], &cache);
-        QTRY_VERIFY_WITH_TIMEOUT(delivery->arrived, 20'000);
-    }
+    std::vector<std::shared_ptr<Delivery>> deliveries;
+    for (int i = 0; i < ThumbnailCache::maxEntries; ++i)
+        deliveries.push_back(request(cache, paths[i], &cache));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        std::all_of(deliveries.begin(), deliveries.end(), [](const auto& d) { return d->arrived; }),
+        20'000);
     QCOMPARE(cache.count(), 500);
     QVERIFY(cache.cached(filePathFromText(paths.front())));
 
