@@ -7,10 +7,10 @@
 namespace kivo {
 
 ImagePtr decodeImage(const FilePath& path) {
-    QFile file(displayPath(path));
-    if (!file.open(QIODevice::ReadOnly))
+    auto file = openForReading(path);
+    if (!file)
         return nullptr;
-    QImageReader reader(&file);
+    QImageReader reader(file.get());
     reader.setAutoTransform(true);
     QImage image = reader.read();
     if (image.isNull())
