@@ -49,7 +49,13 @@ bool makeDirectories(const std::string& path) {
             break;
     }
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (::stat(path.c_str(), &st) != 0)
+        return false;
+    if (!S_ISDIR(st.st_mode)) {
+        errno = ENOTDIR;
+        return false;
+    }
+    return true;
 }
 
 // A directory of our own: created when missing, and when present a real directory (not a link
@@ -58,7 +64,18 @@ bool ownDirectory(const std::string& path) {
     if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
         return false;
     struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid();
+    if (::lstat(path.c_str(), &st) != 0)
+        return false;
+    // errno then says what is wrong in the terms the user will read.
+    if (!S_ISDIR(st.st_mode)) {
+        errno = ENOTDIR;
+        return false;
+    }
+    if (st.st_uid != ::getuid()) {
+        errno = EACCES;
+        return false;
+    }
+    return true;
 }
 
 // The mount point holding `path`: the highest ancestor still on the same device.
