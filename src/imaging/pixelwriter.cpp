@@ -87,13 +87,33 @@ quint32 bigEndian32(const QByteArray& bytes, qsizetype at) {
 
 bool pngHasChunk(const QByteArray& png, const char* type) {
     qsizetype p = 8;
-    while (p + 8 <= png.size()) {
+    while (p + 12 <= png.size()) {
         const qint64 length = bigEndian32(png, p);
         if (png.mid(p + 4, 4) == type)
             return true;
         p += 12 + length;
     }
     return false;
+}
+
+// `encoded` with the original's colour chunks, which belong right after IHDR (before PLTE and
+// IDAT). The chunks are copied whole, CRC included.
+QByteArray withColourChunks(const QByteArray& encoded, const QByteArray& original) {
+    static const QList<QByteArray> colourChunks{"iCCP", "sRGB", "gAMA", "cHRM", "sBIT"};
+    QByteArray chunks;
+    qsizetype p = 8;
+    while (p + 12 <= original.size()) {
+        const qint64 length = bigEndian32(original, p);
+        if (length > original.size() - p - 12)
+            break;
+        if (colourChunks.contains(original.mid(p + 4, 4)))
+            chunks.append(original.mid(p, 12 + length));
+        p += 12 + length;
+    }
+    constexpr qsizetype afterHeader = 8 + 12 + 13; // signature, IHDR
+    QByteArray out = encoded;
+    out.insert(afterHeader, chunks);
+    return out;
 }
 
 // The storage layout of the pixels, which the new file must share: PNG bit depth and colour
@@ -172,9 +192,13 @@ std::optional<QByteArray> encodeRotatedPixels(const QByteArray& file, const QStr
     const QImage stored = decodeStored(file, format);
     if (stored.isNull())
         return std::nullopt;
-    const QImage turned = turnExactly(stored, quarterTurns);
+    QImage turned = turnExactly(stored, quarterTurns);
     if (turned.isNull())
         return std::nullopt;
+    // Qt would write its reading of PNG colour chunks back as a profile, which libpng refuses
+    // for grey images; the original chunks are copied over instead.
+    if (contentType == ctype::Png)
+        turned.setColorSpace(QColorSpace());
 
     std::optional<QByteArray> encoded = contentType == ctype::WebP
                                             ? encodeLosslessWebp(turned, file)
@@ -183,12 +207,13 @@ std::optional<QByteArray> encodeRotatedPixels(const QByteArray& file, const QStr
         return std::nullopt;
     if (layoutOf(*encoded, contentType) != layoutOf(file, contentType))
         return std::nullopt;
-    const QImage check = decodeStored(*encoded, format);
+    QImage check = decodeStored(*encoded, format);
+    check.setColorSpace(turned.colorSpace()); // compared below as pixels alone
     if (check.format() != turned.format() || check != turned)
         return std::nullopt;
 
     if (contentType == ctype::Png)
-        return carryPngMetadata(file, *encoded);
+        return carryPngMetadata(file, withColourChunks(*encoded, file));
     return encoded;
 }
 
