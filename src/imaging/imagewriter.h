@@ -26,12 +26,14 @@ std::optional<std::int64_t> storedOrientation(const QByteArray& file, const QStr
 std::optional<QByteArray> copyWithOrientation(const QByteArray& file, const QString& contentType,
                                               std::uint16_t orientation);
 
-// The file's stored pixels turned clockwise by `quarterTurns` (1 to 3) exactly, written in its
-// own format with its bit depth, alpha and colour profile and its Exif and XMP without the
-// orientation (the pixels now stand upright); lossy formats are written losslessly. None when
-// no writer can do so without dropping what the file holds: several frames, pages or sizes,
-// layers, a bit depth the writer cannot keep, or a type without a writer.
-std::optional<QByteArray> encodeRotatedPixels(const QByteArray& file, const QString& contentType,
-                                              int quarterTurns);
+// The file's stored pixels laid out exactly as the orientation tag `orientation` (2 to 8) shows
+// them, written in the file's own format with its bit depth, alpha and colour profile and its
+// Exif and XMP without the orientation, since the pixels then stand upright by themselves; lossy
+// formats are written losslessly. None when no writer can do so without dropping what the file
+// holds: several frames, pages or sizes, layers, a bit depth the writer cannot keep, or a type
+// without a writer.
+std::optional<QByteArray> encodeWithOrientationApplied(const QByteArray& file,
+                                                       const QString& contentType,
+                                                       std::uint16_t orientation);
 
 } // namespace kivo

@@ -8,6 +8,7 @@
 #include <QColorSpace>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QPoint>
 #include <cstring>
 #include <webp/encode.h>
 #include <webp/mux.h>
@@ -23,19 +24,42 @@ bool carriesMetadata(const QString& key) {
            key == QLatin1String("XML:com.adobe.xmp");
 }
 
-// Turns `source` clockwise by `q` quarter turns by moving each pixel's bytes, so no format,
+// Where the pixel at (x, y) of a w x h picture lands when the picture is shown as the
+// orientation tag says (1 to 8).
+QPoint placed(int orientation, int x, int y, int w, int h) {
+    switch (orientation) {
+    case 2:
+        return {w - 1 - x, y};
+    case 3:
+        return {w - 1 - x, h - 1 - y};
+    case 4:
+        return {x, h - 1 - y};
+    case 5:
+        return {y, x};
+    case 6:
+        return {h - 1 - y, x};
+    case 7:
+        return {h - 1 - y, w - 1 - x};
+    case 8:
+        return {y, w - 1 - x};
+    default:
+        return {x, y};
+    }
+}
+
+// Lays the pixels out as `orientation` shows them, by moving each pixel's bytes, so no format,
 // palette or bit depth is converted on the way.
-QImage turnExactly(const QImage& source, int q) {
+QImage applyOrientationExactly(const QImage& source, int orientation) {
     const int w = source.width();
     const int h = source.height();
-    const bool odd = q % 2 == 1;
-    QImage out(odd ? h : w, odd ? w : h, source.format());
+    const bool swaps = orientation >= 5;
+    QImage out(swaps ? h : w, swaps ? w : h, source.format());
     if (out.isNull())
         return {};
     out.setColorTable(source.colorTable());
     out.setColorSpace(source.colorSpace());
-    out.setDotsPerMeterX(odd ? source.dotsPerMeterY() : source.dotsPerMeterX());
-    out.setDotsPerMeterY(odd ? source.dotsPerMeterX() : source.dotsPerMeterY());
+    out.setDotsPerMeterX(swaps ? source.dotsPerMeterY() : source.dotsPerMeterX());
+    out.setDotsPerMeterY(swaps ? source.dotsPerMeterX() : source.dotsPerMeterY());
     for (const QString& key : source.textKeys())
         if (!carriesMetadata(key))
             out.setText(key, source.text(key));
@@ -48,16 +72,16 @@ QImage turnExactly(const QImage& source, int q) {
     for (int y = 0; y < h; ++y) {
         const uchar* in = source.constScanLine(y);
         for (int x = 0; x < w; ++x) {
-            const int nx = q == 1 ? h - 1 - y : q == 2 ? w - 1 - x : y;
-            const int ny = q == 1 ? x : q == 2 ? h - 1 - y : w - 1 - x;
-            uchar* target = out.scanLine(ny);
+            const QPoint to = placed(orientation, x, y, w, h);
+            uchar* target = out.scanLine(to.y());
             if (depth == 1) {
-                const int from = lsbFirst ? x % 8 : 7 - x % 8;
-                const int to = lsbFirst ? nx % 8 : 7 - nx % 8;
-                const bool bit = (in[x / 8] >> from) & 1;
-                target[nx / 8] = static_cast<uchar>((target[nx / 8] & ~(1 << to)) | (bit << to));
+                const int fromBit = lsbFirst ? x % 8 : 7 - x % 8;
+                const int toBit = lsbFirst ? to.x() % 8 : 7 - to.x() % 8;
+                const int bit = (in[x / 8] >> fromBit) & 1;
+                uchar& byte = target[to.x() / 8];
+                byte = static_cast<uchar>((byte & ~(1 << toBit)) | (bit << toBit));
             } else {
-                std::memcpy(target + nx * bytesPerPixel, in + x * bytesPerPixel,
+                std::memcpy(target + to.x() * bytesPerPixel, in + x * bytesPerPixel,
                             static_cast<size_t>(bytesPerPixel));
             }
         }
@@ -173,9 +197,10 @@ std::optional<QByteArray> encodeLosslessWebp(const QImage& image, const QByteArr
 
 } // namespace
 
-std::optional<QByteArray> encodeRotatedPixels(const QByteArray& file, const QString& contentType,
-                                              int quarterTurns) {
-    if (quarterTurns < 1 || quarterTurns > 3)
+std::optional<QByteArray> encodeWithOrientationApplied(const QByteArray& file,
+                                                       const QString& contentType,
+                                                       std::uint16_t orientation) {
+    if (orientation < 2 || orientation > 8)
         return std::nullopt;
     // GIF has no writer here; PSD keeps layers and AVIF and HEIF lose quality on re-encoding.
     const char* format = contentType == ctype::Png    ? "png"
@@ -192,7 +217,7 @@ std::optional<QByteArray> encodeRotatedPixels(const QByteArray& file, const QStr
     const QImage stored = decodeStored(file, format);
     if (stored.isNull())
         return std::nullopt;
-    QImage turned = turnExactly(stored, quarterTurns);
+    QImage turned = applyOrientationExactly(stored, orientation);
     if (turned.isNull())
         return std::nullopt;
     // Qt would write its reading of PNG colour chunks back as a profile, which libpng refuses

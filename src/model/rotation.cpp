@@ -72,13 +72,11 @@ RotationOutcome saveRotatedFile(const FilePath& url, int quarterTurns, const Rep
 
     const QString& type = source->contentType();
     const bool tagOnly = isTagOnlyType(type);
-    std::optional<QByteArray> rewritten;
-    if (tagOnly) {
-        const auto tag = rotatedOrientation(storedOrientation(*file, type), quarterTurns);
-        rewritten = copyWithOrientation(*file, type, tag);
-    } else {
-        rewritten = encodeRotatedPixels(*file, type, turns);
-    }
+    const auto tag = rotatedOrientation(storedOrientation(*file, type), quarterTurns);
+    // A picture shown turned by its tag is written as shown, turned further: turning only the
+    // stored pixels and dropping the tag would lose the turn the tag made.
+    const auto rewritten = tagOnly ? copyWithOrientation(*file, type, tag)
+                                   : encodeWithOrientationApplied(*file, type, tag);
     // The replacement removes its temporary file itself on every failure.
     if (!rewritten || !replaceFileAtomically(url, temporary, *rewritten, probe))
         return RotationOutcome::notRewritten;

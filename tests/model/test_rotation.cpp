@@ -175,6 +175,20 @@ private Q_SLOTS:
         QCOMPARE(state.currentImage()->size(), QSize(200, 300));
     }
 
+    void taggedPngIsWrittenAsShownTurnedFurther() {
+        // Shown turned clockwise by its tag; one more clockwise turn shows it upside down, and
+        // so the pixels must stand, with the tag gone.
+        const QString path = fixture("tagged.png", "png");
+        QVERIFY(test::setExifTags(path, {{"Exif.Image.Orientation", "6"}}));
+        QCOMPARE(saveRotatedFile(filePathFromText(path), 1), RotationOutcome::pixelsRewritten);
+        QImageReader reader(path);
+        reader.setAutoTransform(false);
+        const QImage image = reader.read();
+        QCOMPARE(image.size(), QSize(300, 200));
+        QCOMPARE(QColor(image.pixel(0, 0)), QColor(Qt::white));
+        QCOMPARE(QColor(image.pixel(299, 199)), QColor(Qt::red));
+    }
+
     void failureAtEachReplaceStepKeepsTheFile() {
         const QString path = fixture("steps.png", "png");
         const QByteArray before = fileBytes(path);
