@@ -1,0 +1,48 @@
+#include "rotatedimage.h"
+
+#include "canvasgeometry.h"
+
+#include <QColorSpace>
+#include <QPainter>
+#include <QTransform>
+#include <limits>
+
+namespace kivo {
+
+ImagePtr rotatedImage(const ImagePtr& image, double degrees) {
+    if (!image)
+        return image;
+    const double r = canvas::normalizedDegrees(degrees);
+    if (r == 0.0)
+        return image;
+    const QImage& source = image->bitmap();
+    QImage turned;
+    if (r == 90.0 || r == 180.0 || r == 270.0) {
+        // Qt's pure quarter-turn transforms move pixels without resampling.
+        turned = source.transformed(QTransform().rotate(r));
+    } else {
+        const QSize size = canvas::rotatedPixelSize(source.size(), r);
+        const qint64 pixels = qint64(size.width()) * size.height();
+        if (size.isEmpty() || pixels > std::numeric_limits<int>::max() / 4)
+            return image;
+        turned = QImage(size, QImage::Format_ARGB32_Premultiplied);
+        if (turned.isNull())
+            return image;
+        turned.setColorSpace(source.colorSpace());
+        turned.fill(Qt::transparent);
+        QPainter painter(&turned);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.translate(size.width() / 2.0, size.height() / 2.0);
+        painter.rotate(r); // y points down, so a positive angle turns clockwise
+        painter.drawImage(QPointF(-source.width() / 2.0, -source.height() / 2.0), source);
+    }
+    if (turned.isNull())
+        return image;
+    ImagePtr result = Image::create(std::move(turned));
+    if (!result)
+        return image;
+    result->prepareReducedCopies();
+    return result;
+}
+
+} // namespace kivo

@@ -1,0 +1,12 @@
+#pragma once
+
+#include "imaging/image.h"
+
+namespace kivo {
+
+// The picture turned clockwise by `degrees` for display. Quarter turns are exact, pixel for
+// pixel; other angles draw the picture into its bounding box on a transparent background.
+// Returns `image` itself for no turn, and when the turned bitmap cannot be made.
+ImagePtr rotatedImage(const ImagePtr& image, double degrees);
+
+} // namespace kivo
