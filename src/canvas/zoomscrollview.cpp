@@ -192,6 +192,16 @@ bool ZoomScrollView::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Wheel &&
         (watched == horizontalScrollBar() || watched == verticalScrollBar()))
         return true;
+    if (watched == documentView_ && event->type() == QEvent::Wheel) {
+        // Over the image: zoom as if the wheel had reached the viewport.
+        auto* wheel = static_cast<QWheelEvent*>(event);
+        QWheelEvent mapped(documentView_->mapTo(viewport(), wheel->position()),
+                           wheel->globalPosition(), wheel->pixelDelta(), wheel->angleDelta(),
+                           wheel->buttons(), wheel->modifiers(), wheel->phase(), wheel->inverted(),
+                           wheel->source(), wheel->pointingDevice());
+        wheelEvent(&mapped);
+        return true;
+    }
     if (watched == documentView_ && event->type() == QEvent::NativeGesture) {
         // A touchpad pinch over the image: handled as if it reached the viewport.
         auto* gesture = static_cast<QNativeGestureEvent*>(event);
