@@ -21,6 +21,7 @@ ZoomScrollView* Coordinator::makeView(QWidget* parent) {
     scrollView_ = scrollView;
     imageView_ = scrollView->documentView();
     fade_ = new CrossFade(scrollView->viewport());
+    player_ = new FramePlayer(imageView_, this);
 
     // The image view forwards to whatever callbacks the latest update installed; it holds the
     // coordinator weakly.
@@ -78,7 +79,9 @@ void Coordinator::imageStep(const CanvasInputs& inputs) {
 
     if (hadImage && fade_)
         fade_->start(scrollView_->viewport()->grab(), kFadeMs);
+    player_->stop();
     imageView_->setImage(displayedImage_);
+    player_->play(animationFramesOf(sourceImage_), currentRotation_);
     scrollView_->setDocumentSize(QSizeF(displayedImage_->size()));
 
     QPointer<ZoomScrollView> scrollView(scrollView_);

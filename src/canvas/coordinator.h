@@ -1,6 +1,7 @@
 #pragma once
 
 #include "crossfade.h"
+#include "frameplayer.h"
 #include "imaging/image.h"
 #include "model/appstate.h"
 #include "pannableimageview.h"
@@ -57,6 +58,7 @@ public:
     const ImagePtr& displayedImage() const { return displayedImage_; }
     double currentRotation() const { return currentRotation_; }
     bool isFading() const;
+    FramePlayer* framePlayer() const { return player_; }
 
 private:
     void imageStep(const CanvasInputs& inputs);
@@ -67,6 +69,7 @@ private:
     QPointer<ZoomScrollView> scrollView_;
     QPointer<PannableImageView> imageView_;
     QPointer<CrossFade> fade_;
+    FramePlayer* player_ = nullptr; // owned by this object
     ImagePtr sourceImage_;
     ImagePtr displayedImage_;
     double currentRotation_ = 0.0;

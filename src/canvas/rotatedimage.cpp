@@ -9,33 +9,34 @@
 
 namespace kivo {
 
-ImagePtr rotatedImage(const ImagePtr& image, double degrees) {
-    if (!image)
-        return image;
+QImage rotatedBitmap(const QImage& source, double degrees) {
     const double r = canvas::normalizedDegrees(degrees);
     if (r == 0.0)
+        return source;
+    // Qt's pure quarter-turn transforms move pixels without resampling.
+    if (r == 90.0 || r == 180.0 || r == 270.0)
+        return source.transformed(QTransform().rotate(r));
+    const QSize size = canvas::rotatedPixelSize(source.size(), r);
+    const qint64 pixels = qint64(size.width()) * size.height();
+    if (size.isEmpty() || pixels > std::numeric_limits<int>::max() / 4)
+        return {};
+    QImage turned(size, QImage::Format_ARGB32_Premultiplied);
+    if (turned.isNull())
+        return {};
+    turned.setColorSpace(source.colorSpace());
+    turned.fill(Qt::transparent);
+    QPainter painter(&turned);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.translate(size.width() / 2.0, size.height() / 2.0);
+    painter.rotate(r); // y points down, so a positive angle turns clockwise
+    painter.drawImage(QPointF(-source.width() / 2.0, -source.height() / 2.0), source);
+    return turned;
+}
+
+ImagePtr rotatedImage(const ImagePtr& image, double degrees) {
+    if (!image || canvas::normalizedDegrees(degrees) == 0.0)
         return image;
-    const QImage& source = image->bitmap();
-    QImage turned;
-    if (r == 90.0 || r == 180.0 || r == 270.0) {
-        // Qt's pure quarter-turn transforms move pixels without resampling.
-        turned = source.transformed(QTransform().rotate(r));
-    } else {
-        const QSize size = canvas::rotatedPixelSize(source.size(), r);
-        const qint64 pixels = qint64(size.width()) * size.height();
-        if (size.isEmpty() || pixels > std::numeric_limits<int>::max() / 4)
-            return image;
-        turned = QImage(size, QImage::Format_ARGB32_Premultiplied);
-        if (turned.isNull())
-            return image;
-        turned.setColorSpace(source.colorSpace());
-        turned.fill(Qt::transparent);
-        QPainter painter(&turned);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.translate(size.width() / 2.0, size.height() / 2.0);
-        painter.rotate(r); // y points down, so a positive angle turns clockwise
-        painter.drawImage(QPointF(-source.width() / 2.0, -source.height() / 2.0), source);
-    }
+    QImage turned = rotatedBitmap(image->bitmap(), degrees);
     if (turned.isNull())
         return image;
     ImagePtr result = Image::create(std::move(turned));

@@ -9,4 +9,7 @@ namespace kivo {
 // Returns `image` itself for no turn, and when the turned bitmap cannot be made.
 ImagePtr rotatedImage(const ImagePtr& image, double degrees);
 
+// The same for a bare bitmap (an animation frame); a null image when it cannot be made.
+QImage rotatedBitmap(const QImage& source, double degrees);
+
 } // namespace kivo
