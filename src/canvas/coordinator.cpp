@@ -75,7 +75,7 @@ void Coordinator::imageStep(const CanvasInputs& inputs) {
     const bool hadImage = sourceImage_ != nullptr;
     sourceImage_ = inputs.image;
     currentRotation_ = inputs.rotation;
-    displayedImage_ = rotatedImage(inputs.image, inputs.rotation);
+    displayedImage_ = imageForDisplay(inputs.image, inputs.rotation);
 
     if (hadImage && fade_)
         fade_->start(scrollView_->viewport()->grab(), kFadeMs);

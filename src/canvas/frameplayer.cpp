@@ -51,6 +51,8 @@ void FramePlayer::advance() {
         return;
     current_ = (current_ + 1) % frames_.count;
     QImage bitmap = frames_.frame(current_);
+    if (!bitmap.isNull() && !drawsDirectly(bitmap.format()))
+        bitmap.convertTo(QImage::Format_ARGB32_Premultiplied);
     if (!bitmap.isNull())
         view_->setFrameBitmap(rotatedBitmap(bitmap, rotation_));
     Q_EMIT frameShown(current_);

@@ -38,8 +38,10 @@ void PannableImageView::setFrameBitmap(const QImage& frame) {
 const QImage& PannableImageView::bitmapForScale(double magnification) const {
     if (!frame_.isNull())
         return frame_;
-    if (magnification < 1.0)
-        return image_->bestCopyForScale(magnification);
+    // Reduced copies are chosen by device pixels, so a high-density screen stays sharp.
+    const double deviceScale = magnification * devicePixelRatioF();
+    if (deviceScale < 1.0)
+        return image_->bestCopyForScale(deviceScale);
     return image_->bitmap();
 }
 

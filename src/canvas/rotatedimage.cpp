@@ -46,4 +46,22 @@ ImagePtr rotatedImage(const ImagePtr& image, double degrees) {
     return result;
 }
 
+bool drawsDirectly(QImage::Format format) {
+    return format == QImage::Format_RGB32 || format == QImage::Format_ARGB32 ||
+           format == QImage::Format_ARGB32_Premultiplied;
+}
+
+ImagePtr imageForDisplay(const ImagePtr& image, double degrees) {
+    ImagePtr turned = rotatedImage(image, degrees);
+    if (!turned || drawsDirectly(turned->bitmap().format()))
+        return turned;
+    const QImage& bitmap = turned->bitmap();
+    ImagePtr converted = Image::create(bitmap.convertToFormat(
+        bitmap.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32));
+    if (!converted)
+        return turned;
+    converted->prepareReducedCopies();
+    return converted;
+}
+
 } // namespace kivo

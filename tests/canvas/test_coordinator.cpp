@@ -153,6 +153,14 @@ private Q_SLOTS:
         QCOMPARE(rotatedImage(quadrants, 180)->bitmap().pixelColor(0, 0), QColor(Qt::white));
         QCOMPARE(rotatedImage(quadrants, 30)->size(), QSize(360, 324));
         QCOMPARE(rotatedImage(quadrants, 360), quadrants);
+        QCOMPARE(imageForDisplay(quadrants, 0), quadrants);
+
+        // A format Qt would convert on every paint is converted once, keeping its pixels.
+        QImage grey(64, 32, QImage::Format_Grayscale16);
+        grey.fill(QColor(90, 90, 90));
+        const ImagePtr shown = imageForDisplay(Image::create(grey), 0);
+        QCOMPARE(shown->bitmap().format(), QImage::Format_RGB32);
+        QCOMPARE(shown->bitmap().pixelColor(10, 10), QColor(90, 90, 90));
 
         // On the canvas the turned picture is what is drawn, with swapped sides.
         CanvasHarness canvas({400, 600});
