@@ -162,10 +162,10 @@ std::optional<QString> sniffContentType(QByteArrayView head, const QString& exte
 }
 
 std::optional<QString> sniffContentType(const FilePath& path) {
-    const auto file = openForReading(path);
-    if (!file)
+    QFile file;
+    if (!openForReading(file, path))
         return std::nullopt;
-    const QByteArray head = file->read(kHeadBytes);
+    const QByteArray head = file.read(kHeadBytes);
     const QString extension =
         QFile::decodeName(QByteArray::fromStdString(path.extension().native())).mid(1);
     return sniffContentType(head, extension);

@@ -11,6 +11,8 @@
 #include "webpdecoder.h"
 
 #include <QColorSpace>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace kivo {
 
@@ -64,15 +66,26 @@ QImage scaledToFit(const QImage& image, int maxPixelSize) {
 
 } // namespace
 
+bool openForReading(QFile& file, const FilePath& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
+}
+
 std::optional<QByteArray> readWholeFile(const FilePath& path, qint64 maxBytes) {
-    const auto file = openForReading(path);
-    if (!file)
+    QFile file;
+    if (!openForReading(file, path))
         return std::nullopt;
-    const qint64 size = file->size();
+    const qint64 size = file.size();
     if (size <= 0 || size > maxBytes)
         return std::nullopt;
     QByteArray bytes(size, Qt::Uninitialized);
-    if (file->read(bytes.data(), size) != size)
+    if (file.read(bytes.data(), size) != size)
         return std::nullopt;
     return bytes;
 }
@@ -98,8 +111,10 @@ ImagePtr decodeImage(const FilePath& path) {
     if (!type)
         return nullptr;
     if (*type == ctype::Gif || *type == ctype::WebP) {
-        const auto file = openForReading(path);
-        const bool animated = file && (*type == ctype::Gif || webpHeaderIsAnimated(file->peek(32)));
+        QFile file;
+        const bool animated = openForReading(file, path) &&
+                              (*type == ctype::Gif || webpHeaderIsAnimated(file.peek(32)));
+        file.close();
         if (animated) {
             if (auto bytes = readWholeFile(path, kMaxAnimationBytes)) {
                 if (auto animation = openAnimation(std::move(*bytes), *type))

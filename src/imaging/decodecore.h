@@ -27,6 +27,9 @@ struct DecodeRequest {
 // Image 0 of a file whose content type has been sniffed. Null when it cannot be decoded.
 QImage decodeStill(const FilePath& path, const QString& contentType, const DecodeRequest& request);
 
+// Opens a file by its native bytes, so names that are not valid UTF-8 still open.
+bool openForReading(QFile& file, const FilePath& path);
+
 // The whole file, or none when it cannot be read or exceeds `maxBytes`.
 std::optional<QByteArray> readWholeFile(const FilePath& path, qint64 maxBytes);
 

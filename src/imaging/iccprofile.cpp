@@ -1,6 +1,7 @@
 #include "iccprofile.h"
 
 #include "contenttype.h"
+#include "decodecore.h"
 
 #include <QFile>
 #include <QtEndian>
@@ -97,15 +98,15 @@ QByteArray tiffProfile(QFile& file) {
 } // namespace
 
 QByteArray embeddedIccProfile(const FilePath& path, const QString& contentType) {
-    const auto file = openForReading(path);
-    if (!file)
+    QFile file;
+    if (!openForReading(file, path))
         return {};
     if (contentType == ctype::Png)
-        return pngProfile(*file);
+        return pngProfile(file);
     if (contentType == ctype::WebP)
-        return webpProfile(*file);
+        return webpProfile(file);
     if (contentType == ctype::Tiff)
-        return tiffProfile(*file);
+        return tiffProfile(file);
     return {};
 }
 

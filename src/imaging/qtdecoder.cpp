@@ -49,11 +49,11 @@ void jumpToLargestIcon(QImageReader& reader) {
 std::optional<DecodedPixels> decodeWithQt(const FilePath& path, const QString& contentType,
                                           bool upright) {
     const QByteArray format = qtFormat(contentType);
-    const auto file = format.isEmpty() ? nullptr : openForReading(path);
-    if (!file)
+    QFile file;
+    if (format.isEmpty() || !openForReading(file, path))
         return std::nullopt;
     applyQtAllocationLimit();
-    QImageReader reader(file.get(), format);
+    QImageReader reader(&file, format);
     reader.setAutoTransform(upright);
     if (contentType == ctype::Ico)
         jumpToLargestIcon(reader);
