@@ -1,4 +1,4 @@
-// kivo-tool type and decode, run as a user would run them.
+// kivo-tool type, decode and props, run as a user would run them.
 #include "support/testsupport.h"
 
 #include <QImage>
@@ -70,6 +70,22 @@ private Q_SLOTS:
         QVERIFY(decoded.pixelColor(50, 30).blue() > 200);
     }
 
+    void propsPrintsTheDictionary() {
+        QTemporaryDir dir;
+        const QString jpeg = dir.filePath(QStringLiteral("tagged.jpg"));
+        QVERIFY(kivo::test::writeImage(kivo::test::quadrantImage(60, 40), jpeg, "jpeg"));
+        QVERIFY(kivo::test::setExifTags(
+            jpeg, {{QStringLiteral("Exif.Image.Orientation"), QStringLiteral("6")},
+                   {QStringLiteral("Exif.Image.Make"), QStringLiteral("Kivo Camera Works")}}));
+        const Run run = kivoTool({QStringLiteral("props"), jpeg});
+        QCOMPARE(run.status, 0);
+        const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QVERIFY(lines.contains(QStringLiteral("ContentType = public.jpeg")));
+        QVERIFY(lines.contains(QStringLiteral("PixelWidth = 60")));
+        QVERIFY(lines.contains(QStringLiteral("Orientation = 6")));
+        QVERIFY(lines.contains(QStringLiteral("  Make = Kivo Camera Works")));
+    }
+
     void unreadableFilesFailWithOneLine() {
         QTemporaryDir dir;
         const QString missing = dir.filePath(QStringLiteral("missing.png"));
@@ -80,7 +96,8 @@ private Q_SLOTS:
         file.close();
         for (const QStringList& args :
              {QStringList{QStringLiteral("type"), missing},
-              QStringList{QStringLiteral("type"), text},
+              QStringList{QStringLiteral("type"), text}, QStringList{QStringLiteral("props"), text},
+              QStringList{QStringLiteral("props"), missing},
               QStringList{QStringLiteral("decode"), text, QStringLiteral("-o"),
                           dir.filePath(QStringLiteral("o.png"))},
               QStringList{QStringLiteral("decode"), missing, QStringLiteral("-o"),
