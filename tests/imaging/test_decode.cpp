@@ -2,6 +2,7 @@
 // before allocating, images are independent values, and several threads can decode at once.
 #include "imaging/contenttype.h"
 #include "imaging/decode.h"
+#include "imaging/pixelbuffer.h"
 #include "imaging/source.h"
 #include "support/testsupport.h"
 
@@ -157,6 +158,26 @@ private Q_SLOTS:
         QCOMPARE(first->size(), QSize(30, 20));
         QCOMPARE(first->bitmap(), second->bitmap());
         QVERIFY(!Image::create(QImage()));
+    }
+
+    // A released buffer is reused for the next picture of its size, but never while a picture
+    // still holds it.
+    void pixelBuffersAreNeverShared() {
+        const QSize size(3000, 2000); // 24 MB: a mapped buffer
+        QImage first = allocateImage(size, QImage::Format_RGB32);
+        QImage second = allocateImage(size, QImage::Format_RGB32);
+        QVERIFY(!first.isNull() && !second.isNull());
+        QVERIFY(first.constBits() != second.constBits());
+        first.fill(0xff112233u);
+        second.fill(0xff445566u);
+        const uchar* released = first.constBits();
+        first = QImage();
+        QImage third = allocateImage(size, QImage::Format_RGB32);
+        QCOMPARE(third.constBits(), released); // the spare, pages already in place
+        third.fill(0xff778899u);
+        QCOMPARE(second.pixel(2999, 1999), 0xff445566u);
+        QVERIFY(allocateImage(QSize(100000, 100000), QImage::Format_RGB32).isNull());
+        QVERIFY(allocateImage(QSize(0, 10), QImage::Format_RGB32).isNull());
     }
 
     void storedImageKeepsPrecisionAndColourSpace() {
