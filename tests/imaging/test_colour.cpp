@@ -196,6 +196,15 @@ private Q_SLOTS:
             toDisplaySrgb(filled(QImage::Format_RGB32, kSample, {}), p3.iccProfile());
         QVERIFY2(near(fromProfile.pixel(3, 3), expected, 1),
                  qPrintable(describe(fromProfile.pixel(3, 3), expected)));
+        // Large pictures convert in two bands on two threads; both halves must be converted.
+        QImage large(2100, 2000, QImage::Format_RGB32);
+        large.fill(kSample);
+        for (const QByteArray& icc : {p3.iccProfile(), lutBasedDisplayP3()}) {
+            const QImage converted = toDisplaySrgb(large, icc);
+            for (int y : {0, 999, 1000, 1999})
+                QVERIFY2(near(converted.pixel(2099, y), expected, 2),
+                         qPrintable(describe(converted.pixel(2099, y), expected)));
+        }
         // A profile nobody can read leaves the pixels alone rather than failing the picture.
         const QImage garbage =
             toDisplaySrgb(filled(QImage::Format_RGB32, kSample, {}), QByteArray(200, 'x'));
