@@ -129,6 +129,7 @@ QImage decodeHandle(const heif_image_handle* handle) {
     if (pixels <= 0 || pixels > kHeifPixelBudget)
         return {};
     const bool alpha = heif_image_handle_has_alpha_channel(handle);
+    const bool premultiplied = alpha && heif_image_handle_is_premultiplied_alpha(handle);
     const int bits = heif_image_handle_get_luma_bits_per_pixel(handle);
     const bool deep = bits > 8;
     const heif_chroma chroma =
@@ -149,7 +150,10 @@ QImage decodeHandle(const heif_image_handle* handle) {
     if (!deep) {
         // The QImage takes over libheif's buffer rather than copying 36 MB for a 12 MP photo.
         QImage adopted(
-            plane, width, height, stride, alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888,
+            plane, width, height, stride,
+            !alpha
+                ? QImage::Format_RGB888
+                : (premultiplied ? QImage::Format_RGBA8888_Premultiplied : QImage::Format_RGBA8888),
             [](void* image) { heif_image_release(static_cast<heif_image*>(image)); }, raw);
         decoded.release();
         return adopted;
@@ -159,7 +163,10 @@ QImage decodeHandle(const heif_image_handle* handle) {
     const int storedBits = heif_image_get_bits_per_pixel_range(raw, heif_channel_interleaved);
     const int significant = storedBits > 8 && storedBits <= 16 ? storedBits : 16;
     const int channels = alpha ? 4 : 3;
-    QImage image(width, height, alpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64);
+    QImage image(
+        width, height,
+        !alpha ? QImage::Format_RGBX64
+               : (premultiplied ? QImage::Format_RGBA64_Premultiplied : QImage::Format_RGBA64));
     if (image.isNull())
         return {};
     const quint32 maxIn = (1u << significant) - 1;
