@@ -1,4 +1,5 @@
 #include "codecs.h"
+#include "decodecore.h"
 #include "heiforientation.h"
 
 #include <QColorSpace>
@@ -51,8 +52,8 @@ public:
 
     // The orientation libheif's transforms of the primary image amount to.
     int primaryOrientation() const {
-        QFile file(displayPath(path_));
-        if (!file.open(QIODevice::ReadOnly))
+        QFile file;
+        if (!openForReading(file, path_))
             return 1;
         return heifItemOrientation(readHeifMetaBox(file), primaryId_);
     }

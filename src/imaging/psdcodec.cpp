@@ -1,4 +1,5 @@
 #include "codecs.h"
+#include "decodecore.h"
 #include "psdreader.h"
 
 #include <QFile>
@@ -8,16 +9,16 @@ namespace kivo {
 // The file is read, not mapped: a mapped file truncated by another program while we decode
 // it would kill the process, and the layers, often most of the file, are skipped anyway.
 std::optional<DecodedPixels> decodePsd(const FilePath& path) {
-    QFile file(displayPath(path));
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!openForReading(file, path))
         return std::nullopt;
     const auto bytes = readPsdEssentials(file, true);
     return bytes ? readPsd(*bytes) : std::nullopt;
 }
 
 std::optional<PixelInfo> probePsd(const FilePath& path) {
-    QFile file(displayPath(path));
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!openForReading(file, path))
         return std::nullopt;
     const auto bytes = readPsdEssentials(file, false);
     return bytes ? readPsdInfo(*bytes) : std::nullopt;

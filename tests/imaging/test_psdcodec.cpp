@@ -326,6 +326,10 @@ void PsdCodecTest::readsThroughTheFile() {
     QVERIFY(info && info->hasAlpha);
     QCOMPARE(info->size, QSize(5, 3));
     QVERIFY(!decodePsd(filePathFromText(dir.filePath(QStringLiteral("missing.psd")))));
+    // A name that is not UTF-8 is still a name.
+    const FilePath bytesName = filePathFromText(dir.path()) / std::string("caf\xe9.psd");
+    QVERIFY(std::filesystem::copy_file(filePathFromText(path), bytesName));
+    QVERIFY(decodePsd(bytesName));
     const QString empty = writeFile(dir, QStringLiteral("empty.psd"), {});
     QVERIFY(!probePsd(filePathFromText(empty)));
 }
