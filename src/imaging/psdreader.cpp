@@ -452,7 +452,8 @@ std::optional<PixelInfo> readPsdInfo(QByteArrayView data) {
     info.size = QSize(doc->header.width, doc->header.height);
     info.depth = doc->header.depth;
     info.colorModel = colorModelName(doc->header.colorMode);
-    info.hasAlpha = doc->mergedHasAlpha || doc->transparentIndex >= 0;
+    info.hasAlpha = doc->mergedHasAlpha ||
+                    (doc->header.colorMode == PsdColorMode::Indexed && doc->transparentIndex >= 0);
     return info;
 }
 
