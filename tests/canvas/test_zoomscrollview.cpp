@@ -111,6 +111,29 @@ private Q_SLOTS:
         QVERIFY(canvas.scroll().isFitMode());
     }
 
+    // Scroll bars appear when the zoomed image overflows, take their room from the viewport,
+    // and move the clip to the image's edge and no further.
+    void scrollBarsFollowTheClip() {
+        CanvasHarness canvas({1000, 800});
+        canvas.show(solidImage(4000, 3000), ZoomAction::actualSize);
+        QScrollBar* horizontal = canvas.scroll().horizontalScrollBar();
+        const QSize viewport = canvas.scroll().viewport()->size();
+        QVERIFY(viewport.width() < 1000 && viewport.height() < 800);
+        QCOMPARE(canvas.scroll().clipBounds().size(), QSizeF(viewport));
+        QCOMPARE(horizontal->maximum(), 4000 - viewport.width());
+        horizontal->setValue(1000);
+        QCOMPARE(canvas.scroll().clipBounds().x(), 1000.0);
+        horizontal->setValue(horizontal->maximum());
+        QCOMPARE(canvas.scroll().clipBounds().right(), 4000.0);
+        CanvasHarness::settle();
+        QVERIFY(std::abs(canvas.visibleRect.right() - 1.0) < 1e-9);
+
+        canvas.inputs.zoomAction = ZoomAction::fit;
+        canvas.update();
+        QVERIFY(!horizontal->isVisible());
+        QCOMPARE(canvas.scroll().viewport()->size(), QSize(1000, 800));
+    }
+
     void smallImageIgnoresZoomOut() {
         CanvasHarness canvas({1000, 800});
         canvas.show(solidImage(300, 200));
