@@ -162,6 +162,23 @@ private Q_SLOTS:
         QVERIFY(near(canvas.scroll().magnification(), 0.25));
     }
 
+    // Two fingers on a touch screen, spreading apart: Qt's pinch gesture drives the same live
+    // magnification.
+    void touchPinchZooms() {
+        CanvasHarness canvas({1000, 800});
+        canvas.show(solidImage(4000, 3000));
+        QWidget* viewport = canvas.scroll().viewport();
+        QPointingDevice* touch = QTest::createTouchDevice();
+        QTest::touchEvent(viewport, touch).press(0, {400, 400}).press(1, {600, 400});
+        QTest::touchEvent(viewport, touch).move(0, {350, 400}).move(1, {650, 400});
+        QTest::touchEvent(viewport, touch).move(0, {300, 400}).move(1, {700, 400});
+        QTest::touchEvent(viewport, touch).release(0, {300, 400}).release(1, {700, 400});
+        CanvasHarness::settle();
+        QVERIFY(!canvas.scroll().isFitMode());
+        QVERIFY(canvas.scroll().magnification() > 0.3); // the fingers spread apart
+        QVERIFY(near(canvas.magnification, canvas.scroll().magnification()));
+    }
+
     void noDocumentKeepsTheMinimum() {
         ZoomScrollView view;
         view.resize(400, 300);
