@@ -84,7 +84,14 @@ QString decimal(qint64 value) {
 std::optional<QString> shutterText(double seconds) {
     if (seconds >= 1.0)
         return fixed(seconds, 1) + QLatin1Char('s');
-    const auto reciprocal = truncated(1.0 / seconds);
+    // Exposure times are stored as fractions such as 1/391, whose double reciprocal comes out a
+    // hair under 391; truncating that would print 1/390s. Snap to the whole number first when
+    // the difference is only rounding noise.
+    double inverse = 1.0 / seconds;
+    const double nearest = std::round(inverse);
+    if (std::abs(inverse - nearest) <= 1e-9 * std::max(1.0, std::abs(nearest)))
+        inverse = nearest;
+    const auto reciprocal = truncated(inverse);
     if (!reciprocal)
         return std::nullopt;
     return QStringLiteral("1/") + decimal(*reciprocal) + QLatin1Char('s');
