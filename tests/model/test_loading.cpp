@@ -1,5 +1,6 @@
 // Opening, stepping and preloading on folders of real JPEGs written at test time.
 #include "model/appstate.h"
+#include "model/preloadpool.h"
 #include "support/testsupport.h"
 
 #include <QCoreApplication>
@@ -35,7 +36,7 @@ private:
 
 // Lets every preload still decoding finish and hands its result to the model.
 void finishPreloads() {
-    QThreadPool::globalInstance()->waitForDone();
+    preloadThreadPool().waitForDone();
     QCoreApplication::sendPostedEvents();
 }
 
