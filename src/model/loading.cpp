@@ -40,8 +40,8 @@ QThreadPool& preloadThreadPool() {
     static QThreadPool pool;
     static const bool configured = [] {
         // All cores but one, so the GUI thread always finds one free however many decodes
-        // are queued. (Idle scheduling priority is no substitute: a starved idle thread
-        // holding the address-space lock in a page fault stalls the GUI thread behind it.)
+        // are queued. (Idle scheduling priority was tried and made steps slower: a starved
+        // idle thread can hold kernel locks that the GUI thread then waits for.)
         pool.setMaxThreadCount(std::max(1, QThread::idealThreadCount() - 1));
         return true;
     }();
@@ -81,7 +81,9 @@ void AppState::reloadCurrentImage() {
     if (!currentURL_)
         return;
     const FilePath url = *currentURL_;
+    ImagePtr previous = currentImage_;
     setCurrentImage(decodeImage(url));
+    releaseOffGuiThread({std::move(previous)});
     setMetadata(extractMetadata(url));
     // A decode of the old content is stale now, whether it already finished or is still running.
     takePreloadedImage(url);
