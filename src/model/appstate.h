@@ -31,8 +31,8 @@ enum class OverlayMode { none, metadata, histogram };
 enum class ZoomAction { fit, actualSize, zoomIn, zoomOut };
 
 // The stored text of each case is its name.
-QString toString(DisplayMode mode);
-QString toString(OverlayMode mode);
+QString caseName(DisplayMode mode);
+QString caseName(OverlayMode mode);
 std::optional<DisplayMode> displayModeFromString(const QString& text);
 std::optional<OverlayMode> overlayModeFromString(const QString& text);
 
