@@ -190,6 +190,10 @@ std::optional<QByteArray> encodeWithQt(const QImage& image, const char* format) 
     QBuffer buffer(&out);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, format);
+    // The user waits for the save: Qt's default PNG effort costs about four times as long for
+    // files some 6 % smaller (bench_rotation).
+    if (qstrcmp(format, "png") == 0)
+        writer.setCompression(50);
     if (!writer.write(image))
         return std::nullopt;
     return out;
