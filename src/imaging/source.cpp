@@ -1,9 +1,7 @@
 #include "source.h"
 
 #include "contenttype.h"
-
-#include <QFile>
-#include <QImageReader>
+#include "decodecore.h"
 
 namespace kivo {
 
@@ -18,21 +16,11 @@ std::optional<ImageSource> ImageSource::open(const FilePath& path) {
     return ImageSource(path, *type);
 }
 
-std::optional<QVariantMap> ImageSource::properties() const {
-    QImageReader reader(displayPath(path_));
-    const QSize size = reader.size();
-    if (!size.isValid())
-        return std::nullopt;
-    QVariantMap map;
-    map.insert(prop::PixelWidth, size.width());
-    map.insert(prop::PixelHeight, size.height());
-    return map;
-}
-
 std::optional<QImage> ImageSource::storedImage() const {
-    QImageReader reader(displayPath(path_));
-    reader.setAutoTransform(false);
-    QImage image = reader.read();
+    DecodeRequest request;
+    request.upright = false;
+    request.toSrgb = false;
+    QImage image = decodeStill(path_, contentType_, request);
     if (image.isNull())
         return std::nullopt;
     return image;

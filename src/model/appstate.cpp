@@ -4,6 +4,7 @@
 #include "statusbarclock.h"
 
 #include <QSettings>
+#include <algorithm>
 
 namespace kivo {
 
@@ -60,7 +61,7 @@ double readDouble(QSettings& settings, const QString& key) {
 
 } // namespace
 
-QString toString(DisplayMode mode) {
+QString caseName(DisplayMode mode) {
     switch (mode) {
     case DisplayMode::fitToWindow:
         return QStringLiteral("fitToWindow");
@@ -72,7 +73,7 @@ QString toString(DisplayMode mode) {
     return {};
 }
 
-QString toString(OverlayMode mode) {
+QString caseName(OverlayMode mode) {
     switch (mode) {
     case OverlayMode::none:
         return QStringLiteral("none");
@@ -87,14 +88,14 @@ QString toString(OverlayMode mode) {
 std::optional<DisplayMode> displayModeFromString(const QString& text) {
     for (auto mode :
          {DisplayMode::fitToWindow, DisplayMode::actualSize, DisplayMode::autoSizeWindow})
-        if (toString(mode) == text)
+        if (caseName(mode) == text)
             return mode;
     return std::nullopt;
 }
 
 std::optional<OverlayMode> overlayModeFromString(const QString& text) {
     for (auto mode : {OverlayMode::none, OverlayMode::metadata, OverlayMode::histogram})
-        if (toString(mode) == text)
+        if (caseName(mode) == text)
             return mode;
     return std::nullopt;
 }
@@ -138,7 +139,15 @@ void AppState::setCurrentImage(ImagePtr image) {
 }
 
 void AppState::setImageFiles(std::vector<FilePath> files) {
-    assign(this, imageFiles_, std::move(files), &AppState::imageFilesChanged);
+    // Compared as bytes: path's own operator== walks every component, which adds up over a
+    // folder of many thousand files.
+    const bool same =
+        std::equal(files.begin(), files.end(), imageFiles_.begin(), imageFiles_.end(),
+                   [](const FilePath& a, const FilePath& b) { return a.native() == b.native(); });
+    if (same)
+        return;
+    imageFiles_ = std::move(files);
+    Q_EMIT imageFilesChanged();
 }
 
 void AppState::removeImageFile(qsizetype index) {
@@ -161,12 +170,12 @@ void AppState::setMetadata(QList<MetadataEntry> rows) {
 }
 
 void AppState::setDisplayModeField(DisplayMode mode) {
-    context_.settings->setValue(kDisplayModeKey, toString(mode));
+    context_.settings->setValue(kDisplayModeKey, caseName(mode));
     assign(this, displayMode_, mode, &AppState::displayModeChanged);
 }
 
 void AppState::setOverlayMode(OverlayMode mode) {
-    context_.settings->setValue(kOverlayModeKey, toString(mode));
+    context_.settings->setValue(kOverlayModeKey, caseName(mode));
     assign(this, overlayMode_, mode, &AppState::overlayModeChanged);
 }
 

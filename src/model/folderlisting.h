@@ -2,6 +2,7 @@
 
 #include "imaging/filepath.h"
 
+#include <QLocale>
 #include <QString>
 #include <optional>
 #include <string_view>
@@ -21,8 +22,9 @@ std::string_view pathExtension(std::string_view fileName);
 std::optional<std::vector<FilePath>> listSupportedImages(const FilePath& folder);
 
 // Sorts file paths by their names in natural order: case-insensitive, runs of digits by value,
-// locale-aware, and the same in every locale (also C/POSIX). Ties fall back to the raw bytes so
-// the order is total.
-void sortNaturally(std::vector<FilePath>& paths);
+// collated for `locale` (the user's by default). The C/POSIX locale collates by code point, so
+// there the rule falls back to English collation. Ties fall back to the raw bytes so the order
+// is total.
+void sortNaturally(std::vector<FilePath>& paths, const QLocale& locale = QLocale::system());
 
 } // namespace kivo

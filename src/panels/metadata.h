@@ -4,6 +4,8 @@
 
 #include <QList>
 #include <QString>
+#include <QVariantMap>
+#include <optional>
 
 namespace kivo {
 
@@ -20,5 +22,12 @@ struct MetadataEntry {
 // properties of its first image only (no pixels are decoded). Never fails: whatever cannot be
 // read yields fewer rows.
 QList<MetadataEntry> extractMetadata(const FilePath& path);
+
+// The rows for a file of `fileSize` bytes (none when unknown) whose first image has the property
+// dictionary `properties` (keys as in imaging/source.h). A value that is missing, of another
+// type than its row expects, or that has no sensible text (a zero exposure time, an infinite
+// focal length) leaves its row out.
+QList<MetadataEntry> metadataRows(std::optional<qint64> fileSize,
+                                  const std::optional<QVariantMap>& properties);
 
 } // namespace kivo

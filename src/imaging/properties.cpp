@@ -1,0 +1,456 @@
+// The property dictionary of image 0: EXIF, TIFF and GPS fields through exiv2, and the pixel
+// layout from the cheapest place that states it exactly (the codec's own header, exiv2, or Qt's
+// image reader). No pixels are decoded here: this runs on every step through a folder.
+
+#include "codecs.h"
+#include "contenttype.h"
+#include "source.h"
+
+#include <QImageReader>
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <exiv2/exiv2.hpp>
+#include <lcms2.h>
+#include <memory>
+#include <mutex>
+
+namespace kivo {
+
+namespace {
+
+// exiv2 0.27's Exif code is reentrant, but its XMP toolkit registers namespaces in a process
+// table while it parses, and its start-up is not thread-safe at all: start it once and hand it a
+// lock, as exiv2 documents. HEIF support (BMFF) is compiled in but off until asked for.
+std::mutex xmpMutex;
+
+void lockXmp(void*, bool lock) {
+    if (lock)
+        xmpMutex.lock();
+    else
+        xmpMutex.unlock();
+}
+
+void prepareExiv2() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+        Exiv2::enableBMFF(true);
+        Exiv2::XmpParser::initialize(lockXmp, nullptr);
+    });
+}
+
+const Exiv2::Exifdatum* findTag(const Exiv2::ExifData& exif, const char* key) {
+    const auto it = exif.findKey(Exiv2::ExifKey(key));
+    if (it == exif.end() || it->count() == 0)
+        return nullptr;
+    return &*it;
+}
+
+// Rationals are read as exact fractions: exiv2's own toFloat() goes through float, which turns
+// 1/250 s into 1/249 once the shutter text truncates its reciprocal.
+std::optional<double> rationalAt(const Exiv2::Exifdatum& datum, long n) {
+    if (n >= datum.count())
+        return std::nullopt;
+    const Exiv2::TypeId type = datum.typeId();
+    if (type != Exiv2::unsignedRational && type != Exiv2::signedRational)
+        return std::nullopt;
+    const Exiv2::Rational r = datum.toRational(n);
+    if (r.second == 0)
+        return std::nullopt;
+    if (type == Exiv2::unsignedRational)
+        return double(uint32_t(r.first)) / double(uint32_t(r.second));
+    return double(r.first) / double(r.second);
+}
+
+std::optional<double> rationalTag(const Exiv2::ExifData& exif, const char* key) {
+    const Exiv2::Exifdatum* datum = findTag(exif, key);
+    return datum ? rationalAt(*datum, 0) : std::nullopt;
+}
+
+std::optional<QString> textTag(const Exiv2::ExifData& exif, const char* key) {
+    const Exiv2::Exifdatum* datum = findTag(exif, key);
+    if (!datum || datum->typeId() != Exiv2::asciiString)
+        return std::nullopt;
+    std::string text = datum->toString();
+    text.resize(std::min(text.size(), text.find('\0')));
+    // Cameras pad fixed-size fields with blanks.
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
+        text.pop_back();
+    if (text.empty())
+        return std::nullopt;
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
+std::optional<qint64> integerTag(const Exiv2::ExifData& exif, const char* key, long n = 0) {
+    const Exiv2::Exifdatum* datum = findTag(exif, key);
+    if (!datum || n >= datum->count())
+        return std::nullopt;
+    switch (datum->typeId()) {
+    case Exiv2::unsignedByte:
+    case Exiv2::unsignedShort:
+    case Exiv2::unsignedLong:
+    case Exiv2::signedByte:
+    case Exiv2::signedShort:
+    case Exiv2::signedLong:
+        return qint64(datum->toLong(n));
+    default:
+        return std::nullopt;
+    }
+}
+
+// Degrees from the degrees, minutes and seconds rationals of a GPS coordinate.
+std::optional<double> gpsCoordinate(const Exiv2::ExifData& exif, const char* key) {
+    const Exiv2::Exifdatum* datum = findTag(exif, key);
+    if (!datum || datum->count() < 3)
+        return std::nullopt;
+    const auto d = rationalAt(*datum, 0), m = rationalAt(*datum, 1), s = rationalAt(*datum, 2);
+    if (!d || !m || !s)
+        return std::nullopt;
+    return *d + *m / 60.0 + *s / 3600.0;
+}
+
+void insertIf(QVariantMap& map, const QString& key, const auto& value) {
+    if (value)
+        map.insert(key, *value);
+}
+
+void addExifDictionaries(const Exiv2::ExifData& exif, QVariantMap& properties) {
+    QVariantMap tiff;
+    insertIf(tiff, prop::Make, textTag(exif, "Exif.Image.Make"));
+    insertIf(tiff, prop::Model, textTag(exif, "Exif.Image.Model"));
+
+    QVariantMap ex;
+    insertIf(ex, prop::DateTimeOriginal, textTag(exif, "Exif.Photo.DateTimeOriginal"));
+    insertIf(ex, prop::FocalLength, rationalTag(exif, "Exif.Photo.FocalLength"));
+    insertIf(ex, prop::FNumber, rationalTag(exif, "Exif.Photo.FNumber"));
+    insertIf(ex, prop::ExposureTime, rationalTag(exif, "Exif.Photo.ExposureTime"));
+    insertIf(ex, prop::LensModel, textTag(exif, "Exif.Photo.LensModel"));
+    if (const Exiv2::Exifdatum* iso = findTag(exif, "Exif.Photo.ISOSpeedRatings")) {
+        QVariantList ratings;
+        for (long i = 0; i < iso->count() && i < 16; ++i)
+            if (const auto rating = integerTag(exif, "Exif.Photo.ISOSpeedRatings", i))
+                ratings.append(int(std::clamp<qint64>(*rating, INT_MIN, INT_MAX)));
+        if (!ratings.isEmpty())
+            ex.insert(prop::ISOSpeedRatings, ratings);
+    }
+
+    QVariantMap gps;
+    insertIf(gps, prop::Latitude, gpsCoordinate(exif, "Exif.GPSInfo.GPSLatitude"));
+    insertIf(gps, prop::LatitudeRef, textTag(exif, "Exif.GPSInfo.GPSLatitudeRef"));
+    insertIf(gps, prop::Longitude, gpsCoordinate(exif, "Exif.GPSInfo.GPSLongitude"));
+    insertIf(gps, prop::LongitudeRef, textTag(exif, "Exif.GPSInfo.GPSLongitudeRef"));
+
+    if (!tiff.isEmpty())
+        properties.insert(prop::TIFF, tiff);
+    if (!ex.isEmpty())
+        properties.insert(prop::Exif, ex);
+    if (!gps.isEmpty())
+        properties.insert(prop::GPS, gps);
+}
+
+std::optional<QString> profileDescription(const Exiv2::DataBuf& icc) {
+    if (icc.size_ <= 0)
+        return std::nullopt;
+    std::unique_ptr<void, decltype(&cmsCloseProfile)> profile(
+        cmsOpenProfileFromMem(icc.pData_, cmsUInt32Number(icc.size_)), &cmsCloseProfile);
+    if (!profile)
+        return std::nullopt;
+    std::array<char, 256> text{};
+    if (cmsGetProfileInfoASCII(profile.get(), cmsInfoDescription, "en", "US", text.data(),
+                               cmsUInt32Number(text.size())) == 0)
+        return std::nullopt;
+    const QString description = QString::fromLatin1(text.data()).trimmed();
+    return description.isEmpty() ? std::nullopt : std::optional(description);
+}
+
+// The layout part of the dictionary, as far as it is known: unknown fields are left out.
+struct Layout {
+    QSize size;
+    std::optional<int> depth;
+    std::optional<QString> colorModel;
+    std::optional<bool> hasAlpha;
+    std::optional<int> orientation;
+};
+
+Layout fromPixelInfo(const PixelInfo& info) {
+    return {info.size, info.depth, info.colorModel, info.hasAlpha, info.orientation};
+}
+
+using FilePtr = std::unique_ptr<std::FILE, decltype(&std::fclose)>;
+
+FilePtr openFile(const FilePath& path) {
+    return FilePtr(std::fopen(path.c_str(), "rb"), &std::fclose);
+}
+
+// JPEG's frame header states precision and component count; Qt's reader would report a CMYK
+// file as RGB, since it converts on decoding.
+std::optional<Layout> jpegLayout(const FilePath& path) {
+    FilePtr file = openFile(path);
+    if (!file || std::fgetc(file.get()) != 0xFF || std::fgetc(file.get()) != 0xD8)
+        return std::nullopt;
+    for (int segments = 0; segments < 1000; ++segments) {
+        int marker = std::fgetc(file.get());
+        if (marker != 0xFF)
+            return std::nullopt;
+        while (marker == 0xFF)
+            marker = std::fgetc(file.get());
+        if (marker == EOF || marker == 0xD9 || marker == 0xDA)
+            return std::nullopt;
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7))
+            continue; // markers without a length
+        std::array<unsigned char, 8> head{};
+        if (std::fread(head.data(), 1, 2, file.get()) != 2)
+            return std::nullopt;
+        const int length = head[0] << 8 | head[1];
+        if (length < 2)
+            return std::nullopt;
+        const bool frame =
+            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (!frame) {
+            if (std::fseek(file.get(), length - 2, SEEK_CUR) != 0)
+                return std::nullopt;
+            continue;
+        }
+        if (length < 8 || std::fread(head.data(), 1, 6, file.get()) != 6)
+            return std::nullopt;
+        Layout layout;
+        layout.size = QSize(head[3] << 8 | head[4], head[1] << 8 | head[2]);
+        layout.depth = head[0];
+        layout.hasAlpha = false;
+        switch (head[5]) {
+        case 1:
+            layout.colorModel = QStringLiteral("Gray");
+            break;
+        case 3:
+            layout.colorModel = QStringLiteral("RGB");
+            break;
+        case 4:
+            layout.colorModel = QStringLiteral("CMYK");
+            break;
+        default:
+            break;
+        }
+        return layout;
+    }
+    return std::nullopt;
+}
+
+// PNG's header chunk states bit depth and colour type exactly, which Qt's formats blur.
+std::optional<Layout> pngLayout(const FilePath& path) {
+    FilePtr file = openFile(path);
+    std::array<unsigned char, 29> head{};
+    if (!file || std::fread(head.data(), 1, head.size(), file.get()) != head.size() ||
+        std::memcmp(head.data() + 12, "IHDR", 4) != 0)
+        return std::nullopt;
+    const auto be32 = [&](int at) {
+        return quint32(head[at]) << 24 | quint32(head[at + 1]) << 16 | quint32(head[at + 2]) << 8 |
+               quint32(head[at + 3]);
+    };
+    if (be32(16) > INT_MAX || be32(20) > INT_MAX)
+        return std::nullopt;
+    Layout layout;
+    layout.size = QSize(int(be32(16)), int(be32(20)));
+    layout.depth = head[24];
+    const int colourType = head[25];
+    layout.colorModel =
+        (colourType == 0 || colourType == 4) ? QStringLiteral("Gray") : QStringLiteral("RGB");
+    layout.hasAlpha = colourType == 4 || colourType == 6;
+    return layout;
+}
+
+// A TIFF's first directory states its layout among the tags exiv2 has already read.
+Layout tiffLayout(const Exiv2::ExifData& exif) {
+    Layout layout;
+    layout.depth = integerTag(exif, "Exif.Image.BitsPerSample");
+    switch (integerTag(exif, "Exif.Image.PhotometricInterpretation").value_or(-1)) {
+    case 0:
+    case 1:
+        layout.colorModel = QStringLiteral("Gray");
+        break;
+    case 2:
+    case 3:
+    case 6:
+        layout.colorModel = QStringLiteral("RGB");
+        break;
+    case 5:
+        layout.colorModel = QStringLiteral("CMYK");
+        break;
+    case 8:
+    case 9:
+    case 10:
+        layout.colorModel = QStringLiteral("Lab");
+        break;
+    default:
+        break;
+    }
+    // An extra sample of kind 0 is unspecified data, not coverage.
+    const auto extra = integerTag(exif, "Exif.Image.ExtraSamples");
+    layout.hasAlpha = extra == 1 || extra == 2;
+    return layout;
+}
+
+// What Qt's reader tells from the header: size, and depth and colour model from the format it
+// would decode to.
+Layout qtLayout(const FilePath& path) {
+    QImageReader reader(displayPath(path));
+    Layout layout;
+    layout.size = reader.size();
+    switch (reader.imageFormat()) {
+    case QImage::Format_Mono:
+    case QImage::Format_MonoLSB:
+        layout.depth = 1;
+        layout.colorModel = QStringLiteral("Gray");
+        break;
+    case QImage::Format_Grayscale8:
+        layout.depth = 8;
+        layout.colorModel = QStringLiteral("Gray");
+        break;
+    case QImage::Format_Grayscale16:
+        layout.depth = 16;
+        layout.colorModel = QStringLiteral("Gray");
+        break;
+    case QImage::Format_Invalid:
+        break;
+    case QImage::Format_RGBX64:
+    case QImage::Format_RGBX16FPx4:
+        layout.depth = 16;
+        layout.colorModel = QStringLiteral("RGB");
+        layout.hasAlpha = false;
+        break;
+    case QImage::Format_RGBA64:
+    case QImage::Format_RGBA64_Premultiplied:
+    case QImage::Format_RGBA16FPx4:
+    case QImage::Format_RGBA16FPx4_Premultiplied:
+        layout.depth = 16;
+        layout.colorModel = QStringLiteral("RGB");
+        layout.hasAlpha = true;
+        break;
+    case QImage::Format_RGBX32FPx4:
+    case QImage::Format_RGBA32FPx4:
+    case QImage::Format_RGBA32FPx4_Premultiplied:
+        layout.depth = 32;
+        layout.colorModel = QStringLiteral("RGB");
+        layout.hasAlpha = reader.imageFormat() != QImage::Format_RGBX32FPx4;
+        break;
+    default:
+        // Palette and 8-bit formats. Asking Qt's pixel-format table about a format the reader
+        // merely names is not safe for every value, so alpha is told from the known names only.
+        layout.depth = 8;
+        layout.colorModel = QStringLiteral("RGB");
+        layout.hasAlpha = reader.imageFormat() == QImage::Format_ARGB32 ||
+                          reader.imageFormat() == QImage::Format_ARGB32_Premultiplied ||
+                          reader.imageFormat() == QImage::Format_RGBA8888 ||
+                          reader.imageFormat() == QImage::Format_RGBA8888_Premultiplied;
+        break;
+    }
+    return layout;
+}
+
+Layout layoutFor(const QString& type, const FilePath& path) {
+    std::optional<PixelInfo> probed;
+    if (type == ctype::Heic || type == ctype::Heif || type == ctype::Avif)
+        probed = probeHeif(path);
+    else if (conformsTo(type, ctype::CameraRaw))
+        probed = probeRaw(path);
+    else if (type == ctype::Psd)
+        probed = probePsd(path);
+    if (probed)
+        return fromPixelInfo(*probed);
+    if (type == ctype::Jpeg)
+        if (auto layout = jpegLayout(path))
+            return *layout;
+    if (type == ctype::Png)
+        if (auto layout = pngLayout(path))
+            return *layout;
+    return {};
+}
+
+struct Exiv2Reading {
+    QVariantMap dictionaries;
+    QSize size;
+    Layout tiff;
+    std::optional<int> orientation;
+    std::optional<QString> profileName;
+};
+
+std::optional<Exiv2Reading> readWithExiv2(const FilePath& path, const QString& type) {
+    prepareExiv2();
+    try {
+        auto image = Exiv2::ImageFactory::open(path.native(), false);
+        if (image.get() == nullptr)
+            return std::nullopt;
+        image->readMetadata();
+        Exiv2Reading reading;
+        const Exiv2::ExifData& exif = image->exifData();
+        addExifDictionaries(exif, reading.dictionaries);
+        reading.size = QSize(image->pixelWidth(), image->pixelHeight());
+        if (type == ctype::Tiff)
+            reading.tiff = tiffLayout(exif);
+        if (const auto o = integerTag(exif, "Exif.Image.Orientation"); o && *o >= 1 && *o <= 8)
+            reading.orientation = int(*o);
+        if (image->iccProfileDefined())
+            reading.profileName = profileDescription(*image->iccProfile());
+        return reading;
+    } catch (...) {
+        // exiv2 throws on anything it cannot parse; a file it cannot read simply has no tags.
+        return std::nullopt;
+    }
+}
+
+bool isHeif(const QString& type) {
+    return type == ctype::Heic || type == ctype::Heif || type == ctype::Avif;
+}
+
+} // namespace
+
+std::optional<QVariantMap> ImageSource::properties() const {
+    const std::optional<Exiv2Reading> tags = readWithExiv2(path_, contentType_);
+    Layout layout = layoutFor(contentType_, path_);
+    if (tags && contentType_ == ctype::Tiff)
+        layout = tags->tiff;
+
+    // A raw file's first directory is usually a small preview, so exiv2's size is trusted for
+    // the other formats only; a codec probe or the file's own header comes first anyway.
+    QSize size = layout.size;
+    if (!size.isValid() && tags && !conformsTo(contentType_, ctype::CameraRaw))
+        size = tags->size;
+    if (!size.isValid() ||
+        (!layout.depth && !isHeif(contentType_) && !conformsTo(contentType_, ctype::CameraRaw))) {
+        const Layout qt = qtLayout(path_);
+        if (!size.isValid())
+            size = qt.size;
+        if (!layout.depth) {
+            layout.depth = qt.depth;
+            layout.colorModel = qt.colorModel;
+            layout.hasAlpha = qt.hasAlpha;
+        }
+    }
+    if (!size.isValid() && !tags)
+        return std::nullopt;
+
+    QVariantMap properties = tags ? tags->dictionaries : QVariantMap();
+    if (size.isValid()) {
+        properties.insert(prop::PixelWidth, size.width());
+        properties.insert(prop::PixelHeight, size.height());
+    }
+    insertIf(properties, prop::Depth, layout.depth);
+    insertIf(properties, prop::ColorModel, layout.colorModel);
+    insertIf(properties, prop::HasAlpha, layout.hasAlpha);
+    // HEIF and raw files carry their own transform; their EXIF tag does not govern display.
+    const bool containerOrients =
+        isHeif(contentType_) || conformsTo(contentType_, ctype::CameraRaw);
+    if (containerOrients)
+        insertIf(properties, prop::Orientation, layout.orientation);
+    else if (tags)
+        insertIf(properties, prop::Orientation, tags->orientation);
+    if (tags)
+        insertIf(properties, prop::ProfileName, tags->profileName);
+    return properties;
+}
+
+} // namespace kivo

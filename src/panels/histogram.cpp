@@ -1,0 +1,144 @@
+#include "histogram.h"
+
+#include <QColorSpace>
+#include <QImage>
+
+namespace kivo {
+
+namespace {
+
+constexpr qint64 kSampleTarget = 500'000;
+// Rows converted at a time when the bitmap is not yet 8-bit sRGB: bounds the extra memory to a
+// strip instead of a second full-size copy.
+constexpr int kBandRows = 64;
+
+// Byte offsets of red, green and blue within a 32-bit pixel of a layout that can be read as it
+// is, i.e. one whose colours already are what drawing it over black would leave.
+struct DirectLayout {
+    int red, green, blue;
+};
+
+std::optional<DirectLayout> directLayout(QImage::Format format) {
+    const bool littleEndian = Q_BYTE_ORDER == Q_LITTLE_ENDIAN;
+    switch (format) {
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32_Premultiplied:
+        // 0xAARRGGBB in a native 32-bit word.
+        return littleEndian ? DirectLayout{2, 1, 0} : DirectLayout{1, 2, 3};
+    case QImage::Format_RGBX8888:
+    case QImage::Format_RGBA8888_Premultiplied:
+        return DirectLayout{0, 1, 2};
+    default:
+        return std::nullopt;
+    }
+}
+
+bool isSrgb(const QImage& bitmap) {
+    const QColorSpace space = bitmap.colorSpace();
+    return !space.isValid() || space == QColorSpace(QColorSpace::SRgb);
+}
+
+// Walks the sample indices 0, s, 2s ... in storage order as (row, column) pairs without a
+// division per sample.
+class SampleCursor {
+public:
+    SampleCursor(qint64 width, qint64 height, qint64 step)
+        : width_(width)
+        , height_(height)
+        , rowStep_(step / width)
+        , columnStep_(step % width) {}
+
+    bool done() const { return row_ >= height_; }
+    qint64 row() const { return row_; }
+    qint64 column() const { return column_; }
+
+    void advance() {
+        row_ += rowStep_;
+        column_ += columnStep_;
+        if (column_ >= width_) {
+            column_ -= width_;
+            ++row_;
+        }
+    }
+
+private:
+    qint64 width_, height_, rowStep_, columnStep_;
+    qint64 row_ = 0, column_ = 0;
+};
+
+// Samples this far ahead are fetched into the cache while the current one is counted: with a
+// stride of tens of pixels every sample is a cache miss, and a 24 MP bitmap spans more pages than
+// the hardware prefetcher follows, so without this the loop waits on memory for each sample.
+constexpr int kPrefetchDistance = 32;
+
+// Counts the samples that fall into rows [firstRow, firstRow + rows.height()) of `rows`, whose
+// pixels are laid out as `layout` says.
+void countRows(const QImage& rows, qint64 firstRow, DirectLayout layout, SampleCursor& cursor,
+               HistogramData& data) {
+    const qint64 endRow = firstRow + rows.height();
+    const uchar* bits = rows.constBits();
+    const qint64 stride = rows.bytesPerLine();
+    const auto address = [&](const SampleCursor& at) {
+        return bits + (at.row() - firstRow) * stride + 4 * at.column();
+    };
+    // Local copies: the counts are 64-bit integers too, so the compiler would otherwise have to
+    // assume that each increment may change the cursors.
+    SampleCursor at = cursor;
+    SampleCursor ahead = cursor;
+    for (int i = 0; i < kPrefetchDistance; ++i)
+        ahead.advance();
+    while (!at.done() && at.row() < endRow) {
+        if (!ahead.done() && ahead.row() < endRow) {
+            __builtin_prefetch(address(ahead));
+            ahead.advance();
+        }
+        const uchar* pixel = address(at);
+        ++data.red[pixel[layout.red]];
+        ++data.green[pixel[layout.green]];
+        ++data.blue[pixel[layout.blue]];
+        at.advance();
+    }
+    cursor = at;
+}
+
+} // namespace
+
+qint64 histogramSamplingStep(qint64 pixelCount) {
+    return pixelCount < kSampleTarget ? 1 : pixelCount / kSampleTarget;
+}
+
+std::optional<HistogramData> computeHistogram(const Image& image) {
+    const QImage& bitmap = image.bitmap();
+    const qint64 width = bitmap.width();
+    const qint64 height = bitmap.height();
+    if (width < 1 || height < 1)
+        return std::nullopt;
+    HistogramData data;
+    SampleCursor cursor(width, height, histogramSamplingStep(width * height));
+
+    // The decoder's bitmap usually is 8-bit sRGB already: read it where it lies.
+    if (const auto layout = directLayout(bitmap.format()); layout && isSrgb(bitmap)) {
+        countRows(bitmap, 0, *layout, cursor, data);
+        return data;
+    }
+
+    // Anything else is converted strip by strip, as drawing it into a cleared 8-bit sRGB buffer
+    // would: premultiplied, so transparent areas count as black.
+    const QImage::Format target = QImage::Format_RGBA8888_Premultiplied;
+    const bool convertColours = !isSrgb(bitmap);
+    for (qint64 top = 0; top < height && !cursor.done(); top += kBandRows) {
+        const int rows = int(std::min<qint64>(kBandRows, height - top));
+        if (cursor.row() >= top + rows)
+            continue;
+        QImage band = bitmap.copy(0, int(top), int(width), rows);
+        if (convertColours)
+            band.convertToColorSpace(QColorSpace(QColorSpace::SRgb));
+        band.convertTo(target);
+        if (band.isNull() || band.format() != target)
+            return std::nullopt;
+        countRows(band, top, *directLayout(target), cursor, data);
+    }
+    return data;
+}
+
+} // namespace kivo
