@@ -220,7 +220,7 @@ private Q_SLOTS:
         QFETCH(std::optional<ZoomAction>, afterSet);
         PhotoFolder folder({"a.jpg"});
         test::PrivateSettings settings;
-        settings->setValue(QStringLiteral("displayMode"), toString(mode));
+        settings->setValue(QStringLiteral("displayMode"), caseName(mode));
         AppState state({settings.get()});
         QVERIFY(state.displayMode() == mode);
         state.openFile(folder.path("a.jpg"));
