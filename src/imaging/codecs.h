@@ -31,6 +31,7 @@ struct DecodedPixels {
 
 // maxPixelSize > 0 asks for a reduced decode whose longer side is at least that large where the
 // codec can do it cheaply (a smaller embedded preview, a half-size demosaic); 0 asks for full size.
+// HEIF always decodes its primary image: an embedded thumbnail item can be stale after an edit.
 std::optional<DecodedPixels> decodeHeif(const FilePath& path, int maxPixelSize = 0);
 std::optional<PixelInfo> probeHeif(const FilePath& path);
 

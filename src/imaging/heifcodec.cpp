@@ -97,28 +97,21 @@ QColorSpace colorSpaceFromNclx(const heif_color_profile_nclx& nclx) {
     return space.isValid() ? space : QColorSpace();
 }
 
-// The profile of `handle`, falling back to `fallback` (a thumbnail's master image) when the
-// handle has none of its own.
-void attachColour(const heif_image_handle* handle, const heif_image_handle* fallback,
-                  DecodedPixels& out) {
-    for (const heif_image_handle* h : {handle, fallback}) {
-        if (!h)
-            continue;
-        const heif_color_profile_type type = heif_image_handle_get_color_profile_type(h);
-        if (type == heif_color_profile_type_prof || type == heif_color_profile_type_rICC) {
-            QByteArray icc(qsizetype(heif_image_handle_get_raw_color_profile_size(h)), '\0');
-            if (!icc.isEmpty() &&
-                heif_image_handle_get_raw_color_profile(h, icc.data()).code == heif_error_Ok) {
-                out.iccProfile = icc;
-                return;
-            }
-        }
-        heif_color_profile_nclx* raw = nullptr;
-        if (heif_image_handle_get_nclx_color_profile(h, &raw).code == heif_error_Ok && raw) {
-            const std::unique_ptr<heif_color_profile_nclx, NclxDeleter> nclx(raw);
-            out.image.setColorSpace(colorSpaceFromNclx(*nclx));
+// The image's colour: its ICC profile when it carries one, else its nclx description.
+void attachColour(const heif_image_handle* h, DecodedPixels& out) {
+    const heif_color_profile_type type = heif_image_handle_get_color_profile_type(h);
+    if (type == heif_color_profile_type_prof || type == heif_color_profile_type_rICC) {
+        QByteArray icc(qsizetype(heif_image_handle_get_raw_color_profile_size(h)), '\0');
+        if (!icc.isEmpty() &&
+            heif_image_handle_get_raw_color_profile(h, icc.data()).code == heif_error_Ok) {
+            out.iccProfile = icc;
             return;
         }
+    }
+    heif_color_profile_nclx* raw = nullptr;
+    if (heif_image_handle_get_nclx_color_profile(h, &raw).code == heif_error_Ok && raw) {
+        const std::unique_ptr<heif_color_profile_nclx, NclxDeleter> nclx(raw);
+        out.image.setColorSpace(colorSpaceFromNclx(*nclx));
     }
 }
 
@@ -185,46 +178,21 @@ QImage decodeHandle(const heif_image_handle* handle) {
     return image;
 }
 
-// The largest embedded thumbnail whose longer side still reaches `maxPixelSize`.
-HandlePtr thumbnailFor(const heif_image_handle* primary, int maxPixelSize) {
-    const int count = heif_image_handle_get_number_of_thumbnails(primary);
-    if (count <= 0 || count > 64)
-        return {};
-    std::vector<heif_item_id> ids(static_cast<std::size_t>(count));
-    heif_image_handle_get_list_of_thumbnail_IDs(primary, ids.data(), count);
-    HandlePtr best;
-    int bestSide = 0;
-    for (const heif_item_id id : ids) {
-        heif_image_handle* raw = nullptr;
-        if (heif_image_handle_get_thumbnail(primary, id, &raw).code != heif_error_Ok || !raw)
-            continue;
-        HandlePtr thumb(raw);
-        const int side =
-            std::max(heif_image_handle_get_width(raw), heif_image_handle_get_height(raw));
-        if (side >= maxPixelSize && (!best || side < bestSide)) {
-            best = std::move(thumb);
-            bestSide = side;
-        }
-    }
-    return best;
-}
-
 } // namespace
 
-std::optional<DecodedPixels> decodeHeif(const FilePath& path, int maxPixelSize) {
+// Reduced decodes come from the primary image too: an embedded thumbnail item is written once by
+// the camera and goes stale when an editor changes the primary image (a crop, a rotation), so a
+// thumbnail strip would show a picture that is not in the file any more.
+std::optional<DecodedPixels> decodeHeif(const FilePath& path, int /*maxPixelSize*/) {
     const HeifFile file(path);
     const heif_image_handle* primary = file.primary();
     if (!primary)
         return std::nullopt;
-    const HandlePtr thumb = maxPixelSize > 0 ? thumbnailFor(primary, maxPixelSize) : HandlePtr();
     DecodedPixels out;
-    if (thumb)
-        out.image = decodeHandle(thumb.get());
-    if (out.image.isNull())
-        out.image = decodeHandle(primary);
+    out.image = decodeHandle(primary);
     if (out.image.isNull())
         return std::nullopt;
-    attachColour(thumb ? thumb.get() : primary, primary, out);
+    attachColour(primary, out);
     return out;
 }
 

@@ -73,7 +73,7 @@ private Q_SLOTS:
     void nclxBecomesAColourSpace();
     void tenBitKeepsItsPrecision();
     void avifWithAlpha();
-    void reducedDecodeUsesALargeEnoughThumbnail();
+    void reducedDecodeIgnoresTheEmbeddedThumbnail();
     void unreadableFilesFailQuietly();
     void decodesDifferentFilesInParallel();
 };
@@ -198,17 +198,17 @@ void HeifCodecTest::avifWithAlpha() {
     QVERIFY(near(pixels->image.pixelColor(36, 36), Qt::white));
 }
 
-void HeifCodecTest::reducedDecodeUsesALargeEnoughThumbnail() {
+void HeifCodecTest::reducedDecodeIgnoresTheEmbeddedThumbnail() {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("with-thumbnail.heic"));
     HeifFixture fixture;
     fixture.thumbnailSize = 160;
     fixture.orientation = heif_orientation_rotate_90_cw;
     QVERIFY(writeHeif(test::quadrantImage(640, 480), path, fixture));
+    // The thumbnail item may be stale after an edit, so the primary image is decoded.
     const auto small = decodeHeif(filePathFromText(path), 120);
     QVERIFY(small);
-    QCOMPARE(small->image.size(), QSize(120, 160)); // turned like the main image
-    QCOMPARE(decodeHeif(filePathFromText(path), 200)->image.size(), QSize(480, 640));
+    QCOMPARE(small->image.size(), QSize(480, 640)); // upright, like the main image
 }
 
 void HeifCodecTest::unreadableFilesFailQuietly() {
