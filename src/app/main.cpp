@@ -2,6 +2,7 @@
 #include "canvas/statebinding.h"
 #include "canvas/windowautosize.h"
 #include "canvas/zoomableimageview.h"
+#include "desktop/desktopservices.h"
 #include "model/appstate.h"
 #include "model/folderlisting.h"
 
@@ -9,7 +10,6 @@
 #include <QKeyEvent>
 #include <QSettings>
 #include <QTextStream>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -99,8 +99,15 @@ protected:
         case Qt::Key_A:
             state_.setDisplayMode(kivo::DisplayMode::autoSizeWindow);
             break;
-        case Qt::Key_R:
-            state_.setRotation(std::fmod(state_.rotation() + 90.0, 360.0));
+        case Qt::Key_R: // turns the file itself, or the picture on screen when it cannot
+            state_.rotate(+1);
+            break;
+        case Qt::Key_L:
+            state_.rotate(-1);
+            break;
+        case Qt::Key_C:
+            if (event->modifiers() & Qt::ControlModifier)
+                state_.copyImage();
             break;
         default:
             QWidget::keyPressEvent(event);
@@ -135,7 +142,9 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Kivo"));
     QSettings settings;
 
-    kivo::AppState state({&settings});
+    const auto desktop =
+        kivo::DesktopServices::createForThisDesktop(QStringLiteral("kivo.desktop"));
+    kivo::AppState state({&settings, nullptr, desktop.get()});
     CanvasWindow window(state, settings);
     window.show();
     if (const auto file = fileToOpen(argc, argv))
