@@ -51,8 +51,11 @@ std::optional<DecodedPixels> decodePixels(const FilePath& path, const QString& t
         return decodePsd(path);
     if (type == ctype::WebP && request.maxPixelSize > 0) {
         if (const auto bytes = readWholeFile(path, kMaxFileBytes)) {
-            if (auto pixels = decodeWebpScaled(*bytes, request.maxPixelSize))
+            if (auto pixels = decodeWebpScaled(*bytes, request.maxPixelSize)) {
+                if (request.upright)
+                    pixels->image = applyOrientation(pixels->image, exifOrientation(path));
                 return pixels;
+            }
         }
     }
     return decodeWithQt(path, type, request.upright);

@@ -3,7 +3,9 @@
 #include "contenttype.h"
 #include "decodecore.h"
 #include "iccprofile.h"
+#include "orientation.h"
 #include "pixelbuffer.h"
+#include "source.h"
 
 #include <QColorSpace>
 #include <QImageReader>
@@ -46,6 +48,16 @@ void jumpToLargestIcon(QImageReader& reader) {
 
 } // namespace
 
+int exifOrientation(const FilePath& path) {
+    const auto source = ImageSource::open(path);
+    const auto properties = source ? source->properties() : std::nullopt;
+    if (!properties)
+        return 1;
+    bool ok = false;
+    const int orientation = properties->value(prop::Orientation).toInt(&ok);
+    return ok && orientation >= 1 && orientation <= 8 ? orientation : 1;
+}
+
 std::optional<DecodedPixels> decodeWithQt(const FilePath& path, const QString& contentType,
                                           bool upright) {
     const QByteArray format = qtFormat(contentType);
@@ -73,6 +85,8 @@ std::optional<DecodedPixels> decodeWithQt(const FilePath& path, const QString& c
     }
     if (!reader.read(&image) || image.isNull())
         return std::nullopt;
+    if (upright && (contentType == ctype::Png || contentType == ctype::WebP))
+        image = applyOrientation(image, exifOrientation(path));
     DecodedPixels pixels;
     if (!image.colorSpace().isValid())
         pixels.iccProfile = embeddedIccProfile(path, contentType);

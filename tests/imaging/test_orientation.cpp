@@ -81,7 +81,7 @@ private Q_SLOTS:
     void taggedFilesDecodeUpright_data() {
         QTest::addColumn<QByteArray>("format");
         QTest::addColumn<int>("orientation");
-        for (const char* format : {"jpeg", "tiff"})
+        for (const char* format : {"jpeg", "tiff", "png", "webp"})
             for (int o = 1; o <= 8; ++o)
                 QTest::addRow("%s-%d", format, o) << QByteArray(format) << o;
     }
