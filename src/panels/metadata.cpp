@@ -84,7 +84,13 @@ QString decimal(qint64 value) {
 std::optional<QString> shutterText(double seconds) {
     if (seconds >= 1.0)
         return fixed(seconds, 1) + QLatin1Char('s');
-    const auto reciprocal = truncated(1.0 / seconds);
+    // Truncation keeps 0.3 s reading 1/3s, but a reciprocal that is a whole number up to the
+    // last bit of a double must not lose one: 1.0 / (1.0 / 391) is 390.99999999999994.
+    double divisions = 1.0 / seconds;
+    if (const double nearest = std::round(divisions);
+        std::abs(divisions - nearest) <= 1e-9 * std::abs(nearest))
+        divisions = nearest;
+    const auto reciprocal = truncated(divisions);
     if (!reciprocal)
         return std::nullopt;
     return QStringLiteral("1/") + decimal(*reciprocal) + QLatin1Char('s');
