@@ -80,6 +80,11 @@ void TestProperties::exifFieldsWithTheirTypes() {
     QVERIFY(qAbs(gps.value(prop::Latitude).toDouble() - (43 + 28 / 60.0 + 2.81 / 3600)) < 1e-12);
     QCOMPARE(gps.value(prop::LatitudeRef), QVariant(QStringLiteral("N")));
     QVERIFY(!gps.contains(prop::Longitude)); // a zero denominator has no value
+    QVERIFY(!top.contains(prop::ProfileName));
+
+    const auto profiled = propertiesOf(test::corpusPath("exif-samples/jpg/Nikon_D70.jpg"));
+    QVERIFY(profiled);
+    QCOMPARE(profiled->value(prop::ProfileName), QVariant(QStringLiteral("sRGB IEC61966-2.1")));
 }
 
 void TestProperties::layoutOfEachFormat_data() {
