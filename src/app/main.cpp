@@ -1,10 +1,15 @@
+#include "canvas/navigatoroverlay.h"
+#include "canvas/statebinding.h"
+#include "canvas/windowautosize.h"
+#include "canvas/zoomableimageview.h"
 #include "model/appstate.h"
 #include "model/folderlisting.h"
 
 #include <QApplication>
-#include <QDir>
+#include <QKeyEvent>
 #include <QSettings>
 #include <QTextStream>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -34,6 +39,88 @@ std::optional<kivo::FilePath> fileToOpen(int argc, char** argv) {
     return listed->front();
 }
 
+// A plain window around the canvas until the full viewer window exists: the canvas and its
+// navigator bound to the model, the arrow keys stepping through the folder, and a few keys for
+// the zoom requests and display modes.
+class CanvasWindow : public QWidget {
+public:
+    CanvasWindow(kivo::AppState& state, QSettings& settings)
+        : state_(state)
+        , canvas_(new kivo::ZoomableImageView(this))
+        , navigator_(new kivo::NavigatorOverlay(this)) {
+        kivo::bindCanvasToState(*canvas_, state);
+        kivo::bindNavigatorToState(*navigator_, state);
+        new kivo::WindowAccessor(
+            canvas_, [&state](QWidget* window) { state.setWindow(window); },
+            [&settings](QSizeF size) {
+                kivo::AppState::saveWindowSize(settings, size.width(), size.height());
+            });
+        QObject::connect(&state, &kivo::AppState::currentURLChanged, this,
+                         [this] { setWindowTitle(state_.windowTitle()); });
+        QObject::connect(&state, &kivo::AppState::imageFilesChanged, this,
+                         [this] { setWindowTitle(state_.windowTitle()); });
+        QObject::connect(&state, &kivo::AppState::visibleRectChanged, this,
+                         [this] { placeNavigator(); });
+        setWindowTitle(state.windowTitle());
+        const auto saved = kivo::AppState::savedWindowSize(settings);
+        resize(saved ? saved->toSize() : QSize(900, 650));
+    }
+
+protected:
+    void resizeEvent(QResizeEvent*) override {
+        canvas_->setGeometry(rect());
+        placeNavigator();
+    }
+
+    void keyPressEvent(QKeyEvent* event) override {
+        using kivo::ZoomAction;
+        switch (event->key()) {
+        case Qt::Key_Right:
+        case Qt::Key_Space:
+            state_.navigate(+1);
+            break;
+        case Qt::Key_Left:
+        case Qt::Key_Backspace:
+            state_.navigate(-1);
+            break;
+        case Qt::Key_Plus:
+        case Qt::Key_Equal:
+            state_.setZoomAction(ZoomAction::zoomIn);
+            break;
+        case Qt::Key_Minus:
+            state_.setZoomAction(ZoomAction::zoomOut);
+            break;
+        case Qt::Key_0:
+            state_.setDisplayMode(kivo::DisplayMode::actualSize);
+            break;
+        case Qt::Key_F:
+            state_.setDisplayMode(kivo::DisplayMode::fitToWindow);
+            break;
+        case Qt::Key_A:
+            state_.setDisplayMode(kivo::DisplayMode::autoSizeWindow);
+            break;
+        case Qt::Key_R:
+            state_.setRotation(std::fmod(state_.rotation() + 90.0, 360.0));
+            break;
+        default:
+            QWidget::keyPressEvent(event);
+        }
+    }
+
+private:
+    void placeNavigator() {
+        constexpr int margin = 12;
+        const QSize size = navigator_->sizeHint();
+        navigator_->setGeometry(width() - size.width() - margin, height() - size.height() - margin,
+                                size.width(), size.height());
+        navigator_->raise();
+    }
+
+    kivo::AppState& state_;
+    kivo::ZoomableImageView* canvas_;
+    kivo::NavigatorOverlay* navigator_;
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -49,15 +136,9 @@ int main(int argc, char** argv) {
     QSettings settings;
 
     kivo::AppState state({&settings});
-    const auto file = fileToOpen(argc, argv);
-    QTextStream out(stdout);
-    if (!file) {
-        out << state.windowTitle() << '\n';
-        return 0;
-    }
-    state.openFile(*file);
-    out << state.windowTitle() << '\n';
-    for (const kivo::FilePath& entry : state.imageFiles())
-        out << "  " << kivo::displayPath(entry) << '\n';
-    return 0;
+    CanvasWindow window(state, settings);
+    window.show();
+    if (const auto file = fileToOpen(argc, argv))
+        state.openFile(*file);
+    return app.exec();
 }

@@ -28,12 +28,18 @@ inline const QString Arw = QStringLiteral("com.sony.arw-raw-image");
 inline const QString Dng = QStringLiteral("com.adobe.raw-image");
 inline const QString Orf = QStringLiteral("com.olympus.orf-raw-image");
 inline const QString Rw2 = QStringLiteral("com.panasonic.rw2-raw-image");
+inline const QString Cr3 = QStringLiteral("com.canon.cr3-raw-image");
+inline const QString Raf = QStringLiteral("com.fuji.raw-image");
+inline const QString Pef = QStringLiteral("com.pentax.raw-image");
 inline const QString Image = QStringLiteral("public.image");
 } // namespace ctype
 
 // The content type of a file, from its bytes (the extension only breaks ties between formats
 // that share a container, such as the TIFF-based raw formats). None when it is no known image.
 std::optional<QString> sniffContentType(const FilePath& path);
+
+// The same from a file's first bytes (64 KiB are plenty) and its name's extension.
+std::optional<QString> sniffContentType(QByteArrayView head, const QString& extension);
 
 // Whether `type` is `parent` or one of its descendants (every raw type conforms to
 // public.camera-raw-image, and every image type to public.image).

@@ -3,7 +3,6 @@
 #include <QFile>
 #include <QString>
 #include <filesystem>
-#include <memory>
 
 namespace kivo {
 
@@ -23,9 +22,5 @@ inline QString displayPath(const FilePath& path) {
 inline FilePath filePathFromText(const QString& text) {
     return FilePath(QFile::encodeName(text).toStdString());
 }
-
-// Opens a file for reading by its native name. QFile's own open() goes through QString, which
-// cannot hold a name that is not valid UTF-8; this one can. Null when it cannot be opened.
-std::unique_ptr<QFile> openForReading(const FilePath& path);
 
 } // namespace kivo

@@ -1,5 +1,7 @@
 #include "image.h"
 
+#include "animation.h"
+
 #include <QColorSpace>
 #include <algorithm>
 #include <cstdint>
@@ -7,6 +9,10 @@
 namespace kivo {
 
 namespace {
+
+// Decoded frames of an animation kept for replay; beyond this, frames are decoded again each
+// time round (in order, which is what playback asks for anyway).
+constexpr qsizetype kFrameCacheBytes = 64 * 1024 * 1024;
 
 // Copies below this longer side are not worth keeping: drawing them is cheap anyway.
 constexpr int kSmallestReducedSide = 256;
@@ -16,7 +22,7 @@ constexpr int kSmallestReducedSide = 256;
 QImage halve(const QImage& source) {
     const int w = source.width() / 2;
     const int h = source.height() / 2;
-    QImage out(w, h, QImage::Format_ARGB32_Premultiplied);
+    QImage out(w, h, source.format());
     if (out.isNull())
         return out;
     out.setColorSpace(source.colorSpace());
@@ -43,20 +49,79 @@ QImage halve(const QImage& source) {
 
 } // namespace
 
+// The frame source is not thread-safe and decodes in order, so one lock serialises it together
+// with the cache of what it produced.
+struct Image::Frames {
+    std::unique_ptr<FrameSource> source;
+    std::mutex mutex;
+    std::vector<QImage> cache; // by index; null where not kept
+    qsizetype cachedBytes = 0;
+};
+
 std::shared_ptr<const Image> Image::create(QImage bitmap) {
     if (bitmap.isNull())
         return nullptr;
     return std::shared_ptr<const Image>(new Image(std::move(bitmap)));
 }
 
-Image::Image(QImage bitmap)
-    : bitmap_(std::move(bitmap)) {}
+std::shared_ptr<const Image> Image::createAnimated(QImage firstFrame,
+                                                   std::unique_ptr<FrameSource> frames) {
+    if (firstFrame.isNull())
+        return nullptr;
+    if (frames && frames->frameCount() < 2)
+        frames.reset();
+    return std::shared_ptr<const Image>(new Image(std::move(firstFrame), std::move(frames)));
+}
+
+Image::Image(QImage bitmap, std::unique_ptr<FrameSource> frames)
+    : bitmap_(std::move(bitmap)) {
+    if (frames) {
+        frames_ = std::make_unique<Frames>();
+        frames_->cache.resize(size_t(frames->frameCount()));
+        frames_->source = std::move(frames);
+    }
+}
+
+Image::~Image() = default;
+
+int Image::frameCount() const {
+    return frames_ ? frames_->source->frameCount() : 1;
+}
+
+int Image::frameDelayMs(int index) const {
+    return frames_ ? frames_->source->frameDelayMs(index) : 0;
+}
+
+QImage Image::frame(int index) const {
+    if (index == 0)
+        return bitmap_;
+    if (!frames_ || index < 0 || index >= frameCount())
+        return {};
+    std::lock_guard lock(frames_->mutex);
+    QImage& cached = frames_->cache[size_t(index)];
+    if (!cached.isNull())
+        return cached;
+    QImage decoded = frames_->source->decodeFrame(index);
+    // Frames of another size than the first would make the canvas jump; refuse them.
+    if (decoded.size() != bitmap_.size())
+        return {};
+    if (frames_->cachedBytes + decoded.sizeInBytes() <= kFrameCacheBytes) {
+        cached = decoded;
+        frames_->cachedBytes += decoded.sizeInBytes();
+    }
+    return decoded;
+}
 
 void Image::prepareReducedCopies() const {
     std::call_once(reducedOnce_, [this] {
         if (std::max(bitmap_.width(), bitmap_.height()) <= 2 * kSmallestReducedSide)
             return;
-        QImage level = bitmap_.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        // The box filter averages 32-bit words channel by channel, which is right for both
+        // display formats; anything else is converted once.
+        QImage level = bitmap_;
+        if (level.format() != QImage::Format_RGB32 &&
+            level.format() != QImage::Format_ARGB32_Premultiplied)
+            level.convertTo(QImage::Format_ARGB32_Premultiplied);
         while (std::max(level.width(), level.height()) / 2 >= kSmallestReducedSide) {
             QImage next = halve(level);
             if (next.isNull())

@@ -1,9 +1,7 @@
 #include "source.h"
 
 #include "contenttype.h"
-
-#include <QFile>
-#include <QImageReader>
+#include "decodecore.h"
 
 namespace kivo {
 
@@ -19,9 +17,10 @@ std::optional<ImageSource> ImageSource::open(const FilePath& path) {
 }
 
 std::optional<QImage> ImageSource::storedImage() const {
-    QImageReader reader(displayPath(path_));
-    reader.setAutoTransform(false);
-    QImage image = reader.read();
+    DecodeRequest request;
+    request.upright = false;
+    request.toSrgb = false;
+    QImage image = decodeStill(path_, contentType_, request);
     if (image.isNull())
         return std::nullopt;
     return image;

@@ -1,18 +1,21 @@
+#include "contenttype.h"
+#include "decodecore.h"
 #include "source.h"
-
-#include <QImageReader>
 
 namespace kivo {
 
+// Always decoded from the image data itself: an embedded EXIF preview may predate an edit or a
+// rotation of the file. JPEG decodes at the smallest DCT scale that still covers the size asked
+// for (1/8 of a 24 MP photo is well under a megapixel), HEIF and raw at their reduced sizes; so
+// a thumbnail of a large photo takes a few MB, not the full bitmap.
 std::optional<QImage> ImageSource::thumbnail(int maxPixelSize) const {
-    QImageReader reader(displayPath(path_));
-    reader.setAutoTransform(true);
-    QImage image = reader.read();
+    if (maxPixelSize <= 0)
+        return std::nullopt;
+    DecodeRequest request;
+    request.maxPixelSize = maxPixelSize;
+    QImage image = decodeStill(path_, contentType_, request);
     if (image.isNull())
         return std::nullopt;
-    if (std::max(image.width(), image.height()) > maxPixelSize)
-        image =
-            image.scaled(maxPixelSize, maxPixelSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     return image;
 }
 

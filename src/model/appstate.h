@@ -208,7 +208,10 @@ private:
     std::unique_ptr<QObject> hideStatusBarWake_; // the task's pending wake-up
     double hideStatusBarDeadline_ = -1e300; // seconds on the status-bar clock; the distant past
     std::map<FilePath, ImagePtr> preloadedImages_;
-    std::set<FilePath> preloadsInFlight_; // so a neighbour is not decoded twice at once
+    // The latest decode started for each file, so a neighbour is not decoded twice at once and
+    // a decode of content since replaced (or of a file since trashed) is never stored.
+    std::map<FilePath, quint64> preloadsInFlight_;
+    quint64 lastPreloadTicket_ = 0;
 };
 
 } // namespace kivo

@@ -51,7 +51,9 @@ void AppState::reloadCurrentImage() {
     const FilePath url = *currentURL_;
     setCurrentImage(decodeImage(url));
     setMetadata(extractMetadata(url));
-    takePreloadedImage(url); // a decode of the old content is stale now
+    // A decode of the old content is stale now, whether it already finished or is still running.
+    takePreloadedImage(url);
+    preloadsInFlight_.erase(url);
 }
 
 void AppState::navigate(int offset) {
@@ -73,8 +75,9 @@ void AppState::preloadNeighbors() {
     const auto n = static_cast<qsizetype>(imageFiles_.size());
     if (n < 2)
         return;
-    const FilePath& next = imageFiles_[static_cast<size_t>((currentIndex_ + 1) % n)];
-    const FilePath& previous = imageFiles_[static_cast<size_t>((currentIndex_ - 1 + n) % n)];
+    // Copies: observers of the cache run inside setPreloadedImages and may touch the list.
+    const FilePath next = imageFiles_[static_cast<size_t>((currentIndex_ + 1) % n)];
+    const FilePath previous = imageFiles_[static_cast<size_t>((currentIndex_ - 1 + n) % n)];
 
     std::map<FilePath, ImagePtr> kept;
     for (const auto& [url, image] : preloadedImages_)
@@ -82,22 +85,26 @@ void AppState::preloadNeighbors() {
             kept.emplace(url, image);
     setPreloadedImages(std::move(kept));
 
-    for (const FilePath* url : {&next, &previous}) {
-        if (preloadedImages_.count(*url) || preloadsInFlight_.count(*url))
+    for (const FilePath& url : {next, previous}) {
+        if (preloadedImages_.count(url) || preloadsInFlight_.count(url))
             continue;
-        preloadsInFlight_.insert(*url);
+        const quint64 ticket = ++lastPreloadTicket_;
+        preloadsInFlight_[url] = ticket;
         // The task holds the model weakly: a window closed meanwhile is never touched, and its
         // decoded image is simply dropped.
         QPointer<AppState> guard(this);
-        QThreadPool::globalInstance()->start([guard, path = *url] {
-            ImagePtr image = decodeReadyToDraw(path);
+        QThreadPool::globalInstance()->start([guard, url, ticket] {
+            ImagePtr image = decodeReadyToDraw(url);
             QMetaObject::invokeMethod(
                 QCoreApplication::instance(),
-                [guard, path, image = std::move(image)]() mutable {
+                [guard, url, ticket, image = std::move(image)]() mutable {
                     if (!guard)
                         return;
-                    guard->preloadsInFlight_.erase(path);
-                    guard->storePreloadedImage(path, std::move(image));
+                    auto inFlight = guard->preloadsInFlight_.find(url);
+                    if (inFlight == guard->preloadsInFlight_.end() || inFlight->second != ticket)
+                        return; // superseded: the file was rewritten or trashed meanwhile
+                    guard->preloadsInFlight_.erase(inFlight);
+                    guard->storePreloadedImage(url, std::move(image));
                 },
                 Qt::QueuedConnection);
         });

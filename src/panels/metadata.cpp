@@ -84,13 +84,14 @@ QString decimal(qint64 value) {
 std::optional<QString> shutterText(double seconds) {
     if (seconds >= 1.0)
         return fixed(seconds, 1) + QLatin1Char('s');
-    // Truncation keeps 0.3 s reading 1/3s, but a reciprocal that is a whole number up to the
-    // last bit of a double must not lose one: 1.0 / (1.0 / 391) is 390.99999999999994.
-    double divisions = 1.0 / seconds;
-    if (const double nearest = std::round(divisions);
-        std::abs(divisions - nearest) <= 1e-9 * std::abs(nearest))
-        divisions = nearest;
-    const auto reciprocal = truncated(divisions);
+    // Exposure times are stored as fractions such as 1/391, whose double reciprocal comes out a
+    // hair under 391; truncating that would print 1/390s. Snap to the whole number first when
+    // the difference is only rounding noise.
+    double inverse = 1.0 / seconds;
+    const double nearest = std::round(inverse);
+    if (std::abs(inverse - nearest) <= 1e-9 * std::max(1.0, std::abs(nearest)))
+        inverse = nearest;
+    const auto reciprocal = truncated(inverse);
     if (!reciprocal)
         return std::nullopt;
     return QStringLiteral("1/") + decimal(*reciprocal) + QLatin1Char('s');

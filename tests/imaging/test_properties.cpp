@@ -129,8 +129,9 @@ void TestProperties::heifFromPhones() {
         QSKIP("this build's image service does not recognise HEIF yet");
     const auto properties = propertiesOf(path);
     QVERIFY(properties);
-    QCOMPARE(properties->value(prop::PixelWidth), QVariant(4032));
-    QCOMPARE(properties->value(prop::PixelHeight), QVariant(3024));
+    // The primary image is an edited crop: its own size, not the camera's EXIF dimensions.
+    QCOMPARE(properties->value(prop::PixelWidth), QVariant(2566));
+    QCOMPARE(properties->value(prop::PixelHeight), QVariant(3313));
     QCOMPARE(sub(*properties, prop::TIFF).value(prop::Make), QVariant(QStringLiteral("Apple")));
     QCOMPARE(sub(*properties, prop::Exif).value(prop::ISOSpeedRatings), QVariant(QVariantList{32}));
     QCOMPARE(sub(*properties, prop::GPS).value(prop::LongitudeRef), QVariant(QStringLiteral("W")));

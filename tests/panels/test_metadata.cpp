@@ -92,9 +92,11 @@ void TestMetadata::formatsEachRow_data() {
                                        << "1/3s";
     QTest::newRow("shutter 1/250") << exifOnly(prop::ExposureTime, 1.0 / 250) << "Shutter"
                                    << "1/250s";
-    QTest::newRow("shutter 1/391, a reciprocal a hair under 391")
+    QTest::newRow("shutter 1/391 stored as a fraction")
         << exifOnly(prop::ExposureTime, 1.0 / 391) << "Shutter"
         << "1/391s";
+    QTest::newRow("shutter just short of 1/3") << exifOnly(prop::ExposureTime, 0.33334) << "Shutter"
+                                               << "1/2s";
     QTest::newRow("shutter zero") << exifOnly(prop::ExposureTime, 0.0) << "Shutter"
                                   << "<absent>";
     QTest::newRow("shutter tiny") << exifOnly(prop::ExposureTime, 1e-30) << "Shutter"

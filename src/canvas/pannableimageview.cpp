@@ -1,0 +1,156 @@
+#include "pannableimageview.h"
+
+#include "canvasgeometry.h"
+#include "zoomscrollview.h"
+
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <cmath>
+
+namespace kivo {
+
+namespace {
+
+// From this magnification on, pixels are drawn as crisp squares.
+constexpr double kNearestNeighbourFrom = 2.0;
+
+} // namespace
+
+PannableImageView::PannableImageView(QWidget* viewport, ZoomScrollView* scrollView)
+    : QWidget(viewport)
+    , scrollView_(scrollView) {
+    setCursor(Qt::OpenHandCursor);
+}
+
+void PannableImageView::setImage(ImagePtr image) {
+    image_ = std::move(image);
+    frame_ = QImage();
+    update();
+}
+
+void PannableImageView::setFrameBitmap(const QImage& frame) {
+    frame_ = frame;
+    update();
+}
+
+const QImage& PannableImageView::bitmapForScale(double magnification) const {
+    if (!frame_.isNull())
+        return frame_;
+    // Reduced copies are chosen by device pixels, so a high-density screen stays sharp.
+    const double deviceScale = magnification * devicePixelRatioF();
+    if (deviceScale < 1.0)
+        return image_->bestCopyForScale(deviceScale);
+    return image_->bitmap();
+}
+
+void PannableImageView::paintEvent(QPaintEvent* event) {
+    QPainter painter(this);
+    const QSizeF document = scrollView_->documentSize();
+    if (!image_ || document.isEmpty()) {
+        painter.fillRect(event->rect(), Qt::black);
+        return;
+    }
+    const double m = scrollView_->magnification();
+    const QImage& bitmap = bitmapForScale(m);
+    const QPointF imageOffset = scrollView_->imageRectInViewport().topLeft() - QPointF(pos());
+
+    if (std::abs(m - 1.0) < 1e-9 && bitmap.size() == document.toSize()) {
+        // At 100 % draw unscaled at whole pixels: a half-pixel centring offset must not turn
+        // into a blurry resample.
+        const QPoint offset = imageOffset.toPoint();
+        const QRect source = event->rect().translated(-offset) & bitmap.rect();
+        painter.drawImage(source.topLeft() + offset, bitmap, source);
+    } else {
+        // The exposed part of the view, in image points, clipped to the image.
+        const QRectF exposed(event->rect());
+        QRectF source((exposed.topLeft() - imageOffset) / m, exposed.size() / m);
+        source &= QRectF(QPointF(), document);
+        if (source.isEmpty())
+            return;
+        const QRectF target(source.topLeft() * m + imageOffset, source.size() * m);
+        const double sx = bitmap.width() / document.width();
+        const double sy = bitmap.height() / document.height();
+        const QRectF bitmapSource(source.x() * sx, source.y() * sy, source.width() * sx,
+                                  source.height() * sy);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, m < kNearestNeighbourFrom);
+        painter.drawImage(target, bitmap, bitmapSource);
+    }
+    ++paintCount_;
+}
+
+QPointF PannableImageView::viewportPosition(const QMouseEvent* event) const {
+    return mapTo(parentWidget(), event->position());
+}
+
+QPointF PannableImageView::dragPosition(const QMouseEvent* event) const {
+    return viewportPosition(event) / scrollView_->magnification();
+}
+
+void PannableImageView::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        event->ignore();
+        return;
+    }
+    undoCandidate_ = lastNavigateWasNext_;
+    lastNavigateWasNext_.reset();
+    lastDragLocation_ = dragPosition(event);
+    isDragging_ = true;
+    hasDragged_ = false;
+}
+
+void PannableImageView::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        event->ignore();
+        return;
+    }
+    // The double click undoes what its first click did, then asks for its own action. The
+    // press it follows has started nothing: its release must not navigate again.
+    const std::optional<bool> toUndo = lastNavigateWasNext_ ? lastNavigateWasNext_ : undoCandidate_;
+    undoCandidate_.reset();
+    lastNavigateWasNext_.reset();
+    if (isDragging_ && hasDragged_)
+        QGuiApplication::restoreOverrideCursor();
+    isDragging_ = false;
+    if (toUndo && onNavigateClick)
+        onNavigateClick(!*toUndo);
+    if (onDoubleClick)
+        onDoubleClick();
+}
+
+void PannableImageView::mouseMoveEvent(QMouseEvent* event) {
+    if (!isDragging_)
+        return;
+    const QPointF p = dragPosition(event);
+    const QPointF delta = p - lastDragLocation_;
+    if (!hasDragged_) {
+        if (std::abs(delta.x()) <= canvas::kDragThreshold &&
+            std::abs(delta.y()) <= canvas::kDragThreshold)
+            return; // small moves add up against the press position
+        hasDragged_ = true;
+        QGuiApplication::setOverrideCursor(Qt::ClosedHandCursor);
+    }
+    lastDragLocation_ = p;
+    scrollView_->scrollClipTo(scrollView_->clipBounds().topLeft() - delta);
+}
+
+void PannableImageView::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton || !isDragging_)
+        return;
+    isDragging_ = false;
+    undoCandidate_.reset();
+    if (hasDragged_) {
+        QGuiApplication::restoreOverrideCursor();
+        return; // a drag never navigates
+    }
+    if (!scrollView_->isFitMode())
+        return;
+    const QPointF point = scrollView_->viewportToImage(viewportPosition(event));
+    const bool isNext = point.x() > scrollView_->documentSize().width() * 0.5;
+    lastNavigateWasNext_ = isNext;
+    if (onNavigateClick)
+        onNavigateClick(isNext);
+}
+
+} // namespace kivo

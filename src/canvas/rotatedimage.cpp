@@ -1,0 +1,67 @@
+#include "rotatedimage.h"
+
+#include "canvasgeometry.h"
+
+#include <QColorSpace>
+#include <QPainter>
+#include <QTransform>
+#include <limits>
+
+namespace kivo {
+
+QImage rotatedBitmap(const QImage& source, double degrees) {
+    const double r = canvas::normalizedDegrees(degrees);
+    if (r == 0.0)
+        return source;
+    // Qt's pure quarter-turn transforms move pixels without resampling.
+    if (r == 90.0 || r == 180.0 || r == 270.0)
+        return source.transformed(QTransform().rotate(r));
+    const QSize size = canvas::rotatedPixelSize(source.size(), r);
+    const qint64 pixels = qint64(size.width()) * size.height();
+    if (size.isEmpty() || pixels > std::numeric_limits<int>::max() / 4)
+        return {};
+    QImage turned(size, QImage::Format_ARGB32_Premultiplied);
+    if (turned.isNull())
+        return {};
+    turned.setColorSpace(source.colorSpace());
+    turned.fill(Qt::transparent);
+    QPainter painter(&turned);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.translate(size.width() / 2.0, size.height() / 2.0);
+    painter.rotate(r); // y points down, so a positive angle turns clockwise
+    painter.drawImage(QPointF(-source.width() / 2.0, -source.height() / 2.0), source);
+    return turned;
+}
+
+ImagePtr rotatedImage(const ImagePtr& image, double degrees) {
+    if (!image || canvas::normalizedDegrees(degrees) == 0.0)
+        return image;
+    QImage turned = rotatedBitmap(image->bitmap(), degrees);
+    if (turned.isNull())
+        return image;
+    ImagePtr result = Image::create(std::move(turned));
+    if (!result)
+        return image;
+    result->prepareReducedCopies();
+    return result;
+}
+
+bool drawsDirectly(QImage::Format format) {
+    return format == QImage::Format_RGB32 || format == QImage::Format_ARGB32 ||
+           format == QImage::Format_ARGB32_Premultiplied;
+}
+
+ImagePtr imageForDisplay(const ImagePtr& image, double degrees) {
+    ImagePtr turned = rotatedImage(image, degrees);
+    if (!turned || drawsDirectly(turned->bitmap().format()))
+        return turned;
+    const QImage& bitmap = turned->bitmap();
+    ImagePtr converted = Image::create(bitmap.convertToFormat(
+        bitmap.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32));
+    if (!converted)
+        return turned;
+    converted->prepareReducedCopies();
+    return converted;
+}
+
+} // namespace kivo

@@ -1,0 +1,85 @@
+#include "statebinding.h"
+
+#include "canvasgeometry.h"
+#include "model/appstate.h"
+#include "navigatoroverlay.h"
+#include "zoomableimageview.h"
+
+#include <QPointer>
+
+namespace kivo {
+
+void bindCanvasToState(ZoomableImageView& canvas, AppState& state) {
+    QPointer<AppState> model(&state);
+    canvas.setInputProvider([model] {
+        CanvasInputs inputs;
+        if (!model)
+            return inputs;
+        inputs.image = model->currentImage();
+        inputs.rotation = model->rotation();
+        inputs.isAutoSizeWindow = model->displayMode() == DisplayMode::autoSizeWindow;
+        inputs.zoomAction = model->zoomAction();
+        inputs.scrollTarget = model->scrollTarget();
+        inputs.onZoomActionConsumed = [model] {
+            if (model)
+                model->setZoomAction(std::nullopt);
+        };
+        inputs.onStateChange = [model](double magnification, QRectF visibleRect) {
+            if (!model)
+                return;
+            model->setMagnification(magnification);
+            model->setVisibleRect(visibleRect);
+        };
+        inputs.onScrollTargetConsumed = [model] {
+            if (model)
+                model->setScrollTarget(std::nullopt);
+        };
+        inputs.onDoubleClick = [model] {
+            if (model && model->zoomAction() != ZoomAction::fit)
+                model->setZoomAction(ZoomAction::fit);
+        };
+        inputs.onNavigateClick = [model](bool isNext) {
+            if (model)
+                model->navigate(isNext ? 1 : -1);
+        };
+        return inputs;
+    });
+    QPointer<ZoomableImageView> view(&canvas);
+    const auto schedule = [view] {
+        if (view)
+            view->scheduleUpdate();
+    };
+    QObject::connect(&state, &AppState::currentImageChanged, &canvas, schedule);
+    QObject::connect(&state, &AppState::rotationChanged, &canvas, schedule);
+    QObject::connect(&state, &AppState::displayModeChanged, &canvas, schedule);
+    QObject::connect(&state, &AppState::zoomActionChanged, &canvas, schedule);
+    QObject::connect(&state, &AppState::scrollTargetChanged, &canvas, schedule);
+}
+
+void bindNavigatorToState(NavigatorOverlay& navigator, AppState& state) {
+    QPointer<AppState> model(&state);
+    QPointer<NavigatorOverlay> overlay(&navigator);
+    navigator.onNavigate = [model](QPointF point) {
+        if (model)
+            model->setScrollTarget(point);
+    };
+    navigator.onDragStateChange = [model](bool dragging) {
+        if (model)
+            model->setIsNavigatorDragging(dragging);
+    };
+    const auto refresh = [model, overlay] {
+        if (!model || !overlay)
+            return;
+        overlay->setImage(model->currentImage());
+        overlay->setVisibleRect(model->visibleRect());
+        overlay->setVisible(
+            model->currentImage() &&
+            canvas::navigatorShouldShow(model->visibleRect(), model->isNavigatorDragging()));
+    };
+    QObject::connect(&state, &AppState::currentImageChanged, &navigator, refresh);
+    QObject::connect(&state, &AppState::visibleRectChanged, &navigator, refresh);
+    QObject::connect(&state, &AppState::isNavigatorDraggingChanged, &navigator, refresh);
+    refresh();
+}
+
+} // namespace kivo

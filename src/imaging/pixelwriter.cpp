@@ -1,0 +1,361 @@
+// The pixel half of imagewriter.h: the stored pixels turned exactly and written in the file's
+// own format, with every check that the new file still holds what the old one did.
+#include "contenttype.h"
+#include "exivbuffer.h"
+#include "imagewriter.h"
+
+#include <QBuffer>
+#include <QColorSpace>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QPoint>
+#include <cstring>
+#include <webp/encode.h>
+#include <webp/mux.h>
+
+namespace kivo {
+
+namespace {
+
+// Text chunks that carry Exif or XMP: they are written again, without the orientation, by the
+// metadata step, so the image's own copy of them must not be written as well.
+bool carriesMetadata(const QString& key) {
+    return key.startsWith(QLatin1String("Raw profile type"), Qt::CaseInsensitive) ||
+           key == QLatin1String("XML:com.adobe.xmp");
+}
+
+// Where the pixel at (x, y) of a w x h picture lands when the picture is shown as the
+// orientation tag says (1 to 8).
+QPoint placed(int orientation, int x, int y, int w, int h) {
+    switch (orientation) {
+    case 2:
+        return {w - 1 - x, y};
+    case 3:
+        return {w - 1 - x, h - 1 - y};
+    case 4:
+        return {x, h - 1 - y};
+    case 5:
+        return {y, x};
+    case 6:
+        return {h - 1 - y, x};
+    case 7:
+        return {h - 1 - y, w - 1 - x};
+    case 8:
+        return {y, w - 1 - x};
+    default:
+        return {x, y};
+    }
+}
+
+// Lays the pixels out as `orientation` shows them, by moving each pixel's bytes, so no format,
+// palette or bit depth is converted on the way.
+QImage applyOrientationExactly(const QImage& source, int orientation) {
+    const int w = source.width();
+    const int h = source.height();
+    const bool swaps = orientation >= 5;
+    QImage out(swaps ? h : w, swaps ? w : h, source.format());
+    if (out.isNull())
+        return {};
+    out.setColorTable(source.colorTable());
+    out.setColorSpace(source.colorSpace());
+    out.setDotsPerMeterX(swaps ? source.dotsPerMeterY() : source.dotsPerMeterX());
+    out.setDotsPerMeterY(swaps ? source.dotsPerMeterX() : source.dotsPerMeterY());
+    for (const QString& key : source.textKeys())
+        if (!carriesMetadata(key))
+            out.setText(key, source.text(key));
+
+    const int depth = source.depth();
+    const bool lsbFirst = source.format() == QImage::Format_MonoLSB;
+    if (depth != 1 && depth % 8 != 0)
+        return {};
+    const qsizetype bytesPerPixel = depth / 8;
+    for (int y = 0; y < h; ++y) {
+        const uchar* in = source.constScanLine(y);
+        for (int x = 0; x < w; ++x) {
+            const QPoint to = placed(orientation, x, y, w, h);
+            uchar* target = out.scanLine(to.y());
+            if (depth == 1) {
+                const int fromBit = lsbFirst ? x % 8 : 7 - x % 8;
+                const int toBit = lsbFirst ? to.x() % 8 : 7 - to.x() % 8;
+                const int bit = (in[x / 8] >> fromBit) & 1;
+                uchar& byte = target[to.x() / 8];
+                byte = static_cast<uchar>((byte & ~(1 << toBit)) | (bit << toBit));
+            } else {
+                std::memcpy(target + to.x() * bytesPerPixel, in + x * bytesPerPixel,
+                            static_cast<size_t>(bytesPerPixel));
+            }
+        }
+    }
+    return out;
+}
+
+QImage decodeStored(const QByteArray& bytes, const char* format) {
+    QBuffer buffer;
+    buffer.setData(bytes);
+    QImageReader reader(&buffer, format);
+    reader.setAutoTransform(false);
+    return reader.read();
+}
+
+int imageCount(const QByteArray& bytes, const char* format) {
+    QBuffer buffer;
+    buffer.setData(bytes);
+    QImageReader reader(&buffer, format);
+    return reader.imageCount();
+}
+
+quint32 bigEndian32(const QByteArray& bytes, qsizetype at) {
+    const auto* p = reinterpret_cast<const uchar*>(bytes.constData() + at);
+    return (quint32(p[0]) << 24) | (quint32(p[1]) << 16) | (quint32(p[2]) << 8) | p[3];
+}
+
+bool pngHasChunk(const QByteArray& png, const char* type) {
+    qsizetype p = 8;
+    while (p + 12 <= png.size()) {
+        const qint64 length = bigEndian32(png, p);
+        if (png.mid(p + 4, 4) == type)
+            return true;
+        p += 12 + length;
+    }
+    return false;
+}
+
+// `encoded` with the original's colour chunks, which belong right after IHDR (before PLTE and
+// IDAT). The chunks are copied whole, CRC included.
+QByteArray withColourChunks(const QByteArray& encoded, const QByteArray& original) {
+    static const QList<QByteArray> colourChunks{"iCCP", "sRGB", "gAMA", "cHRM", "sBIT"};
+    QByteArray chunks;
+    qsizetype p = 8;
+    while (p + 12 <= original.size()) {
+        const qint64 length = bigEndian32(original, p);
+        if (length > original.size() - p - 12)
+            break;
+        if (colourChunks.contains(original.mid(p + 4, 4)))
+            chunks.append(original.mid(p, 12 + length));
+        p += 12 + length;
+    }
+    constexpr qsizetype afterHeader = 8 + 12 + 13; // signature, IHDR
+    QByteArray out = encoded;
+    out.insert(afterHeader, chunks);
+    return out;
+}
+
+// The storage layout of the pixels, which the new file must share: PNG bit depth and colour
+// type, BMP and ICO bits per pixel.
+QByteArray layoutOf(const QByteArray& bytes, const QString& contentType) {
+    if (contentType == ctype::Png)
+        return bytes.mid(24, 2);
+    if (contentType == ctype::Bmp)
+        return bytes.mid(28, 2);
+    if (contentType == ctype::Ico)
+        return bytes.mid(6 + 6, 2);
+    return {};
+}
+
+Exiv2::ExifData withoutOrientation(Exiv2::ExifData exif) {
+    const auto tag = exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
+    if (tag != exif.end())
+        exif.erase(tag);
+    return exif;
+}
+
+Exiv2::XmpData withoutOrientation(Exiv2::XmpData xmp) {
+    const auto tag = xmp.findKey(Exiv2::XmpKey("Xmp.tiff.Orientation"));
+    if (tag != xmp.end())
+        xmp.erase(tag);
+    return xmp;
+}
+
+// Carries the original's Exif, XMP and IPTC into the new PNG.
+std::optional<QByteArray> carryPngMetadata(const QByteArray& original, const QByteArray& encoded) {
+    try {
+        auto from = exivbuffer::open(original);
+        if (from->exifData().empty() && from->xmpData().empty() && from->iptcData().empty())
+            return encoded;
+        auto to = exivbuffer::open(encoded);
+        to->setExifData(withoutOrientation(from->exifData()));
+        to->setXmpData(withoutOrientation(from->xmpData()));
+        to->setIptcData(from->iptcData());
+        to->writeMetadata();
+        return exivbuffer::contents(*to);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+std::optional<QByteArray> encodeWithQt(const QImage& image, const char* format) {
+    QByteArray out;
+    QBuffer buffer(&out);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    if (!writer.write(image))
+        return std::nullopt;
+    return out;
+}
+
+std::optional<QByteArray> encodeLosslessWebp(const QImage& image, const QByteArray& original);
+
+} // namespace
+
+std::optional<QByteArray> encodeWithOrientationApplied(const QByteArray& file,
+                                                       const QString& contentType,
+                                                       std::uint16_t orientation) {
+    if (orientation < 2 || orientation > 8)
+        return std::nullopt;
+    // GIF has no writer here; PSD keeps layers and AVIF and HEIF lose quality on re-encoding.
+    const char* format = contentType == ctype::Png    ? "png"
+                         : contentType == ctype::Bmp  ? "bmp"
+                         : contentType == ctype::Ico  ? "ico"
+                         : contentType == ctype::WebP ? "webp"
+                                                      : nullptr;
+    if (!format)
+        return std::nullopt;
+    // Only the first frame, page or size would survive.
+    if (imageCount(file, format) != 1 || (contentType == ctype::Png && pngHasChunk(file, "acTL")))
+        return std::nullopt;
+
+    const QImage stored = decodeStored(file, format);
+    if (stored.isNull())
+        return std::nullopt;
+    QImage turned = applyOrientationExactly(stored, orientation);
+    if (turned.isNull())
+        return std::nullopt;
+    // Qt would write its reading of PNG colour chunks back as a profile, which libpng refuses
+    // for grey images; the original chunks are copied over instead.
+    if (contentType == ctype::Png)
+        turned.setColorSpace(QColorSpace());
+
+    std::optional<QByteArray> encoded = contentType == ctype::WebP
+                                            ? encodeLosslessWebp(turned, file)
+                                            : encodeWithQt(turned, format);
+    if (!encoded)
+        return std::nullopt;
+    if (layoutOf(*encoded, contentType) != layoutOf(file, contentType))
+        return std::nullopt;
+    QImage check = decodeStored(*encoded, format);
+    check.setColorSpace(turned.colorSpace()); // compared below as pixels alone
+    if (check.format() != turned.format() || check != turned)
+        return std::nullopt;
+
+    if (contentType == ctype::Png)
+        return carryPngMetadata(file, withColourChunks(*encoded, file));
+    return encoded;
+}
+
+namespace {
+
+// The original's chunk of `fourcc`, or empty.
+QByteArray webpChunk(const WebPMux* mux, const char* fourcc) {
+    WebPData data;
+    if (!mux || WebPMuxGetChunk(mux, fourcc, &data) != WEBP_MUX_OK)
+        return {};
+    return QByteArray(reinterpret_cast<const char*>(data.bytes), qsizetype(data.size));
+}
+
+QByteArray exifChunkWithoutOrientation(const QByteArray& chunk) {
+    static const QByteArray prefix("Exif\0\0", 6);
+    const qsizetype skip = chunk.startsWith(prefix) ? prefix.size() : 0;
+    Exiv2::ExifData exif;
+    const auto order = Exiv2::ExifParser::decode(
+        exif, reinterpret_cast<const Exiv2::byte*>(chunk.constData() + skip),
+        static_cast<uint32_t>(chunk.size() - skip));
+    Exiv2::Blob blob;
+    Exiv2::ExifParser::encode(blob, order, withoutOrientation(exif));
+    return QByteArray(reinterpret_cast<const char*>(blob.data()), qsizetype(blob.size()));
+}
+
+QByteArray xmpChunkWithoutOrientation(const QByteArray& chunk) {
+    Exiv2::XmpData xmp;
+    if (Exiv2::XmpParser::decode(xmp, chunk.toStdString()) != 0)
+        throw Exiv2::Error(Exiv2::kerFailedToReadImageData);
+    std::string packet;
+    if (Exiv2::XmpParser::encode(packet, withoutOrientation(xmp)) != 0)
+        throw Exiv2::Error(Exiv2::kerFailedToReadImageData);
+    return QByteArray::fromStdString(packet);
+}
+
+struct MuxDeleter {
+    void operator()(WebPMux* mux) const { WebPMuxDelete(mux); }
+};
+using MuxPtr = std::unique_ptr<WebPMux, MuxDeleter>;
+
+std::optional<QByteArray> encodeLosslessBitstream(const QImage& image) {
+    if (QSysInfo::ByteOrder != QSysInfo::LittleEndian)
+        return std::nullopt;
+    const bool alpha = image.hasAlphaChannel();
+    const QImage pixels =
+        image.convertToFormat(alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    WebPConfig config;
+    WebPPicture picture;
+    if (!WebPConfigInit(&config) || !WebPPictureInit(&picture))
+        return std::nullopt;
+    config.lossless = 1;
+    config.exact = 1; // keep the colour under fully transparent pixels
+    config.method = 4;
+    picture.use_argb = 1;
+    picture.width = pixels.width();
+    picture.height = pixels.height();
+    // ARGB32 lies in memory as B, G, R, A on a little-endian machine.
+    const int imported =
+        alpha ? WebPPictureImportBGRA(&picture, pixels.constBits(), int(pixels.bytesPerLine()))
+              : WebPPictureImportBGRX(&picture, pixels.constBits(), int(pixels.bytesPerLine()));
+    WebPMemoryWriter memory;
+    WebPMemoryWriterInit(&memory);
+    picture.writer = WebPMemoryWrite;
+    picture.custom_ptr = &memory;
+    const bool ok = imported && WebPEncode(&config, &picture);
+    WebPPictureFree(&picture);
+    std::optional<QByteArray> out;
+    if (ok)
+        out = QByteArray(reinterpret_cast<const char*>(memory.mem), qsizetype(memory.size));
+    WebPMemoryWriterClear(&memory);
+    return out;
+}
+
+std::optional<QByteArray> encodeLosslessWebp(const QImage& image, const QByteArray& original) {
+    const WebPData originalData{reinterpret_cast<const uint8_t*>(original.constData()),
+                                size_t(original.size())};
+    const MuxPtr source(WebPMuxCreate(&originalData, 0));
+    uint32_t flags = 0;
+    if (!source || WebPMuxGetFeatures(source.get(), &flags) != WEBP_MUX_OK ||
+        (flags & ANIMATION_FLAG))
+        return std::nullopt;
+    const auto bitstream = encodeLosslessBitstream(image);
+    if (!bitstream)
+        return std::nullopt;
+    try {
+        const QByteArray icc = webpChunk(source.get(), "ICCP");
+        QByteArray exif = webpChunk(source.get(), "EXIF");
+        QByteArray xmp = webpChunk(source.get(), "XMP ");
+        if (!exif.isEmpty())
+            exif = exifChunkWithoutOrientation(exif);
+        if (!xmp.isEmpty())
+            xmp = xmpChunkWithoutOrientation(xmp);
+
+        const MuxPtr mux(WebPMuxNew());
+        const WebPData imageData{reinterpret_cast<const uint8_t*>(bitstream->constData()),
+                                 size_t(bitstream->size())};
+        if (!mux || WebPMuxSetImage(mux.get(), &imageData, 1) != WEBP_MUX_OK)
+            return std::nullopt;
+        for (const auto& [fourcc, chunk] :
+             {std::pair{"ICCP", icc}, std::pair{"EXIF", exif}, std::pair{"XMP ", xmp}}) {
+            const WebPData data{reinterpret_cast<const uint8_t*>(chunk.constData()),
+                                size_t(chunk.size())};
+            if (!chunk.isEmpty() && WebPMuxSetChunk(mux.get(), fourcc, &data, 1) != WEBP_MUX_OK)
+                return std::nullopt;
+        }
+        WebPData assembled;
+        WebPDataInit(&assembled);
+        if (WebPMuxAssemble(mux.get(), &assembled) != WEBP_MUX_OK)
+            return std::nullopt;
+        QByteArray out(reinterpret_cast<const char*>(assembled.bytes), qsizetype(assembled.size));
+        WebPDataClear(&assembled);
+        return out;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
+} // namespace kivo

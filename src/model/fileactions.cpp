@@ -1,0 +1,89 @@
+// What the user does with the current file besides looking at it: copy, reveal, open with
+// another application, move to the Trash.
+#include "appstate.h"
+#include "desktop/desktopservices.h"
+
+#include <QCollator>
+#include <algorithm>
+
+namespace kivo {
+
+void AppState::copyImage() {
+    if (!currentImage_ || !context_.desktop || !context_.desktop->clipboard)
+        return;
+    context_.desktop->clipboard->putImage(currentImage_->bitmap());
+}
+
+void AppState::revealInFinder() {
+    if (!currentURL_ || !context_.desktop || !context_.desktop->fileManager)
+        return;
+    context_.desktop->fileManager->showItem(*currentURL_);
+}
+
+QList<OpenWithApp> AppState::openWithApps() const {
+    if (!currentURL_ || !context_.desktop || !context_.desktop->applications)
+        return {};
+    const ApplicationRegistry& registry = *context_.desktop->applications;
+    const QString ownId = registry.ownApplicationId();
+    QList<OpenWithApp> apps;
+    for (const ApplicationEntry& entry : registry.applicationsFor(*currentURL_)) {
+        // An entry without an id cannot be this application, so it stays.
+        if (!entry.id.isEmpty() && entry.id == ownId)
+            continue;
+        apps.push_back({entry.name, entry.id});
+    }
+    QCollator collator;
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::stable_sort(apps.begin(), apps.end(), [&](const OpenWithApp& a, const OpenWithApp& b) {
+        return collator.compare(a.name, b.name) < 0;
+    });
+    return apps;
+}
+
+void AppState::openWith(const QString& appUrl) {
+    if (!currentURL_ || !context_.desktop || !context_.desktop->applications)
+        return;
+    context_.desktop->applications->open(*currentURL_, appUrl);
+}
+
+void AppState::chooseOtherApp() {
+    if (!currentURL_ || !context_.desktop || !context_.desktop->applicationChooser)
+        return;
+    // The choice may come back after the window closed; then there is nothing to open it in.
+    QPointer<AppState> guard(this);
+    context_.desktop->applicationChooser->choose(*currentURL_, window(),
+                                                 [guard](const QString& application) {
+                                                     if (guard)
+                                                         guard->openWith(application);
+                                                 });
+}
+
+void AppState::deleteCurrentImage() {
+    if (!currentURL_ || !context_.desktop || !context_.desktop->trash)
+        return;
+    const FilePath removed = *currentURL_;
+    if (auto error = context_.desktop->trash->moveToTrash(removed)) {
+        setDeleteError(std::move(*error));
+        return;
+    }
+
+    // A file opened directly with an extension the folder listing skips is not in the list,
+    // and the entry at currentIndex is then another file that must stay.
+    const auto count = static_cast<qsizetype>(imageFiles_.size());
+    if (currentIndex_ >= 0 && currentIndex_ < count &&
+        imageFiles_[static_cast<size_t>(currentIndex_)] == removed)
+        removeImageFile(currentIndex_);
+    takePreloadedImage(removed);
+    preloadsInFlight_.erase(removed); // a decode still running for it has nothing left to show
+
+    if (imageFiles_.empty()) {
+        setCurrentURL(std::nullopt);
+        setCurrentImage(nullptr);
+        setMetadata({});
+        return;
+    }
+    setCurrentIndex(std::min(currentIndex_, static_cast<qsizetype>(imageFiles_.size()) - 1));
+    loadCurrentImage();
+}
+
+} // namespace kivo

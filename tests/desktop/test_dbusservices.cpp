@@ -1,0 +1,223 @@
+// Reveal in the file manager and the portal's application chooser, talking to a private
+// dbus-daemon on which the test itself plays the file manager and the portal.
+#include "desktop/linuxappchooser.h"
+#include "desktop/linuxfilemanager.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusObjectPath>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+#include <csignal>
+#include <cstdio>
+#include <sys/types.h>
+#include <unistd.h>
+
+using namespace kivo;
+
+namespace {
+
+const QString kFileManagerService = QStringLiteral("org.freedesktop.FileManager1");
+const QString kPortalService = QStringLiteral("org.freedesktop.portal.Desktop");
+
+// A session bus of the test's own, with no service directories, so nothing on the machine is
+// activated behind the test's back.
+class PrivateBus {
+public:
+    PrivateBus() {
+        config_ = QDir::tempPath() + QStringLiteral("/kivo-test-bus-%1.conf").arg(::getpid());
+        QFile file(config_);
+        if (!file.open(QIODevice::WriteOnly))
+            return;
+        file.write("<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen>"
+                   "<auth>EXTERNAL</auth><policy context=\"default\">"
+                   "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+                   "<allow own=\"*\"/></policy></busconfig>");
+        file.close();
+        const QByteArray command = "dbus-daemon --fork --print-address=1 --print-pid=1 "
+                                   "--config-file=" +
+                                   QFile::encodeName(config_);
+        FILE* out = ::popen(command.constData(), "r");
+        if (!out)
+            return;
+        char line[512];
+        if (std::fgets(line, sizeof line, out))
+            address_ = QByteArray(line).trimmed();
+        if (std::fgets(line, sizeof line, out))
+            pid_ = QByteArray(line).trimmed().toInt();
+        ::pclose(out);
+    }
+    ~PrivateBus() {
+        if (pid_ > 0)
+            ::kill(pid_, SIGTERM);
+        QFile::remove(config_);
+    }
+    const QByteArray& address() const { return address_; }
+
+private:
+    QString config_;
+    QByteArray address_;
+    pid_t pid_ = 0;
+};
+
+// Stands in for a file manager: records what it was asked to show.
+class RecordingFileManager : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+public:
+    QList<QStringList> shown;
+public Q_SLOTS:
+    void ShowItems(const QStringList& uris, const QString& startupId) {
+        Q_UNUSED(startupId);
+        shown.push_back(uris);
+    }
+};
+
+// Stands in for the desktop portal's OpenURI interface.
+class RecordingPortal : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.OpenURI")
+public:
+    QList<QPair<QString, QVariantMap>> opened;
+public Q_SLOTS:
+    QDBusObjectPath OpenURI(const QString& parentWindow, const QString& uri,
+                            const QVariantMap& options) {
+        Q_UNUSED(parentWindow);
+        opened.push_back({uri, options});
+        return QDBusObjectPath(QStringLiteral("/org/freedesktop/portal/desktop/request/1/t"));
+    }
+};
+
+// Catches what QDesktopServices::openUrl would hand to the desktop.
+class UrlRecorder : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public Q_SLOTS:
+    void open(const QUrl& url) { urls.push_back(url); }
+};
+
+QFileDialog* openFileDialog() {
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* dialog = qobject_cast<QFileDialog*>(widget); dialog && dialog->isVisible())
+            return dialog;
+    return nullptr;
+}
+
+} // namespace
+
+class TestDBusServices : public QObject {
+    Q_OBJECT
+
+public:
+    explicit TestDBusServices(const QByteArray& busAddress)
+        : services_(QDBusConnection::connectToBus(QString::fromLatin1(busAddress),
+                                                  QStringLiteral("test-services"))) {}
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY2(services_.isConnected(), "the private dbus-daemon did not start");
+        QVERIFY(QDBusConnection::sessionBus().isConnected());
+        QVERIFY(services_.registerObject(QStringLiteral("/org/freedesktop/FileManager1"),
+                                         &fileManager_, QDBusConnection::ExportAllSlots));
+        QVERIFY(services_.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"),
+                                         &portal_, QDBusConnection::ExportAllSlots));
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &urlRecorder_, "open");
+    }
+
+    void cleanupTestCase() { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
+
+    void init() {
+        fileManager_.shown.clear();
+        portal_.opened.clear();
+        urlRecorder_.urls.clear();
+    }
+
+    void revealAsksTheFileManagerForTheFile() {
+        QVERIFY(services_.registerService(kFileManagerService));
+        const FilePath file("/photos/with space/caf\xe9.jpg");
+        LinuxFileManager().showItem(file);
+        QTRY_COMPARE(fileManager_.shown.size(), 1);
+        QCOMPARE(fileManager_.shown.front(),
+                 QStringList{QStringLiteral("file:///photos/with%20space/caf%E9.jpg")});
+        QTest::qWait(50);
+        QVERIFY(urlRecorder_.urls.isEmpty());
+        QVERIFY(services_.unregisterService(kFileManagerService));
+    }
+
+    void revealOpensTheFolderWhenNoFileManagerAnswers() {
+        LinuxFileManager().showItem(FilePath("/photos/trip/a.jpg"));
+        QTRY_COMPARE(urlRecorder_.urls.size(), 1);
+        QCOMPARE(urlRecorder_.urls.front(), QUrl(QStringLiteral("file:///photos/trip")));
+        QVERIFY(fileManager_.shown.isEmpty());
+    }
+
+    void otherApplicationGoesThroughThePortalWithAsk() {
+        QVERIFY(services_.registerService(kPortalService));
+        bool called = false;
+        LinuxApplicationChooser().choose(FilePath("/photos/a b.jpg"), nullptr,
+                                         [&](const QString&) { called = true; });
+        QTRY_COMPARE(portal_.opened.size(), 1);
+        QCOMPARE(portal_.opened.front().first, QStringLiteral("file:///photos/a%20b.jpg"));
+        QCOMPARE(portal_.opened.front().second.value(QStringLiteral("ask")), QVariant(true));
+        QTest::qWait(50);
+        QVERIFY(!called);
+        QVERIFY(!openFileDialog());
+        QVERIFY(services_.unregisterService(kPortalService));
+    }
+
+    // Without a portal, the user picks an application entry in a file dialog; cancelling it
+    // chooses nothing.
+    void otherApplicationFallsBackToAFileDialog() {
+        QTemporaryDir dir;
+        const QString entry = dir.filePath(QStringLiteral("viewer.desktop"));
+        QFile(entry).open(QIODevice::WriteOnly);
+
+        QStringList chosen;
+        LinuxApplicationChooser().choose(FilePath("/photos/a.jpg"), nullptr,
+                                         [&](const QString& app) { chosen.push_back(app); });
+        QTRY_VERIFY(openFileDialog());
+        openFileDialog()->reject();
+        QTest::qWait(50);
+        QVERIFY(chosen.isEmpty());
+
+        LinuxApplicationChooser().choose(FilePath("/photos/a.jpg"), nullptr,
+                                         [&](const QString& app) { chosen.push_back(app); });
+        QTRY_VERIFY(openFileDialog());
+        // As a user would: type the entry's path and press Open.
+        auto* nameEdit = openFileDialog()->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        QVERIFY(nameEdit);
+        nameEdit->setText(entry);
+        static_cast<QDialog*>(openFileDialog())->accept();
+        QTRY_COMPARE(chosen, QStringList{entry});
+        QVERIFY(portal_.opened.isEmpty());
+    }
+
+private:
+    QDBusConnection services_;
+    RecordingFileManager fileManager_;
+    RecordingPortal portal_;
+    UrlRecorder urlRecorder_;
+};
+
+int main(int argc, char** argv) {
+    // The bus must exist before anything in the process first reaches for the session bus.
+    PrivateBus bus;
+    if (bus.address().isEmpty()) {
+        std::fputs("could not start dbus-daemon\n", stderr);
+        return 1;
+    }
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address());
+    QApplication app(argc, argv);
+    TestDBusServices test(bus.address());
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_dbusservices.moc"

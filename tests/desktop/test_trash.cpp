@@ -1,0 +1,168 @@
+// The freedesktop.org Trash, on real folders: a private $XDG_DATA_HOME for the home trash and,
+// where the machine has one, a second volume for a volume's own trash.
+#include "desktop/freedesktoptrash.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QStorageInfo>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+#include <cstdio>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace kivo;
+
+namespace {
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The value of one key of a .trashinfo record.
+QString infoValue(const QString& infoPath, const QString& key) {
+    QSettings info(infoPath, QSettings::IniFormat);
+    return info.value(QStringLiteral("Trash Info/") + key).toString();
+}
+
+} // namespace
+
+class TestTrash : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init() {
+        dataHome_ = std::make_unique<QTemporaryDir>();
+        files_ = std::make_unique<QTemporaryDir>();
+        // Set before every use: the home trash is looked up anew for each file.
+        qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome_->path()));
+    }
+
+    void movesIntoHomeTrashWithRestorableRecord() {
+        const QString path = files_->filePath(QStringLiteral("holiday photo.jpg"));
+        writeFile(path, "pixels");
+        FreedesktopTrash trash;
+        QCOMPARE(trash.moveToTrash(filePathFromText(path)), std::nullopt);
+
+        QVERIFY(!QFile::exists(path));
+        const QString trashDir = dataHome_->filePath(QStringLiteral("Trash"));
+        QCOMPARE(readFile(trashDir + QStringLiteral("/files/holiday photo.jpg")), "pixels");
+        const QString info = trashDir + QStringLiteral("/info/holiday photo.jpg.trashinfo");
+        QVERIFY(QFile::exists(info));
+        // The home trash records the absolute path, URL-escaped, and a local time without zone.
+        QVERIFY(readFile(info).contains("Path=" + QUrl::toPercentEncoding(path, "/") + "\n"));
+        const QString date = infoValue(info, QStringLiteral("DeletionDate"));
+        QVERIFY2(QDateTime::fromString(date, QStringLiteral("yyyy-MM-ddTHH:mm:ss")).isValid(),
+                 qPrintable(date));
+    }
+
+    void sameNameTwiceKeepsBoth() {
+        FreedesktopTrash trash;
+        for (const QByteArray content : {"first", "second"}) {
+            const QString path = files_->filePath(QStringLiteral("a.png"));
+            writeFile(path, content);
+            QCOMPARE(trash.moveToTrash(filePathFromText(path)), std::nullopt);
+        }
+        const QString trashDir = dataHome_->filePath(QStringLiteral("Trash"));
+        QCOMPARE(readFile(trashDir + QStringLiteral("/files/a.png")), "first");
+        QCOMPARE(readFile(trashDir + QStringLiteral("/files/a.2.png")), "second");
+        QVERIFY(QFile::exists(trashDir + QStringLiteral("/info/a.2.png.trashinfo")));
+    }
+
+    void nameThatIsNotUtf8() {
+        const QByteArray name = QFile::encodeName(files_->path()) + "/caf\xe9.jpg";
+        const FilePath path(name.toStdString());
+        FILE* raw = std::fopen(name.constData(), "wb");
+        QVERIFY(raw);
+        std::fclose(raw);
+        FreedesktopTrash trash;
+        QCOMPARE(trash.moveToTrash(path), std::nullopt);
+        struct stat st {};
+        QVERIFY(::lstat(name.constData(), &st) != 0);
+        const QByteArray trashed =
+            QFile::encodeName(dataHome_->path()) + "/Trash/files/caf\xe9.jpg";
+        QVERIFY(::lstat(trashed.constData(), &st) == 0);
+        // The record names the file by its bytes, escaped, so it can be put back.
+        const QByteArray infoPath =
+            QFile::encodeName(dataHome_->path()) + "/Trash/info/caf\xe9.jpg.trashinfo";
+        FILE* info = std::fopen(infoPath.constData(), "rb");
+        QVERIFY(info);
+        char record[4096] = {};
+        std::fread(record, 1, sizeof record - 1, info);
+        std::fclose(info);
+        QVERIFY(QByteArray(record).contains("/caf%E9.jpg\n"));
+        // QTemporaryDir cannot remove names that are not UTF-8.
+        std::filesystem::remove(trashed.toStdString());
+        std::filesystem::remove(infoPath.toStdString());
+    }
+
+    // A move that cannot happen leaves the file in place and says why in the system's words.
+    void failuresLeaveTheFileAndExplain() {
+        FreedesktopTrash trash;
+        const auto missing = trash.moveToTrash(filePathFromText(files_->filePath("gone.jpg")));
+        QVERIFY(missing.has_value());
+        QCOMPARE(*missing, qt_error_string(ENOENT));
+
+        // A Trash that cannot be made into a folder: a plain file stands in its place.
+        writeFile(dataHome_->filePath(QStringLiteral("Trash")), "not a folder");
+        const QString path = files_->filePath(QStringLiteral("keep.jpg"));
+        writeFile(path, "original");
+        const auto blocked = trash.moveToTrash(filePathFromText(path));
+        QVERIFY(blocked.has_value());
+        QVERIFY(!blocked->isEmpty());
+        QCOMPARE(readFile(path), "original");
+    }
+
+    // A file on another volume goes to that volume's own .Trash-$uid, with a path relative to
+    // the volume's top. /dev/shm is a separate tmpfs on most Linux machines.
+    void otherVolumeUsesItsTopDirectoryTrash() {
+        const QString shm = QStringLiteral("/dev/shm");
+        struct stat shmStat {
+        }, homeStat{};
+        if (::stat("/dev/shm", &shmStat) != 0 || ::access("/dev/shm", W_OK) != 0 ||
+            ::stat(QFile::encodeName(dataHome_->path()).constData(), &homeStat) != 0 ||
+            shmStat.st_dev == homeStat.st_dev || QStorageInfo(shm).rootPath() != shm)
+            QSKIP("no writable second volume mounted at /dev/shm");
+        const QString userTrash = shm + QStringLiteral("/.Trash-") + QString::number(::getuid());
+        const bool trashExisted = QFileInfo::exists(userTrash);
+
+        QTemporaryDir folder(shm + QStringLiteral("/kivo-trash-test-XXXXXX"));
+        QVERIFY(folder.isValid());
+        const QString path = folder.filePath(QStringLiteral("far.jpg"));
+        writeFile(path, "elsewhere");
+        FreedesktopTrash trash;
+        QCOMPARE(trash.moveToTrash(filePathFromText(path)), std::nullopt);
+
+        const QString trashed = userTrash + QStringLiteral("/files/far.jpg");
+        const QString info = userTrash + QStringLiteral("/info/far.jpg.trashinfo");
+        const QByteArray content = readFile(trashed);
+        const QString recorded = infoValue(info, QStringLiteral("Path"));
+        const QFile::Permissions permissions = QFileInfo(userTrash).permissions();
+        QFile::remove(trashed);
+        QFile::remove(info);
+        if (!trashExisted)
+            QDir(userTrash).removeRecursively();
+
+        QCOMPARE(content, "elsewhere");
+        QCOMPARE(recorded, QDir(shm).relativeFilePath(path));
+        QVERIFY(!(permissions & (QFile::ReadOther | QFile::WriteOther | QFile::ExeOther)));
+        QVERIFY(!QDir(dataHome_->filePath(QStringLiteral("Trash/files"))).exists("far.jpg"));
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> dataHome_;
+    std::unique_ptr<QTemporaryDir> files_;
+};
+
+QTEST_GUILESS_MAIN(TestTrash)
+#include "test_trash.moc"

@@ -1,0 +1,185 @@
+// Replacing a file never leaves it partial or missing: failures at each step, a file-size limit,
+// a folder the user cannot write to and a process killed between steps.
+#include "imaging/atomicreplace.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace kivo;
+
+namespace {
+
+const QByteArray oldContents = QByteArray("old contents ").repeated(100);
+const QByteArray newContents = QByteArray("the new, longer contents ").repeated(4000);
+
+const std::vector<ReplaceStep> allSteps{
+    ReplaceStep::create, ReplaceStep::write,  ReplaceStep::permissions, ReplaceStep::sync,
+    ReplaceStep::close,  ReplaceStep::rename, ReplaceStep::syncFolder};
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void writeFile(const QString& path, const QByteArray& contents) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(contents), contents.size());
+}
+
+QStringList hiddenFiles(const QString& folder) {
+    return QDir(folder)
+        .entryList(QDir::Files | QDir::Hidden | QDir::System)
+        .filter(QRegularExpression("^\\."));
+}
+
+// Runs `body` in a child process and returns its wait status; the child's own state (limits,
+// identity, a kill) cannot disturb the test process.
+template <typename Body> int inChild(Body body) {
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        ::_exit(body());
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return status;
+}
+
+} // namespace
+
+class TestAtomicReplace : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    QString target_;
+    FilePath targetPath() const { return filePathFromText(target_); }
+    FilePath temporary() const { return hiddenTemporaryPath(targetPath()); }
+
+private Q_SLOTS:
+    void init() {
+        QVERIFY(dir_.isValid());
+        for (const QString& name : QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden))
+            QFile::remove(dir_.filePath(name));
+        target_ = dir_.filePath(QStringLiteral("photo.png"));
+        writeFile(target_, oldContents);
+    }
+
+    void temporaryNameIsHiddenUuidWithExtension() {
+        const FilePath path = hiddenTemporaryPath(targetPath());
+        QCOMPARE(path.parent_path(), targetPath().parent_path());
+        const QString name = displayName(path);
+        QVERIFY2(QRegularExpression("^\\.[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-"
+                                    "[0-9A-F]{12}\\.png$")
+                     .match(name)
+                     .hasMatch(),
+                 qPrintable(name));
+        QVERIFY(hiddenTemporaryPath(targetPath()) != path);
+    }
+
+    void replacesAndKeepsPermissionsAndOwner() {
+        QVERIFY(::chmod(QFile::encodeName(target_), 0640) == 0);
+        const bool root = ::geteuid() == 0;
+        if (root)
+            QVERIFY(::chown(QFile::encodeName(target_), 1234, 5678) == 0);
+        QVERIFY(replaceFileAtomically(targetPath(), temporary(), newContents));
+        QCOMPARE(readAll(target_), newContents);
+        struct stat st {};
+        QVERIFY(::stat(QFile::encodeName(target_), &st) == 0);
+        QCOMPARE(st.st_mode & 07777, 0640u);
+        if (root) {
+            QCOMPARE(st.st_uid, 1234u);
+            QCOMPARE(st.st_gid, 5678u);
+        }
+        QVERIFY(hiddenFiles(dir_.path()).isEmpty());
+    }
+
+    void failureAtEachStepLeavesTheOriginal() {
+        for (const ReplaceStep failing : allSteps) {
+            init();
+            const bool replaced =
+                replaceFileAtomically(targetPath(), temporary(), newContents,
+                                      [&](ReplaceStep step) { return step != failing; });
+            const QString what = QStringLiteral("step %1").arg(int(failing));
+            if (failing == ReplaceStep::syncFolder) {
+                // After the rename the new file stands; only its durability was at stake.
+                QVERIFY2(replaced, qPrintable(what));
+                QVERIFY2(readAll(target_) == newContents, qPrintable(what));
+            } else {
+                QVERIFY2(!replaced, qPrintable(what));
+                QVERIFY2(readAll(target_) == oldContents, qPrintable(what));
+            }
+            QVERIFY2(hiddenFiles(dir_.path()).isEmpty(), qPrintable(what));
+        }
+    }
+
+    void writeCutShortByFileSizeLimit() {
+        const int status = inChild([&] {
+            ::signal(SIGXFSZ, SIG_IGN); // a write beyond the limit then fails with EFBIG
+            const rlimit limit{4096, 4096};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            return replaceFileAtomically(targetPath(), temporary(), newContents) ? 0 : 3;
+        });
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 3);
+        QCOMPARE(readAll(target_), oldContents);
+        QVERIFY(hiddenFiles(dir_.path()).isEmpty());
+    }
+
+    void folderTheUserCannotWrite() {
+        // Permission bits do not bind root, so the child gives up root before trying.
+        QVERIFY(::chmod(QFile::encodeName(dir_.path()), 0555) == 0);
+        QVERIFY(::chmod(QFile::encodeName(target_), 0666) == 0);
+        const int status = inChild([&] {
+            if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+                return 4;
+            return replaceFileAtomically(targetPath(), temporary(), newContents) ? 0 : 3;
+        });
+        QVERIFY(::chmod(QFile::encodeName(dir_.path()), 0700) == 0);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 3);
+        QCOMPARE(readAll(target_), oldContents);
+        QVERIFY(hiddenFiles(dir_.path()).isEmpty());
+    }
+
+    void killedAtEachStepLeavesAWholeFile() {
+        for (const ReplaceStep dying : allSteps) {
+            init();
+            const int status = inChild([&] {
+                replaceFileAtomically(targetPath(), temporary(), newContents,
+                                      [&](ReplaceStep step) {
+                                          if (step == dying)
+                                              ::raise(SIGKILL);
+                                          return true;
+                                      });
+                return 0;
+            });
+            const QString what = QStringLiteral("step %1").arg(int(dying));
+            QVERIFY2(WIFSIGNALED(status), qPrintable(what));
+            const QByteArray now = readAll(target_);
+            QVERIFY2(now == oldContents || now == newContents, qPrintable(what));
+            QVERIFY2((now == newContents) == (dying == ReplaceStep::syncFolder), qPrintable(what));
+            // A killed process cannot clean up: what it leaves is hidden, and whole or partial
+            // it is never the image itself.
+            QVERIFY2(hiddenFiles(dir_.path()).size() <= 1, qPrintable(what));
+        }
+    }
+
+    void symbolicLinkIsNotReplaced() {
+        const QString link = dir_.filePath(QStringLiteral("link.png"));
+        QVERIFY(QFile::link(target_, link));
+        QVERIFY(!replaceFileAtomically(filePathFromText(link),
+                                       hiddenTemporaryPath(filePathFromText(link)), newContents));
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(readAll(target_), oldContents);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAtomicReplace)
+#include "test_atomicreplace.moc"

@@ -1,0 +1,222 @@
+// Pictures with an embedded profile come out in sRGB, whichever library has to read the
+// profile: Qt for matrix profiles, lcms2 for LUT-based ones and CMYK.
+#include "imaging/decode.h"
+#include "support/testsupport.h"
+
+#include <QColorSpace>
+#include <QColorTransform>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <lcms2.h>
+
+using namespace kivo;
+
+namespace {
+
+const QColor kSample(200, 90, 40); // far enough from the gamut edge to convert visibly
+
+QImage filled(QImage::Format format, QColor colour, const QColorSpace& space) {
+    QImage image(32, 24, format);
+    image.fill(colour);
+    image.setColorSpace(space);
+    return image;
+}
+
+// What the sample becomes in sRGB, computed in floating point by Qt.
+QColor expectedInSrgb(const QColorSpace& space) {
+    return space.transformationToColorSpace(QColorSpace::SRgb).map(kSample);
+}
+
+bool near(QRgb actual, QColor expected, int tolerance) {
+    return std::abs(qRed(actual) - expected.red()) <= tolerance &&
+           std::abs(qGreen(actual) - expected.green()) <= tolerance &&
+           std::abs(qBlue(actual) - expected.blue()) <= tolerance;
+}
+
+QString describe(QRgb actual, QColor expected) {
+    return QStringLiteral("got %1,%2,%3 expected %4,%5,%6")
+        .arg(qRed(actual))
+        .arg(qGreen(actual))
+        .arg(qBlue(actual))
+        .arg(expected.red())
+        .arg(expected.green())
+        .arg(expected.blue());
+}
+
+// A JPEG carrying `icc` in APP2 markers right after SOI, split into chunks the way cameras and
+// editors store a profile too large for one marker.
+QByteArray withIccProfile(const QByteArray& jpeg, const QByteArray& icc) {
+    constexpr int kChunk = 65519;
+    const int count = int((icc.size() + kChunk - 1) / kChunk);
+    QByteArray markers;
+    for (int i = 0; i < count; ++i) {
+        const QByteArray chunk = icc.mid(qsizetype(i) * kChunk, kChunk);
+        const int length = 2 + 14 + int(chunk.size());
+        markers.append("\xFF\xE2", 2).append(char(length >> 8)).append(char(length & 0xFF));
+        markers.append(QByteArray("ICC_PROFILE\0", 12)).append(char(i + 1)).append(char(count));
+        markers.append(chunk);
+    }
+    return jpeg.left(2) + markers + jpeg.mid(2);
+}
+
+// Display P3 described as a 33-point CLUT from RGB to Lab instead of a matrix: QColorSpace
+// cannot read such a profile, lcms2 can.
+QByteArray lutBasedDisplayP3() {
+    const QByteArray matrix = QColorSpace(QColorSpace::DisplayP3).iccProfile();
+    cmsHPROFILE p3 = cmsOpenProfileFromMem(matrix.constData(), cmsUInt32Number(matrix.size()));
+    cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
+    cmsHTRANSFORM toLab =
+        cmsCreateTransform(p3, TYPE_RGB_16, lab, TYPE_Lab_16, INTENT_RELATIVE_COLORIMETRIC, 0);
+    cmsHPROFILE lut = cmsCreateProfilePlaceholder(nullptr);
+    cmsSetProfileVersion(lut, 4.3);
+    cmsSetDeviceClass(lut, cmsSigDisplayClass);
+    cmsSetColorSpace(lut, cmsSigRgbData);
+    cmsSetPCS(lut, cmsSigLabData);
+    cmsPipeline* pipeline = cmsPipelineAlloc(nullptr, 3, 3);
+    cmsStage* clut = cmsStageAllocCLut16bit(nullptr, 33, 3, 3, nullptr);
+    cmsStageSampleCLut16bit(
+        clut,
+        [](const cmsUInt16Number in[], cmsUInt16Number out[], void* cargo) -> cmsInt32Number {
+            cmsDoTransform(cargo, in, out, 1);
+            return 1;
+        },
+        toLab, 0);
+    // lutAtoBType wants curves around the table; identity ones do.
+    cmsPipelineInsertStage(pipeline, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, nullptr));
+    cmsPipelineInsertStage(pipeline, cmsAT_END, clut);
+    cmsPipelineInsertStage(pipeline, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, nullptr));
+    cmsWriteTag(lut, cmsSigAToB0Tag, pipeline);
+    cmsWriteTag(lut, cmsSigMediaWhitePointTag, cmsD50_XYZ());
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(lut, nullptr, &size);
+    QByteArray bytes(size, '\0');
+    cmsSaveProfileToMem(lut, bytes.data(), &size);
+    cmsPipelineFree(pipeline);
+    cmsCloseProfile(lut);
+    cmsDeleteTransform(toLab);
+    cmsCloseProfile(lab);
+    cmsCloseProfile(p3);
+    return bytes;
+}
+
+} // namespace
+
+class TestColour : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void embeddedProfilesConvertToSrgb_data() {
+        QTest::addColumn<QByteArray>("format");
+        QTest::addColumn<int>("space");
+        for (const char* format : {"png", "jpeg", "tiff", "webp"}) {
+            QTest::addRow("%s-display-p3", format)
+                << QByteArray(format) << int(QColorSpace::DisplayP3);
+            QTest::addRow("%s-adobe-rgb", format)
+                << QByteArray(format) << int(QColorSpace::AdobeRgb);
+        }
+    }
+
+    void embeddedProfilesConvertToSrgb() {
+        QFETCH(QByteArray, format);
+        QFETCH(int, space);
+        const QColorSpace colourSpace{QColorSpace::NamedColorSpace(space)};
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("tagged.") + QString::fromLatin1(format));
+        QVERIFY(test::writeImage(filled(QImage::Format_RGB32, kSample, colourSpace), path,
+                                 format.constData(), 100));
+        const ImagePtr image = decodeImage(filePathFromText(path));
+        QVERIFY(image);
+        if (!image->bitmap().colorSpace().isValid())
+            QFAIL("the display image is not tagged");
+        QCOMPARE(image->bitmap().colorSpace(), QColorSpace(QColorSpace::SRgb));
+        const QColor expected = expectedInSrgb(colourSpace);
+        QVERIFY(!near(qRgb(kSample.red(), kSample.green(), kSample.blue()), expected, 6));
+        const QRgb actual = image->bitmap().pixel(16, 12);
+        QVERIFY2(near(actual, expected, format == "png" || format == "tiff" ? 1 : 4),
+                 qPrintable(describe(actual, expected)));
+    }
+
+    void lutBasedProfileGoesThroughLcms() {
+        const QByteArray icc = lutBasedDisplayP3();
+        QVERIFY(icc.size() > 1000);
+        QVERIFY(!QColorSpace::fromIccProfile(icc).isValid()); // really beyond QColorSpace
+        QTemporaryDir dir;
+        const QString plain = dir.filePath(QStringLiteral("plain.jpg"));
+        QVERIFY(test::writeImage(filled(QImage::Format_RGB32, kSample, {}), plain, "jpeg", 100));
+        QFile in(plain);
+        QVERIFY(in.open(QIODevice::ReadOnly));
+        const QString path = dir.filePath(QStringLiteral("lut-p3.jpg"));
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(withIccProfile(in.readAll(), icc));
+        out.close();
+
+        const ImagePtr image = decodeImage(filePathFromText(path));
+        QVERIFY(image);
+        const QColor expected = expectedInSrgb(QColorSpace(QColorSpace::DisplayP3));
+        const QRgb actual = image->bitmap().pixel(16, 12);
+        QVERIFY2(near(actual, expected, 5), qPrintable(describe(actual, expected)));
+    }
+
+    // A 16-bit PNG is converted at 16 bits: the result is the float reference rounded once.
+    void sixteenBitPngKeepsPrecision() {
+        QImage deep(256, 1, QImage::Format_RGBX64);
+        for (int x = 0; x < 256; ++x)
+            deep.setPixelColor(x, 0, QColor::fromRgba64(quint16(x * 257 + 128), 30000, 5000));
+        deep.setColorSpace(QColorSpace::DisplayP3);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("deep.png"));
+        QVERIFY(test::writeImage(deep, path, "png"));
+        const ImagePtr image = decodeImage(filePathFromText(path));
+        QVERIFY(image);
+        const QColorTransform toSrgb =
+            QColorSpace(QColorSpace::DisplayP3).transformationToColorSpace(QColorSpace::SRgb);
+        for (int x = 0; x < 256; x += 17) {
+            const QColor expected = toSrgb.map(deep.pixelColor(x, 0));
+            const QRgb actual = image->bitmap().pixel(x, 0);
+            QVERIFY2(near(actual, expected.toRgb(), 1), qPrintable(describe(actual, expected)));
+        }
+    }
+
+    void alphaIsKeptPremultiplied() {
+        QImage image(4, 1, QImage::Format_ARGB32);
+        image.setPixel(0, 0, qRgba(255, 0, 0, 255));
+        image.setPixel(1, 0, qRgba(255, 0, 0, 128));
+        image.setPixel(2, 0, qRgba(0, 0, 0, 0));
+        image.setPixel(3, 0, qRgba(0, 255, 0, 64));
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("alpha.png"));
+        QVERIFY(test::writeImage(image, path, "png"));
+        const ImagePtr decoded = decodeImage(filePathFromText(path));
+        QVERIFY(decoded);
+        QCOMPARE(decoded->bitmap().format(), QImage::Format_ARGB32_Premultiplied);
+        QCOMPARE(qAlpha(decoded->bitmap().pixel(1, 0)), 128);
+        QCOMPARE(qAlpha(decoded->bitmap().pixel(2, 0)), 0);
+        QCOMPARE(decoded->bitmap().pixelColor(3, 0).green(), 255);
+    }
+
+    // CMYK JPEGs as Photoshop and ImageMagick write them: inverted ink with an Adobe marker.
+    void cmykJpegShowsItsColours() {
+        const QString convert = QStandardPaths::findExecutable(QStringLiteral("convert"));
+        if (convert.isEmpty())
+            QSKIP("ImageMagick is not installed (scripts/setup installs it)");
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("cmyk.jpg"));
+        QCOMPARE(
+            QProcess::execute(convert, {QStringLiteral("-size"), QStringLiteral("32x24"),
+                                        QStringLiteral("xc:rgb(200,90,40)"),
+                                        QStringLiteral("-colorspace"), QStringLiteral("CMYK"),
+                                        QStringLiteral("-quality"), QStringLiteral("100"), path}),
+            0);
+        const ImagePtr image = decodeImage(filePathFromText(path));
+        QVERIFY(image);
+        const QRgb actual = image->bitmap().pixel(16, 12);
+        QVERIFY2(near(actual, kSample, 6), qPrintable(describe(actual, kSample)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestColour)
+#include "test_colour.moc"

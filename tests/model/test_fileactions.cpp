@@ -1,0 +1,273 @@
+// The file actions against the real desktop services: the freedesktop Trash in a private
+// $XDG_DATA_HOME, GIO's application registry over a private $XDG_DATA_DIRS of test entries,
+// the clipboard of the offscreen platform. No session bus is reachable, so the application
+// chooser falls back to its file dialog.
+#include "desktop/desktopservices.h"
+#include "model/appstate.h"
+#include "support/testsupport.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThreadPool>
+
+using namespace kivo;
+
+namespace {
+
+// The desktop's folders for this test process, made before anything reads them.
+struct DesktopFolders {
+    QTemporaryDir root;
+    QString dataHome() const { return root.filePath(QStringLiteral("home")); }
+    QString dataDir() const { return root.filePath(QStringLiteral("share")); }
+    QString markers() const { return root.filePath(QStringLiteral("markers")); }
+    QString configHome() const { return root.filePath(QStringLiteral("config")); }
+};
+
+DesktopFolders* desktopFolders = nullptr;
+
+// An application entry whose command records the file it was given in markers/<id>.
+void writeApplication(const QString& path, const QString& name, const QString& mimeTypes) {
+    const QString script = desktopFolders->markers() + QStringLiteral("/record.sh");
+    if (!QFile::exists(script)) {
+        QFile recorder(script);
+        QVERIFY(recorder.open(QIODevice::WriteOnly));
+        recorder.write("#!/bin/sh\nprintf '%s' \"$2\" > \"$(dirname \"$0\")/$1\"\n");
+        recorder.close();
+        QVERIFY(recorder.setPermissions(recorder.permissions() | QFile::ExeOwner));
+    }
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QStringLiteral("[Desktop Entry]\nType=Application\nName=%1\nMimeType=%2\n"
+                              "Exec=%3 %4 %f\n")
+                   .arg(name, mimeTypes, script, QFileInfo(path).completeBaseName())
+                   .toUtf8());
+}
+
+void writeText(const QString& path, const QByteArray& text) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(text);
+}
+
+QString marker(const QString& id) {
+    QFile file(desktopFolders->markers() + QLatin1Char('/') + id);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+void finishPreloads() {
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::sendPostedEvents();
+}
+
+class PhotoFolder {
+public:
+    explicit PhotoFolder(const QStringList& names) {
+        for (const QString& name : names)
+            QVERIFY(test::writeImage(test::quadrantImage(40, 30), dir_.filePath(name), "jpeg"));
+    }
+    FilePath path(const QString& name) const { return filePathFromText(dir_.filePath(name)); }
+    QString text(const QString& name) const { return dir_.filePath(name); }
+
+private:
+    QTemporaryDir dir_;
+};
+
+QString trashed(const QString& name) {
+    return desktopFolders->dataHome() + QStringLiteral("/Trash/files/") + name;
+}
+
+} // namespace
+
+class TestFileActions : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY(QDir().mkpath(desktopFolders->markers()));
+        const QString apps = desktopFolders->dataDir() + QStringLiteral("/applications");
+        QVERIFY(QDir().mkpath(apps));
+        // GIO needs the MIME database to tell a JPEG's type.
+        QVERIFY(QFile::link(QStringLiteral("/usr/share/mime"),
+                            desktopFolders->dataDir() + QStringLiteral("/mime")));
+        writeApplication(apps + QStringLiteral("/kivo.desktop"), QStringLiteral("Kivo"),
+                         QStringLiteral("image/jpeg;image/png;"));
+        writeApplication(apps + QStringLiteral("/preview.desktop"), QStringLiteral("Preview"),
+                         QStringLiteral("image/jpeg;"));
+        writeApplication(apps + QStringLiteral("/editor.desktop"), QStringLiteral("photo editor"),
+                         QStringLiteral("image/jpeg;image/png;"));
+        writeApplication(apps + QStringLiteral("/zed.desktop"), QStringLiteral("Zed Viewer"),
+                         QString());
+        writeApplication(apps + QStringLiteral("/notes.desktop"), QStringLiteral("Notes"),
+                         QStringLiteral("text/plain;"));
+        // The index update-desktop-database keeps from the MimeType lines, and a user's own
+        // association in mimeapps.list.
+        writeText(apps + QStringLiteral("/mimeinfo.cache"),
+                  "[MIME Cache]\nimage/jpeg=kivo.desktop;preview.desktop;editor.desktop;\n"
+                  "image/png=kivo.desktop;editor.desktop;\ntext/plain=notes.desktop;\n");
+        QVERIFY(QDir().mkpath(desktopFolders->configHome()));
+        writeText(desktopFolders->configHome() + QStringLiteral("/mimeapps.list"),
+                  "[Added Associations]\nimage/jpeg=zed.desktop;\n");
+    }
+
+    void init() {
+        services_ = DesktopServices::createForThisDesktop(QStringLiteral("kivo.desktop"));
+        state_ =
+            std::make_unique<AppState>(AppStateContext{settings_.get(), nullptr, services_.get()});
+    }
+    void cleanup() {
+        finishPreloads();
+        state_.reset();
+        QDir(desktopFolders->dataHome() + QStringLiteral("/Trash")).removeRecursively();
+    }
+
+    void deletingShowsTheFollowingFile_data() {
+        QTest::addColumn<QString>("current");
+        QTest::addColumn<QStringList>("remaining");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("middle") << "b.jpg" << QStringList{"a.jpg", "c.jpg"} << "c.jpg";
+        QTest::newRow("last, no wrap-around")
+            << "c.jpg" << QStringList{"a.jpg", "b.jpg"} << "b.jpg";
+        QTest::newRow("first") << "a.jpg" << QStringList{"b.jpg", "c.jpg"} << "b.jpg";
+    }
+    void deletingShowsTheFollowingFile() {
+        QFETCH(QString, current);
+        QFETCH(QStringList, remaining);
+        QFETCH(QString, shown);
+        PhotoFolder folder({"a.jpg", "b.jpg", "c.jpg"});
+        state_->openFile(folder.path(current));
+        finishPreloads();
+        state_->deleteCurrentImage();
+
+        QVERIFY(!QFile::exists(folder.text(current)));
+        QVERIFY(QFile::exists(trashed(current)));
+        std::vector<FilePath> expected;
+        for (const QString& name : remaining)
+            expected.push_back(folder.path(name));
+        QCOMPARE(state_->imageFiles(), expected);
+        QCOMPARE(state_->currentURL(), folder.path(shown));
+        QVERIFY(state_->currentImage());
+        QCOMPARE(state_->deleteError(), std::nullopt);
+        finishPreloads();
+        QVERIFY(!state_->preloadedImages().count(folder.path(current)));
+    }
+
+    void deletingTheOnlyFileEmptiesTheWindow() {
+        PhotoFolder folder({"only.jpg"});
+        state_->openFile(folder.path("only.jpg"));
+        state_->deleteCurrentImage();
+        QVERIFY(state_->imageFiles().empty());
+        QCOMPARE(state_->currentURL(), std::nullopt);
+        QVERIFY(!state_->currentImage());
+        QVERIFY(state_->metadata().isEmpty());
+        QCOMPARE(state_->windowTitle(), QStringLiteral("Kivo"));
+    }
+
+    // Opened directly although the listing skips its extension: the list keeps every file.
+    void deletingAFileOutsideTheListKeepsTheList() {
+        PhotoFolder folder({"a.jpg", "b.jpg"});
+        QVERIFY(QFile::copy(folder.text("a.jpg"), folder.text("odd.jpe")));
+        state_->openFile(folder.path("odd.jpe"));
+        state_->deleteCurrentImage();
+        QVERIFY(!QFile::exists(folder.text("odd.jpe")));
+        QCOMPARE(state_->imageFiles(), (std::vector{folder.path("a.jpg"), folder.path("b.jpg")}));
+        QCOMPARE(state_->currentURL(), folder.path("a.jpg"));
+    }
+
+    void failedDeleteReportsAndChangesNothing() {
+        PhotoFolder folder({"a.jpg", "b.jpg"});
+        state_->openFile(folder.path("a.jpg"));
+        const ImagePtr shown = state_->currentImage();
+        QFile blocker(desktopFolders->dataHome() + QStringLiteral("/Trash"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly)); // a file where the Trash folder belongs
+        blocker.close();
+
+        state_->deleteCurrentImage();
+        blocker.remove();
+        QCOMPARE(state_->deleteError(), qt_error_string(ENOTDIR));
+        QVERIFY(QFile::exists(folder.text("a.jpg")));
+        QCOMPARE(state_->imageFiles().size(), size_t(2));
+        QCOMPARE(state_->currentURL(), folder.path("a.jpg"));
+        QCOMPARE(state_->currentImage(), shown);
+    }
+
+    void copyPutsExactlyTheImageOnTheClipboard() {
+        QClipboard* clipboard = QGuiApplication::clipboard();
+        clipboard->setText(QStringLiteral("earlier"));
+        state_->copyImage(); // no image yet
+        QCOMPARE(clipboard->text(), QStringLiteral("earlier"));
+
+        PhotoFolder folder({"a.jpg"});
+        state_->openFile(folder.path("a.jpg"));
+        state_->copyImage();
+        const QMimeData* data = clipboard->mimeData();
+        QVERIFY(data->hasImage());
+        QVERIFY(!data->hasText());
+        QVERIFY(!data->hasUrls());
+        QCOMPARE(clipboard->image().convertToFormat(QImage::Format_RGB32),
+                 state_->currentImage()->bitmap().convertToFormat(QImage::Format_RGB32));
+    }
+
+    void openWithListsOthersByName() {
+        QVERIFY(state_->openWithApps().isEmpty()); // no file
+        PhotoFolder folder({"a.jpg"});
+        state_->openFile(folder.path("a.jpg"));
+        const QList<OpenWithApp> apps = state_->openWithApps();
+        QStringList names;
+        for (const OpenWithApp& app : apps)
+            names.push_back(app.name);
+        QCOMPARE(names, (QStringList{"photo editor", "Preview", "Zed Viewer"}));
+        QCOMPARE(apps.front().url, QStringLiteral("editor.desktop"));
+    }
+
+    void openWithLaunchesTheApplicationWithTheFile() {
+        PhotoFolder folder({"with space.jpg"});
+        state_->openFile(folder.path("with space.jpg"));
+        state_->openWith(QStringLiteral("preview.desktop"));
+        QTRY_COMPARE(marker(QStringLiteral("preview")), folder.text("with space.jpg"));
+    }
+
+    // Without a desktop portal the user picks any application entry in a file dialog.
+    void otherApplicationFromTheFileDialog() {
+        QTemporaryDir elsewhere;
+        const QString entry = elsewhere.filePath(QStringLiteral("custom.desktop"));
+        writeApplication(entry, QStringLiteral("Custom"), QStringLiteral("image/jpeg;"));
+        PhotoFolder folder({"a.jpg"});
+        state_->openFile(folder.path("a.jpg"));
+        state_->chooseOtherApp();
+
+        QFileDialog* dialog = nullptr;
+        QTRY_VERIFY((dialog = QApplication::activeModalWidget()
+                                  ? qobject_cast<QFileDialog*>(QApplication::activeModalWidget())
+                                  : nullptr));
+        dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(entry);
+        static_cast<QDialog*>(dialog)->accept(); // as the Open button does
+        QTRY_COMPARE(marker(QStringLiteral("custom")), folder.text("a.jpg"));
+    }
+
+private:
+    test::PrivateSettings settings_;
+    std::unique_ptr<DesktopServices> services_;
+    std::unique_ptr<AppState> state_;
+};
+
+int main(int argc, char** argv) {
+    // GIO reads the application folders once, on first use, so they are set before anything
+    // can touch them; the bus address leads nowhere, as on a desktop without a session bus.
+    DesktopFolders folders;
+    desktopFolders = &folders;
+    qputenv("XDG_DATA_HOME", QFile::encodeName(folders.dataHome()));
+    qputenv("XDG_DATA_DIRS", QFile::encodeName(folders.dataDir()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(folders.configHome()));
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kivo-test-bus");
+    QApplication app(argc, argv);
+    TestFileActions test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_fileactions.moc"

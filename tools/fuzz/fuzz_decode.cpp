@@ -1,0 +1,69 @@
+// libFuzzer target: the whole decode and properties path on arbitrary bytes saved under each
+// extension the viewer lists. The first byte picks the extension, the rest is the file.
+
+#include "imaging/codecs.h"
+#include "imaging/decode.h"
+#include "imaging/source.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace {
+
+constexpr std::array<const char*, 19> kExtensions = {
+    "jpg",  "jpeg", "png", "gif", "bmp", "tiff", "tif", "heic", "heif", "webp",
+    "avif", "ico",  "psd", "cr2", "nef", "arw",  "dng", "orf",  "rw2"};
+
+QTemporaryDir* scratchFolder() {
+    static QTemporaryDir dir;
+    return &dir;
+}
+
+// Our own decoders directly too: on their own they must hold whatever the dispatch does.
+void decodeDirectly(const kivo::FilePath& path, const QString& extension) {
+    if (extension == QLatin1String("psd")) {
+        kivo::probePsd(path);
+        kivo::decodePsd(path);
+    } else if (extension == QLatin1String("heic") || extension == QLatin1String("heif") ||
+               extension == QLatin1String("avif")) {
+        kivo::probeHeif(path);
+        kivo::decodeHeif(path, 120);
+    } else if (extension.size() == 3 &&
+               QStringLiteral("cr2 nef arw dng orf rw2").contains(extension)) {
+        kivo::probeRaw(path);
+        kivo::decodeRaw(path, 120);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    static QCoreApplication app(*argc, *argv);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 1)
+        return 0;
+    const QString extension = QString::fromLatin1(kExtensions[data[0] % kExtensions.size()]);
+    const QString name = scratchFolder()->filePath(QStringLiteral("input.") + extension);
+    {
+        QFile file(name);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return 0;
+        file.write(reinterpret_cast<const char*>(data + 1), qint64(size - 1));
+    }
+    const kivo::FilePath path = kivo::filePathFromText(name);
+    kivo::decodeImage(path);
+    if (const auto source = kivo::ImageSource::open(path)) {
+        source->properties();
+        source->thumbnail(120);
+    }
+    decodeDirectly(path, extension);
+    return 0;
+}

@@ -1,0 +1,112 @@
+// Writes the seed inputs of the fuzz targets: small documents of every kind our own decoders
+// read, made by the same writers as the tests. Usage: kivo-fuzz-seeds <folder>; fills
+// <folder>/psd (plain PSD files) and <folder>/decode (files prefixed with their extension's
+// index, the input format of fuzz_decode).
+
+#include "../../tests/imaging/dngwriter.h"
+#include "../../tests/imaging/heifwriter.h"
+#include "../../tests/imaging/psdwriter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QPainter>
+#include <cstdio>
+
+namespace {
+
+using namespace kivo::test;
+
+// Index of each extension in fuzz_decode's table.
+constexpr char kHeic = 7, kAvif = 10, kPsd = 12, kDng = 16, kNef = 14;
+
+QImage picture(int width, int height) {
+    QImage image(width, height, QImage::Format_RGBA8888);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.fillRect(0, 0, width / 2, height / 2, Qt::red);
+    painter.fillRect(width / 2, 0, width - width / 2, height / 2, Qt::green);
+    painter.fillRect(0, height / 2, width / 2, height - height / 2, Qt::blue);
+    return image;
+}
+
+bool save(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+std::vector<QByteArray> psdSeeds() {
+    std::vector<QByteArray> seeds;
+    struct Kind {
+        int mode, depth, planes;
+        bool rle, large;
+    };
+    for (const Kind k :
+         {Kind{3, 8, 3, false, false}, Kind{3, 16, 4, true, false}, Kind{1, 8, 2, true, false},
+          Kind{4, 8, 5, true, false}, Kind{4, 16, 4, false, false}, Kind{2, 8, 1, true, false},
+          Kind{0, 1, 1, false, false}, Kind{3, 8, 3, true, true}}) {
+        PsdDocument doc;
+        doc.mode = k.mode;
+        doc.depth = k.depth;
+        doc.rle = k.rle;
+        doc.large = k.large;
+        doc.width = 9;
+        doc.height = 4;
+        if (k.mode == 2) {
+            doc.colorModeData = QByteArray(768, '\x40');
+            doc.addResource(1047, QByteArray("\0\3", 2));
+        }
+        doc.addResource(1039, QByteArray(40, 'i'));
+        for (int p = 0; p < k.planes; ++p) {
+            std::vector<quint16> plane(36);
+            for (int i = 0; i < 36; ++i)
+                plane[i] = quint16(k.depth == 1 ? i % 2
+                                                : (i * 7 + p * 50) % (k.depth == 16 ? 65536 : 256));
+            doc.planes.push_back(plane);
+        }
+        seeds.push_back(doc.bytes());
+    }
+    return seeds;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: kivo-fuzz-seeds <folder>\n");
+        return 2;
+    }
+    const QDir root(QString::fromLocal8Bit(argv[1]));
+    root.mkpath(QStringLiteral("psd"));
+    root.mkpath(QStringLiteral("decode"));
+    bool ok = true;
+    int n = 0;
+    const auto decodeSeed = [&](char extension, const QByteArray& bytes) {
+        ok &= save(root.filePath(QStringLiteral("decode/made-%1").arg(n++)), extension + bytes);
+    };
+    for (const QByteArray& psd : psdSeeds()) {
+        ok &= save(root.filePath(QStringLiteral("psd/made-%1.psd").arg(n++)), psd);
+        decodeSeed(kPsd, psd);
+    }
+    DngSpec dng;
+    dng.picture = picture(16, 8);
+    decodeSeed(kDng, makeDng(dng));
+    dng.orientation = 6;
+    dng.preview = picture(8, 4);
+    decodeSeed(kNef, makeDng(dng));
+
+    const QString scratch = root.filePath(QStringLiteral("scratch.heif"));
+    HeifFixture heif;
+    heif.orientation = heif_orientation_rotate_90_cw_then_flip_horizontally;
+    heif.primaries = heif_color_primaries_SMPTE_EG_432_1;
+    for (const auto format : {heif_compression_HEVC, heif_compression_AV1}) {
+        heif.format = format;
+        QFile file(scratch);
+        ok &= writeHeif(picture(16, 16), scratch, heif) && file.open(QIODevice::ReadOnly);
+        decodeSeed(format == heif_compression_AV1 ? kAvif : kHeic, file.readAll());
+    }
+    QFile::remove(scratch);
+    return ok ? 0 : 1;
+}
