@@ -47,6 +47,18 @@ QByteArray encodePhotoLikeJpeg(int width, int height) {
     return bytes;
 }
 
+// The same JPEG tagged as shot in portrait (EXIF orientation 6), as phones store it: the
+// decode must also turn it.
+QByteArray withOrientation6(const QByteArray& jpeg) {
+    static const char app1[] = "\xFF\xE1\x00\x22"
+                               "Exif\0\0"
+                               "II*\0\x08\0\0\0"
+                               "\x01\0"
+                               "\x12\x01\x03\0\x01\0\0\0\x06\0\0\0"
+                               "\0\0\0\0";
+    return jpeg.left(2) + QByteArray(app1, sizeof app1 - 1) + jpeg.mid(2);
+}
+
 double elapsedMs(const std::function<void()>& work) {
     QElapsedTimer timer;
     timer.start();
@@ -102,13 +114,17 @@ int main(int argc, char** argv) {
     struct Case {
         const char* label;
         int width, height;
+        bool portrait;
     };
-    for (const Case& c :
-         {Case{"24 MP JPEG 6000x4000", 6000, 4000}, Case{"45 MP JPEG 8192x5464", 8192, 5464}}) {
-        const QString path = dir.filePath(QStringLiteral("%1x%2.jpg").arg(c.width).arg(c.height));
+    for (const Case& c : {Case{"24 MP JPEG 6000x4000", 6000, 4000, false},
+                          Case{"24 MP JPEG 6000x4000, orientation 6", 6000, 4000, true},
+                          Case{"45 MP JPEG 8192x5464", 8192, 5464, false}}) {
+        const QString path = dir.filePath(
+            QStringLiteral("%1x%2%3.jpg").arg(c.width).arg(c.height).arg(c.portrait ? "-6" : ""));
+        const QByteArray jpeg = encodePhotoLikeJpeg(c.width, c.height);
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly) ||
-            file.write(encodePhotoLikeJpeg(c.width, c.height)) < 0)
+            file.write(c.portrait ? withOrientation6(jpeg) : jpeg) < 0)
             qFatal("cannot write the test JPEG");
         file.close();
         benchFile(out, QString::fromLatin1(c.label), path, runs);

@@ -55,10 +55,10 @@ public:
             [&settings](QSizeF size) {
                 kivo::AppState::saveWindowSize(settings, size.width(), size.height());
             });
-        QObject::connect(&state, &kivo::AppState::currentURLChanged, this,
-                         [this] { setWindowTitle(state_.windowTitle()); });
-        QObject::connect(&state, &kivo::AppState::imageFilesChanged, this,
-                         [this] { setWindowTitle(state_.windowTitle()); });
+        const auto retitle = [this] { setWindowTitle(state_.windowTitle()); };
+        QObject::connect(&state, &kivo::AppState::currentURLChanged, this, retitle);
+        QObject::connect(&state, &kivo::AppState::currentIndexChanged, this, retitle);
+        QObject::connect(&state, &kivo::AppState::imageFilesChanged, this, retitle);
         QObject::connect(&state, &kivo::AppState::visibleRectChanged, this,
                          [this] { placeNavigator(); });
         setWindowTitle(state.windowTitle());

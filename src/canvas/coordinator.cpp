@@ -81,7 +81,7 @@ void Coordinator::imageStep(const CanvasInputs& inputs) {
         fade_->start(scrollView_->viewport()->grab(), kFadeMs);
     player_->stop();
     imageView_->setImage(displayedImage_);
-    player_->play(animationFramesOf(sourceImage_), currentRotation_);
+    player_->play(sourceImage_, currentRotation_);
     scrollView_->setDocumentSize(QSizeF(displayedImage_->size()));
 
     QPointer<ZoomScrollView> scrollView(scrollView_);

@@ -3,6 +3,8 @@
 #include "pannableimageview.h"
 #include "rotatedimage.h"
 
+#include <QCoreApplication>
+
 namespace kivo {
 
 namespace {
@@ -10,53 +12,98 @@ namespace {
 constexpr int kFastestDelayMs = 10;
 constexpr int kFallbackDelayMs = 100;
 
-} // namespace
-
-AnimationFrames animationFramesOf(const ImagePtr& image) {
-    if (!image)
-        return {};
-    return {}; // still pictures only until images carry their animation frames
+// A frame as the view draws it: in a format Qt blits directly, turned like the still picture.
+QImage displayFrame(const ImagePtr& image, int index, double rotation) {
+    QImage frame = image->frame(index);
+    if (frame.isNull())
+        return frame;
+    if (!drawsDirectly(frame.format()))
+        frame.convertTo(QImage::Format_ARGB32_Premultiplied);
+    return rotatedBitmap(frame, rotation);
 }
+
+} // namespace
 
 FramePlayer::FramePlayer(PannableImageView* view, QObject* parent)
     : QObject(parent)
     , view_(view) {
     timer_.setSingleShot(true);
     timer_.setTimerType(Qt::PreciseTimer);
-    connect(&timer_, &QTimer::timeout, this, &FramePlayer::advance);
+    connect(&timer_, &QTimer::timeout, this, &FramePlayer::timerFired);
+    pool_.setMaxThreadCount(1);
+}
+
+FramePlayer::~FramePlayer() {
+    stop();
+    pool_.waitForDone();
 }
 
 int FramePlayer::effectiveDelay(int delayMs) {
     return delayMs <= kFastestDelayMs ? kFallbackDelayMs : delayMs;
 }
 
-void FramePlayer::play(AnimationFrames frames, double rotation) {
+void FramePlayer::play(ImagePtr image, double rotation) {
     stop();
-    if (frames.count < 2 || !frames.frame || !frames.delayMs)
+    if (!image || !image->isAnimated())
         return;
-    frames_ = std::move(frames);
+    image_ = std::move(image);
     rotation_ = rotation;
-    current_ = 0;
-    timer_.start(effectiveDelay(frames_.delayMs(0)));
+    timer_.start(effectiveDelay(image_->frameDelayMs(0)));
+    prefetch(1);
 }
 
 void FramePlayer::stop() {
+    ++generation_;
     timer_.stop();
-    frames_ = {};
+    image_.reset();
+    ready_.reset();
+    isDue_ = false;
     current_ = 0;
 }
 
-void FramePlayer::advance() {
-    if (!view_ || frames_.count < 2)
+void FramePlayer::prefetch(int index) {
+    QPointer<FramePlayer> guard(this);
+    pool_.start([guard, image = image_, index, rotation = rotation_, generation = generation_] {
+        QImage frame = displayFrame(image, index, rotation);
+        // The guard is only read on the GUI thread, where the player lives.
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [guard, generation, index, frame = std::move(frame)] {
+                if (guard)
+                    guard->frameArrived(generation, index, frame);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void FramePlayer::frameArrived(quint64 generation, int index, const QImage& frame) {
+    if (generation != generation_ || !image_)
         return;
-    current_ = (current_ + 1) % frames_.count;
-    QImage bitmap = frames_.frame(current_);
-    if (!bitmap.isNull() && !drawsDirectly(bitmap.format()))
-        bitmap.convertTo(QImage::Format_ARGB32_Premultiplied);
-    if (!bitmap.isNull())
-        view_->setFrameBitmap(rotatedBitmap(bitmap, rotation_));
+    if (frame.isNull()) {
+        stop(); // a frame that cannot be decoded ends the animation on the last good one
+        return;
+    }
+    ready_.emplace(index, frame);
+    if (isDue_)
+        showReadyFrame();
+}
+
+void FramePlayer::timerFired() {
+    if (ready_)
+        showReadyFrame();
+    else
+        isDue_ = true;
+}
+
+void FramePlayer::showReadyFrame() {
+    isDue_ = false;
+    current_ = ready_->first;
+    if (view_)
+        view_->setFrameBitmap(ready_->second);
+    ready_.reset();
     Q_EMIT frameShown(current_);
-    timer_.start(effectiveDelay(frames_.delayMs(current_)));
+    timer_.start(effectiveDelay(image_->frameDelayMs(current_)));
+    prefetch((current_ + 1) % image_->frameCount());
 }
 
 } // namespace kivo

@@ -5,36 +5,30 @@
 #include <QImage>
 #include <QObject>
 #include <QPointer>
+#include <QThreadPool>
 #include <QTimer>
-#include <functional>
+#include <optional>
+#include <utility>
 
 namespace kivo {
 
 class PannableImageView;
 
-// The frames of an animated picture as the player reads them: frame `i`'s upright bitmap and
-// how long it stays on screen.
-struct AnimationFrames {
-    int count = 0;
-    std::function<QImage(int)> frame;
-    std::function<int(int)> delayMs;
-};
-
-// The frames of `image` when it is animated; a count below 2 for a still picture.
-AnimationFrames animationFramesOf(const ImagePtr& image);
-
-// Plays an animation on the image view, each frame for its own delay, looping. Frames are turned
-// like the still picture when the view shows it rotated.
+// Plays an animated picture on the image view, each frame for its own delay, looping. The next
+// frame is decoded, converted and turned on a worker thread while the current one is on screen,
+// so the GUI thread only swaps bitmaps; a frame that is late is shown as soon as it arrives.
 class FramePlayer : public QObject {
     Q_OBJECT
 
 public:
     explicit FramePlayer(PannableImageView* view, QObject* parent = nullptr);
+    ~FramePlayer() override;
 
-    // Starts from the first frame, which the view already shows as the image itself.
-    void play(AnimationFrames frames, double rotation);
+    // Starts from the first frame, which the view already shows as the image itself. Does
+    // nothing for a still picture.
+    void play(ImagePtr image, double rotation);
     void stop();
-    bool isPlaying() const { return timer_.isActive(); }
+    bool isPlaying() const { return image_ != nullptr; }
     int currentFrame() const { return current_; }
 
     // Delays of 10 ms or less are stored by many encoders to mean "as fast as possible"; like
@@ -45,13 +39,20 @@ Q_SIGNALS:
     void frameShown(int index);
 
 private:
-    void advance();
+    void prefetch(int index);
+    void frameArrived(quint64 generation, int index, const QImage& frame);
+    void timerFired();
+    void showReadyFrame();
 
     QPointer<PannableImageView> view_;
-    AnimationFrames frames_;
+    ImagePtr image_;
     double rotation_ = 0.0;
     int current_ = 0;
+    quint64 generation_ = 0; // results of an earlier play() are dropped
+    std::optional<std::pair<int, QImage>> ready_;
+    bool isDue_ = false; // the current frame's time is up but the next is not decoded yet
     QTimer timer_;
+    QThreadPool pool_; // one thread: frames decode in order, never behind other work
 };
 
 } // namespace kivo

@@ -91,9 +91,15 @@ void ZoomScrollView::layoutCanvas() {
 
 void ZoomScrollView::applyClip(QPointF origin, double magnification) {
     magnification_ = magnification;
-    const QSizeF clip = QSizeF(viewport()->size()) / magnification_;
-    origin_ = constrainBoundsRect(QRectF(origin, clip)).topLeft();
-    syncScrollBars();
+    // Showing or hiding a scroll bar resizes the viewport, which changes the clip: settle both.
+    for (int pass = 0; pass < 3; ++pass) {
+        const QSize viewportSize = viewport()->size();
+        const QSizeF clip = QSizeF(viewportSize) / magnification_;
+        origin_ = constrainBoundsRect(QRectF(origin, clip)).topLeft();
+        syncScrollBars();
+        if (viewport()->size() == viewportSize)
+            break;
+    }
     placeDocumentView();
     const QRectF bounds = clipBounds();
     if (bounds != lastReportedBounds_) {
@@ -155,6 +161,8 @@ void ZoomScrollView::scrollContentsBy(int, int) {
 
 void ZoomScrollView::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
+    if (isSyncingScrollBars_)
+        return; // a scroll bar came or went: applyClip settles the clip itself
     layoutCanvas();
 }
 

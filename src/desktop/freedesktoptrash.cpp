@@ -156,10 +156,16 @@ bool renameNoReplace(const std::string& from, const std::string& to) {
 } // namespace
 
 std::optional<QString> FreedesktopTrash::moveToTrash(const FilePath& given) {
+    // The folder is resolved (the file itself, a link perhaps, is not), so the volume found by
+    // walking up is the one the file really lives on.
     std::error_code ec;
-    const FilePath file = std::filesystem::absolute(given, ec).lexically_normal();
-    if (ec || !file.has_filename())
+    const FilePath absolute = std::filesystem::absolute(given, ec).lexically_normal();
+    if (ec || !absolute.has_filename())
         return systemFailure(ENOENT).text;
+    const FilePath folder = std::filesystem::canonical(absolute.parent_path(), ec);
+    if (ec)
+        return systemFailure(ec.value()).text;
+    const FilePath file = folder / absolute.filename();
     struct stat fileStat {};
     if (::lstat(file.c_str(), &fileStat) != 0)
         return systemFailure(errno).text;

@@ -8,6 +8,7 @@
 #include "jpegdecoder.h"
 #include "orientation.h"
 #include "qtdecoder.h"
+#include "webpdecoder.h"
 
 #include <QColorSpace>
 #include <fcntl.h>
@@ -48,6 +49,12 @@ std::optional<DecodedPixels> decodePixels(const FilePath& path, const QString& t
         return decodeRaw(path, request.maxPixelSize);
     if (type == ctype::Psd)
         return decodePsd(path);
+    if (type == ctype::WebP && request.maxPixelSize > 0) {
+        if (const auto bytes = readWholeFile(path, kMaxFileBytes)) {
+            if (auto pixels = decodeWebpScaled(*bytes, request.maxPixelSize))
+                return pixels;
+        }
+    }
     return decodeWithQt(path, type, request.upright);
 }
 

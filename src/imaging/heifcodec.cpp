@@ -1,4 +1,5 @@
 #include "codecs.h"
+#include "decodecore.h"
 #include "heiforientation.h"
 
 #include <QColorSpace>
@@ -28,38 +29,37 @@ struct NclxDeleter {
 };
 using HandlePtr = std::unique_ptr<heif_image_handle, HandleDeleter>;
 
-// A file opened by libheif over its mapped bytes, which stay mapped as long as this lives
-// because libheif reads from them without copying.
+// A file opened by libheif with its own reader: the file is read, not mapped, so another
+// program truncating it cannot crash us mid-decode.
 class HeifFile {
 public:
     explicit HeifFile(const FilePath& path)
-        : file_(displayPath(path)) {
-        if (!file_.open(QIODevice::ReadOnly) || file_.size() <= 0)
-            return;
-        const uchar* data = file_.map(0, file_.size());
-        if (!data)
-            return;
-        bytes_ = QByteArrayView(data, file_.size());
+        : path_(path) {
         context_.reset(heif_context_alloc());
-        if (!context_ || heif_context_read_from_memory_without_copy(
-                             context_.get(), bytes_.data(), std::size_t(bytes_.size()), nullptr)
-                                 .code != heif_error_Ok)
+        if (!context_ || heif_context_read_from_file(context_.get(), path.c_str(), nullptr).code !=
+                             heif_error_Ok) {
             context_.reset();
+            return;
+        }
         heif_image_handle* handle = nullptr;
-        if (context_ &&
-            heif_context_get_primary_image_handle(context_.get(), &handle).code == heif_error_Ok)
+        if (heif_context_get_primary_image_handle(context_.get(), &handle).code == heif_error_Ok)
             primary_.reset(handle);
         if (primary_)
             heif_context_get_primary_image_ID(context_.get(), &primaryId_);
     }
 
     const heif_image_handle* primary() const { return primary_.get(); }
-    heif_item_id primaryId() const { return primaryId_; }
-    QByteArrayView bytes() const { return bytes_; }
+
+    // The orientation libheif's transforms of the primary image amount to.
+    int primaryOrientation() const {
+        QFile file;
+        if (!openForReading(file, path_))
+            return 1;
+        return heifItemOrientation(readHeifMetaBox(file), primaryId_);
+    }
 
 private:
-    QFile file_;
-    QByteArrayView bytes_;
+    FilePath path_;
     std::unique_ptr<heif_context, ContextDeleter> context_;
     HandlePtr primary_;
     heif_item_id primaryId_ = 0;
@@ -130,6 +130,7 @@ QImage decodeHandle(const heif_image_handle* handle) {
     if (pixels <= 0 || pixels > kHeifPixelBudget)
         return {};
     const bool alpha = heif_image_handle_has_alpha_channel(handle);
+    const bool premultiplied = alpha && heif_image_handle_is_premultiplied_alpha(handle);
     const int bits = heif_image_handle_get_luma_bits_per_pixel(handle);
     const bool deep = bits > 8;
     const heif_chroma chroma =
@@ -150,7 +151,10 @@ QImage decodeHandle(const heif_image_handle* handle) {
     if (!deep) {
         // The QImage takes over libheif's buffer rather than copying 36 MB for a 12 MP photo.
         QImage adopted(
-            plane, width, height, stride, alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888,
+            plane, width, height, stride,
+            !alpha
+                ? QImage::Format_RGB888
+                : (premultiplied ? QImage::Format_RGBA8888_Premultiplied : QImage::Format_RGBA8888),
             [](void* image) { heif_image_release(static_cast<heif_image*>(image)); }, raw);
         decoded.release();
         return adopted;
@@ -160,7 +164,10 @@ QImage decodeHandle(const heif_image_handle* handle) {
     const int storedBits = heif_image_get_bits_per_pixel_range(raw, heif_channel_interleaved);
     const int significant = storedBits > 8 && storedBits <= 16 ? storedBits : 16;
     const int channels = alpha ? 4 : 3;
-    QImage image(width, height, alpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64);
+    QImage image(
+        width, height,
+        !alpha ? QImage::Format_RGBX64
+               : (premultiplied ? QImage::Format_RGBA64_Premultiplied : QImage::Format_RGBA64));
     if (image.isNull())
         return {};
     const quint32 maxIn = (1u << significant) - 1;
@@ -234,7 +241,7 @@ std::optional<PixelInfo> probeHeif(const FilePath& path) {
     info.depth = std::max(8, heif_image_handle_get_luma_bits_per_pixel(primary));
     info.hasAlpha = heif_image_handle_has_alpha_channel(primary);
     info.colorModel = QStringLiteral("RGB"); // what every HEIF decodes to here
-    info.orientation = heifItemOrientation(file.bytes(), file.primaryId());
+    info.orientation = file.primaryOrientation();
     return info;
 }
 

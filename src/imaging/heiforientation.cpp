@@ -1,5 +1,6 @@
 #include "heiforientation.h"
 
+#include <QIODevice>
 #include <array>
 #include <optional>
 #include <vector>
@@ -145,6 +146,35 @@ int heifItemOrientation(QByteArrayView file, std::uint32_t itemId) {
         if (kOrientations[i] == shown)
             return int(i) + 1;
     return 1;
+}
+
+QByteArray readHeifMetaBox(QIODevice& device) {
+    // Item properties are small; a larger 'meta' is not one a viewer needs to honour.
+    constexpr std::uint64_t kLargestMeta = 16 << 20;
+    const std::uint64_t total = std::uint64_t(device.size());
+    std::uint64_t pos = 0;
+    for (int boxes = 0; boxes < 1000 && total - pos >= 8; ++boxes) {
+        if (!device.seek(qint64(pos)))
+            return {};
+        QByteArray header = device.read(16);
+        if (header.size() < 8)
+            return {};
+        std::uint64_t size = readBig(header, 0, 4);
+        const auto type = std::uint32_t(readBig(header, 4, 4));
+        if (size == 1 && header.size() == 16)
+            size = readBig(header, 8, 8);
+        else if (size == 0)
+            size = total - pos;
+        if (size < 8 || size > total - pos)
+            return {};
+        if (type == fourcc("meta")) {
+            if (size > kLargestMeta || !device.seek(qint64(pos)))
+                return {};
+            return device.read(qint64(size));
+        }
+        pos += size;
+    }
+    return {};
 }
 
 } // namespace kivo

@@ -121,6 +121,11 @@ std::optional<JpegPixels> decodeJpeg(QByteArrayView data, const JpegDecodeOption
     if (tjDecompressHeader3(tj, buffer, bufferSize, &width, &height, &subsampling, &colourspace) !=
         0)
         return std::nullopt;
+    // Even a flat grey picture costs a few bits per 8x8 block, so a file far smaller than its
+    // declared size is a forged or truncated header: decoding it would spend seconds and
+    // gigabytes painting grey.
+    if (qint64(width) * height / 1024 > data.size())
+        return std::nullopt;
     JpegMarkers markers = scanMarkers(data);
     // A progressive JPEG keeps every DCT coefficient of the full image in memory while it
     // decodes, at any output scale: refuse what would not fit rather than let libjpeg try.

@@ -4,8 +4,10 @@
 #include <algorithm>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <sys/mman.h>
 #include <unistd.h>
+#include <utility>
 
 namespace kivo {
 
@@ -21,9 +23,43 @@ struct Mapping {
     size_t length;
 };
 
+// The most recently released large buffer, kept for the next decode of a similar size. The
+// viewer steps through photos from one camera, so the picture it lets go of has the size of the
+// one it decodes next, and a buffer whose pages are already there costs nothing to fill.
+// MADV_FREE lets the kernel take those pages back under memory pressure without asking; one
+// slot bounds what is kept to a single picture.
+class SpareMapping {
+public:
+    void put(Mapping mapping) {
+        std::lock_guard lock(mutex_);
+        if (spare_.address)
+            munmap(spare_.address, spare_.length);
+        madvise(mapping.address, mapping.length, MADV_FREE);
+        spare_ = mapping;
+    }
+
+    // A spare at least `length` long, but not so much longer that it wastes memory.
+    std::optional<Mapping> take(size_t length) {
+        std::lock_guard lock(mutex_);
+        if (!spare_.address || spare_.length < length || spare_.length - length > length / 4)
+            return std::nullopt;
+        return std::exchange(spare_, Mapping{nullptr, 0});
+    }
+
+private:
+    std::mutex mutex_;
+    Mapping spare_{nullptr, 0};
+};
+
+// Never destroyed: a picture may be released by another static's destructor at exit.
+SpareMapping& spareMapping() {
+    static SpareMapping* spare = new SpareMapping;
+    return *spare;
+}
+
 void releaseMapping(void* info) {
     std::unique_ptr<Mapping> mapping(static_cast<Mapping*>(info));
-    munmap(mapping->address, mapping->length);
+    spareMapping().put(*mapping);
 }
 
 // Maps `length` bytes starting on a huge-page boundary: the kernel only backs whole aligned
@@ -82,10 +118,16 @@ QImage allocateImage(QSize size, QImage::Format format) {
     if (length < kMappedThreshold)
         return QImage(size, format);
     const size_t mappedLength = (length + kHugePage - 1) & ~(kHugePage - 1);
-    void* address = mapAligned(mappedLength);
-    if (!address)
-        return {};
-    auto mapping = std::make_unique<Mapping>(Mapping{address, mappedLength});
+    std::unique_ptr<Mapping> mapping;
+    if (auto spare = spareMapping().take(mappedLength)) {
+        mapping = std::make_unique<Mapping>(*spare);
+    } else {
+        void* address = mapAligned(mappedLength);
+        if (!address)
+            return {};
+        mapping = std::make_unique<Mapping>(Mapping{address, mappedLength});
+    }
+    void* address = mapping->address;
     QImage image(static_cast<uchar*>(address), size.width(), size.height(), rowBytes, format,
                  releaseMapping, mapping.get());
     if (image.isNull()) {

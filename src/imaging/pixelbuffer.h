@@ -21,7 +21,9 @@ void applyQtAllocationLimit();
 // An uninitialised bitmap for a decoder to fill. Large buffers come from their own anonymous
 // mapping, aligned to and advised for transparent huge pages: faulting in a fresh 96 MB buffer
 // 4 KiB at a time costs several times the JPEG decode that fills it, in 2 MiB pages it is almost
-// free. The mapping is returned to the system when the last QImage sharing it goes away.
+// free. When the last QImage sharing a mapping goes away, the mapping is kept as the one spare
+// for the next bitmap of about the same size (the next photo of a folder), whose pages are then
+// already in place; the kernel may reclaim a spare's pages whenever it needs memory.
 // Returns a null QImage when the size is empty, over budget or cannot be allocated.
 QImage allocateImage(QSize size, QImage::Format format);
 

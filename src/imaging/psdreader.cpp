@@ -1,6 +1,7 @@
 #include "psdreader.h"
 
 #include <QColor>
+#include <QIODevice>
 #include <algorithm>
 #include <cstring>
 #include <lcms2.h>
@@ -33,6 +34,11 @@ public:
         pos_ += bytes;
         return value;
     }
+    static void putLength(QByteArray& out, std::uint64_t value, int bytes) {
+        for (int i = bytes - 1; i >= 0; --i)
+            out += char((value >> (8 * i)) & 0xff);
+    }
+
     std::uint16_t u16() { return std::uint16_t(read(2)); }
     std::uint32_t u32() { return std::uint32_t(read(4)); }
     std::uint64_t u64() { return read(8); }
@@ -386,6 +392,53 @@ std::optional<std::vector<QByteArrayView>> locateRows(const Document& doc, int p
 
 } // namespace
 
+std::optional<QByteArray> readPsdEssentials(QIODevice& device, bool withPixels) {
+    const qint64 total = device.size();
+    const auto readExactly = [&](qint64 length) -> std::optional<QByteArray> {
+        if (length < 0 || length > total - device.pos())
+            return std::nullopt;
+        QByteArray bytes = device.read(length);
+        if (bytes.size() != length)
+            return std::nullopt;
+        return bytes;
+    };
+    const auto lengthOf = [](const QByteArray& field) {
+        ByteReader in(field);
+        return qint64(in.read(int(field.size())));
+    };
+    // Header, then the colour mode data and the image resources, each behind its length.
+    auto essentials = readExactly(26);
+    if (!essentials || !readPsdHeader(*essentials))
+        return std::nullopt;
+    for (int block = 0; block < 2; ++block) {
+        const auto length = readExactly(4);
+        const auto payload = length ? readExactly(lengthOf(*length)) : std::nullopt;
+        if (!payload)
+            return std::nullopt;
+        *essentials += *length + *payload;
+    }
+    // Of the layer section only its first field counts here: keep that, skip the layers.
+    const bool large = readPsdHeader(*essentials)->isLargeDocument;
+    const int lengthBytes = large ? 8 : 4;
+    const auto layerLength = readExactly(lengthBytes);
+    if (!layerLength)
+        return std::nullopt;
+    const qint64 layerBytes = lengthOf(*layerLength);
+    const auto layerHead = readExactly(std::min<qint64>(layerBytes, lengthBytes + 2));
+    if (!layerHead || layerBytes > total - device.pos() + layerHead->size() ||
+        !device.seek(device.pos() + layerBytes - layerHead->size()))
+        return std::nullopt;
+    ByteReader::putLength(*essentials, layerHead->size(), lengthBytes);
+    *essentials += *layerHead;
+    if (withPixels) {
+        const auto pixels = readExactly(total - device.pos());
+        if (!pixels)
+            return std::nullopt;
+        *essentials += *pixels;
+    }
+    return essentials;
+}
+
 std::optional<PsdHeader> readPsdHeader(QByteArrayView data) {
     ByteReader in(data);
     return parseHeader(in);
@@ -399,7 +452,8 @@ std::optional<PixelInfo> readPsdInfo(QByteArrayView data) {
     info.size = QSize(doc->header.width, doc->header.height);
     info.depth = doc->header.depth;
     info.colorModel = colorModelName(doc->header.colorMode);
-    info.hasAlpha = doc->mergedHasAlpha || doc->transparentIndex >= 0;
+    info.hasAlpha = doc->mergedHasAlpha ||
+                    (doc->header.colorMode == PsdColorMode::Indexed && doc->transparentIndex >= 0);
     return info;
 }
 

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <optional>
 
+class QIODevice;
+
 namespace kivo {
 
 // Photoshop's colour mode numbers, as stored in the header.
@@ -36,6 +38,12 @@ struct PsdHeader {
 // Above this many pixels a document is refused rather than decoded: a viewer has no use for
 // it and the allocation alone could exhaust memory.
 inline constexpr std::int64_t kPsdPixelBudget = std::int64_t(1) << 28;
+
+// Reads from a Photoshop file only what the reader needs: the header, colour data and
+// resources, the head of the layer section (the layers themselves are skipped, they can be
+// most of the file) and, with `withPixels`, the merged image data. Every length is checked
+// against the file's size before it is read.
+std::optional<QByteArray> readPsdEssentials(QIODevice& device, bool withPixels);
 
 // The header alone, validated (signature, version, dimensions, a supported mode and depth).
 std::optional<PsdHeader> readPsdHeader(QByteArrayView data);

@@ -59,15 +59,26 @@ std::unique_ptr<LibRaw> openRaw(const FilePath& path) {
     return raw;
 }
 
-// The embedded JPEG preview, upright: by its own orientation tag if it has one, else by the
+// The embedded preview, upright: by its own orientation tag if it has one, else by the
 // raw's flip, which is what cameras rely on for previews stored without a tag.
 QImage decodePreview(LibRaw& raw, int maxPixelSize) {
-    if (raw.unpack_thumb() != LIBRAW_SUCCESS ||
-        raw.imgdata.thumbnail.tformat != LIBRAW_THUMBNAIL_JPEG)
+    if (raw.unpack_thumb() != LIBRAW_SUCCESS)
         return {};
     int error = 0;
     const ProcessedImage thumb(raw.dcraw_make_mem_thumb(&error));
-    if (!thumb || thumb->type != LIBRAW_IMAGE_JPEG)
+    if (!thumb)
+        return {};
+    const int flipOrientation = orientationFromFlip(raw.imgdata.sizes.flip);
+    if (thumb->type == LIBRAW_IMAGE_BITMAP) {
+        // Some converters store an uncompressed RGB preview.
+        if (thumb->colors != 3 || thumb->bits != 8 ||
+            thumb->data_size < std::size_t(thumb->width) * thumb->height * 3)
+            return {};
+        const QImage view(thumb->data, thumb->width, thumb->height, thumb->width * 3,
+                          QImage::Format_RGB888);
+        return applyOrientation(view.copy(), flipOrientation);
+    }
+    if (thumb->type != LIBRAW_IMAGE_JPEG)
         return {};
     QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(thumb->data),
                                                qsizetype(thumb->data_size));
@@ -83,7 +94,7 @@ QImage decodePreview(LibRaw& raw, int maxPixelSize) {
     QImage image = reader.read();
     if (image.isNull() || tagged)
         return image;
-    return applyOrientation(image, orientationFromFlip(raw.imgdata.sizes.flip));
+    return applyOrientation(image, flipOrientation);
 }
 
 // Demosaics to 16-bit sRGB, upright (LibRaw applies the flip while copying out).

@@ -4,7 +4,10 @@
 #include "imagewriter.h"
 #include "orientationpatch.h"
 
-#include <QFile>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace kivo {
 
@@ -63,12 +66,27 @@ std::optional<QByteArray> rewriteWithExiv2(const QByteArray& file, std::uint16_t
 } // namespace
 
 std::optional<QByteArray> readFileForRewrite(const FilePath& path) {
-    QFile file(displayPath(path));
-    if (!file.open(QIODevice::ReadOnly) || file.size() > maxRewrittenFileSize)
+    // Opened by its native bytes: a name that is not valid UTF-8 must still be found.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return std::nullopt;
-    QByteArray bytes = file.readAll();
-    if (bytes.size() != file.size())
-        return std::nullopt;
+    struct stat st {};
+    std::optional<QByteArray> bytes;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= maxRewrittenFileSize) {
+        bytes = QByteArray(qsizetype(st.st_size), Qt::Uninitialized);
+        qsizetype done = 0;
+        while (done < bytes->size()) {
+            const ssize_t got = ::read(fd, bytes->data() + done, size_t(bytes->size() - done));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                break;
+            done += got;
+        }
+        if (done != bytes->size())
+            bytes.reset();
+    }
+    ::close(fd);
     return bytes;
 }
 

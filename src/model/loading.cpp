@@ -1,10 +1,13 @@
 // Opening, stepping through the folder, preloading the neighbours, and the display mode's zoom.
 #include "appstate.h"
 #include "imaging/decode.h"
+#include "preloadpool.h"
 
 #include <QCoreApplication>
 #include <QPointer>
+#include <QThread>
 #include <QThreadPool>
+#include <algorithm>
 
 namespace kivo {
 
@@ -19,11 +22,38 @@ ImagePtr decodeReadyToDraw(const FilePath& path) {
     return image;
 }
 
+// Handing back a large picture's memory unmaps tens of thousands of pages, several
+// milliseconds for a 24-megapixel one, so the GUI thread passes the references it drops to a
+// worker. Where a view still holds one, the picture simply lives on there.
+void releaseOffGuiThread(std::vector<ImagePtr> images) {
+    std::erase(images, nullptr);
+    if (images.empty())
+        return;
+    constexpr int aheadOfDecodes = 1;
+    preloadThreadPool().start([images = std::move(images)]() mutable { images.clear(); },
+                              aheadOfDecodes);
+}
+
 } // namespace
 
+QThreadPool& preloadThreadPool() {
+    static QThreadPool pool;
+    static const bool configured = [] {
+        // All cores but one, so the GUI thread always finds one free however many decodes
+        // are queued. (Idle scheduling priority was tried and made steps slower: a starved
+        // idle thread can hold kernel locks that the GUI thread then waits for.)
+        pool.setMaxThreadCount(std::max(1, QThread::idealThreadCount() - 1));
+        return true;
+    }();
+    Q_UNUSED(configured);
+    return pool;
+}
+
 void AppState::openFile(const FilePath& url) {
+    ImagePtr previous = currentImage_;
     setCurrentURL(url);
     setCurrentImage(decodeImage(url));
+    releaseOffGuiThread({std::move(previous)});
     setRotation(0.0);
     loadFolder(url);
     setMetadata(extractMetadata(url));
@@ -39,7 +69,9 @@ void AppState::loadCurrentImage() {
     ImagePtr image = takePreloadedImage(url);
     if (!image)
         image = decodeImage(url);
+    ImagePtr previous = currentImage_;
     setCurrentImage(std::move(image));
+    releaseOffGuiThread({std::move(previous)});
     setRotation(0.0);
     setMetadata(extractMetadata(url));
     preloadNeighbors();
@@ -49,7 +81,9 @@ void AppState::reloadCurrentImage() {
     if (!currentURL_)
         return;
     const FilePath url = *currentURL_;
+    ImagePtr previous = currentImage_;
     setCurrentImage(decodeImage(url));
+    releaseOffGuiThread({std::move(previous)});
     setMetadata(extractMetadata(url));
     // A decode of the old content is stale now, whether it already finished or is still running.
     takePreloadedImage(url);
@@ -80,10 +114,15 @@ void AppState::preloadNeighbors() {
     const FilePath previous = imageFiles_[static_cast<size_t>((currentIndex_ - 1 + n) % n)];
 
     std::map<FilePath, ImagePtr> kept;
-    for (const auto& [url, image] : preloadedImages_)
+    std::vector<ImagePtr> dropped;
+    for (const auto& [url, image] : preloadedImages_) {
         if (url == next || url == previous)
             kept.emplace(url, image);
+        else
+            dropped.push_back(image);
+    }
     setPreloadedImages(std::move(kept));
+    releaseOffGuiThread(std::move(dropped));
 
     for (const FilePath& url : {next, previous}) {
         if (preloadedImages_.count(url) || preloadsInFlight_.count(url))
@@ -93,7 +132,7 @@ void AppState::preloadNeighbors() {
         // The task holds the model weakly: a window closed meanwhile is never touched, and its
         // decoded image is simply dropped.
         QPointer<AppState> guard(this);
-        QThreadPool::globalInstance()->start([guard, url, ticket] {
+        preloadThreadPool().start([guard, url, ticket] {
             ImagePtr image = decodeReadyToDraw(url);
             QMetaObject::invokeMethod(
                 QCoreApplication::instance(),

@@ -111,6 +111,29 @@ private Q_SLOTS:
         QVERIFY(canvas.scroll().isFitMode());
     }
 
+    // Scroll bars appear when the zoomed image overflows, take their room from the viewport,
+    // and move the clip to the image's edge and no further.
+    void scrollBarsFollowTheClip() {
+        CanvasHarness canvas({1000, 800});
+        canvas.show(solidImage(4000, 3000), ZoomAction::actualSize);
+        QScrollBar* horizontal = canvas.scroll().horizontalScrollBar();
+        const QSize viewport = canvas.scroll().viewport()->size();
+        QVERIFY(viewport.width() < 1000 && viewport.height() < 800);
+        QCOMPARE(canvas.scroll().clipBounds().size(), QSizeF(viewport));
+        QCOMPARE(horizontal->maximum(), 4000 - viewport.width());
+        horizontal->setValue(1000);
+        QCOMPARE(canvas.scroll().clipBounds().x(), 1000.0);
+        horizontal->setValue(horizontal->maximum());
+        QCOMPARE(canvas.scroll().clipBounds().right(), 4000.0);
+        CanvasHarness::settle();
+        QVERIFY(std::abs(canvas.visibleRect.right() - 1.0) < 1e-9);
+
+        canvas.inputs.zoomAction = ZoomAction::fit;
+        canvas.update();
+        QVERIFY(!horizontal->isVisible());
+        QCOMPARE(canvas.scroll().viewport()->size(), QSize(1000, 800));
+    }
+
     void smallImageIgnoresZoomOut() {
         CanvasHarness canvas({1000, 800});
         canvas.show(solidImage(300, 200));
@@ -137,6 +160,23 @@ private Q_SLOTS:
         canvas.view.resize(500, 800);
         CanvasHarness::settle();
         QVERIFY(near(canvas.scroll().magnification(), 0.25));
+    }
+
+    // Two fingers on a touch screen, spreading apart: Qt's pinch gesture drives the same live
+    // magnification.
+    void touchPinchZooms() {
+        CanvasHarness canvas({1000, 800});
+        canvas.show(solidImage(4000, 3000));
+        QWidget* viewport = canvas.scroll().viewport();
+        QPointingDevice* touch = QTest::createTouchDevice();
+        QTest::touchEvent(viewport, touch).press(0, {400, 400}).press(1, {600, 400});
+        QTest::touchEvent(viewport, touch).move(0, {350, 400}).move(1, {650, 400});
+        QTest::touchEvent(viewport, touch).move(0, {300, 400}).move(1, {700, 400});
+        QTest::touchEvent(viewport, touch).release(0, {300, 400}).release(1, {700, 400});
+        CanvasHarness::settle();
+        QVERIFY(!canvas.scroll().isFitMode());
+        QVERIFY(canvas.scroll().magnification() > 0.3); // the fingers spread apart
+        QVERIFY(near(canvas.magnification, canvas.scroll().magnification()));
     }
 
     void noDocumentKeepsTheMinimum() {

@@ -15,9 +15,10 @@
 namespace kivo::test {
 
 struct DngSpec {
-    QImage picture;      // the scene; its size is the sensor size (even sides)
-    int orientation = 1; // EXIF orientation of the file
-    QImage preview;      // stored as an embedded JPEG when not null
+    QImage picture;                   // the scene; its size is the sensor size (even sides)
+    int orientation = 1;              // EXIF orientation of the file
+    QImage preview;                   // stored as an embedded JPEG when not null
+    bool uncompressedPreview = false; // RGB samples instead of a JPEG
 };
 
 namespace dng {
@@ -159,9 +160,15 @@ inline QByteArray makeDng(const DngSpec& spec) {
         return withFirstIfd(file, ifd0);
     }
     QByteArray jpeg;
-    QBuffer buffer(&jpeg);
-    buffer.open(QIODevice::WriteOnly);
-    spec.preview.convertToFormat(QImage::Format_RGB888).save(&buffer, "JPEG", 85);
+    const QImage preview = spec.preview.convertToFormat(QImage::Format_RGB888);
+    if (spec.uncompressedPreview) {
+        for (int y = 0; y < preview.height(); ++y)
+            jpeg += QByteArrayView(preview.constScanLine(y), preview.width() * 3);
+    } else {
+        QBuffer buffer(&jpeg);
+        buffer.open(QIODevice::WriteOnly);
+        preview.save(&buffer, "JPEG", 85);
+    }
     if (file.size() % 2)
         file += '\0';
     const auto jpegOffset = std::uint32_t(file.size());
@@ -171,7 +178,9 @@ inline QByteArray makeDng(const DngSpec& spec) {
                     {longs(254, {1}), // a reduced-resolution copy
                      longs(256, {std::uint32_t(spec.preview.width())}),
                      longs(257, {std::uint32_t(spec.preview.height())}), shorts(258, {8, 8, 8}),
-                     shorts(259, {7}), shorts(262, {6}), longs(273, {jpegOffset}), shorts(277, {3}),
+                     shorts(259, {std::uint16_t(spec.uncompressedPreview ? 1 : 7)}),
+                     shorts(262, {std::uint16_t(spec.uncompressedPreview ? 2 : 6)}),
+                     longs(273, {jpegOffset}), shorts(277, {3}),
                      longs(278, {std::uint32_t(spec.preview.height())}),
                      longs(279, {std::uint32_t(jpeg.size())}), longs(330, {rawIfd})});
     const std::uint32_t ifd0 = appendIfd(file, mainTags);

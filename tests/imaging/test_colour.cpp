@@ -1,5 +1,6 @@
 // Pictures with an embedded profile come out in sRGB, whichever library has to read the
 // profile: Qt for matrix profiles, lcms2 for LUT-based ones and CMYK.
+#include "imaging/colour.h"
 #include "imaging/decode.h"
 #include "support/testsupport.h"
 
@@ -179,6 +180,35 @@ private Q_SLOTS:
             const QRgb actual = image->bitmap().pixel(x, 0);
             QVERIFY2(near(actual, expected.toRgb(), 1), qPrintable(describe(actual, expected)));
         }
+    }
+
+    // The HEIF and raw decoders hand over pixels tagged with their colour space (an iPhone's
+    // 10-bit Display P3 arrives as 16-bit) or with a raw ICC profile; both come out as sRGB.
+    void codecPixelsConvertByTagOrProfile() {
+        const QColorSpace p3(QColorSpace::DisplayP3);
+        const QColor expected = expectedInSrgb(p3);
+        QImage tagged = filled(QImage::Format_RGBX64, kSample, p3);
+        const QImage fromTag = toDisplaySrgb(tagged);
+        QCOMPARE(fromTag.format(), QImage::Format_RGB32);
+        QVERIFY2(near(fromTag.pixel(3, 3), expected, 1),
+                 qPrintable(describe(fromTag.pixel(3, 3), expected)));
+        const QImage fromProfile =
+            toDisplaySrgb(filled(QImage::Format_RGB32, kSample, {}), p3.iccProfile());
+        QVERIFY2(near(fromProfile.pixel(3, 3), expected, 1),
+                 qPrintable(describe(fromProfile.pixel(3, 3), expected)));
+        // Large pictures convert in two bands on two threads; both halves must be converted.
+        QImage large(2100, 2000, QImage::Format_RGB32);
+        large.fill(kSample);
+        for (const QByteArray& icc : {p3.iccProfile(), lutBasedDisplayP3()}) {
+            const QImage converted = toDisplaySrgb(large, icc);
+            for (int y : {0, 999, 1000, 1999})
+                QVERIFY2(near(converted.pixel(2099, y), expected, 2),
+                         qPrintable(describe(converted.pixel(2099, y), expected)));
+        }
+        // A profile nobody can read leaves the pixels alone rather than failing the picture.
+        const QImage garbage =
+            toDisplaySrgb(filled(QImage::Format_RGB32, kSample, {}), QByteArray(200, 'x'));
+        QCOMPARE(garbage.pixelColor(3, 3), kSample);
     }
 
     void alphaIsKeptPremultiplied() {

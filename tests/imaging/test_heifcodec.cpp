@@ -11,6 +11,7 @@
 #include <QTest>
 #include <libheif/heif.h>
 #include <optional>
+#include <thread>
 
 using namespace kivo;
 using kivo::test::HeifFixture;
@@ -74,6 +75,7 @@ private Q_SLOTS:
     void avifWithAlpha();
     void reducedDecodeUsesALargeEnoughThumbnail();
     void unreadableFilesFailQuietly();
+    void decodesDifferentFilesInParallel();
 };
 
 void HeifCodecTest::containerTransformsGiveUprightPixels_data() {
@@ -225,6 +227,31 @@ void HeifCodecTest::unreadableFilesFailQuietly() {
         QVERIFY(!decodeHeif(filePathFromText(path)));
     }
     QVERIFY(!probeHeif(filePathFromText(dir.filePath(QStringLiteral("absent.heic")))));
+}
+
+void HeifCodecTest::decodesDifferentFilesInParallel() {
+    QTemporaryDir dir;
+    std::vector<FilePath> paths;
+    for (int i = 0; i < 4; ++i) {
+        const QString path = dir.filePath(QStringLiteral("shot%1.heic").arg(i));
+        HeifFixture fixture;
+        fixture.format = i % 2 ? heif_compression_AV1 : heif_compression_HEVC;
+        fixture.orientation = heif_orientation(1 + i * 2);
+        QVERIFY(writeHeif(test::quadrantImage(96 + 16 * i, 64), path, fixture));
+        paths.push_back(filePathFromText(path));
+    }
+    std::vector<QImage> images(paths.size());
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < paths.size(); ++i)
+        threads.emplace_back([&, i] {
+            for (int round = 0; round < 3; ++round)
+                if (const auto pixels = decodeHeif(paths[i]))
+                    images[i] = pixels->image;
+        });
+    for (auto& t : threads)
+        t.join();
+    for (std::size_t i = 0; i < paths.size(); ++i)
+        QCOMPARE(images[i], decodeHeif(paths[i])->image);
 }
 
 QTEST_GUILESS_MAIN(HeifCodecTest)

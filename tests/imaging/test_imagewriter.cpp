@@ -101,6 +101,37 @@ QByteArray twoSizeIcon(const QByteArray& first, const QByteArray& second) {
     return out + data1 + data2;
 }
 
+// A little-endian TIFF of two 2 x 2 grey pages, without orientation tags, laid out by hand
+// because Qt writes single pages only.
+QByteArray twoPageTiff() {
+    QByteArray out("II*\0", 4);
+    const auto le = [&out](quint32 value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            out.append(char((value >> (8 * i)) & 0xFF));
+    };
+    le(8, 4);
+    const quint32 ifdSize = 2 + 8 * 12 + 4;
+    for (quint32 page = 0; page < 2; ++page) {
+        const quint32 ifd = quint32(out.size());
+        const quint32 data = ifd + ifdSize;
+        le(8, 2);
+        const quint32 entries[8][3] = {{256, 3, 2}, {257, 3, 2},    {258, 3, 8}, {259, 3, 1},
+                                       {262, 3, 1}, {273, 4, data}, {278, 3, 2}, {279, 4, 4}};
+        for (const auto& entry : entries) {
+            le(entry[0], 2);
+            le(entry[1], 2);
+            le(1, 4);
+            le(entry[2], entry[1] == 3 ? 2 : 4);
+            if (entry[1] == 3)
+                le(0, 2);
+        }
+        le(page == 0 ? data + 4 : 0, 4);
+        out.append(page == 0 ? QByteArray("\x00\x40\x80\xff", 4)
+                             : QByteArray("\xff\x80\x40\x00", 4));
+    }
+    return out;
+}
+
 } // namespace
 
 class TestImageWriter : public QObject {
@@ -174,6 +205,19 @@ private Q_SLOTS:
         QVERIFY(patched);
         QCOMPARE(byteDifferences(*added, *patched), 1);
         QCOMPARE(orientations(*patched).first, 3L);
+    }
+
+    void tiffPagesSurviveAnAddedTag() {
+        const QByteArray before = twoPageTiff();
+        const auto after = copyWithOrientation(before, ctype::Tiff, 8);
+        QVERIFY(after);
+        QCOMPARE(orientations(*after).first, 8L);
+        QCOMPARE(after->left(4), before.left(4));
+        QCOMPARE(after->mid(8, before.size() - 8), before.mid(8)); // old structure untouched
+        QBuffer buffer;
+        buffer.setData(*after);
+        QImageReader reader(&buffer, "tiff");
+        QCOMPARE(reader.imageCount(), 2);
     }
 
     void typesWithoutTagWriterAreRefused() {

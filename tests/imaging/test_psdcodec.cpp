@@ -5,6 +5,7 @@
 #include "imaging/psdreader.h"
 #include "psdwriter.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -296,18 +297,39 @@ void PsdCodecTest::everyTruncationFailsQuietly() {
         doc.planes.push_back(ramp(15, p, 11));
     const QByteArray bytes = doc.bytes();
     QVERIFY(readPsd(bytes));
-    for (qsizetype length = 0; length < bytes.size(); ++length)
+    for (qsizetype length = 0; length < bytes.size(); ++length) {
         QVERIFY2(!readPsd(bytes.first(length)), qPrintable(QString::number(length)));
+        QBuffer cut;
+        cut.setData(bytes.first(length));
+        QVERIFY(cut.open(QIODevice::ReadOnly));
+        const auto essentials = readPsdEssentials(cut, true);
+        QVERIFY(!essentials || !readPsd(*essentials));
+    }
 }
 
 void PsdCodecTest::readsThroughTheFile() {
     QTemporaryDir dir;
     PsdDocument doc;
-    doc.planes.assign(3, std::vector<quint16>(15, 90));
+    doc.planes.assign(4, std::vector<quint16>(15, 90));
+    // A megabyte of layers, skipped on the way to the merged image; their count is negative,
+    // so the fourth channel is the merged transparency.
+    QByteArray layers;
+    PsdDocument::put(layers, quint16(-3), 2);
+    layers += QByteArray(1 << 20, '\x5a');
+    PsdDocument::put(doc.layerSection, layers.size(), 4);
+    doc.layerSection += layers;
     const QString path = writeFile(dir, QStringLiteral("layered é.psd"), doc.bytes());
-    QVERIFY(decodePsd(filePathFromText(path)));
-    QCOMPARE(probePsd(filePathFromText(path))->size, QSize(5, 3));
+    const auto pixels = decodePsd(filePathFromText(path));
+    QVERIFY(pixels);
+    QCOMPARE(pixels->image.pixelColor(4, 2), QColor(90, 90, 90, 90));
+    const auto info = probePsd(filePathFromText(path));
+    QVERIFY(info && info->hasAlpha);
+    QCOMPARE(info->size, QSize(5, 3));
     QVERIFY(!decodePsd(filePathFromText(dir.filePath(QStringLiteral("missing.psd")))));
+    // A name that is not UTF-8 is still a name.
+    const FilePath bytesName = filePathFromText(dir.path()) / std::string("caf\xe9.psd");
+    QVERIFY(std::filesystem::copy_file(filePathFromText(path), bytesName));
+    QVERIFY(decodePsd(bytesName));
     const QString empty = writeFile(dir, QStringLiteral("empty.psd"), {});
     QVERIFY(!probePsd(filePathFromText(empty)));
 }

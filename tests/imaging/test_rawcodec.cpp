@@ -73,25 +73,30 @@ void RawCodecTest::decodesTheRightSource_data() {
     QTest::addColumn<int>("maxPixelSize");
     QTest::addColumn<QSize>("expectedSize"); // before turning
     QTest::addColumn<bool>("expectPreview");
+    QTest::addColumn<bool>("uncompressed");
     const QSize none;
-    QTest::newRow("mosaic, half-size demosaic") << 1 << none << 0 << QSize(128, 64) << false;
-    QTest::newRow("mosaic turned clockwise") << 6 << none << 0 << QSize(128, 64) << false;
-    QTest::newRow("mosaic, upside down") << 3 << none << 0 << QSize(128, 64) << false;
+    QTest::newRow("mosaic, half-size demosaic")
+        << 1 << none << 0 << QSize(128, 64) << false << false;
+    QTest::newRow("mosaic turned clockwise") << 6 << none << 0 << QSize(128, 64) << false << false;
+    QTest::newRow("mosaic, upside down") << 3 << none << 0 << QSize(128, 64) << false << false;
     QTest::newRow("large reduced size, full demosaic")
-        << 1 << none << 200 << QSize(256, 128) << false;
+        << 1 << none << 200 << QSize(256, 128) << false << false;
     QTest::newRow("preview of half the sensor")
-        << 1 << QSize(128, 64) << 0 << QSize(128, 64) << true;
+        << 1 << QSize(128, 64) << 0 << QSize(128, 64) << true << false;
     QTest::newRow("preview turned anticlockwise")
-        << 8 << QSize(256, 128) << 0 << QSize(256, 128) << true;
+        << 8 << QSize(256, 128) << 0 << QSize(256, 128) << true << false;
     QTest::newRow("preview too small to show")
-        << 1 << QSize(96, 48) << 0 << QSize(128, 64) << false;
+        << 1 << QSize(96, 48) << 0 << QSize(128, 64) << false << false;
     QTest::newRow("small preview for a thumbnail")
-        << 6 << QSize(96, 48) << 90 << QSize(96, 48) << true;
+        << 6 << QSize(96, 48) << 90 << QSize(96, 48) << true << false;
+    QTest::newRow("uncompressed preview turned clockwise")
+        << 6 << QSize(128, 64) << 0 << QSize(128, 64) << true << true;
     QTest::newRow("thumbnail larger than the preview")
-        << 1 << QSize(96, 48) << 120 << QSize(128, 64) << false;
+        << 1 << QSize(96, 48) << 120 << QSize(128, 64) << false << false;
 }
 
 void RawCodecTest::decodesTheRightSource() {
+    QFETCH(bool, uncompressed);
     QFETCH(int, orientation);
     QFETCH(QSize, previewSize);
     QFETCH(int, maxPixelSize);
@@ -103,6 +108,7 @@ void RawCodecTest::decodesTheRightSource() {
     spec.orientation = orientation;
     if (previewSize.isValid())
         spec.preview = previewOf(spec.picture, previewSize);
+    spec.uncompressedPreview = uncompressed;
     const QString path = writeFile(dir, QStringLiteral("camera.dng"), test::makeDng(spec));
 
     const auto info = probeRaw(filePathFromText(path));

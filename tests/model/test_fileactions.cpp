@@ -4,6 +4,7 @@
 // chooser falls back to its file dialog.
 #include "desktop/desktopservices.h"
 #include "model/appstate.h"
+#include "model/preloadpool.h"
 #include "support/testsupport.h"
 
 #include <QApplication>
@@ -61,7 +62,7 @@ QString marker(const QString& id) {
 }
 
 void finishPreloads() {
-    QThreadPool::globalInstance()->waitForDone();
+    preloadThreadPool().waitForDone();
     QCoreApplication::sendPostedEvents();
 }
 

@@ -1,9 +1,9 @@
 // Opening, stepping and preloading on folders of real JPEGs written at test time.
 #include "model/appstate.h"
+#include "model/preloadpool.h"
 #include "support/testsupport.h"
 
 #include <QCoreApplication>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThreadPool>
@@ -35,7 +35,7 @@ private:
 
 // Lets every preload still decoding finish and hands its result to the model.
 void finishPreloads() {
-    QThreadPool::globalInstance()->waitForDone();
+    preloadThreadPool().waitForDone();
     QCoreApplication::sendPostedEvents();
 }
 
@@ -92,20 +92,6 @@ private Q_SLOTS:
         QCOMPARE(state.windowTitle(), QStringLiteral("b.jpg [2/3]"));
     }
 
-    void goToIndexIgnoresCurrentAndOutOfRange() {
-        PhotoFolder folder({"a.jpg", "b.jpg"});
-        test::PrivateSettings settings;
-        AppState state({settings.get()});
-        state.openFile(folder.path("a.jpg"));
-        QSignalSpy urlSpy(&state, &AppState::currentURLChanged);
-        QSignalSpy imageSpy(&state, &AppState::currentImageChanged);
-        for (qsizetype index : {qsizetype(0), qsizetype(-1), qsizetype(2)})
-            state.goToIndex(index);
-        QCOMPARE(urlSpy.count(), 0);
-        QCOMPARE(imageSpy.count(), 0);
-        QCOMPARE(state.currentIndex(), 0);
-    }
-
     void singleFileHasNothingToStepToOrPreload() {
         PhotoFolder folder({"photo.jpg"});
         test::PrivateSettings settings;
@@ -118,6 +104,7 @@ private Q_SLOTS:
         QCOMPARE(state.currentImage(), shown);
         QVERIFY(state.preloadedImages().empty());
         QCOMPARE(state.windowTitle(), QStringLiteral("photo.jpg"));
+        QCOMPARE(AppState({settings.get()}).windowTitle(), QStringLiteral("Kivo"));
     }
 
     // The neighbour decoded in the background is the very image shown after the step: nothing
@@ -228,12 +215,6 @@ private Q_SLOTS:
         state.setZoomAction(std::nullopt);
         state.setDisplayMode(mode);
         QCOMPARE(state.zoomAction(), afterSet);
-    }
-
-    void titleWithoutAFile() {
-        test::PrivateSettings settings;
-        AppState state({settings.get()});
-        QCOMPARE(state.windowTitle(), QStringLiteral("Kivo"));
     }
 };
 

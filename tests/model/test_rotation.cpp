@@ -11,7 +11,10 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace kivo;
@@ -201,6 +204,27 @@ private Q_SLOTS:
             QCOMPARE(fileBytes(path), before);
             QVERIFY(hiddenFiles(dir_->path()).isEmpty());
         }
+    }
+
+    void saveCutShortByFileSizeLimitKeepsTheFile() {
+        // The child may write only 1 KiB per file: the turned JPEG cannot be written whole.
+        const QString path = fixture("limited.jpg", "jpeg");
+        const QByteArray before = fileBytes(path);
+        QVERIFY(before.size() > 2048);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{1024, 1024};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            const auto outcome = saveRotatedFile(filePathFromText(path), 1);
+            ::_exit(outcome == RotationOutcome::notRewritten ? 3 : 0);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 3);
+        QCOMPARE(fileBytes(path), before);
+        QVERIFY(hiddenFiles(dir_->path()).isEmpty());
     }
 
     void unreadableAndUnturnableFilesAreNotRewritten() {

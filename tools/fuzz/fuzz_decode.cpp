@@ -3,6 +3,7 @@
 
 #include "imaging/codecs.h"
 #include "imaging/decode.h"
+#include "imaging/heiforientation.h"
 #include "imaging/source.h"
 
 #include <QCoreApplication>
@@ -33,6 +34,10 @@ void decodeDirectly(const kivo::FilePath& path, const QString& extension) {
                extension == QLatin1String("avif")) {
         kivo::probeHeif(path);
         kivo::decodeHeif(path, 120);
+        // The transform boxes are parsed by our own code, even where libheif gives up.
+        QFile file(kivo::displayPath(path));
+        if (file.open(QIODevice::ReadOnly))
+            kivo::heifItemOrientation(kivo::readHeifMetaBox(file), 1);
     } else if (extension.size() == 3 &&
                QStringLiteral("cr2 nef arw dng orf rw2").contains(extension)) {
         kivo::probeRaw(path);

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "codecs.h"
+
+#include <QByteArrayView>
+#include <optional>
+
+namespace kivo {
+
+// A still WebP decoded by libwebp straight to a size whose longer side is `maxPixelSize`: its
+// rescaler works row by row while decoding, so a thumbnail never holds the full-size picture.
+// None for animations and anything libwebp refuses.
+std::optional<DecodedPixels> decodeWebpScaled(QByteArrayView data, int maxPixelSize);
+
+} // namespace kivo
