@@ -4,6 +4,7 @@
 
 #include "codecs.h"
 #include "contenttype.h"
+#include "exivbuffer.h"
 #include "source.h"
 
 #include <QImageReader>
@@ -25,24 +26,12 @@ namespace kivo {
 namespace {
 
 // exiv2 0.27's Exif code is reentrant, but its XMP toolkit registers namespaces in a process
-// table while it parses, and its start-up is not thread-safe at all: start it once and hand it a
-// lock, as exiv2 documents. HEIF support (BMFF) is compiled in but off until asked for.
-std::mutex xmpMutex;
-
-void lockXmp(void*, bool lock) {
-    if (lock)
-        xmpMutex.lock();
-    else
-        xmpMutex.unlock();
-}
-
+// table while it parses and its start-up is not thread-safe at all: the imaging library starts
+// it in one place, with a lock. HEIF support (BMFF) is compiled in but off until asked for.
 void prepareExiv2() {
+    exivbuffer::initialiseOnce();
     static std::once_flag once;
-    std::call_once(once, [] {
-        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
-        Exiv2::enableBMFF(true);
-        Exiv2::XmpParser::initialize(lockXmp, nullptr);
-    });
+    std::call_once(once, [] { Exiv2::enableBMFF(true); });
 }
 
 const Exiv2::Exifdatum* findTag(const Exiv2::ExifData& exif, const char* key) {
