@@ -4,12 +4,27 @@
 
 namespace kivo::exivbuffer {
 
+namespace {
+
+// Given to the XMP toolkit so that the namespaces it registers while parsing (a process-wide
+// table) are registered under a lock when several threads read files at once.
+std::mutex xmpNamespaceMutex;
+
+void lockXmpNamespaces(void*, bool lock) {
+    if (lock)
+        xmpNamespaceMutex.lock();
+    else
+        xmpNamespaceMutex.unlock();
+}
+
+} // namespace
+
 void initialiseOnce() {
     static std::once_flag once;
     std::call_once(once, [] {
         // The XMP toolkit must be set up once before images are read on several threads, and a
         // viewer logs nothing about files it merely could not read.
-        Exiv2::XmpParser::initialize();
+        Exiv2::XmpParser::initialize(lockXmpNamespaces, nullptr);
         Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
     });
 }

@@ -4,6 +4,7 @@
 
 #include "codecs.h"
 #include "contenttype.h"
+#include "exivbuffer.h"
 #include "source.h"
 
 #include <QImageReader>
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <exiv2/exiv2.hpp>
 #include <lcms2.h>
+#include <map>
 #include <memory>
 #include <mutex>
 
@@ -24,24 +26,12 @@ namespace kivo {
 namespace {
 
 // exiv2 0.27's Exif code is reentrant, but its XMP toolkit registers namespaces in a process
-// table while it parses, and its start-up is not thread-safe at all: start it once and hand it a
-// lock, as exiv2 documents. HEIF support (BMFF) is compiled in but off until asked for.
-std::mutex xmpMutex;
-
-void lockXmp(void*, bool lock) {
-    if (lock)
-        xmpMutex.lock();
-    else
-        xmpMutex.unlock();
-}
-
+// table while it parses and its start-up is not thread-safe at all: the imaging library starts
+// it in one place, with a lock. HEIF support (BMFF) is compiled in but off until asked for.
 void prepareExiv2() {
+    exivbuffer::initialiseOnce();
     static std::once_flag once;
-    std::call_once(once, [] {
-        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
-        Exiv2::enableBMFF(true);
-        Exiv2::XmpParser::initialize(lockXmp, nullptr);
-    });
+    std::call_once(once, [] { Exiv2::enableBMFF(true); });
 }
 
 const Exiv2::Exifdatum* findTag(const Exiv2::ExifData& exif, const char* key) {
@@ -153,11 +143,11 @@ void addExifDictionaries(const Exiv2::ExifData& exif, QVariantMap& properties) {
         properties.insert(prop::GPS, gps);
 }
 
-std::optional<QString> profileDescription(const Exiv2::DataBuf& icc) {
-    if (icc.size_ <= 0)
+std::optional<QString> profileDescription(const void* icc, std::size_t size) {
+    if (size == 0)
         return std::nullopt;
     std::unique_ptr<void, decltype(&cmsCloseProfile)> profile(
-        cmsOpenProfileFromMem(icc.pData_, cmsUInt32Number(icc.size_)), &cmsCloseProfile);
+        cmsOpenProfileFromMem(icc, cmsUInt32Number(size)), &cmsCloseProfile);
     if (!profile)
         return std::nullopt;
     std::array<char, 256> text{};
@@ -187,57 +177,79 @@ FilePtr openFile(const FilePath& path) {
     return FilePtr(std::fopen(path.c_str(), "rb"), &std::fclose);
 }
 
-// JPEG's frame header states precision and component count; Qt's reader would report a CMYK
-// file as RGB, since it converts on decoding.
-std::optional<Layout> jpegLayout(const FilePath& path) {
+// What a JPEG's markers before the scan hold: the frame header (precision and component count;
+// Qt's reader would report a CMYK file as RGB, since it converts on decoding), the EXIF block
+// and the ICC profile. Reading these few segments directly spares exiv2's XMP parsing, which
+// is more than half of its time on a camera JPEG and is of no use here.
+struct JpegHeader {
+    Layout layout;
+    QByteArray exif;
+    QByteArray icc;
+};
+
+std::optional<JpegHeader> scanJpeg(const FilePath& path) {
     FilePtr file = openFile(path);
     if (!file || std::fgetc(file.get()) != 0xFF || std::fgetc(file.get()) != 0xD8)
         return std::nullopt;
+    JpegHeader header;
+    bool haveFrame = false;
+    std::map<int, QByteArray> iccChunks; // by sequence number, 1-based
+    int iccCount = 0;
     for (int segments = 0; segments < 1000; ++segments) {
         int marker = std::fgetc(file.get());
         if (marker != 0xFF)
-            return std::nullopt;
+            break;
         while (marker == 0xFF)
             marker = std::fgetc(file.get());
         if (marker == EOF || marker == 0xD9 || marker == 0xDA)
-            return std::nullopt;
+            break;
         if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7))
             continue; // markers without a length
-        std::array<unsigned char, 8> head{};
-        if (std::fread(head.data(), 1, 2, file.get()) != 2)
-            return std::nullopt;
-        const int length = head[0] << 8 | head[1];
-        if (length < 2)
-            return std::nullopt;
+        std::array<unsigned char, 2> size{};
+        if (std::fread(size.data(), 1, 2, file.get()) != 2)
+            break;
+        const int length = (size[0] << 8 | size[1]) - 2;
+        if (length < 0)
+            break;
         const bool frame =
             marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-        if (!frame) {
-            if (std::fseek(file.get(), length - 2, SEEK_CUR) != 0)
-                return std::nullopt;
+        const bool wanted = (frame && !haveFrame) || marker == 0xE1 || marker == 0xE2;
+        if (!wanted) {
+            if (std::fseek(file.get(), length, SEEK_CUR) != 0)
+                break;
             continue;
         }
-        if (length < 8 || std::fread(head.data(), 1, 6, file.get()) != 6)
-            return std::nullopt;
-        Layout layout;
-        layout.size = QSize(head[3] << 8 | head[4], head[1] << 8 | head[2]);
-        layout.depth = head[0];
-        layout.hasAlpha = false;
-        switch (head[5]) {
-        case 1:
-            layout.colorModel = QStringLiteral("Gray");
+        QByteArray body(length, Qt::Uninitialized);
+        if (std::fread(body.data(), 1, std::size_t(length), file.get()) != std::size_t(length))
             break;
-        case 3:
-            layout.colorModel = QStringLiteral("RGB");
-            break;
-        case 4:
-            layout.colorModel = QStringLiteral("CMYK");
-            break;
-        default:
-            break;
+        const auto* bytes = reinterpret_cast<const unsigned char*>(body.constData());
+        if (frame && length >= 6) {
+            haveFrame = true;
+            header.layout.size = QSize(bytes[3] << 8 | bytes[4], bytes[1] << 8 | bytes[2]);
+            header.layout.depth = bytes[0];
+            header.layout.hasAlpha = false;
+            if (bytes[5] == 1)
+                header.layout.colorModel = QStringLiteral("Gray");
+            else if (bytes[5] == 3)
+                header.layout.colorModel = QStringLiteral("RGB");
+            else if (bytes[5] == 4)
+                header.layout.colorModel = QStringLiteral("CMYK");
+        } else if (marker == 0xE1 && header.exif.isEmpty() &&
+                   body.startsWith(QByteArrayView("Exif\0\0", 6))) {
+            header.exif = body.mid(6);
+        } else if (marker == 0xE2 && length > 14 && body.startsWith("ICC_PROFILE")) {
+            iccCount = bytes[13];
+            iccChunks.emplace(bytes[12], body.mid(14));
         }
-        return layout;
     }
-    return std::nullopt;
+    if (!haveFrame)
+        return std::nullopt;
+    // A profile split over several segments counts only when every part is there.
+    if (iccCount > 0 && int(iccChunks.size()) == iccCount && iccChunks.begin()->first == 1 &&
+        iccChunks.rbegin()->first == iccCount)
+        for (const auto& chunk : iccChunks)
+            header.icc += chunk.second;
+    return header;
 }
 
 // PNG's header chunk states bit depth and colour type exactly, which Qt's formats blur.
@@ -361,40 +373,70 @@ Layout layoutFor(const QString& type, const FilePath& path) {
         probed = probePsd(path);
     if (probed)
         return fromPixelInfo(*probed);
-    if (type == ctype::Jpeg)
-        if (auto layout = jpegLayout(path))
-            return *layout;
     if (type == ctype::Png)
         if (auto layout = pngLayout(path))
             return *layout;
     return {};
 }
 
-struct Exiv2Reading {
+// What the file's tags say: the TIFF, Exif and GPS dictionaries, the orientation tag, the ICC
+// profile's name, and for the formats whose headers are read alongside, the layout.
+struct TagReading {
     QVariantMap dictionaries;
     QSize size;
-    Layout tiff;
+    std::optional<Layout> layout;
     std::optional<int> orientation;
     std::optional<QString> profileName;
 };
 
-std::optional<Exiv2Reading> readWithExiv2(const FilePath& path, const QString& type) {
+void readExif(const Exiv2::ExifData& exif, const QString& type, TagReading& reading) {
+    addExifDictionaries(exif, reading.dictionaries);
+    if (type == ctype::Tiff)
+        reading.layout = tiffLayout(exif);
+    if (const auto o = integerTag(exif, "Exif.Image.Orientation"); o && *o >= 1 && *o <= 8)
+        reading.orientation = int(*o);
+}
+
+std::optional<TagReading> readJpeg(const FilePath& path) {
+    const std::optional<JpegHeader> header = scanJpeg(path);
+    if (!header)
+        return std::nullopt;
+    TagReading reading;
+    reading.layout = header->layout;
+    reading.size = header->layout.size;
+    Exiv2::ExifData exif;
+    if (!header->exif.isEmpty()) {
+        try {
+            Exiv2::ExifParser::decode(exif,
+                                      reinterpret_cast<const Exiv2::byte*>(header->exif.data()),
+                                      uint32_t(header->exif.size()));
+        } catch (...) {
+            // A broken EXIF block gives no tags; the frame header still gives the layout.
+            exif.clear();
+        }
+    }
+    readExif(exif, ctype::Jpeg, reading);
+    reading.profileName =
+        profileDescription(header->icc.constData(), std::size_t(header->icc.size()));
+    return reading;
+}
+
+std::optional<TagReading> readTags(const FilePath& path, const QString& type) {
     prepareExiv2();
+    if (type == ctype::Jpeg)
+        if (auto reading = readJpeg(path))
+            return reading;
     try {
         auto image = Exiv2::ImageFactory::open(path.native(), false);
         if (image.get() == nullptr)
             return std::nullopt;
         image->readMetadata();
-        Exiv2Reading reading;
-        const Exiv2::ExifData& exif = image->exifData();
-        addExifDictionaries(exif, reading.dictionaries);
+        TagReading reading;
+        readExif(image->exifData(), type, reading);
         reading.size = QSize(image->pixelWidth(), image->pixelHeight());
-        if (type == ctype::Tiff)
-            reading.tiff = tiffLayout(exif);
-        if (const auto o = integerTag(exif, "Exif.Image.Orientation"); o && *o >= 1 && *o <= 8)
-            reading.orientation = int(*o);
         if (image->iccProfileDefined())
-            reading.profileName = profileDescription(*image->iccProfile());
+            reading.profileName = profileDescription(image->iccProfile()->pData_,
+                                                     std::size_t(image->iccProfile()->size_));
         return reading;
     } catch (...) {
         // exiv2 throws on anything it cannot parse; a file it cannot read simply has no tags.
@@ -409,10 +451,8 @@ bool isHeif(const QString& type) {
 } // namespace
 
 std::optional<QVariantMap> ImageSource::properties() const {
-    const std::optional<Exiv2Reading> tags = readWithExiv2(path_, contentType_);
-    Layout layout = layoutFor(contentType_, path_);
-    if (tags && contentType_ == ctype::Tiff)
-        layout = tags->tiff;
+    const std::optional<TagReading> tags = readTags(path_, contentType_);
+    Layout layout = tags && tags->layout ? *tags->layout : layoutFor(contentType_, path_);
 
     // A raw file's first directory is usually a small preview, so exiv2's size is trusted for
     // the other formats only; a codec probe or the file's own header comes first anyway.

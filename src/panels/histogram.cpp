@@ -12,25 +12,40 @@ constexpr qint64 kSampleTarget = 500'000;
 // strip instead of a second full-size copy.
 constexpr int kBandRows = 64;
 
-// Byte offsets of red, green and blue within a 32-bit pixel of a layout that can be read as it
-// is, i.e. one whose colours already are what drawing it over black would leave.
+// Byte offsets of red, green, blue and alpha within a 32-bit pixel of a layout that can be read
+// where it lies. Straight (unpremultiplied) alpha is premultiplied per sample, which is what
+// drawing the pixel over black leaves; the others already are.
 struct DirectLayout {
-    int red, green, blue;
+    int red, green, blue, alpha;
+    bool straightAlpha = false;
 };
 
 std::optional<DirectLayout> directLayout(QImage::Format format) {
-    const bool littleEndian = Q_BYTE_ORDER == Q_LITTLE_ENDIAN;
+    // 0xAARRGGBB in a native 32-bit word.
+    const DirectLayout argb =
+        Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? DirectLayout{2, 1, 0, 3} : DirectLayout{1, 2, 3, 0};
+    const DirectLayout rgba{0, 1, 2, 3};
     switch (format) {
     case QImage::Format_RGB32:
     case QImage::Format_ARGB32_Premultiplied:
-        // 0xAARRGGBB in a native 32-bit word.
-        return littleEndian ? DirectLayout{2, 1, 0} : DirectLayout{1, 2, 3};
+        return argb;
+    case QImage::Format_ARGB32:
+        return DirectLayout{argb.red, argb.green, argb.blue, argb.alpha, true};
     case QImage::Format_RGBX8888:
     case QImage::Format_RGBA8888_Premultiplied:
-        return DirectLayout{0, 1, 2};
+        return rgba;
+    case QImage::Format_RGBA8888:
+        return DirectLayout{0, 1, 2, 3, true};
     default:
         return std::nullopt;
     }
+}
+
+// Qt's own rounding for premultiplication (qPremultiply), so a sample read in place counts
+// exactly as the same pixel converted by QImage.
+inline uchar premultiplied(uint value, uint alpha) {
+    const uint t = value * alpha;
+    return uchar((t + (t >> 8) + 0x80) >> 8);
 }
 
 bool isSrgb(const QImage& bitmap) {
@@ -93,9 +108,16 @@ void countRows(const QImage& rows, qint64 firstRow, DirectLayout layout, SampleC
             ahead.advance();
         }
         const uchar* pixel = address(at);
-        ++data.red[pixel[layout.red]];
-        ++data.green[pixel[layout.green]];
-        ++data.blue[pixel[layout.blue]];
+        if (layout.straightAlpha) {
+            const uint alpha = pixel[layout.alpha];
+            ++data.red[premultiplied(pixel[layout.red], alpha)];
+            ++data.green[premultiplied(pixel[layout.green], alpha)];
+            ++data.blue[premultiplied(pixel[layout.blue], alpha)];
+        } else {
+            ++data.red[pixel[layout.red]];
+            ++data.green[pixel[layout.green]];
+            ++data.blue[pixel[layout.blue]];
+        }
         at.advance();
     }
     cursor = at;

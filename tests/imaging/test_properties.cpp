@@ -2,6 +2,8 @@
 #include "support/testsupport.h"
 
 #include <QDirIterator>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <thread>
@@ -31,6 +33,7 @@ private Q_SLOTS:
     void exifFieldsWithTheirTypes();
     void layoutOfEachFormat_data();
     void layoutOfEachFormat();
+    void jpegColourModels();
     void heifFromPhones();
     void hostileFilesDegradeQuietly();
     void concurrentReadsOfXmpFiles();
@@ -80,6 +83,11 @@ void TestProperties::exifFieldsWithTheirTypes() {
     QVERIFY(qAbs(gps.value(prop::Latitude).toDouble() - (43 + 28 / 60.0 + 2.81 / 3600)) < 1e-12);
     QCOMPARE(gps.value(prop::LatitudeRef), QVariant(QStringLiteral("N")));
     QVERIFY(!gps.contains(prop::Longitude)); // a zero denominator has no value
+    QVERIFY(!top.contains(prop::ProfileName));
+
+    const auto profiled = propertiesOf(test::corpusPath("exif-samples/jpg/Nikon_D70.jpg"));
+    QVERIFY(profiled);
+    QCOMPARE(profiled->value(prop::ProfileName), QVariant(QStringLiteral("sRGB IEC61966-2.1")));
 }
 
 void TestProperties::layoutOfEachFormat_data() {
@@ -116,6 +124,25 @@ void TestProperties::layoutOfEachFormat() {
     QCOMPARE(properties->value(prop::Depth), QVariant(depth));
     QCOMPARE(properties->value(prop::ColorModel), QVariant(colorModel));
     QCOMPARE(properties->value(prop::HasAlpha, false), QVariant(hasAlpha));
+}
+
+void TestProperties::jpegColourModels() {
+    // Qt's JPEG writer makes only RGB and grey files; ImageMagick writes the CMYK one.
+    QTemporaryDir dir;
+    const QString grey = dir.filePath(QStringLiteral("grey.jpg"));
+    QVERIFY(test::writeImage(test::quadrantImage(40, 30).convertToFormat(QImage::Format_Grayscale8),
+                             grey, "jpeg"));
+    QCOMPARE(propertiesOf(grey)->value(prop::ColorModel), QVariant(QStringLiteral("Gray")));
+
+    const QString convert = QStandardPaths::findExecutable(QStringLiteral("convert"));
+    if (convert.isEmpty())
+        QSKIP("ImageMagick is not installed (scripts/setup installs it)");
+    const QString cmyk = dir.filePath(QStringLiteral("cmyk.jpg"));
+    QVERIFY(QProcess::execute(convert, {grey, "-colorspace", "CMYK", cmyk}) == 0);
+    const auto properties = propertiesOf(cmyk);
+    QVERIFY(properties);
+    QCOMPARE(properties->value(prop::ColorModel), QVariant(QStringLiteral("CMYK")));
+    QCOMPARE(properties->value(prop::PixelWidth), QVariant(40));
 }
 
 void TestProperties::heifFromPhones() {

@@ -20,14 +20,14 @@ qint64 sum(const std::array<qint64, 256>& counts) {
 }
 
 // Every pixel a different colour, so counts reveal exactly which pixels were sampled.
-QImage noiseImage(int width, int height, QImage::Format format) {
+QImage noiseImage(int width, int height, QImage::Format format, bool translucent = false) {
     QImage image(width, height, QImage::Format_ARGB32);
     quint32 state = 12345;
     for (int y = 0; y < height; ++y) {
         auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
         for (int x = 0; x < width; ++x) {
             state = state * 1664525u + 1013904223u;
-            line[x] = state | 0xff000000u;
+            line[x] = format == QImage::Format_ARGB32 && translucent ? state : state | 0xff000000u;
         }
     }
     return image.convertToFormat(format);
@@ -63,6 +63,7 @@ private Q_SLOTS:
     void samplingStep();
     void everyLayoutCountsTheSamePixels_data();
     void everyLayoutCountsTheSamePixels();
+    void translucentPixelsReadInPlaceMatchQtsConversion();
     void transparencyCountsAsBlackAndColoursBecomeSrgb();
     void safeOnSeveralThreads();
     void agreesWithImageMagick();
@@ -109,7 +110,7 @@ void TestHistogram::everyLayoutCountsTheSamePixels_data() {
     QTest::addColumn<int>("format");
     QTest::newRow("RGB32 (read in place)") << int(QImage::Format_RGB32);
     QTest::newRow("RGBX8888 (read in place)") << int(QImage::Format_RGBX8888);
-    QTest::newRow("ARGB32 (converted)") << int(QImage::Format_ARGB32);
+    QTest::newRow("ARGB32 (premultiplied per sample)") << int(QImage::Format_ARGB32);
     QTest::newRow("RGB888 (converted)") << int(QImage::Format_RGB888);
     QTest::newRow("RGBA64 (converted)") << int(QImage::Format_RGBA64);
 }
@@ -120,6 +121,21 @@ void TestHistogram::everyLayoutCountsTheSamePixels() {
     const QImage reference = noiseImage(1003, 997, QImage::Format_RGB32);
     QCOMPARE(histogramOf(reference.convertToFormat(QImage::Format(format))),
              sampledByIndex(reference));
+}
+
+void TestHistogram::translucentPixelsReadInPlaceMatchQtsConversion() {
+    // Straight-alpha bitmaps are premultiplied per sample instead of converted whole; every
+    // colour and alpha combination must come out as QImage's own conversion makes it.
+    QImage all(256 * 16, 256 * 16 / 16, QImage::Format_ARGB32);
+    for (int y = 0; y < all.height(); ++y)
+        for (int x = 0; x < all.width(); ++x)
+            all.setPixel(x, y, qRgba(x & 255, (x >> 4) & 255, y, (x * 7 + y * 13) & 255));
+    QCOMPARE(histogramOf(all), sampledByIndex(all));
+    const QImage rgba = all.convertToFormat(QImage::Format_RGBA8888);
+    QCOMPARE(histogramOf(rgba), sampledByIndex(all));
+    // And over a large image, where the stride skips pixels.
+    QImage noisy = noiseImage(1100, 1000, QImage::Format_ARGB32, true);
+    QCOMPARE(histogramOf(noisy), sampledByIndex(noisy));
 }
 
 void TestHistogram::transparencyCountsAsBlackAndColoursBecomeSrgb() {
