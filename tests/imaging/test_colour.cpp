@@ -4,6 +4,7 @@
 #include "imaging/decode.h"
 #include "support/testsupport.h"
 
+#include <QBuffer>
 #include <QColorSpace>
 #include <QColorTransform>
 #include <QFile>
@@ -18,6 +19,7 @@ using namespace kivo;
 namespace {
 
 const QColor kSample(200, 90, 40); // far enough from the gamut edge to convert visibly
+const QColorSpace kP3(QColorSpace::DisplayP3);
 
 QImage filled(QImage::Format format, QColor colour, const QColorSpace& space) {
     QImage image(32, 24, format);
@@ -27,28 +29,28 @@ QImage filled(QImage::Format format, QColor colour, const QColorSpace& space) {
 }
 
 // What the sample becomes in sRGB, computed in floating point by Qt.
-QColor expectedInSrgb(const QColorSpace& space) {
+QColor inSrgb(const QColorSpace& space) {
     return space.transformationToColorSpace(QColorSpace::SRgb).map(kSample);
 }
 
-bool near(QRgb actual, QColor expected, int tolerance) {
-    return std::abs(qRed(actual) - expected.red()) <= tolerance &&
-           std::abs(qGreen(actual) - expected.green()) <= tolerance &&
-           std::abs(qBlue(actual) - expected.blue()) <= tolerance;
+// Empty when every channel is within `tolerance`, otherwise what differs.
+QString mismatch(QRgb actual, QColor expected, int tolerance) {
+    if (std::abs(qRed(actual) - expected.red()) <= tolerance &&
+        std::abs(qGreen(actual) - expected.green()) <= tolerance &&
+        std::abs(qBlue(actual) - expected.blue()) <= tolerance)
+        return {};
+    return QString::asprintf("got %d,%d,%d expected %d,%d,%d", qRed(actual), qGreen(actual),
+                             qBlue(actual), expected.red(), expected.green(), expected.blue());
 }
 
-QString describe(QRgb actual, QColor expected) {
-    return QStringLiteral("got %1,%2,%3 expected %4,%5,%6")
-        .arg(qRed(actual))
-        .arg(qGreen(actual))
-        .arg(qBlue(actual))
-        .arg(expected.red())
-        .arg(expected.green())
-        .arg(expected.blue());
-}
+#define VERIFY_NEAR(actual, expected, tolerance)                                                   \
+    do {                                                                                           \
+        const QString m = mismatch(actual, expected, tolerance);                                   \
+        QVERIFY2(m.isEmpty(), qPrintable(m));                                                      \
+    } while (false)
 
-// A JPEG carrying `icc` in APP2 markers right after SOI, split into chunks the way cameras and
-// editors store a profile too large for one marker.
+// `icc` in APP2 markers right after SOI, split into chunks the way cameras and editors store a
+// profile too large for one marker.
 QByteArray withIccProfile(const QByteArray& jpeg, const QByteArray& icc) {
     constexpr int kChunk = 65519;
     const int count = int((icc.size() + kChunk - 1) / kChunk);
@@ -63,10 +65,10 @@ QByteArray withIccProfile(const QByteArray& jpeg, const QByteArray& icc) {
     return jpeg.left(2) + markers + jpeg.mid(2);
 }
 
-// Display P3 described as a 33-point CLUT from RGB to Lab instead of a matrix: QColorSpace
-// cannot read such a profile, lcms2 can.
+// Display P3 as a 33-point CLUT from RGB to Lab (over 200 KB, so several APP2 chunks):
+// QColorSpace cannot read such a profile, lcms2 can.
 QByteArray lutBasedDisplayP3() {
-    const QByteArray matrix = QColorSpace(QColorSpace::DisplayP3).iccProfile();
+    const QByteArray matrix = kP3.iccProfile();
     cmsHPROFILE p3 = cmsOpenProfileFromMem(matrix.constData(), cmsUInt32Number(matrix.size()));
     cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
     cmsHTRANSFORM toLab =
@@ -103,6 +105,10 @@ QByteArray lutBasedDisplayP3() {
     return bytes;
 }
 
+ImagePtr decodeFile(const QString& path) {
+    return decodeImage(filePathFromText(path));
+}
+
 } // namespace
 
 class TestColour : public QObject {
@@ -112,12 +118,9 @@ private Q_SLOTS:
     void embeddedProfilesConvertToSrgb_data() {
         QTest::addColumn<QByteArray>("format");
         QTest::addColumn<int>("space");
-        for (const char* format : {"png", "jpeg", "tiff", "webp"}) {
-            QTest::addRow("%s-display-p3", format)
-                << QByteArray(format) << int(QColorSpace::DisplayP3);
-            QTest::addRow("%s-adobe-rgb", format)
-                << QByteArray(format) << int(QColorSpace::AdobeRgb);
-        }
+        for (const char* format : {"png", "jpeg", "tiff", "webp"})
+            for (auto space : {QColorSpace::DisplayP3, QColorSpace::AdobeRgb})
+                QTest::addRow("%s-%d", format, int(space)) << QByteArray(format) << int(space);
     }
 
     void embeddedProfilesConvertToSrgb() {
@@ -125,41 +128,31 @@ private Q_SLOTS:
         QFETCH(int, space);
         const QColorSpace colourSpace{QColorSpace::NamedColorSpace(space)};
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("tagged.") + QString::fromLatin1(format));
+        const QString path = dir.filePath("tagged." + QString::fromLatin1(format));
         QVERIFY(test::writeImage(filled(QImage::Format_RGB32, kSample, colourSpace), path,
                                  format.constData(), 100));
-        const ImagePtr image = decodeImage(filePathFromText(path));
+        const ImagePtr image = decodeFile(path);
         QVERIFY(image);
-        if (!image->bitmap().colorSpace().isValid())
-            QFAIL("the display image is not tagged");
         QCOMPARE(image->bitmap().colorSpace(), QColorSpace(QColorSpace::SRgb));
-        const QColor expected = expectedInSrgb(colourSpace);
-        QVERIFY(!near(qRgb(kSample.red(), kSample.green(), kSample.blue()), expected, 6));
-        const QRgb actual = image->bitmap().pixel(16, 12);
-        QVERIFY2(near(actual, expected, format == "png" || format == "tiff" ? 1 : 4),
-                 qPrintable(describe(actual, expected)));
+        VERIFY_NEAR(image->bitmap().pixel(16, 12), inSrgb(colourSpace),
+                    format == "png" || format == "tiff" ? 1 : 4);
     }
 
     void lutBasedProfileGoesThroughLcms() {
         const QByteArray icc = lutBasedDisplayP3();
-        QVERIFY(icc.size() > 1000);
         QVERIFY(!QColorSpace::fromIccProfile(icc).isValid()); // really beyond QColorSpace
+        QByteArray jpeg;
+        QBuffer buffer(&jpeg);
+        QVERIFY(buffer.open(QIODevice::WriteOnly) &&
+                filled(QImage::Format_RGB32, kSample, {}).save(&buffer, "jpeg", 100));
         QTemporaryDir dir;
-        const QString plain = dir.filePath(QStringLiteral("plain.jpg"));
-        QVERIFY(test::writeImage(filled(QImage::Format_RGB32, kSample, {}), plain, "jpeg", 100));
-        QFile in(plain);
-        QVERIFY(in.open(QIODevice::ReadOnly));
-        const QString path = dir.filePath(QStringLiteral("lut-p3.jpg"));
-        QFile out(path);
+        QFile out(dir.filePath("lut-p3.jpg"));
         QVERIFY(out.open(QIODevice::WriteOnly));
-        out.write(withIccProfile(in.readAll(), icc));
+        out.write(withIccProfile(jpeg, icc));
         out.close();
-
-        const ImagePtr image = decodeImage(filePathFromText(path));
+        const ImagePtr image = decodeFile(out.fileName());
         QVERIFY(image);
-        const QColor expected = expectedInSrgb(QColorSpace(QColorSpace::DisplayP3));
-        const QRgb actual = image->bitmap().pixel(16, 12);
-        QVERIFY2(near(actual, expected, 5), qPrintable(describe(actual, expected)));
+        VERIFY_NEAR(image->bitmap().pixel(16, 12), inSrgb(kP3), 5);
     }
 
     // A 16-bit PNG is converted at 16 bits: the result is the float reference rounded once.
@@ -167,84 +160,67 @@ private Q_SLOTS:
         QImage deep(256, 1, QImage::Format_RGBX64);
         for (int x = 0; x < 256; ++x)
             deep.setPixelColor(x, 0, QColor::fromRgba64(quint16(x * 257 + 128), 30000, 5000));
-        deep.setColorSpace(QColorSpace::DisplayP3);
+        deep.setColorSpace(kP3);
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("deep.png"));
+        const QString path = dir.filePath("deep.png");
         QVERIFY(test::writeImage(deep, path, "png"));
-        const ImagePtr image = decodeImage(filePathFromText(path));
+        const ImagePtr image = decodeFile(path);
         QVERIFY(image);
-        const QColorTransform toSrgb =
-            QColorSpace(QColorSpace::DisplayP3).transformationToColorSpace(QColorSpace::SRgb);
-        for (int x = 0; x < 256; x += 17) {
-            const QColor expected = toSrgb.map(deep.pixelColor(x, 0));
-            const QRgb actual = image->bitmap().pixel(x, 0);
-            QVERIFY2(near(actual, expected.toRgb(), 1), qPrintable(describe(actual, expected)));
-        }
+        const QColorTransform toSrgb = kP3.transformationToColorSpace(QColorSpace::SRgb);
+        for (int x = 0; x < 256; x += 17)
+            VERIFY_NEAR(image->bitmap().pixel(x, 0), toSrgb.map(deep.pixelColor(x, 0)).toRgb(), 1);
     }
 
     // The HEIF and raw decoders hand over pixels tagged with their colour space (an iPhone's
     // 10-bit Display P3 arrives as 16-bit) or with a raw ICC profile; both come out as sRGB.
     void codecPixelsConvertByTagOrProfile() {
-        const QColorSpace p3(QColorSpace::DisplayP3);
-        const QColor expected = expectedInSrgb(p3);
-        QImage tagged = filled(QImage::Format_RGBX64, kSample, p3);
-        const QImage fromTag = toDisplaySrgb(tagged);
+        const QColor expected = inSrgb(kP3);
+        QVERIFY(!mismatch(kSample.rgb(), expected, 6).isEmpty()); // the conversion is visible
+        const QImage fromTag = toDisplaySrgb(filled(QImage::Format_RGBX64, kSample, kP3));
         QCOMPARE(fromTag.format(), QImage::Format_RGB32);
-        QVERIFY2(near(fromTag.pixel(3, 3), expected, 1),
-                 qPrintable(describe(fromTag.pixel(3, 3), expected)));
-        const QImage fromProfile =
-            toDisplaySrgb(filled(QImage::Format_RGB32, kSample, {}), p3.iccProfile());
-        QVERIFY2(near(fromProfile.pixel(3, 3), expected, 1),
-                 qPrintable(describe(fromProfile.pixel(3, 3), expected)));
+        VERIFY_NEAR(fromTag.pixel(3, 3), expected, 1);
+        const QImage plain = filled(QImage::Format_RGB32, kSample, {});
+        VERIFY_NEAR(toDisplaySrgb(plain, kP3.iccProfile()).pixel(3, 3), expected, 1);
         // Large pictures convert in two bands on two threads; both halves must be converted.
         QImage large(2100, 2000, QImage::Format_RGB32);
         large.fill(kSample);
-        for (const QByteArray& icc : {p3.iccProfile(), lutBasedDisplayP3()}) {
+        for (const QByteArray& icc : {kP3.iccProfile(), lutBasedDisplayP3()}) {
             const QImage converted = toDisplaySrgb(large, icc);
             for (int y : {0, 999, 1000, 1999})
-                QVERIFY2(near(converted.pixel(2099, y), expected, 2),
-                         qPrintable(describe(converted.pixel(2099, y), expected)));
+                VERIFY_NEAR(converted.pixel(2099, y), expected, 2);
         }
         // A profile nobody can read leaves the pixels alone rather than failing the picture.
-        const QImage garbage =
-            toDisplaySrgb(filled(QImage::Format_RGB32, kSample, {}), QByteArray(200, 'x'));
-        QCOMPARE(garbage.pixelColor(3, 3), kSample);
+        QCOMPARE(toDisplaySrgb(plain, QByteArray(200, 'x')).pixelColor(3, 3), kSample);
     }
 
     void alphaIsKeptPremultiplied() {
-        QImage image(4, 1, QImage::Format_ARGB32);
-        image.setPixel(0, 0, qRgba(255, 0, 0, 255));
-        image.setPixel(1, 0, qRgba(255, 0, 0, 128));
-        image.setPixel(2, 0, qRgba(0, 0, 0, 0));
-        image.setPixel(3, 0, qRgba(0, 255, 0, 64));
+        QImage image(3, 1, QImage::Format_ARGB32);
+        image.setPixel(0, 0, qRgba(255, 0, 0, 128));
+        image.setPixel(1, 0, qRgba(0, 0, 0, 0));
+        image.setPixel(2, 0, qRgba(0, 255, 0, 64));
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("alpha.png"));
-        QVERIFY(test::writeImage(image, path, "png"));
-        const ImagePtr decoded = decodeImage(filePathFromText(path));
+        QVERIFY(test::writeImage(image, dir.filePath("alpha.png"), "png"));
+        const ImagePtr decoded = decodeFile(dir.filePath("alpha.png"));
         QVERIFY(decoded);
         QCOMPARE(decoded->bitmap().format(), QImage::Format_ARGB32_Premultiplied);
-        QCOMPARE(qAlpha(decoded->bitmap().pixel(1, 0)), 128);
-        QCOMPARE(qAlpha(decoded->bitmap().pixel(2, 0)), 0);
-        QCOMPARE(decoded->bitmap().pixelColor(3, 0).green(), 255);
+        QCOMPARE(qAlpha(decoded->bitmap().pixel(0, 0)), 128);
+        QCOMPARE(qAlpha(decoded->bitmap().pixel(1, 0)), 0);
+        QCOMPARE(decoded->bitmap().pixelColor(2, 0).green(), 255);
     }
 
     // CMYK JPEGs as Photoshop and ImageMagick write them: inverted ink with an Adobe marker.
     void cmykJpegShowsItsColours() {
-        const QString convert = QStandardPaths::findExecutable(QStringLiteral("convert"));
+        const QString convert = QStandardPaths::findExecutable("convert");
         if (convert.isEmpty())
             QSKIP("ImageMagick is not installed (scripts/setup installs it)");
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("cmyk.jpg"));
-        QCOMPARE(
-            QProcess::execute(convert, {QStringLiteral("-size"), QStringLiteral("32x24"),
-                                        QStringLiteral("xc:rgb(200,90,40)"),
-                                        QStringLiteral("-colorspace"), QStringLiteral("CMYK"),
-                                        QStringLiteral("-quality"), QStringLiteral("100"), path}),
-            0);
-        const ImagePtr image = decodeImage(filePathFromText(path));
+        const QString path = dir.filePath("cmyk.jpg");
+        QCOMPARE(QProcess::execute(convert, {"-size", "32x24", "xc:rgb(200,90,40)", "-colorspace",
+                                             "CMYK", "-quality", "100", path}),
+                 0);
+        const ImagePtr image = decodeFile(path);
         QVERIFY(image);
-        const QRgb actual = image->bitmap().pixel(16, 12);
-        QVERIFY2(near(actual, kSample, 6), qPrintable(describe(actual, kSample)));
+        VERIFY_NEAR(image->bitmap().pixel(16, 12), kSample, 6);
     }
 };
 
