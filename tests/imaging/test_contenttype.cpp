@@ -2,7 +2,6 @@
 #include "imaging/contenttype.h"
 #include "support/testsupport.h"
 
-#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -12,15 +11,13 @@ using namespace kivo;
 
 namespace {
 
-QByteArray bytes(std::initializer_list<int> values) {
-    QByteArray out;
-    for (int v : values)
-        out.append(char(v));
-    return out;
+// Bytes of a literal, its embedded zeros included.
+template <std::size_t N> QByteArray b(const char (&text)[N]) {
+    return QByteArray(text, N - 1);
 }
 
-// A little-endian TIFF header whose IFD0 holds the given (tag, type, count, value) entries, with
-// a text value placed after the directory when it does not fit in four bytes.
+// A little-endian TIFF header whose IFD0 holds the given (tag, type, value) entries, with a
+// value placed after the directory when it does not fit in four bytes.
 QByteArray tiffWith(const QList<std::tuple<int, int, QByteArray>>& entries) {
     QByteArray head("II*\0\x08\0\0\0", 8);
     const int count = int(entries.size());
@@ -28,8 +25,7 @@ QByteArray tiffWith(const QList<std::tuple<int, int, QByteArray>>& entries) {
     QByteArray extra;
     const int extraStart = 8 + 2 + count * 12 + 4;
     for (const auto& [tag, type, value] : entries) {
-        head.append(char(tag & 0xFF)).append(char(tag >> 8));
-        head.append(char(type)).append(char(0));
+        head.append(char(tag & 0xFF)).append(char(tag >> 8)).append(char(type)).append(char(0));
         const int n = int(value.size());
         head.append(char(n & 0xFF)).append(char(n >> 8)).append(2, '\0');
         if (n <= 4) {
@@ -40,8 +36,7 @@ QByteArray tiffWith(const QList<std::tuple<int, int, QByteArray>>& entries) {
             extra.append(value);
         }
     }
-    head.append(4, '\0');
-    return head + extra;
+    return head.append(4, '\0') + extra;
 }
 
 } // namespace
@@ -51,114 +46,80 @@ class TestContentType : public QObject {
 
 private Q_SLOTS:
     // Every format the real encoders write, saved under a misleading name.
-    void encodedFilesAreRecognisedByTheirBytes_data() {
-        QTest::addColumn<QByteArray>("format");
-        QTest::addColumn<QString>("type");
-        QTest::newRow("jpeg") << QByteArray("jpeg") << ctype::Jpeg;
-        QTest::newRow("png") << QByteArray("png") << ctype::Png;
-        QTest::newRow("bmp") << QByteArray("bmp") << ctype::Bmp;
-        QTest::newRow("ico") << QByteArray("ico") << ctype::Ico;
-        QTest::newRow("tiff") << QByteArray("tiff") << ctype::Tiff;
-        QTest::newRow("webp") << QByteArray("webp") << ctype::WebP;
-    }
-
     void encodedFilesAreRecognisedByTheirBytes() {
-        QFETCH(QByteArray, format);
-        QFETCH(QString, type);
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("picture.gif")); // wrong on purpose
-        QVERIFY(test::writeImage(test::quadrantImage(32, 32), path, format.constData()));
-        QCOMPARE(sniffContentType(filePathFromText(path)), std::optional<QString>(type));
-    }
-
-    void gifWrittenByImageMagick() {
-        const QString convert = QStandardPaths::findExecutable(QStringLiteral("convert"));
+        const QString path = dir.filePath("picture.gif"); // wrong on purpose
+        const QList<QPair<const char*, QString>> formats{
+            {"jpeg", ctype::Jpeg}, {"png", ctype::Png},   {"bmp", ctype::Bmp},
+            {"ico", ctype::Ico},   {"tiff", ctype::Tiff}, {"webp", ctype::WebP}};
+        for (const auto& [format, type] : formats) {
+            QVERIFY(test::writeImage(test::quadrantImage(32, 32), path, format));
+            QCOMPARE(sniffContentType(filePathFromText(path)), std::optional<QString>(type));
+        }
+        const QString convert = QStandardPaths::findExecutable("convert");
         if (convert.isEmpty())
             QSKIP("ImageMagick is not installed");
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("picture.png"));
-        QCOMPARE(
-            QProcess::execute(convert, {QStringLiteral("-size"), QStringLiteral("8x8"),
-                                        QStringLiteral("xc:red"), QStringLiteral("gif:") + path}),
-            0);
-        QCOMPARE(sniffContentType(filePathFromText(path)), std::optional<QString>(ctype::Gif));
-    }
-
-    void headersOfTheOtherFormats_data() {
-        QTest::addColumn<QByteArray>("head");
-        QTest::addColumn<QString>("extension");
-        QTest::addColumn<QString>("type");
-        QTest::newRow("iphone heic") << QByteArray("\0\0\0\x18"
-                                                   "ftypheic\0\0\0\0mif1heic",
-                                                   24)
-                                     << QString() << ctype::Heic;
-        QTest::newRow("heif by compatible brand") << QByteArray("\0\0\0\x18"
-                                                                "ftypabcd\0\0\0\0mif1xxxx",
-                                                                24)
-                                                  << QString() << ctype::Heif;
-        QTest::newRow("avif") << QByteArray("\0\0\0\x1c"
-                                            "ftypavif\0\0\0\0avifmif1miaf",
-                                            28)
-                              << QString() << ctype::Avif;
-        QTest::newRow("cr3") << QByteArray("\0\0\0\x18"
-                                           "ftypcrx \0\0\0\x01"
-                                           "crx isom",
-                                           24)
-                             << QString() << ctype::Cr3;
-        QTest::newRow("psd") << QByteArray("8BPS\0\x01", 6) << QString() << ctype::Psd;
-        QTest::newRow("orf") << QByteArray("IIRO\x08\0\0\0", 8) << QString() << ctype::Orf;
-        QTest::newRow("rw2") << QByteArray("IIU\0\x08\0\0\0", 8) << QString() << ctype::Rw2;
-        QTest::newRow("raf") << QByteArray("FUJIFILMCCD-RAW 0201") << QString() << ctype::Raf;
-        QTest::newRow("cr2") << QByteArray("II*\0\x10\0\0\0CR\x02\0", 12) << QString("tif")
-                             << ctype::Cr2;
-        QTest::newRow("dng by its version tag")
-            << tiffWith({{0xC612, 1, QByteArray("\x01\x04\0\0", 4)}}) << QString("tif")
-            << ctype::Dng;
-        QTest::newRow("nef by extension") << tiffWith({}) << QString("NEF") << ctype::Nef;
-        QTest::newRow("arw by extension") << tiffWith({}) << QString("arw") << ctype::Arw;
-        QTest::newRow("nef renamed to tif")
-            << tiffWith({{0x010F, 2, QByteArray("NIKON CORPORATION", 18)},
-                         {0x014A, 4, QByteArray("\0\0\0\0", 4)}})
-            << QString("tif") << ctype::Nef;
-        QTest::newRow("tiff from a nikon scanner")
-            << tiffWith({{0x010F, 2, QByteArray("Nikon", 6)}}) << QString("tif") << ctype::Tiff;
-        QTest::newRow("plain tiff, big-endian")
-            << QByteArray("MM\0*\0\0\0\x08\0\0", 10) << QString("tiff") << ctype::Tiff;
+        const QString gif = dir.filePath("picture.png");
+        QCOMPARE(QProcess::execute(convert, {"-size", "8x8", "xc:red", "gif:" + gif}), 0);
+        QCOMPARE(sniffContentType(filePathFromText(gif)), std::optional<QString>(ctype::Gif));
     }
 
     void headersOfTheOtherFormats() {
-        QFETCH(QByteArray, head);
-        QFETCH(QString, extension);
-        QFETCH(QString, type);
-        QCOMPARE(sniffContentType(head, extension), std::optional<QString>(type));
+        const QList<std::tuple<QByteArray, QString, QString>> cases{
+            {b("\0\0\0\x18"
+               "ftypheic\0\0\0\0mif1heic"),
+             {},
+             ctype::Heic},
+            {b("\0\0\0\x18"
+               "ftypabcd\0\0\0\0mif1xxxx"),
+             {},
+             ctype::Heif}, // by compatible brand
+            {b("\0\0\0\x1c"
+               "ftypavif\0\0\0\0avifmif1miaf"),
+             {},
+             ctype::Avif},
+            {b("\0\0\0\x18"
+               "ftypcrx \0\0\0\x01"
+               "crx isom"),
+             {},
+             ctype::Cr3},
+            {b("8BPS\0\x01"), {}, ctype::Psd},
+            {b("IIRO\x08\0\0\0"), {}, ctype::Orf},
+            {b("IIU\0\x08\0\0\0"), {}, ctype::Rw2},
+            {b("FUJIFILMCCD-RAW 0201"), {}, ctype::Raf},
+            {b("II*\0\x10\0\0\0CR\x02\0"), "tif", ctype::Cr2},
+            {tiffWith({{0xC612, 1, b("\x01\x04\0\0")}}), "tif", ctype::Dng}, // DNGVersion
+            {tiffWith({}), "NEF", ctype::Nef},
+            {tiffWith({}), "arw", ctype::Arw},
+            // A NEF renamed to .tif, and a scanner's TIFF that only shares the maker.
+            {tiffWith({{0x010F, 2, b("NIKON CORPORATION\0")}, {0x014A, 4, b("\0\0\0\0")}}), "tif",
+             ctype::Nef},
+            {tiffWith({{0x010F, 2, b("Nikon\0")}}), "tif", ctype::Tiff},
+            {b("MM\0*\0\0\0\x08\0\0"), "tiff", ctype::Tiff},
+            // A directory offset past the end is still a TIFF header.
+            {b("II*\0\xff\xff\xff\xff"), {}, ctype::Tiff}};
+        for (const auto& [head, extension, type] : cases)
+            QVERIFY2(sniffContentType(head, extension) == type, qPrintable(type + " " + extension));
     }
 
     void nonImagesHaveNoType() {
-        QCOMPARE(sniffContentType(QByteArrayView(), QStringLiteral("jpg")), std::nullopt);
-        QCOMPARE(sniffContentType(QByteArrayView("hello, world"), QStringLiteral("png")),
-                 std::nullopt);
-        QCOMPARE(sniffContentType(bytes({0xFF, 0xD8}), QString()), std::nullopt); // cut short
-        QCOMPARE(sniffContentType(QByteArrayView("\0\0\x01\0\0\0", 6), QString()), std::nullopt);
-        QCOMPARE(sniffContentType(QByteArrayView("II*\0\xff\xff\xff\xff", 8), QString()),
-                 std::optional<QString>(ctype::Tiff));
+        QCOMPARE(sniffContentType(QByteArrayView(), "jpg"), std::nullopt);
+        QCOMPARE(sniffContentType(QByteArrayView("hello, world"), "png"), std::nullopt);
+        QCOMPARE(sniffContentType(QByteArrayView("\xFF\xD8", 2), {}), std::nullopt); // cut short
+        QCOMPARE(sniffContentType(QByteArrayView("\0\0\x01\0\0\0", 6), {}), std::nullopt);
         QTemporaryDir dir;
-        QCOMPARE(sniffContentType(filePathFromText(dir.filePath(QStringLiteral("missing.jpg")))),
-                 std::nullopt);
+        QCOMPARE(sniffContentType(filePathFromText(dir.filePath("missing.jpg"))), std::nullopt);
         QCOMPARE(sniffContentType(filePathFromText(dir.path())), std::nullopt);
     }
 
     void conformance() {
         for (const QString& raw : {ctype::Cr2, ctype::Nef, ctype::Arw, ctype::Dng, ctype::Orf,
-                                   ctype::Rw2, ctype::Cr3, ctype::Raf, ctype::Pef}) {
-            QVERIFY(conformsTo(raw, ctype::CameraRaw));
-            QVERIFY(conformsTo(raw, ctype::Image));
-        }
-        QVERIFY(conformsTo(ctype::Jpeg, ctype::Jpeg));
-        QVERIFY(conformsTo(ctype::Heic, ctype::Image));
-        QVERIFY(!conformsTo(ctype::Tiff, ctype::CameraRaw));
-        QVERIFY(!conformsTo(ctype::Jpeg, ctype::Png));
-        QVERIFY(!conformsTo(ctype::CameraRaw, ctype::Nef));
-        QVERIFY(!conformsTo(ctype::Image, ctype::Jpeg));
+                                   ctype::Rw2, ctype::Cr3, ctype::Raf, ctype::Pef})
+            QVERIFY(conformsTo(raw, ctype::CameraRaw) && conformsTo(raw, ctype::Image));
+        QVERIFY(conformsTo(ctype::Jpeg, ctype::Jpeg) && conformsTo(ctype::Heic, ctype::Image));
+        QVERIFY(!conformsTo(ctype::Tiff, ctype::CameraRaw) && !conformsTo(ctype::Jpeg, ctype::Png));
+        QVERIFY(!conformsTo(ctype::CameraRaw, ctype::Nef) &&
+                !conformsTo(ctype::Image, ctype::Jpeg));
     }
 };
 
