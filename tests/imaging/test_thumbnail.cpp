@@ -15,57 +15,49 @@ std::optional<QImage> thumbnailOf(const QString& path, int maxPixelSize) {
     return source ? source->thumbnail(maxPixelSize) : std::nullopt;
 }
 
+QImage filled(int width, int height, QColor colour) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(colour);
+    return image;
+}
+
 } // namespace
 
 class TestThumbnail : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void longerSideIsTheMaximum_data() {
-        QTest::addColumn<QByteArray>("format");
-        QTest::addColumn<QSize>("size");
-        QTest::addColumn<QSize>("expected");
-        QTest::newRow("4000x3000 photo")
-            << QByteArray("jpeg") << QSize(4000, 3000) << QSize(120, 90);
-        QTest::newRow("odd jpeg size") << QByteArray("jpeg") << QSize(1001, 333) << QSize(120, 40);
-        QTest::newRow("tall png") << QByteArray("png") << QSize(300, 1200) << QSize(30, 120);
-        QTest::newRow("webp") << QByteArray("webp") << QSize(640, 480) << QSize(120, 90);
-        QTest::newRow("small stays small") << QByteArray("png") << QSize(50, 40) << QSize(50, 40);
-    }
-
     void longerSideIsTheMaximum() {
-        QFETCH(QByteArray, format);
-        QFETCH(QSize, size);
-        QFETCH(QSize, expected);
+        const QList<std::tuple<const char*, QSize, QSize>> cases{
+            {"jpeg", {4000, 3000}, {120, 90}}, {"jpeg", {1001, 333}, {120, 40}},
+            {"png", {300, 1200}, {30, 120}},   {"webp", {640, 480}, {120, 90}},
+            {"png", {50, 40}, {50, 40}}, // small stays small
+        };
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("picture"));
-        QVERIFY(test::writeImage(test::quadrantImage(size.width(), size.height()), path,
-                                 format.constData()));
-        const auto thumbnail = thumbnailOf(path, 120);
-        QVERIFY(thumbnail);
-        QCOMPARE(thumbnail->size(), expected);
-        QVERIFY(thumbnail->pixelColor(expected.width() / 4, expected.height() / 4).red() > 200);
-        QVERIFY(thumbnail->pixelColor(3 * expected.width() / 4, 3 * expected.height() / 4).blue() >
-                200);
-        QVERIFY(!thumbnailOf(path, 0));
+        for (const auto& [format, size, expected] : cases) {
+            const QString path = dir.filePath("picture");
+            QVERIFY(
+                test::writeImage(test::quadrantImage(size.width(), size.height()), path, format));
+            const auto thumbnail = thumbnailOf(path, 120);
+            QVERIFY(thumbnail);
+            QCOMPARE(thumbnail->size(), expected);
+            const int w = expected.width(), h = expected.height();
+            QVERIFY(thumbnail->pixelColor(w / 4, h / 4).red() > 200);
+            QVERIFY(thumbnail->pixelColor(3 * w / 4, 3 * h / 4).blue() > 200);
+            QVERIFY(!thumbnailOf(path, 0));
+        }
     }
 
     // Cameras store a small preview in EXIF that editors often leave stale; it must not be used.
     void embeddedPreviewIsIgnored() {
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("photo.jpg"));
-        QImage photo(800, 600, QImage::Format_RGB32);
-        photo.fill(Qt::red);
-        QVERIFY(test::writeImage(photo, path, "jpeg"));
-        const QString previewPath = dir.filePath(QStringLiteral("preview.jpg"));
-        QImage preview(160, 120, QImage::Format_RGB32);
-        preview.fill(Qt::blue);
-        QVERIFY(test::writeImage(preview, previewPath, "jpeg"));
+        const QString path = dir.filePath("photo.jpg"), preview = dir.filePath("preview.jpg");
+        QVERIFY(test::writeImage(filled(800, 600, Qt::red), path, "jpeg"));
+        QVERIFY(test::writeImage(filled(160, 120, Qt::blue), preview, "jpeg"));
         try {
             auto image = Exiv2::ImageFactory::open(path.toStdString());
             image->readMetadata();
-            Exiv2::ExifThumb thumb(image->exifData());
-            thumb.setJpegThumbnail(previewPath.toStdString());
+            Exiv2::ExifThumb(image->exifData()).setJpegThumbnail(preview.toStdString());
             image->writeMetadata();
         } catch (const std::exception& e) {
             QFAIL(e.what());
@@ -73,8 +65,8 @@ private Q_SLOTS:
         const auto thumbnail = thumbnailOf(path, 120);
         QVERIFY(thumbnail);
         QCOMPARE(thumbnail->size(), QSize(120, 90));
-        QVERIFY(thumbnail->pixelColor(60, 45).red() > 200);
-        QVERIFY(thumbnail->pixelColor(60, 45).blue() < 50);
+        QVERIFY(thumbnail->pixelColor(60, 45).red() > 200 &&
+                thumbnail->pixelColor(60, 45).blue() < 50);
     }
 };
 
