@@ -78,9 +78,9 @@ void heifBench(const QTemporaryDir& dir) {
 
 void rawBench(const QTemporaryDir& dir) {
     const QImage picture = scene(6000, 4000);
-    test::DngSpec bare;
+    test::DngContent bare;
     bare.picture = picture;
-    test::DngSpec withPreview = bare;
+    test::DngContent withPreview = bare;
     withPreview.preview =
         picture.scaled(3000, 2000, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     const QString barePath = dir.filePath(QStringLiteral("24mp.dng"));

@@ -14,14 +14,14 @@
 
 namespace kivo::test {
 
-struct DngSpec {
+struct DngContent {
     QImage picture;                   // the scene; its size is the sensor size (even sides)
     int orientation = 1;              // EXIF orientation of the file
     QImage preview;                   // stored as an embedded JPEG when not null
     bool uncompressedPreview = false; // RGB samples instead of a JPEG
 };
 
-namespace dng {
+namespace tiff {
 
 struct Entry {
     std::uint16_t tag;
@@ -106,12 +106,12 @@ inline QByteArray withFirstIfd(QByteArray file, std::uint32_t offset) {
     return file;
 }
 
-} // namespace dng
+} // namespace tiff
 
-// The bytes of a DNG file for `spec`.
-inline QByteArray makeDng(const DngSpec& spec) {
-    using namespace dng;
-    const QImage scene = spec.picture.convertToFormat(QImage::Format_RGB888);
+// The bytes of a DNG file holding `dng`.
+inline QByteArray makeDng(const DngContent& dng) {
+    using namespace tiff;
+    const QImage scene = dng.picture.convertToFormat(QImage::Format_RGB888);
     const int width = scene.width() & ~1, height = scene.height() & ~1;
     QByteArray file("II*\0\0\0\0\0", 8);
 
@@ -145,7 +145,7 @@ inline QByteArray makeDng(const DngSpec& spec) {
     std::vector<Entry> mainTags = {
         ascii(271, "Kivo"),
         ascii(272, "Test Sensor"),
-        shorts(274, {std::uint16_t(spec.orientation)}),
+        shorts(274, {std::uint16_t(dng.orientation)}),
         bytes(50706, {1, 4, 0, 0}),
         bytes(50707, {1, 1, 0, 0}),
         ascii(50708, "Kivo Test Sensor"),
@@ -154,14 +154,14 @@ inline QByteArray makeDng(const DngSpec& spec) {
         srationals(50728, {1, 1, 1}),
         shorts(50778, {21}),
     };
-    if (spec.preview.isNull()) {
+    if (dng.preview.isNull()) {
         mainTags.insert(mainTags.end(), rawTags.begin(), rawTags.end());
         const std::uint32_t ifd0 = appendIfd(file, mainTags);
         return withFirstIfd(file, ifd0);
     }
     QByteArray jpeg;
-    const QImage preview = spec.preview.convertToFormat(QImage::Format_RGB888);
-    if (spec.uncompressedPreview) {
+    const QImage preview = dng.preview.convertToFormat(QImage::Format_RGB888);
+    if (dng.uncompressedPreview) {
         for (int y = 0; y < preview.height(); ++y)
             jpeg += QByteArrayView(preview.constScanLine(y), preview.width() * 3);
     } else {
@@ -176,12 +176,12 @@ inline QByteArray makeDng(const DngSpec& spec) {
     const std::uint32_t rawIfd = appendIfd(file, rawTags);
     mainTags.insert(mainTags.end(),
                     {longs(254, {1}), // a reduced-resolution copy
-                     longs(256, {std::uint32_t(spec.preview.width())}),
-                     longs(257, {std::uint32_t(spec.preview.height())}), shorts(258, {8, 8, 8}),
-                     shorts(259, {std::uint16_t(spec.uncompressedPreview ? 1 : 7)}),
-                     shorts(262, {std::uint16_t(spec.uncompressedPreview ? 2 : 6)}),
+                     longs(256, {std::uint32_t(dng.preview.width())}),
+                     longs(257, {std::uint32_t(dng.preview.height())}), shorts(258, {8, 8, 8}),
+                     shorts(259, {std::uint16_t(dng.uncompressedPreview ? 1 : 7)}),
+                     shorts(262, {std::uint16_t(dng.uncompressedPreview ? 2 : 6)}),
                      longs(273, {jpegOffset}), shorts(277, {3}),
-                     longs(278, {std::uint32_t(spec.preview.height())}),
+                     longs(278, {std::uint32_t(dng.preview.height())}),
                      longs(279, {std::uint32_t(jpeg.size())}), longs(330, {rawIfd})});
     const std::uint32_t ifd0 = appendIfd(file, mainTags);
     return withFirstIfd(file, ifd0);

@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
         ok &= save(root.filePath(QStringLiteral("psd/made-%1.psd").arg(n++)), psd);
         decodeSeed(kPsd, psd);
     }
-    DngSpec dng;
+    DngContent dng;
     dng.picture = picture(16, 8);
     decodeSeed(kDng, makeDng(dng));
     dng.orientation = 6;
