@@ -11,18 +11,12 @@
 using namespace kivo;
 using namespace kivo::test;
 
-namespace {
-
-const QColor kRed(200, 40, 40);
-const QColor kBlack(Qt::black);
-
-} // namespace
-
 class TestCoordinator : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
     void imagesFitCentredOnBlack() {
+        const QColor kRed(200, 40, 40), kBlack(Qt::black);
         CanvasHarness canvas({1000, 800});
         canvas.inputs.image = solidImage(4000, 3000);
         canvas.request(ZoomAction::fit);

@@ -17,31 +17,21 @@ namespace {
 
 const QList<QColor> kColours{Qt::red, Qt::green, Qt::blue};
 
-QImage filled(QSize size, QColor colour) {
-    QImage frame(size, QImage::Format_ARGB32_Premultiplied);
-    frame.fill(colour);
-    return frame;
-}
-
-// Three flat frames; `broken` is a frame index that cannot be decoded.
+// Three flat 60 x 20 frames, 20 ms each; `broken` is a frame index that cannot be decoded.
 struct ColourFrames : FrameSource {
-    QSize size;
-    int delayMs;
-    int broken;
-    ColourFrames(QSize s, int d, int b)
-        : size(s)
-        , delayMs(d)
-        , broken(b) {}
+    int broken = -1;
     int frameCount() const override { return 3; }
-    int frameDelayMs(int) const override { return delayMs; }
+    int frameDelayMs(int) const override { return 20; }
     QImage decodeFrame(int index) override {
-        return index == broken ? QImage() : filled(size, kColours.at(index));
+        return index == broken ? QImage() : solidImage(60, 20, kColours.at(index))->bitmap();
     }
 };
 
-ImagePtr animation(QSize size, int delayMs, int broken = -1) {
-    return Image::createAnimated(filled(size, kColours.first()),
-                                 std::make_unique<ColourFrames>(size, delayMs, broken));
+ImagePtr animation(int broken = -1) {
+    auto frames = std::make_unique<ColourFrames>();
+    frames->broken = broken;
+    QImage first = frames->decodeFrame(0); // before the frames are handed over
+    return Image::createAnimated(std::move(first), std::move(frames));
 }
 
 // A canvas whose player's shown frames are recorded.
@@ -67,7 +57,7 @@ private Q_SLOTS:
     void framesLoopInOrderTurnedLikeTheStill() {
         PlayerHarness canvas;
         canvas.inputs.rotation = 90;
-        canvas.show(animation({60, 20}, 30));
+        canvas.show(animation());
         QVERIFY(canvas.player->isPlaying());
         QCOMPARE(canvas.scroll().documentSize(), QSizeF(20, 60));
         QTRY_VERIFY(canvas.spy.size() >= 4);
@@ -78,8 +68,8 @@ private Q_SLOTS:
         QCOMPARE(shot.pixelColor(80, 100), QColor(Qt::black));
 
         // Another picture ends the animation.
-        canvas.show(animation({60, 20}, 30));
-        canvas.show(Image::create(filled({40, 40}, Qt::white)));
+        canvas.show(animation());
+        canvas.show(solidImage(40, 40, Qt::white));
         QVERIFY(!canvas.player->isPlaying());
         const qsizetype count = canvas.spy.size();
         QTest::qWait(100);
@@ -88,7 +78,7 @@ private Q_SLOTS:
 
     void undecodableFrameEndsPlaybackQuietly() {
         PlayerHarness canvas;
-        canvas.show(animation({40, 40}, 20, 2));
+        canvas.show(animation(2));
         QTRY_VERIFY(!canvas.player->isPlaying());
         QCOMPARE(canvas.shown(), QList<int>{1});
         QCOMPARE(canvas.grab().pixelColor(100, 100), QColor(Qt::green));

@@ -34,10 +34,32 @@ class TestZoomScrollView : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void resizeRefitsOnlyInFitState() {
+    // The wheel zooms about the pointer and leaves fit state until it comes back down to the
+    // minimum; only in fit state does a resize refit.
+    void wheelZoomAndRefit() {
         CanvasHarness canvas({1000, 800});
+        QWidget* viewport = canvas.scroll().viewport();
+        canvas.show(solidImage(300, 200)); // shown at 100 %, which is also its minimum
+        wheel(viewport, {500, 400}, -1);
+        QCOMPARE(canvas.scroll().magnification(), 1.0);
+        QVERIFY(canvas.scroll().isFitMode());
+
         canvas.show(solidImage(4000, 3000));
         QCOMPARE(canvas.scroll().minMagnification(), 0.25);
+        const QPointF pointer(700, 300);
+        const QPointF before = canvas.scroll().viewportToImage(pointer);
+        wheel(&canvas.document(), canvas.document().mapFrom(viewport, pointer), 3);
+        QCOMPARE(canvas.scroll().magnification(), 0.25 * 1.3);
+        QVERIFY(!canvas.scroll().isFitMode());
+        const QPointF after = canvas.scroll().viewportToImage(pointer);
+        QVERIFY(near(before.x(), after.x(), 0.01) && near(before.y(), after.y(), 0.01));
+        const double m = canvas.scroll().magnification(); // a touchpad: 0.005 per pixel
+        wheel(viewport, pointer, 0, QPoint(0, 20));
+        QCOMPARE(canvas.scroll().magnification(), m * 1.1);
+
+        wheel(viewport, pointer, -100);
+        QCOMPARE(canvas.scroll().magnification(), 0.25);
+        QVERIFY(canvas.scroll().isFitMode());
         canvas.resize(500, 800);
         QCOMPARE(canvas.scroll().magnification(), 0.125);
         QCOMPARE(canvas.magnification, 0.125); // and reported
@@ -58,36 +80,6 @@ private Q_SLOTS:
         canvas.scroll().setDocumentSize({});
         canvas.scroll().updateMinMagnification();
         QCOMPARE(canvas.scroll().minMagnification(), minimum);
-    }
-
-    void wheelZoomsUnderThePointer() {
-        CanvasHarness canvas({1000, 800});
-        canvas.show(solidImage(4000, 3000));
-        QWidget* viewport = canvas.scroll().viewport();
-        const QPointF pointer(700, 300);
-        const QPointF before = canvas.scroll().viewportToImage(pointer);
-        wheel(&canvas.document(), canvas.document().mapFrom(viewport, pointer), 3);
-        QCOMPARE(canvas.scroll().magnification(), 0.25 * 1.3);
-        QVERIFY(!canvas.scroll().isFitMode());
-        const QPointF after = canvas.scroll().viewportToImage(pointer);
-        QVERIFY(near(before.x(), after.x(), 0.01) && near(before.y(), after.y(), 0.01));
-
-        const double m = canvas.scroll().magnification(); // a touchpad: 0.005 per pixel
-        wheel(viewport, pointer, 0, QPoint(0, 20));
-        QCOMPARE(canvas.scroll().magnification(), m * 1.1);
-
-        // Back down to the minimum is fit state again: the next resize refits.
-        wheel(viewport, pointer, -100);
-        QCOMPARE(canvas.scroll().magnification(), 0.25);
-        QVERIFY(canvas.scroll().isFitMode());
-        canvas.resize(500, 800);
-        QCOMPARE(canvas.scroll().magnification(), 0.125);
-
-        // A small image shown at 100 % does not zoom out below it.
-        canvas.show(solidImage(300, 200));
-        wheel(viewport, {500, 400}, -1);
-        QCOMPARE(canvas.scroll().magnification(), 1.0);
-        QVERIFY(canvas.scroll().isFitMode());
     }
 
     // The wheel never scrolls; scroll bars appear when the zoomed image overflows, take their
