@@ -32,12 +32,12 @@ struct PixelCheck {
 // Empty when every pixel matches; otherwise names the first that differs, so that
 // QCOMPARE(firstWrongPixel(...), QString()) says where the drawing went wrong.
 inline QString firstWrongPixel(const QImage& shot, std::span<const PixelCheck> checks) {
-    for (const PixelCheck& check : checks)
-        if (shot.pixelColor(check.at) != check.colour)
-            return QStringLiteral("(%1, %2) is %3, expected %4")
-                .arg(check.at.x())
-                .arg(check.at.y())
-                .arg(shot.pixelColor(check.at).name(), check.colour.name());
+    for (const auto& [at, colour] : checks)
+        if (const QColor seen = shot.pixelColor(at); seen != colour)
+            return QStringLiteral("%1,%2: %3 not %4")
+                .arg(at.x())
+                .arg(at.y())
+                .arg(seen.name(), colour.name());
     return {};
 }
 
