@@ -10,15 +10,35 @@
 #include <QCoreApplication>
 #include <QStringList>
 #include <QTest>
+#include <span>
 
 namespace kivo::test {
 
-// A solid picture, or one whose left and right halves differ, so a test can tell which part
-// of it is on screen.
+inline bool near(double a, double b, double tolerance = 1e-6) {
+    return std::abs(a - b) <= tolerance;
+}
+
 inline ImagePtr solidImage(int width, int height, QColor colour = QColor(200, 40, 40)) {
     QImage bitmap(width, height, QImage::Format_ARGB32_Premultiplied);
     bitmap.fill(colour);
     return Image::create(bitmap);
+}
+
+struct PixelCheck {
+    QPoint at;
+    QColor colour;
+};
+
+// Empty when every pixel matches; otherwise names the first that differs, so that
+// QCOMPARE(firstWrongPixel(...), QString()) says where the drawing went wrong.
+inline QString firstWrongPixel(const QImage& shot, std::span<const PixelCheck> checks) {
+    for (const auto& [at, colour] : checks)
+        if (const QColor seen = shot.pixelColor(at); seen != colour)
+            return QStringLiteral("%1,%2: %3 not %4")
+                .arg(at.x())
+                .arg(at.y())
+                .arg(seen.name(), colour.name());
+    return {};
 }
 
 struct CanvasHarness {
@@ -67,6 +87,16 @@ struct CanvasHarness {
 
     void update() {
         view.scheduleUpdate();
+        settle();
+    }
+
+    void request(ZoomAction action) {
+        inputs.zoomAction = action;
+        update();
+    }
+
+    void resize(int width, int height) {
+        view.resize(width, height);
         settle();
     }
 

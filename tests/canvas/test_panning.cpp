@@ -6,8 +6,7 @@
 #include <QGuiApplication>
 
 using namespace kivo;
-using kivo::test::CanvasHarness;
-using kivo::test::solidImage;
+using namespace kivo::test;
 
 namespace {
 
@@ -22,64 +21,57 @@ class TestPanning : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void dragFollowsThePointer_data() {
-        QTest::addColumn<double>("magnification");
-        QTest::newRow("100 %") << 1.0;
-        QTest::newRow("200 %") << 2.0;
-        QTest::newRow("50 %") << 0.5;
-    }
+    // The image point taken at the press stays under the pointer at every zoom, so the image
+    // moves exactly as fast as the hand; and it stops at the image's edges.
     void dragFollowsThePointer() {
-        QFETCH(double, magnification);
         CanvasHarness canvas({1000, 800});
         canvas.show(solidImage(4000, 3000), ZoomAction::actualSize);
-        canvas.scroll().setMagnification(magnification, {2000, 1500});
         QWidget* document = &canvas.document();
         QWidget* viewport = canvas.scroll().viewport();
-        const QPoint press(500, 400);
-        const QPointF grabbed = canvas.scroll().viewportToImage(document->mapTo(viewport, press));
-
-        QTest::mousePress(document, Qt::LeftButton, {}, press);
-        QPoint at = press;
-        for (const QPoint step : {QPoint(-30, -20), QPoint(-40, -10), QPoint(-30, -25)}) {
-            at += step;
-            QTest::mouseMove(document, at);
+        const auto imagePointUnder = [&](QPoint at) {
+            return canvas.scroll().viewportToImage(document->mapTo(viewport, at));
+        };
+        for (const double magnification : {1.0, 2.0, 0.5}) {
+            canvas.scroll().setMagnification(magnification, {2000, 1500});
+            canvas.log.clear();
+            QPoint at(500, 400);
+            const QPointF grabbed = imagePointUnder(at);
+            QTest::mousePress(document, Qt::LeftButton, {}, at);
+            for (const QPoint step : {QPoint(-30, -20), QPoint(-40, -10), QPoint(-30, -25)})
+                QTest::mouseMove(document, at += step);
+            QCOMPARE(overrideShape(), Qt::ClosedHandCursor);
+            const QPointF under = imagePointUnder(at);
+            QVERIFY2(near(under.x(), grabbed.x(), 0.01) && near(under.y(), grabbed.y(), 0.01),
+                     qPrintable(QString::number(magnification)));
+            QTest::mouseRelease(document, Qt::LeftButton, {}, at);
+            QVERIFY(!QGuiApplication::overrideCursor());
+            CanvasHarness::settle();
+            QVERIFY(canvas.log.contains(QStringLiteral("state")));
         }
-        QCOMPARE(overrideShape(), Qt::ClosedHandCursor);
-        // The image point taken at the press is still under the pointer.
-        const QPointF under = canvas.scroll().viewportToImage(document->mapTo(viewport, at));
-        QVERIFY(std::abs(under.x() - grabbed.x()) < 0.01 &&
-                std::abs(under.y() - grabbed.y()) < 0.01);
-        QTest::mouseRelease(document, Qt::LeftButton, {}, at);
-        QVERIFY(!QGuiApplication::overrideCursor());
-        CanvasHarness::settle();
-        QVERIFY(canvas.log.contains(QStringLiteral("state")));
-        QVERIFY(!canvas.log.contains(QStringLiteral("next")));
-        QVERIFY(!canvas.log.contains(QStringLiteral("previous")));
-    }
 
-    void dragStopsAtTheEdges() {
-        CanvasHarness canvas({1000, 800});
-        canvas.show(solidImage(4000, 3000), ZoomAction::actualSize);
-        QWidget* document = &canvas.document();
         QTest::mousePress(document, Qt::LeftButton, {}, {100, 100});
-        QTest::mouseMove(document, {900, 700}); // pulls the image right and down, past its edge
-        QTest::mouseRelease(document, Qt::LeftButton, {}, {900, 700});
+        QTest::mouseMove(document, {9000, 9000}); // pulls the image right and down, past its edge
+        QTest::mouseRelease(document, Qt::LeftButton, {}, {9000, 9000});
         QCOMPARE(canvas.scroll().clipBounds().topLeft(), QPointF(0, 0));
     }
 
-    // In fit state a small image is centred: a drag moves nothing, still shows the closed hand
-    // and suppresses the click; a move within the threshold is still a click.
-    void thresholdSeparatesClicksFromDrags() {
+    // In fit state a click on the image's halves steps through the folder; a move within the
+    // threshold is still a click, a longer one a drag that moves nothing when the image is
+    // centred, yet shows the closed hand and suppresses the click.
+    void clicksAndTheDragThreshold() {
         CanvasHarness canvas({1000, 800});
         canvas.show(solidImage(300, 200));
         QWidget* document = &canvas.document();
         QCOMPARE(document->geometry(), QRect(350, 300, 300, 200));
         QCOMPARE(document->cursor().shape(), Qt::OpenHandCursor);
-
+        QTest::mouseClick(document, Qt::LeftButton, {}, {151, 100});
+        QTest::mouseClick(document, Qt::LeftButton, {}, {150, 100}); // exactly the middle
+        QTest::mouseClick(document, Qt::LeftButton, {}, {10, 100});
         QTest::mousePress(document, Qt::LeftButton, {}, {200, 100});
         QTest::mouseMove(document, {203, 97});
         QTest::mouseRelease(document, Qt::LeftButton, {}, {203, 97});
-        QCOMPARE(canvas.log, QStringList{QStringLiteral("next")});
+        QCOMPARE(canvas.log, (QStringList{QStringLiteral("next"), QStringLiteral("previous"),
+                                          QStringLiteral("previous"), QStringLiteral("next")}));
 
         canvas.log.clear();
         const QRectF clip = canvas.scroll().clipBounds();
@@ -88,25 +80,12 @@ private Q_SLOTS:
         QCOMPARE(overrideShape(), Qt::ClosedHandCursor);
         QTest::mouseRelease(document, Qt::LeftButton, {}, {204, 100});
         QCOMPARE(canvas.scroll().clipBounds(), clip);
-        QVERIFY(canvas.log.isEmpty());
-    }
-
-    void clickHalvesInFitStateOnly() {
-        CanvasHarness canvas({1000, 800});
-        canvas.show(solidImage(300, 200));
-        QWidget* document = &canvas.document();
-        QTest::mouseClick(document, Qt::LeftButton, {}, {151, 100});
-        QTest::mouseClick(document, Qt::LeftButton, {}, {150, 100}); // exactly the middle
-        QTest::mouseClick(document, Qt::LeftButton, {}, {10, 100});
-        QCOMPARE(canvas.log, (QStringList{QStringLiteral("next"), QStringLiteral("previous"),
-                                          QStringLiteral("previous")}));
-        canvas.log.clear();
         // The black margin is not the image.
         QTest::mouseClick(canvas.scroll().viewport(), Qt::LeftButton, {}, {100, 100});
         QVERIFY(canvas.log.isEmpty());
 
-        canvas.inputs.zoomAction = ZoomAction::zoomIn;
-        canvas.update();
+        // Out of fit state a click only clicks.
+        canvas.request(ZoomAction::zoomIn);
         canvas.log.clear();
         QTest::mouseClick(document, Qt::LeftButton, {}, {document->width() - 5, 100});
         QVERIFY(canvas.log.isEmpty());
@@ -122,16 +101,14 @@ private Q_SLOTS:
         QTest::mouseDClick(window, Qt::LeftButton, {}, right);
         QCOMPARE(canvas.log, (QStringList{QStringLiteral("next"), QStringLiteral("previous"),
                                           QStringLiteral("doubleClick")}));
-
         // A third click is a fresh press: it navigates again on its release.
         QTest::mouseClick(window, Qt::LeftButton, {}, right);
         QCOMPARE(canvas.log.last(), QStringLiteral("next"));
 
-        canvas.inputs.zoomAction = ZoomAction::zoomIn;
-        canvas.update();
+        canvas.request(ZoomAction::zoomIn);
         canvas.log.clear();
-        const QPoint middle = canvas.document().mapTo(&canvas.view, QPoint(10, 10));
-        QTest::mouseDClick(window, Qt::LeftButton, {}, middle);
+        QTest::mouseDClick(window, Qt::LeftButton, {},
+                           canvas.document().mapTo(&canvas.view, QPoint(10, 10)));
         QCOMPARE(canvas.log, QStringList{QStringLiteral("doubleClick")});
     }
 };
