@@ -11,8 +11,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
-#include <QLineEdit>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
 #include <csignal>
@@ -74,10 +72,7 @@ class RecordingFileManager : public QObject {
 public:
     QList<QStringList> shown;
 public Q_SLOTS:
-    void ShowItems(const QStringList& uris, const QString& startupId) {
-        Q_UNUSED(startupId);
-        shown.push_back(uris);
-    }
+    void ShowItems(const QStringList& uris, const QString&) { shown.push_back(uris); }
 };
 
 // Stands in for the desktop portal's OpenURI interface.
@@ -87,9 +82,7 @@ class RecordingPortal : public QObject {
 public:
     QList<QPair<QString, QVariantMap>> opened;
 public Q_SLOTS:
-    QDBusObjectPath OpenURI(const QString& parentWindow, const QString& uri,
-                            const QVariantMap& options) {
-        Q_UNUSED(parentWindow);
+    QDBusObjectPath OpenURI(const QString&, const QString& uri, const QVariantMap& options) {
         opened.push_back({uri, options});
         return QDBusObjectPath(QStringLiteral("/org/freedesktop/portal/desktop/request/1/t"));
     }
@@ -168,35 +161,20 @@ private Q_SLOTS:
         QCOMPARE(portal_.opened.front().first, QStringLiteral("file:///photos/a%20b.jpg"));
         QCOMPARE(portal_.opened.front().second.value(QStringLiteral("ask")), QVariant(true));
         QTest::qWait(50);
-        QVERIFY(!called);
-        QVERIFY(!openFileDialog());
+        QVERIFY(!called && !openFileDialog());
         QVERIFY(services_.unregisterService(kPortalService));
     }
 
-    // Without a portal, the user picks an application entry in a file dialog; cancelling it
-    // chooses nothing.
+    // Without a portal the user picks an application entry in a file dialog (accepting one is
+    // covered end to end by the file actions test); cancelling it chooses nothing.
     void otherApplicationFallsBackToAFileDialog() {
-        QTemporaryDir dir;
-        const QString entry = dir.filePath(QStringLiteral("viewer.desktop"));
-        QFile(entry).open(QIODevice::WriteOnly);
-
-        QStringList chosen;
+        bool called = false;
         LinuxApplicationChooser().choose(FilePath("/photos/a.jpg"), nullptr,
-                                         [&](const QString& app) { chosen.push_back(app); });
+                                         [&](const QString&) { called = true; });
         QTRY_VERIFY(openFileDialog());
         openFileDialog()->reject();
         QTest::qWait(50);
-        QVERIFY(chosen.isEmpty());
-
-        LinuxApplicationChooser().choose(FilePath("/photos/a.jpg"), nullptr,
-                                         [&](const QString& app) { chosen.push_back(app); });
-        QTRY_VERIFY(openFileDialog());
-        // As a user would: type the entry's path and press Open.
-        auto* nameEdit = openFileDialog()->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-        QVERIFY(nameEdit);
-        nameEdit->setText(entry);
-        static_cast<QDialog*>(openFileDialog())->accept();
-        QTRY_COMPARE(chosen, QStringList{entry});
+        QVERIFY(!called);
         QVERIFY(portal_.opened.isEmpty());
     }
 
