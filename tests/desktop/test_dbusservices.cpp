@@ -127,32 +127,24 @@ private Q_SLOTS:
 
     void cleanupTestCase() { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
 
-    void init() {
-        fileManager_.shown.clear();
-        portal_.opened.clear();
-        urlRecorder_.urls.clear();
-    }
-
-    void revealAsksTheFileManagerForTheFile() {
+    void revealAsksTheFileManagerElseOpensTheFolder() {
         QVERIFY(services_.registerService(kFileManagerService));
-        const FilePath file("/photos/with space/caf\xe9.jpg");
-        LinuxFileManager().showItem(file);
+        LinuxFileManager().showItem(FilePath("/photos/with space/caf\xe9.jpg"));
         QTRY_COMPARE(fileManager_.shown.size(), 1);
         QCOMPARE(fileManager_.shown.front(),
                  QStringList{QStringLiteral("file:///photos/with%20space/caf%E9.jpg")});
-        QTest::qWait(50);
-        QVERIFY(urlRecorder_.urls.isEmpty());
         QVERIFY(services_.unregisterService(kFileManagerService));
-    }
 
-    void revealOpensTheFolderWhenNoFileManagerAnswers() {
+        // With no file manager on the bus the folder opens instead, and only then.
         LinuxFileManager().showItem(FilePath("/photos/trip/a.jpg"));
         QTRY_COMPARE(urlRecorder_.urls.size(), 1);
         QCOMPARE(urlRecorder_.urls.front(), QUrl(QStringLiteral("file:///photos/trip")));
-        QVERIFY(fileManager_.shown.isEmpty());
+        QCOMPARE(fileManager_.shown.size(), 1);
     }
 
-    void otherApplicationGoesThroughThePortalWithAsk() {
+    // Without a portal the user picks an application entry in a file dialog (accepting one is
+    // covered end to end by the file actions test); cancelling it chooses nothing.
+    void otherApplicationGoesThroughThePortalElseAFileDialog() {
         QVERIFY(services_.registerService(kPortalService));
         bool called = false;
         LinuxApplicationChooser().choose(FilePath("/photos/a b.jpg"), nullptr,
@@ -163,19 +155,14 @@ private Q_SLOTS:
         QTest::qWait(50);
         QVERIFY(!called && !openFileDialog());
         QVERIFY(services_.unregisterService(kPortalService));
-    }
 
-    // Without a portal the user picks an application entry in a file dialog (accepting one is
-    // covered end to end by the file actions test); cancelling it chooses nothing.
-    void otherApplicationFallsBackToAFileDialog() {
-        bool called = false;
         LinuxApplicationChooser().choose(FilePath("/photos/a.jpg"), nullptr,
                                          [&](const QString&) { called = true; });
         QTRY_VERIFY(openFileDialog());
         openFileDialog()->reject();
         QTest::qWait(50);
         QVERIFY(!called);
-        QVERIFY(portal_.opened.isEmpty());
+        QCOMPARE(portal_.opened.size(), 1);
     }
 
 private:
