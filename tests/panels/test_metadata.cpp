@@ -92,12 +92,6 @@ private Q_SLOTS:
     void keepsTableOrderAndSkipsMistypedValues() {
         // Rows follow the table whatever subset is present, and a mistyped value drops only its
         // own; the full order is checked on a real file below.
-        QVariantMap lensAndModel{
-            {prop::Exif, QVariantMap{{prop::LensModel, QStringLiteral("EF 50mm")}}},
-            {prop::ColorModel, QStringLiteral("RGB")}};
-        QCOMPARE(labels(metadataRows(std::nullopt, lensAndModel)),
-                 (QStringList{"Color Model", "Lens"}));
-
         QVariantMap mistyped{
             {prop::PixelWidth, QStringLiteral("640")},
             {prop::PixelHeight, 480},
