@@ -11,8 +11,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
-#include <QLineEdit>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
 #include <csignal>
@@ -74,10 +72,7 @@ class RecordingFileManager : public QObject {
 public:
     QList<QStringList> shown;
 public Q_SLOTS:
-    void ShowItems(const QStringList& uris, const QString& startupId) {
-        Q_UNUSED(startupId);
-        shown.push_back(uris);
-    }
+    void ShowItems(const QStringList& uris, const QString&) { shown.push_back(uris); }
 };
 
 // Stands in for the desktop portal's OpenURI interface.
@@ -87,9 +82,7 @@ class RecordingPortal : public QObject {
 public:
     QList<QPair<QString, QVariantMap>> opened;
 public Q_SLOTS:
-    QDBusObjectPath OpenURI(const QString& parentWindow, const QString& uri,
-                            const QVariantMap& options) {
-        Q_UNUSED(parentWindow);
+    QDBusObjectPath OpenURI(const QString&, const QString& uri, const QVariantMap& options) {
         opened.push_back({uri, options});
         return QDBusObjectPath(QStringLiteral("/org/freedesktop/portal/desktop/request/1/t"));
     }
@@ -134,32 +127,24 @@ private Q_SLOTS:
 
     void cleanupTestCase() { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
 
-    void init() {
-        fileManager_.shown.clear();
-        portal_.opened.clear();
-        urlRecorder_.urls.clear();
-    }
-
-    void revealAsksTheFileManagerForTheFile() {
+    void revealAsksTheFileManagerElseOpensTheFolder() {
         QVERIFY(services_.registerService(kFileManagerService));
-        const FilePath file("/photos/with space/caf\xe9.jpg");
-        LinuxFileManager().showItem(file);
+        LinuxFileManager().showItem(FilePath("/photos/with space/caf\xe9.jpg"));
         QTRY_COMPARE(fileManager_.shown.size(), 1);
         QCOMPARE(fileManager_.shown.front(),
                  QStringList{QStringLiteral("file:///photos/with%20space/caf%E9.jpg")});
-        QTest::qWait(50);
-        QVERIFY(urlRecorder_.urls.isEmpty());
         QVERIFY(services_.unregisterService(kFileManagerService));
-    }
 
-    void revealOpensTheFolderWhenNoFileManagerAnswers() {
+        // With no file manager on the bus the folder opens instead, and only then.
         LinuxFileManager().showItem(FilePath("/photos/trip/a.jpg"));
         QTRY_COMPARE(urlRecorder_.urls.size(), 1);
         QCOMPARE(urlRecorder_.urls.front(), QUrl(QStringLiteral("file:///photos/trip")));
-        QVERIFY(fileManager_.shown.isEmpty());
+        QCOMPARE(fileManager_.shown.size(), 1);
     }
 
-    void otherApplicationGoesThroughThePortalWithAsk() {
+    // Without a portal the user picks an application entry in a file dialog (accepting one is
+    // covered end to end by the file actions test); cancelling it chooses nothing.
+    void otherApplicationGoesThroughThePortalElseAFileDialog() {
         QVERIFY(services_.registerService(kPortalService));
         bool called = false;
         LinuxApplicationChooser().choose(FilePath("/photos/a b.jpg"), nullptr,
@@ -168,36 +153,16 @@ private Q_SLOTS:
         QCOMPARE(portal_.opened.front().first, QStringLiteral("file:///photos/a%20b.jpg"));
         QCOMPARE(portal_.opened.front().second.value(QStringLiteral("ask")), QVariant(true));
         QTest::qWait(50);
-        QVERIFY(!called);
-        QVERIFY(!openFileDialog());
+        QVERIFY(!called && !openFileDialog());
         QVERIFY(services_.unregisterService(kPortalService));
-    }
 
-    // Without a portal, the user picks an application entry in a file dialog; cancelling it
-    // chooses nothing.
-    void otherApplicationFallsBackToAFileDialog() {
-        QTemporaryDir dir;
-        const QString entry = dir.filePath(QStringLiteral("viewer.desktop"));
-        QFile(entry).open(QIODevice::WriteOnly);
-
-        QStringList chosen;
         LinuxApplicationChooser().choose(FilePath("/photos/a.jpg"), nullptr,
-                                         [&](const QString& app) { chosen.push_back(app); });
+                                         [&](const QString&) { called = true; });
         QTRY_VERIFY(openFileDialog());
         openFileDialog()->reject();
         QTest::qWait(50);
-        QVERIFY(chosen.isEmpty());
-
-        LinuxApplicationChooser().choose(FilePath("/photos/a.jpg"), nullptr,
-                                         [&](const QString& app) { chosen.push_back(app); });
-        QTRY_VERIFY(openFileDialog());
-        // As a user would: type the entry's path and press Open.
-        auto* nameEdit = openFileDialog()->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-        QVERIFY(nameEdit);
-        nameEdit->setText(entry);
-        static_cast<QDialog*>(openFileDialog())->accept();
-        QTRY_COMPARE(chosen, QStringList{entry});
-        QVERIFY(portal_.opened.isEmpty());
+        QVERIFY(!called);
+        QCOMPARE(portal_.opened.size(), 1);
     }
 
 private:

@@ -21,33 +21,11 @@ using namespace kivo;
 
 namespace {
 
-// The desktop's folders for this test process, made before anything reads them.
-struct DesktopFolders {
-    QTemporaryDir root;
-    QString dataHome() const { return root.filePath(QStringLiteral("home")); }
-    QString dataDir() const { return root.filePath(QStringLiteral("share")); }
-    QString markers() const { return root.filePath(QStringLiteral("markers")); }
-    QString configHome() const { return root.filePath(QStringLiteral("config")); }
-};
-
-DesktopFolders* desktopFolders = nullptr;
-
-// An application entry whose command records the file it was given in markers/<id>.
-void writeApplication(const QString& path, const QString& name, const QString& mimeTypes) {
-    const QString script = desktopFolders->markers() + QStringLiteral("/record.sh");
-    if (!QFile::exists(script)) {
-        QFile recorder(script);
-        QVERIFY(recorder.open(QIODevice::WriteOnly));
-        recorder.write("#!/bin/sh\nprintf '%s' \"$2\" > \"$(dirname \"$0\")/$1\"\n");
-        recorder.close();
-        QVERIFY(recorder.setPermissions(recorder.permissions() | QFile::ExeOwner));
-    }
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(QStringLiteral("[Desktop Entry]\nType=Application\nName=%1\nMimeType=%2\n"
-                              "Exec=%3 %4 %f\n")
-                   .arg(name, mimeTypes, script, QFileInfo(path).completeBaseName())
-                   .toUtf8());
+// The desktop's folders for this test process (home, share, config, markers), made before
+// anything reads them.
+QTemporaryDir* desktopRoot = nullptr;
+QString desktopFolder(const char* name) {
+    return desktopRoot->filePath(QString::fromLatin1(name));
 }
 
 void writeText(const QString& path, const QByteArray& text) {
@@ -56,8 +34,18 @@ void writeText(const QString& path, const QByteArray& text) {
     file.write(text);
 }
 
+// An application entry whose command (markers/record.sh) records the file it was given in
+// markers/<id>.
+void writeApplication(const QString& path, const QString& name, const QString& mimeTypes) {
+    writeText(path, QStringLiteral("[Desktop Entry]\nType=Application\nName=%1\nMimeType=%2\n"
+                                   "Exec=%3/record.sh %4 %f\n")
+                        .arg(name, mimeTypes, desktopFolder("markers"),
+                             QFileInfo(path).completeBaseName())
+                        .toUtf8());
+}
+
 QString marker(const QString& id) {
-    QFile file(desktopFolders->markers() + QLatin1Char('/') + id);
+    QFile file(desktopFolder("markers") + QLatin1Char('/') + id);
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
@@ -74,14 +62,16 @@ public:
     }
     FilePath path(const QString& name) const { return filePathFromText(dir_.filePath(name)); }
     QString text(const QString& name) const { return dir_.filePath(name); }
+    std::vector<FilePath> paths(const QStringList& names) const {
+        std::vector<FilePath> out;
+        for (const QString& name : names)
+            out.push_back(path(name));
+        return out;
+    }
 
 private:
     QTemporaryDir dir_;
 };
-
-QString trashed(const QString& name) {
-    return desktopFolders->dataHome() + QStringLiteral("/Trash/files/") + name;
-}
 
 } // namespace
 
@@ -90,29 +80,28 @@ class TestFileActions : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
-        QVERIFY(QDir().mkpath(desktopFolders->markers()));
-        const QString apps = desktopFolders->dataDir() + QStringLiteral("/applications");
+        QVERIFY(QDir().mkpath(desktopFolder("markers")));
+        const QString recorder = desktopFolder("markers") + QStringLiteral("/record.sh");
+        writeText(recorder, "#!/bin/sh\nprintf '%s' \"$2\" > \"$(dirname \"$0\")/$1\"\n");
+        QVERIFY(QFile::setPermissions(recorder, QFile::ReadOwner | QFile::ExeOwner));
+        const QString apps = desktopFolder("share") + QStringLiteral("/applications");
         QVERIFY(QDir().mkpath(apps));
+        QVERIFY(QDir().mkpath(desktopFolder("config")));
         // GIO needs the MIME database to tell a JPEG's type.
         QVERIFY(QFile::link(QStringLiteral("/usr/share/mime"),
-                            desktopFolders->dataDir() + QStringLiteral("/mime")));
-        writeApplication(apps + QStringLiteral("/kivo.desktop"), QStringLiteral("Kivo"),
-                         QStringLiteral("image/jpeg;image/png;"));
-        writeApplication(apps + QStringLiteral("/preview.desktop"), QStringLiteral("Preview"),
-                         QStringLiteral("image/jpeg;"));
-        writeApplication(apps + QStringLiteral("/editor.desktop"), QStringLiteral("photo editor"),
-                         QStringLiteral("image/jpeg;image/png;"));
-        writeApplication(apps + QStringLiteral("/zed.desktop"), QStringLiteral("Zed Viewer"),
-                         QString());
-        writeApplication(apps + QStringLiteral("/notes.desktop"), QStringLiteral("Notes"),
-                         QStringLiteral("text/plain;"));
+                            desktopFolder("share") + QStringLiteral("/mime")));
+        for (const auto& [id, name, types] : {std::tuple{"kivo", "Kivo", "image/jpeg;image/png;"},
+                                              {"preview", "Preview", "image/jpeg;"},
+                                              {"editor", "photo editor", "image/jpeg;image/png;"},
+                                              {"zed", "Zed Viewer", ""},
+                                              {"notes", "Notes", "text/plain;"}})
+            writeApplication(apps + QStringLiteral("/%1.desktop").arg(id), name, types);
         // The index update-desktop-database keeps from the MimeType lines, and a user's own
         // association in mimeapps.list.
         writeText(apps + QStringLiteral("/mimeinfo.cache"),
                   "[MIME Cache]\nimage/jpeg=kivo.desktop;preview.desktop;editor.desktop;\n"
                   "image/png=kivo.desktop;editor.desktop;\ntext/plain=notes.desktop;\n");
-        QVERIFY(QDir().mkpath(desktopFolders->configHome()));
-        writeText(desktopFolders->configHome() + QStringLiteral("/mimeapps.list"),
+        writeText(desktopFolder("config") + QStringLiteral("/mimeapps.list"),
                   "[Added Associations]\nimage/jpeg=zed.desktop;\n");
     }
 
@@ -124,67 +113,55 @@ private Q_SLOTS:
     void cleanup() {
         finishPreloads();
         state_.reset();
-        QDir(desktopFolders->dataHome() + QStringLiteral("/Trash")).removeRecursively();
+        QDir(desktopFolder("home") + QStringLiteral("/Trash")).removeRecursively();
     }
 
     void deletingShowsTheFollowingFile_data() {
+        QTest::addColumn<QStringList>("files");
         QTest::addColumn<QString>("current");
         QTest::addColumn<QStringList>("remaining");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("middle") << "b.jpg" << QStringList{"a.jpg", "c.jpg"} << "c.jpg";
+        QTest::addColumn<QString>("shown"); // empty: the window is left empty
+        const QStringList abc{"a.jpg", "b.jpg", "c.jpg"};
+        QTest::newRow("middle") << abc << "b.jpg" << QStringList{"a.jpg", "c.jpg"} << "c.jpg";
         QTest::newRow("last, no wrap-around")
-            << "c.jpg" << QStringList{"a.jpg", "b.jpg"} << "b.jpg";
-        QTest::newRow("first") << "a.jpg" << QStringList{"b.jpg", "c.jpg"} << "b.jpg";
+            << abc << "c.jpg" << QStringList{"a.jpg", "b.jpg"} << "b.jpg";
+        QTest::newRow("first") << abc << "a.jpg" << QStringList{"b.jpg", "c.jpg"} << "b.jpg";
+        QTest::newRow("only") << QStringList{"only.jpg"} << "only.jpg" << QStringList() << "";
+        // Opened directly although the listing skips its extension: the list keeps every file.
+        QTest::newRow("outside the list") << QStringList{"a.jpg", "b.jpg", "odd.jpe"} << "odd.jpe"
+                                          << QStringList{"a.jpg", "b.jpg"} << "a.jpg";
     }
     void deletingShowsTheFollowingFile() {
+        QFETCH(QStringList, files);
         QFETCH(QString, current);
         QFETCH(QStringList, remaining);
         QFETCH(QString, shown);
-        PhotoFolder folder({"a.jpg", "b.jpg", "c.jpg"});
+        PhotoFolder folder(files);
         state_->openFile(folder.path(current));
         finishPreloads();
         state_->deleteCurrentImage();
 
         QVERIFY(!QFile::exists(folder.text(current)));
-        QVERIFY(QFile::exists(trashed(current)));
-        std::vector<FilePath> expected;
-        for (const QString& name : remaining)
-            expected.push_back(folder.path(name));
-        QCOMPARE(state_->imageFiles(), expected);
+        QVERIFY(QFile::exists(desktopFolder("home") + QStringLiteral("/Trash/files/") + current));
+        QCOMPARE(state_->imageFiles(), folder.paths(remaining));
+        QCOMPARE(state_->deleteError(), std::nullopt);
+        if (shown.isEmpty()) {
+            QCOMPARE(state_->currentURL(), std::nullopt);
+            QVERIFY(!state_->currentImage());
+            QCOMPARE(state_->windowTitle(), QStringLiteral("Kivo"));
+            return;
+        }
         QCOMPARE(state_->currentURL(), folder.path(shown));
         QVERIFY(state_->currentImage());
-        QCOMPARE(state_->deleteError(), std::nullopt);
         finishPreloads();
         QVERIFY(!state_->preloadedImages().count(folder.path(current)));
-    }
-
-    void deletingTheOnlyFileEmptiesTheWindow() {
-        PhotoFolder folder({"only.jpg"});
-        state_->openFile(folder.path("only.jpg"));
-        state_->deleteCurrentImage();
-        QVERIFY(state_->imageFiles().empty());
-        QCOMPARE(state_->currentURL(), std::nullopt);
-        QVERIFY(!state_->currentImage());
-        QVERIFY(state_->metadata().isEmpty());
-        QCOMPARE(state_->windowTitle(), QStringLiteral("Kivo"));
-    }
-
-    // Opened directly although the listing skips its extension: the list keeps every file.
-    void deletingAFileOutsideTheListKeepsTheList() {
-        PhotoFolder folder({"a.jpg", "b.jpg"});
-        QVERIFY(QFile::copy(folder.text("a.jpg"), folder.text("odd.jpe")));
-        state_->openFile(folder.path("odd.jpe"));
-        state_->deleteCurrentImage();
-        QVERIFY(!QFile::exists(folder.text("odd.jpe")));
-        QCOMPARE(state_->imageFiles(), (std::vector{folder.path("a.jpg"), folder.path("b.jpg")}));
-        QCOMPARE(state_->currentURL(), folder.path("a.jpg"));
     }
 
     void failedDeleteReportsAndChangesNothing() {
         PhotoFolder folder({"a.jpg", "b.jpg"});
         state_->openFile(folder.path("a.jpg"));
         const ImagePtr shown = state_->currentImage();
-        QFile blocker(desktopFolders->dataHome() + QStringLiteral("/Trash"));
+        QFile blocker(desktopFolder("home") + QStringLiteral("/Trash"));
         QVERIFY(blocker.open(QIODevice::WriteOnly)); // a file where the Trash folder belongs
         blocker.close();
 
@@ -193,7 +170,6 @@ private Q_SLOTS:
         QCOMPARE(state_->deleteError(), qt_error_string(ENOTDIR));
         QVERIFY(QFile::exists(folder.text("a.jpg")));
         QCOMPARE(state_->imageFiles().size(), size_t(2));
-        QCOMPARE(state_->currentURL(), folder.path("a.jpg"));
         QCOMPARE(state_->currentImage(), shown);
     }
 
@@ -207,28 +183,20 @@ private Q_SLOTS:
         state_->openFile(folder.path("a.jpg"));
         state_->copyImage();
         const QMimeData* data = clipboard->mimeData();
-        QVERIFY(data->hasImage());
-        QVERIFY(!data->hasText());
-        QVERIFY(!data->hasUrls());
+        QVERIFY(data->hasImage() && !data->hasText() && !data->hasUrls());
         QCOMPARE(clipboard->image().convertToFormat(QImage::Format_RGB32),
                  state_->currentImage()->bitmap().convertToFormat(QImage::Format_RGB32));
     }
 
-    void openWithListsOthersByName() {
+    void openWithListsOthersByNameAndLaunchesWithTheFile() {
         QVERIFY(state_->openWithApps().isEmpty()); // no file
-        PhotoFolder folder({"a.jpg"});
-        state_->openFile(folder.path("a.jpg"));
-        const QList<OpenWithApp> apps = state_->openWithApps();
-        QStringList names;
-        for (const OpenWithApp& app : apps)
-            names.push_back(app.name);
-        QCOMPARE(names, (QStringList{"photo editor", "Preview", "Zed Viewer"}));
-        QCOMPARE(apps.front().url, QStringLiteral("editor.desktop"));
-    }
-
-    void openWithLaunchesTheApplicationWithTheFile() {
         PhotoFolder folder({"with space.jpg"});
         state_->openFile(folder.path("with space.jpg"));
+        QStringList names;
+        for (const OpenWithApp& app : state_->openWithApps())
+            names.push_back(app.name + QLatin1Char('=') + app.url);
+        QCOMPARE(names, (QStringList{"photo editor=editor.desktop", "Preview=preview.desktop",
+                                     "Zed Viewer=zed.desktop"}));
         state_->openWith(QStringLiteral("preview.desktop"));
         QTRY_COMPARE(marker(QStringLiteral("preview")), folder.text("with space.jpg"));
     }
@@ -243,9 +211,7 @@ private Q_SLOTS:
         state_->chooseOtherApp();
 
         QFileDialog* dialog = nullptr;
-        QTRY_VERIFY((dialog = QApplication::activeModalWidget()
-                                  ? qobject_cast<QFileDialog*>(QApplication::activeModalWidget())
-                                  : nullptr));
+        QTRY_VERIFY(dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget()));
         dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(entry);
         static_cast<QDialog*>(dialog)->accept(); // as the Open button does
         QTRY_COMPARE(marker(QStringLiteral("custom")), folder.text("a.jpg"));
@@ -260,11 +226,11 @@ private:
 int main(int argc, char** argv) {
     // GIO reads the application folders once, on first use, so they are set before anything
     // can touch them; the bus address leads nowhere, as on a desktop without a session bus.
-    DesktopFolders folders;
-    desktopFolders = &folders;
-    qputenv("XDG_DATA_HOME", QFile::encodeName(folders.dataHome()));
-    qputenv("XDG_DATA_DIRS", QFile::encodeName(folders.dataDir()));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(folders.configHome()));
+    QTemporaryDir root;
+    desktopRoot = &root;
+    qputenv("XDG_DATA_HOME", QFile::encodeName(desktopFolder("home")));
+    qputenv("XDG_DATA_DIRS", QFile::encodeName(desktopFolder("share")));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(desktopFolder("config")));
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kivo-test-bus");
     QApplication app(argc, argv);
     TestFileActions test;

@@ -16,11 +16,8 @@ namespace {
 class PhotoFolder {
 public:
     explicit PhotoFolder(const QStringList& names) {
-        int hue = 0;
-        for (const QString& name : names) {
-            write(name, QColor::fromHsv(hue, 255, 255));
-            hue = (hue + 67) % 360;
-        }
+        for (int i = 0; i < names.size(); ++i)
+            write(names[i], QColor::fromHsv(i * 67 % 360, 255, 255));
     }
     void write(const QString& name, const QColor& colour) {
         QImage image(64, 48, QImage::Format_RGB32);
@@ -28,6 +25,12 @@ public:
         QVERIFY(test::writeImage(image, dir_.filePath(name), "jpeg"));
     }
     FilePath path(const QString& name) const { return filePathFromText(dir_.filePath(name)); }
+    std::vector<FilePath> paths(const QStringList& names) const {
+        std::vector<FilePath> out;
+        for (const QString& name : names)
+            out.push_back(path(name));
+        return out;
+    }
 
 private:
     QTemporaryDir dir_;
@@ -39,14 +42,10 @@ void finishPreloads() {
     QCoreApplication::sendPostedEvents();
 }
 
-QColor centreColour(const ImagePtr& image) {
-    return image ? image->bitmap().pixelColor(image->width() / 2, image->height() / 2) : QColor();
-}
-
-bool sameColour(const QColor& a, const QColor& b) {
-    // JPEG is lossy: a few levels of difference are still the same flat colour.
-    return std::abs(a.red() - b.red()) < 12 && std::abs(a.green() - b.green()) < 12 &&
-           std::abs(a.blue() - b.blue()) < 12;
+bool showsWhite(const ImagePtr& image) {
+    // JPEG is lossy: a few levels short of white is still white.
+    const QColor c = image->bitmap().pixelColor(image->width() / 2, image->height() / 2);
+    return c.red() > 243 && c.green() > 243 && c.blue() > 243;
 }
 
 std::vector<FilePath> cachedFiles(const AppState& state) {
@@ -61,21 +60,20 @@ std::vector<FilePath> cachedFiles(const AppState& state) {
 class TestLoading : public QObject {
     Q_OBJECT
 
+    test::PrivateSettings settings_;
+
 private Q_SLOTS:
     void cleanup() { finishPreloads(); }
 
     void navigationWrapsAroundAndResetsRotation() {
         PhotoFolder folder({"a.jpg", "b.jpg", "c.jpg"});
-        test::PrivateSettings settings;
-        AppState state({settings.get()});
+        AppState state({settings_.get()});
         state.openFile(folder.path("c.jpg"));
         QCOMPARE(state.currentIndex(), 2);
-        QVERIFY(state.currentImage());
 
         state.setRotation(90);
         state.navigate(+1);
         QCOMPARE(state.currentURL(), folder.path("a.jpg"));
-        QCOMPARE(state.currentIndex(), 0);
         QCOMPARE(state.rotation(), 0.0);
         QVERIFY(state.currentImage());
         QVERIFY(!state.metadata().isEmpty());
@@ -87,35 +85,40 @@ private Q_SLOTS:
 
         state.setRotation(270);
         state.goToIndex(1);
-        QCOMPARE(state.currentURL(), folder.path("b.jpg"));
         QCOMPARE(state.rotation(), 0.0);
         QCOMPARE(state.windowTitle(), QStringLiteral("b.jpg [2/3]"));
     }
 
-    void singleFileHasNothingToStepToOrPreload() {
-        PhotoFolder folder({"photo.jpg"});
-        test::PrivateSettings settings;
-        AppState state({settings.get()});
-        state.openFile(folder.path("photo.jpg"));
-        const ImagePtr shown = state.currentImage();
-        state.navigate(+1);
-        state.navigate(-1);
+    void oneOrTwoFilesPreloadEachNeighbourOnce() {
+        PhotoFolder single({"photo.jpg"});
+        AppState alone({settings_.get()});
+        alone.openFile(single.path("photo.jpg"));
+        const ImagePtr shown = alone.currentImage();
+        alone.navigate(+1);
         finishPreloads();
-        QCOMPARE(state.currentImage(), shown);
-        QVERIFY(state.preloadedImages().empty());
-        QCOMPARE(state.windowTitle(), QStringLiteral("photo.jpg"));
-        QCOMPARE(AppState({settings.get()}).windowTitle(), QStringLiteral("Kivo"));
+        QCOMPARE(alone.currentImage(), shown);
+        QVERIFY(alone.preloadedImages().empty());
+        QCOMPARE(alone.windowTitle(), QStringLiteral("photo.jpg"));
+
+        PhotoFolder pair({"a.jpg", "b.jpg"});
+        AppState state({settings_.get()});
+        state.openFile(pair.path("a.jpg"));
+        finishPreloads();
+        QCOMPARE(cachedFiles(state), pair.paths({"b.jpg"}));
+        state.navigate(-1);
+        QCOMPARE(state.currentURL(), pair.path("b.jpg"));
+        finishPreloads();
+        QCOMPARE(cachedFiles(state), pair.paths({"a.jpg"}));
     }
 
     // The neighbour decoded in the background is the very image shown after the step: nothing
     // is decoded again on the GUI thread.
     void steppingTakesThePreloadedImage() {
         PhotoFolder folder({"a.jpg", "b.jpg", "c.jpg", "d.jpg"});
-        test::PrivateSettings settings;
-        AppState state({settings.get()});
+        AppState state({settings_.get()});
         state.openFile(folder.path("b.jpg"));
         finishPreloads();
-        QCOMPARE(cachedFiles(state), (std::vector{folder.path("a.jpg"), folder.path("c.jpg")}));
+        QCOMPARE(cachedFiles(state), folder.paths({"a.jpg", "c.jpg"}));
 
         const ImagePtr preloaded = state.preloadedImages().at(folder.path("c.jpg"));
         state.navigate(+1);
@@ -123,41 +126,26 @@ private Q_SLOTS:
         // The current image leaves the cache, and a (no longer a neighbour) is dropped.
         QVERIFY(state.preloadedImages().empty());
         finishPreloads();
-        QCOMPARE(cachedFiles(state), (std::vector{folder.path("b.jpg"), folder.path("d.jpg")}));
-    }
-
-    void twoFilesShareOneNeighbour() {
-        PhotoFolder folder({"a.jpg", "b.jpg"});
-        test::PrivateSettings settings;
-        AppState state({settings.get()});
-        state.openFile(folder.path("a.jpg"));
-        QCOMPARE(state.windowTitle(), QStringLiteral("a.jpg [1/2]"));
-        finishPreloads();
-        QCOMPARE(cachedFiles(state), std::vector{folder.path("b.jpg")});
-        state.navigate(-1);
-        QCOMPARE(state.currentURL(), folder.path("b.jpg"));
-        finishPreloads();
-        QCOMPARE(cachedFiles(state), std::vector{folder.path("a.jpg")});
+        QCOMPARE(cachedFiles(state), folder.paths({"b.jpg", "d.jpg"}));
     }
 
     // A rotation save rewrites the current file while an older decode of it may still be on
     // its way back; that stale picture must never be shown later.
     void rewrittenFileIsNotShownFromAStaleDecode() {
         PhotoFolder folder({"a.jpg", "b.jpg"});
-        test::PrivateSettings settings;
-        AppState state({settings.get()});
+        AppState state({settings_.get()});
         state.openFile(folder.path("a.jpg")); // starts decoding b in the background
         state.navigate(+1);                   // b is shown before that decode is stored
         folder.write("b.jpg", Qt::white);
         state.reloadCurrentImage();
-        QVERIFY(sameColour(centreColour(state.currentImage()), Qt::white));
+        QVERIFY(showsWhite(state.currentImage()));
 
         finishPreloads();
         state.navigate(+1);
         finishPreloads();
         state.navigate(+1);
         QCOMPARE(state.currentURL(), folder.path("b.jpg"));
-        QVERIFY(sameColour(centreColour(state.currentImage()), Qt::white));
+        QVERIFY(showsWhite(state.currentImage()));
     }
 
     void undecodableNeighbourIsDecodedWhenShownAndStaysEmpty() {
@@ -167,22 +155,19 @@ private Q_SLOTS:
         broken.write("not a picture");
         broken.close();
 
-        test::PrivateSettings settings;
-        AppState state({settings.get()});
+        AppState state({settings_.get()});
         state.openFile(folder.path("a.jpg"));
         finishPreloads();
-        QCOMPARE(cachedFiles(state), std::vector{folder.path("c.jpg")});
+        QCOMPARE(cachedFiles(state), folder.paths({"c.jpg"}));
         state.navigate(+1);
         QVERIFY(!state.currentImage());
-        QCOMPARE(state.currentURL(), folder.path("b.jpg"));
         QCOMPARE(state.windowTitle(), QStringLiteral("b.jpg [2/3]"));
     }
 
     // Preloads hold the model weakly: a window closed while they run is not touched.
     void closingWhilePreloadingIsSafe() {
         PhotoFolder folder({"a.jpg", "b.jpg", "c.jpg"});
-        test::PrivateSettings settings;
-        auto state = std::make_unique<AppState>(AppStateContext{settings.get()});
+        auto state = std::make_unique<AppState>(AppStateContext{settings_.get()});
         state->openFile(folder.path("b.jpg"));
         state.reset();
         finishPreloads();
@@ -203,18 +188,15 @@ private Q_SLOTS:
     }
     void displayModeBecomesAZoomRequest() {
         QFETCH(DisplayMode, mode);
-        QFETCH(std::optional<ZoomAction>, afterOpen);
-        QFETCH(std::optional<ZoomAction>, afterSet);
         PhotoFolder folder({"a.jpg"});
         test::PrivateSettings settings;
         settings->setValue(QStringLiteral("displayMode"), caseName(mode));
         AppState state({settings.get()});
-        QVERIFY(state.displayMode() == mode);
         state.openFile(folder.path("a.jpg"));
-        QCOMPARE(state.zoomAction(), afterOpen);
+        QTEST(state.zoomAction(), "afterOpen");
         state.setZoomAction(std::nullopt);
         state.setDisplayMode(mode);
-        QCOMPARE(state.zoomAction(), afterSet);
+        QTEST(state.zoomAction(), "afterSet");
     }
 };
 

@@ -58,145 +58,112 @@ class TestHistogram : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void singleRedPixel();
-    void samplingStep_data();
-    void samplingStep();
-    void everyLayoutCountsTheSamePixels_data();
-    void everyLayoutCountsTheSamePixels();
-    void translucentPixelsReadInPlaceMatchQtsConversion();
-    void transparencyCountsAsBlackAndColoursBecomeSrgb();
-    void safeOnSeveralThreads();
-    void agreesWithImageMagick();
-};
-
-void TestHistogram::singleRedPixel() {
-    QImage red(1, 1, QImage::Format_RGB32);
-    red.fill(QColor(255, 0, 0));
-    HistogramData expected;
-    expected.red[255] = expected.green[0] = expected.blue[0] = 1;
-    QCOMPARE(histogramOf(red), expected);
-
-    QImage grey(300, 200, QImage::Format_RGB32);
-    grey.fill(QColor(128, 128, 128));
-    HistogramData flat;
-    flat.red[128] = flat.green[128] = flat.blue[128] = 300 * 200;
-    QCOMPARE(histogramOf(grey), flat);
-}
-
-void TestHistogram::samplingStep_data() {
-    QTest::addColumn<int>("width");
-    QTest::addColumn<int>("height");
-    QTest::addColumn<qint64>("samples");
-    QTest::newRow("700x700 counts all") << 700 << 700 << qint64(490'000);
-    QTest::newRow("1000x1000 step 2") << 1000 << 1000 << qint64(500'000);
-    QTest::newRow("999x1001 step 1") << 999 << 1001 << qint64(999'999);
-    QTest::newRow("4000x3000 step 24") << 4000 << 3000 << qint64(500'000);
-    QTest::newRow("one column, step across rows") << 1 << 1'500'001 << qint64(500'001);
-}
-
-void TestHistogram::samplingStep() {
-    QFETCH(int, width);
-    QFETCH(int, height);
-    QFETCH(qint64, samples);
-    const QImage image = noiseImage(width, height, QImage::Format_RGB32);
-    const HistogramData data = histogramOf(image);
-    QCOMPARE(sum(data.red), samples);
-    QCOMPARE(sum(data.green), samples);
-    QCOMPARE(sum(data.blue), samples);
-    QCOMPARE(data, sampledByIndex(image));
-}
-
-void TestHistogram::everyLayoutCountsTheSamePixels_data() {
-    QTest::addColumn<int>("format");
-    QTest::newRow("RGB32 (read in place)") << int(QImage::Format_RGB32);
-    QTest::newRow("RGBX8888 (read in place)") << int(QImage::Format_RGBX8888);
-    QTest::newRow("ARGB32 (premultiplied per sample)") << int(QImage::Format_ARGB32);
-    QTest::newRow("RGB888 (converted)") << int(QImage::Format_RGB888);
-    QTest::newRow("RGBA64 (converted)") << int(QImage::Format_RGBA64);
-}
-
-void TestHistogram::everyLayoutCountsTheSamePixels() {
-    QFETCH(int, format);
-    // 1003 x 997 gives a stride of 2 that runs across row ends on every other row.
-    const QImage reference = noiseImage(1003, 997, QImage::Format_RGB32);
-    QCOMPARE(histogramOf(reference.convertToFormat(QImage::Format(format))),
-             sampledByIndex(reference));
-}
-
-void TestHistogram::translucentPixelsReadInPlaceMatchQtsConversion() {
-    // Straight-alpha bitmaps are premultiplied per sample instead of converted whole; every
-    // colour and alpha combination must come out as QImage's own conversion makes it.
-    QImage all(256 * 16, 256 * 16 / 16, QImage::Format_ARGB32);
-    for (int y = 0; y < all.height(); ++y)
-        for (int x = 0; x < all.width(); ++x)
-            all.setPixel(x, y, qRgba(x & 255, (x >> 4) & 255, y, (x * 7 + y * 13) & 255));
-    QCOMPARE(histogramOf(all), sampledByIndex(all));
-    const QImage rgba = all.convertToFormat(QImage::Format_RGBA8888);
-    QCOMPARE(histogramOf(rgba), sampledByIndex(all));
-    // And over a large image, where the stride skips pixels.
-    QImage noisy = noiseImage(1100, 1000, QImage::Format_ARGB32, true);
-    QCOMPARE(histogramOf(noisy), sampledByIndex(noisy));
-}
-
-void TestHistogram::transparencyCountsAsBlackAndColoursBecomeSrgb() {
-    QImage clear(10, 10, QImage::Format_ARGB32);
-    clear.fill(Qt::transparent);
-    QPainter(&clear).fillRect(0, 0, 5, 10, QColor(255, 255, 255, 128)); // left half, half alpha
-    const HistogramData data = histogramOf(clear);
-    QCOMPARE(data.red[0], 50);
-    QCOMPARE(data.red[128], 50);
-    QCOMPARE(data.blue, data.red);
-
-    // A bitmap tagged with another colour space is counted as sRGB values: linear mid-grey is
-    // lighter in sRGB's curve.
-    QImage linear(8, 8, QImage::Format_RGB32);
-    linear.fill(QColor(128, 128, 128));
-    linear.setColorSpace(QColorSpace(QColorSpace::SRgbLinear));
-    const HistogramData converted = histogramOf(linear);
-    const auto peak = std::max_element(converted.red.begin(), converted.red.end());
-    QCOMPARE(*peak, 64);
-    QVERIFY2(peak - converted.red.begin() > 180, "linear grey was not converted to sRGB");
-}
-
-void TestHistogram::safeOnSeveralThreads() {
-    const auto image = Image::create(noiseImage(1200, 900, QImage::Format_ARGB32));
-    const HistogramData expected = computeHistogram(*image).value();
-    QList<QFuture<std::optional<HistogramData>>> runs;
-    for (int i = 0; i < 4; ++i)
-        runs.append(QtConcurrent::run([image] { return computeHistogram(*image); }));
-    for (auto& run : runs)
-        QCOMPARE(run.result().value(), expected);
-}
-
-void TestHistogram::agreesWithImageMagick() {
-    // A 640 x 480 camera photo: under 500,000 pixels, so every pixel is counted and ImageMagick's
-    // colour census must give the same per-channel totals.
-    const QString convert = QStandardPaths::findExecutable(QStringLiteral("convert"));
-    if (convert.isEmpty())
-        QSKIP("ImageMagick is not installed (scripts/setup installs it)");
-    const QString photo = test::corpusPath(QStringLiteral("exif-samples/jpg/gps/DSCN0010.jpg"));
-    QImageReader reader(photo);
-    const QImage bitmap = reader.read();
-    QCOMPARE(bitmap.size(), QSize(640, 480));
-
-    QProcess process;
-    process.start(convert, {photo, "-depth", "8", "-format", "%c", "histogram:info:-"});
-    QVERIFY(process.waitForFinished(60'000));
-    HistogramData census;
-    static const QRegularExpression line(
-        QStringLiteral(R"(^\s*(\d+):\s*\(\s*(\d+),\s*(\d+),\s*(\d+))"));
-    for (const QByteArray& text : process.readAllStandardOutput().split('\n')) {
-        const auto match = line.match(QString::fromLatin1(text));
-        if (!match.hasMatch())
-            continue;
-        const qint64 count = match.captured(1).toLongLong();
-        census.red[match.captured(2).toInt()] += count;
-        census.green[match.captured(3).toInt()] += count;
-        census.blue[match.captured(4).toInt()] += count;
+    // Every layout, read in place or converted, counts the same pixels as sampling by index.
+    void samplingStepInEveryLayout_data() {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        QTest::addColumn<QImage::Format>("format");
+        QTest::addColumn<qint64>("samples");
+        const auto rgb32 = QImage::Format_RGB32;
+        QTest::newRow("700x700 counts all") << 700 << 700 << rgb32 << qint64(490'000);
+        QTest::newRow("1000x1000 step 2") << 1000 << 1000 << rgb32 << qint64(500'000);
+        QTest::newRow("999x1001 step 1") << 999 << 1001 << rgb32 << qint64(999'999);
+        QTest::newRow("4000x3000 step 24") << 4000 << 3000 << rgb32 << qint64(500'000);
+        QTest::newRow("one column, step across rows") << 1 << 1'500'001 << rgb32 << qint64(500'001);
+        // An odd width with a stride of 2: the stride runs across row ends on every other row.
+        for (const auto& [name, format] :
+             {std::pair{"RGB32", rgb32},
+              {"RGBX8888 (in place)", QImage::Format_RGBX8888},
+              {"ARGB32 (premultiplied per sample)", QImage::Format_ARGB32},
+              {"RGB888 (converted)", QImage::Format_RGB888},
+              {"RGBA64 (converted)", QImage::Format_RGBA64}})
+            QTest::newRow(name) << 1003 << 1001 << format << qint64(502'002);
     }
-    QCOMPARE(sum(census.red), qint64(640 * 480));
-    QCOMPARE(histogramOf(bitmap), census);
-}
+    void samplingStepInEveryLayout() {
+        QFETCH(int, width);
+        QFETCH(int, height);
+        QFETCH(QImage::Format, format);
+        const QImage reference = noiseImage(width, height, QImage::Format_RGB32);
+        const HistogramData data = histogramOf(reference.convertToFormat(format));
+        QTEST(sum(data.red), "samples");
+        QCOMPARE(data, sampledByIndex(reference));
+    }
+
+    void translucentPixelsReadInPlaceMatchQtsConversion() {
+        // Straight-alpha bitmaps are premultiplied per sample instead of converted whole; every
+        // colour and alpha combination must come out as QImage's own conversion makes it.
+        QImage all(256 * 16, 256 * 16 / 16, QImage::Format_ARGB32);
+        for (int y = 0; y < all.height(); ++y)
+            for (int x = 0; x < all.width(); ++x)
+                all.setPixel(x, y, qRgba(x & 255, (x >> 4) & 255, y, (x * 7 + y * 13) & 255));
+        QCOMPARE(histogramOf(all), sampledByIndex(all));
+        const QImage rgba = all.convertToFormat(QImage::Format_RGBA8888);
+        QCOMPARE(histogramOf(rgba), sampledByIndex(all));
+        // And over a large image, where the stride skips pixels.
+        QImage noisy = noiseImage(1100, 1000, QImage::Format_ARGB32, true);
+        QCOMPARE(histogramOf(noisy), sampledByIndex(noisy));
+    }
+
+    void transparencyCountsAsBlackAndColoursBecomeSrgb() {
+        QImage clear(10, 10, QImage::Format_ARGB32);
+        clear.fill(Qt::transparent);
+        QPainter(&clear).fillRect(0, 0, 5, 10, QColor(255, 255, 255, 128)); // left half, half alpha
+        const HistogramData data = histogramOf(clear);
+        QCOMPARE(data.red[0], 50);
+        QCOMPARE(data.red[128], 50);
+        QCOMPARE(data.blue, data.red);
+
+        // A bitmap tagged with another colour space is counted as sRGB values: linear mid-grey is
+        // lighter in sRGB's curve.
+        QImage linear(8, 8, QImage::Format_RGB32);
+        linear.fill(QColor(128, 128, 128));
+        linear.setColorSpace(QColorSpace(QColorSpace::SRgbLinear));
+        const HistogramData converted = histogramOf(linear);
+        const auto peak = std::max_element(converted.red.begin(), converted.red.end());
+        QCOMPARE(*peak, 64);
+        QVERIFY2(peak - converted.red.begin() > 180, "linear grey was not converted to sRGB");
+    }
+
+    void safeOnSeveralThreads() {
+        const auto image = Image::create(noiseImage(1200, 900, QImage::Format_ARGB32));
+        const HistogramData expected = computeHistogram(*image).value();
+        QList<QFuture<std::optional<HistogramData>>> runs;
+        for (int i = 0; i < 4; ++i)
+            runs.append(QtConcurrent::run([image] { return computeHistogram(*image); }));
+        for (auto& run : runs)
+            QCOMPARE(run.result().value(), expected);
+    }
+
+    void agreesWithImageMagick() {
+        // A 640 x 480 camera photo: under 500,000 pixels, so every pixel is counted and
+        // ImageMagick's colour census must give the same per-channel totals.
+        const QString convert = QStandardPaths::findExecutable(QStringLiteral("convert"));
+        if (convert.isEmpty())
+            QSKIP("ImageMagick is not installed (scripts/setup installs it)");
+        const QString photo = test::corpusPath(QStringLiteral("exif-samples/jpg/gps/DSCN0010.jpg"));
+        QImageReader reader(photo);
+        const QImage bitmap = reader.read();
+        QCOMPARE(bitmap.size(), QSize(640, 480));
+
+        QProcess process;
+        process.start(convert, {photo, "-depth", "8", "-format", "%c", "histogram:info:-"});
+        QVERIFY(process.waitForFinished(60'000));
+        HistogramData census;
+        static const QRegularExpression line(
+            QStringLiteral(R"(^\s*(\d+):\s*\(\s*(\d+),\s*(\d+),\s*(\d+))"));
+        for (const QByteArray& text : process.readAllStandardOutput().split('\n')) {
+            const auto match = line.match(QString::fromLatin1(text));
+            if (!match.hasMatch())
+                continue;
+            const qint64 count = match.captured(1).toLongLong();
+            census.red[match.captured(2).toInt()] += count;
+            census.green[match.captured(3).toInt()] += count;
+            census.blue[match.captured(4).toInt()] += count;
+        }
+        QCOMPARE(sum(census.red), qint64(640 * 480));
+        QCOMPARE(histogramOf(bitmap), census);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestHistogram)
 #include "test_histogram.moc"

@@ -46,206 +46,137 @@ class TestMetadata : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void formatsEachRow_data();
-    void formatsEachRow();
-    void keepsTableOrderAndSkipsMistypedValues();
-    void readsRealFiles();
-    void missingAndNonImageFiles();
+    void formatsEachRow_data() {
+        QTest::addColumn<QVariantMap>("properties");
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<QString>("value"); // "<absent>" when the row must be left out
+
+        const double inf = std::numeric_limits<double>::infinity();
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        const auto row = [](const char* name, const QVariantMap& properties, const char* label,
+                            const char* value) {
+            QTest::newRow(name) << properties << QString(label) << QString(value);
+        };
+        row("width without height", QVariantMap{{prop::PixelWidth, 4000}}, "Dimensions",
+            "<absent>");
+        row("focal 4.25", exifOnly(prop::FocalLength, 4.25), "Focal Length", "4mm");
+        row("focal negative", exifOnly(prop::FocalLength, -3.7), "Focal Length", "-3mm");
+        row("focal infinite", exifOnly(prop::FocalLength, inf), "Focal Length", "<absent>");
+        row("focal beyond 64 bits", exifOnly(prop::FocalLength, 1e19), "Focal Length", "<absent>");
+        row("f/2.8", exifOnly(prop::FNumber, 2.8), "Aperture", "f/2.8");
+        row("f/nan", exifOnly(prop::FNumber, nan), "Aperture", "<absent>");
+        row("shutter 1.0", exifOnly(prop::ExposureTime, 1.0), "Shutter", "1.0s");
+        row("shutter truncates", exifOnly(prop::ExposureTime, 0.3), "Shutter", "1/3s");
+        row("shutter 1/391 stored as a fraction", exifOnly(prop::ExposureTime, 1.0 / 391),
+            "Shutter", "1/391s");
+        row("shutter just short of 1/3", exifOnly(prop::ExposureTime, 0.33334), "Shutter", "1/2s");
+        row("shutter zero", exifOnly(prop::ExposureTime, 0.0), "Shutter", "<absent>");
+        row("shutter tiny", exifOnly(prop::ExposureTime, 1e-30), "Shutter", "<absent>");
+        row("shutter negative", exifOnly(prop::ExposureTime, -0.004), "Shutter", "1/-250s");
+        row("iso empty", exifOnly(prop::ISOSpeedRatings, QVariantList{}), "ISO", "<absent>");
+        row("iso not a list", exifOnly(prop::ISOSpeedRatings, 100), "ISO", "<absent>");
+        row("gps lower-case south", gpsDictionary(48.8584, "s", 2.2945, "w"), "GPS",
+            "48.858400, 2.294500");
+        row("gps without latitude ref", gpsDictionary(48.8584, QVariant(), 2.2945, "E"), "GPS",
+            "<absent>");
+        row("gps latitude as text", gpsDictionary("48.8584", "N", 2.2945, "E"), "GPS", "<absent>");
+    }
+
+    void formatsEachRow() {
+        QFETCH(QVariantMap, properties);
+        QFETCH(QString, label);
+        QFETCH(QString, value);
+        QCOMPARE(valueOf(metadataRows(std::nullopt, properties), label), value);
+    }
+
+    void keepsTableOrderAndSkipsMistypedValues() {
+        // Rows follow the table whatever subset is present, and a mistyped value drops only its
+        // own; the full order is checked on a real file below.
+        QVariantMap mistyped{
+            {prop::PixelWidth, QStringLiteral("640")},
+            {prop::PixelHeight, 480},
+            {prop::Depth, 8},
+            {prop::TIFF, QVariantMap{{prop::Make, 5}, {prop::Model, QStringLiteral("X100")}}},
+            {prop::Exif, QVariantMap{{prop::FNumber, 4}, {prop::ExposureTime, 0.01}}},
+            {prop::GPS, QStringLiteral("not a dictionary")}};
+        QCOMPARE(labels(metadataRows(qint64(1234), mistyped)),
+                 (QStringList{"File Size", "Bit Depth", "Model", "Shutter"}));
+
+        QCOMPARE(metadataRows(qint64(2'500'000), {}).front().value, QStringLiteral("2.5 MB"));
+    }
+
+    void readsRealFiles() {
+        QTemporaryDir dir;
+        const QString photo = dir.filePath(QStringLiteral("tagged.jpg"));
+        QVERIFY(test::writeImage(test::quadrantImage(640, 480), photo, "jpeg"));
+        QVERIFY(test::setExifTags(photo, {{"Exif.Image.Make", "Canon"},
+                                          {"Exif.Image.Model", "Canon EOS 40D"},
+                                          {"Exif.Photo.DateTimeOriginal", "2008:05:30 15:56:01"},
+                                          {"Exif.Photo.FocalLength", "425/100"},
+                                          {"Exif.Photo.FNumber", "28/10"},
+                                          {"Exif.Photo.ExposureTime", "1/250"},
+                                          {"Exif.Photo.ISOSpeedRatings", "100 200"},
+                                          {"Exif.Photo.LensModel", "EF-S 17-85mm"},
+                                          {"Exif.GPSInfo.GPSLatitudeRef", "S"},
+                                          {"Exif.GPSInfo.GPSLatitude", "48/1 51/1 3024/100"},
+                                          {"Exif.GPSInfo.GPSLongitudeRef", "W"},
+                                          {"Exif.GPSInfo.GPSLongitude", "2/1 17/1 402/10"},
+                                          {"Exif.Image.Orientation", "6"}}));
+        const QList<MetadataEntry> rows = extractMetadata(filePathFromText(photo));
+        const QStringList expected{"Dimensions\t640 \u00d7 480",
+                                   "Bit Depth\t8 bits",
+                                   "Color Model\tRGB",
+                                   "Camera\tCanon",
+                                   "Model\tCanon EOS 40D",
+                                   "Date\t2008:05:30 15:56:01",
+                                   "Focal Length\t4mm",
+                                   "Aperture\tf/2.8",
+                                   "Shutter\t1/250s",
+                                   "ISO\t100",
+                                   "Lens\tEF-S 17-85mm",
+                                   "GPS\t-48.858400, -2.294500"};
+        QStringList got;
+        for (const MetadataEntry& row : rows.mid(1))
+            got.append(row.label + '\t' + row.value);
+        QCOMPARE(got, expected); // the orientation tag leaves the dimensions as stored
+        QCOMPARE(rows.front().label, QStringLiteral("File Size"));
+        QVERIFY(rows.front().value.endsWith(QLatin1String("kB")));
+
+        // No TIFF, Exif or GPS dictionary: at most the first four rows. A one-bit grey PNG (from
+        // PngSuite) says "1 bits".
+        const FilePath bilevel = filePathFromText(test::corpusPath("pngsuite/png/basn0g01.png"));
+        QCOMPARE(labels(extractMetadata(bilevel)),
+                 (QStringList{"File Size", "Dimensions", "Bit Depth", "Color Model"}));
+        QCOMPARE(valueOf(extractMetadata(bilevel), "Bit Depth"), "1 bits");
+        QCOMPARE(valueOf(extractMetadata(bilevel), "Color Model"), "Gray");
+        const FilePath deep = filePathFromText(test::corpusPath("pngsuite/png/basn6a16.png"));
+        QCOMPARE(valueOf(extractMetadata(deep), "Bit Depth"), "16 bits");
+    }
+
+    void missingAndNonImageFiles() {
+        QTemporaryDir dir;
+        QVERIFY(extractMetadata(filePathFromText(dir.filePath("absent.jpg"))).isEmpty());
+        QVERIFY(extractMetadata(filePathFromText(dir.path())).isEmpty());
+
+        QFile text(dir.filePath(QStringLiteral("notes.jpg")));
+        QVERIFY(text.open(QIODevice::WriteOnly));
+        text.write("not a picture at all\n");
+        text.close();
+        const QList<MetadataEntry> rows = extractMetadata(filePathFromText(text.fileName()));
+        QCOMPARE(labels(rows), QStringList{"File Size"});
+        QCOMPARE(rows.front().value, QStringLiteral("21 bytes"));
+
+        // A JPEG cut off inside its EXIF block keeps whatever can still be read, and never throws.
+        const QString photo = dir.filePath(QStringLiteral("cut.jpg"));
+        QVERIFY(test::writeImage(test::quadrantImage(64, 64), photo, "jpeg"));
+        QVERIFY(test::setExifTags(photo, {{"Exif.Image.Make", "Canon"}}));
+        QFile cut(photo);
+        QVERIFY(cut.open(QIODevice::ReadWrite));
+        QVERIFY(cut.resize(40));
+        cut.close();
+        QVERIFY(labels(extractMetadata(filePathFromText(photo))).startsWith("File Size"));
+    }
 };
-
-void TestMetadata::formatsEachRow_data() {
-    QTest::addColumn<QVariantMap>("properties");
-    QTest::addColumn<QString>("label");
-    QTest::addColumn<QString>("value"); // "<absent>" when the row must be left out
-
-    const double inf = std::numeric_limits<double>::infinity();
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    QTest::newRow("dimensions") << QVariantMap{{prop::PixelWidth, 4000}, {prop::PixelHeight, 3000}}
-                                << "Dimensions" << QStringLiteral("4000 \u00d7 3000");
-    QTest::newRow("width without height") << QVariantMap{{prop::PixelWidth, 4000}} << "Dimensions"
-                                          << "<absent>";
-    QTest::newRow("one bit has no singular") << QVariantMap{{prop::Depth, 1}} << "Bit Depth"
-                                             << "1 bits";
-    QTest::newRow("focal 4.25") << exifOnly(prop::FocalLength, 4.25) << "Focal Length"
-                                << "4mm";
-    QTest::newRow("focal 50.0") << exifOnly(prop::FocalLength, 50.0) << "Focal Length"
-                                << "50mm";
-    QTest::newRow("focal negative") << exifOnly(prop::FocalLength, -3.7) << "Focal Length"
-                                    << "-3mm";
-    QTest::newRow("focal infinite") << exifOnly(prop::FocalLength, inf) << "Focal Length"
-                                    << "<absent>";
-    QTest::newRow("focal beyond 64 bits") << exifOnly(prop::FocalLength, 1e19) << "Focal Length"
-                                          << "<absent>";
-    QTest::newRow("f/11") << exifOnly(prop::FNumber, 11.0) << "Aperture"
-                          << "f/11.0";
-    QTest::newRow("f/2.8") << exifOnly(prop::FNumber, 2.8) << "Aperture"
-                           << "f/2.8";
-    QTest::newRow("f/nan") << exifOnly(prop::FNumber, nan) << "Aperture"
-                           << "<absent>";
-    QTest::newRow("shutter 1.0") << exifOnly(prop::ExposureTime, 1.0) << "Shutter"
-                                 << "1.0s";
-    QTest::newRow("shutter 2.5") << exifOnly(prop::ExposureTime, 2.5) << "Shutter"
-                                 << "2.5s";
-    QTest::newRow("shutter 0.5") << exifOnly(prop::ExposureTime, 0.5) << "Shutter"
-                                 << "1/2s";
-    QTest::newRow("shutter truncates") << exifOnly(prop::ExposureTime, 0.3) << "Shutter"
-                                       << "1/3s";
-    QTest::newRow("shutter 1/250") << exifOnly(prop::ExposureTime, 1.0 / 250) << "Shutter"
-                                   << "1/250s";
-    QTest::newRow("shutter 1/391 stored as a fraction")
-        << exifOnly(prop::ExposureTime, 1.0 / 391) << "Shutter"
-        << "1/391s";
-    QTest::newRow("shutter just short of 1/3") << exifOnly(prop::ExposureTime, 0.33334) << "Shutter"
-                                               << "1/2s";
-    QTest::newRow("shutter zero") << exifOnly(prop::ExposureTime, 0.0) << "Shutter"
-                                  << "<absent>";
-    QTest::newRow("shutter tiny") << exifOnly(prop::ExposureTime, 1e-30) << "Shutter"
-                                  << "<absent>";
-    QTest::newRow("shutter negative") << exifOnly(prop::ExposureTime, -0.004) << "Shutter"
-                                      << "1/-250s";
-    QTest::newRow("iso first of two")
-        << exifOnly(prop::ISOSpeedRatings, QVariantList{100, 200}) << "ISO"
-        << "100";
-    QTest::newRow("iso empty") << exifOnly(prop::ISOSpeedRatings, QVariantList{}) << "ISO"
-                               << "<absent>";
-    QTest::newRow("iso not a list") << exifOnly(prop::ISOSpeedRatings, 100) << "ISO"
-                                    << "<absent>";
-    QTest::newRow("gps north east") << gpsDictionary(48.8584, "N", 2.2945, "E") << "GPS"
-                                    << "48.858400, 2.294500";
-    QTest::newRow("gps south west") << gpsDictionary(48.8584, "S", 2.2945, "W") << "GPS"
-                                    << "-48.858400, -2.294500";
-    QTest::newRow("gps lower-case south") << gpsDictionary(48.8584, "s", 2.2945, "w") << "GPS"
-                                          << "48.858400, 2.294500";
-    QTest::newRow("gps without latitude ref")
-        << gpsDictionary(48.8584, QVariant(), 2.2945, "E") << "GPS"
-        << "<absent>";
-    QTest::newRow("gps latitude as text") << gpsDictionary("48.8584", "N", 2.2945, "E") << "GPS"
-                                          << "<absent>";
-    QTest::newRow("date unchanged")
-        << exifOnly(prop::DateTimeOriginal, QStringLiteral("2008:10:22 16:28:39")) << "Date"
-        << "2008:10:22 16:28:39";
-}
-
-void TestMetadata::formatsEachRow() {
-    QFETCH(QVariantMap, properties);
-    QFETCH(QString, label);
-    QFETCH(QString, value);
-    QCOMPARE(valueOf(metadataRows(std::nullopt, properties), label), value);
-}
-
-void TestMetadata::keepsTableOrderAndSkipsMistypedValues() {
-    // Rows follow the table whatever subset is present, and a mistyped value drops only its own.
-    QVariantMap lensAndModel{
-        {prop::Exif, QVariantMap{{prop::LensModel, QStringLiteral("EF 50mm")}}},
-        {prop::ColorModel, QStringLiteral("RGB")}};
-    QCOMPARE(labels(metadataRows(std::nullopt, lensAndModel)),
-             (QStringList{"Color Model", "Lens"}));
-
-    QVariantMap mistyped{
-        {prop::PixelWidth, QStringLiteral("640")},
-        {prop::PixelHeight, 480},
-        {prop::Depth, 8},
-        {prop::TIFF, QVariantMap{{prop::Make, 5}, {prop::Model, QStringLiteral("X100")}}},
-        {prop::Exif, QVariantMap{{prop::FNumber, 4}, {prop::ExposureTime, 0.01}}},
-        {prop::GPS, QStringLiteral("not a dictionary")}};
-    QCOMPARE(labels(metadataRows(qint64(1234), mistyped)),
-             (QStringList{"File Size", "Bit Depth", "Model", "Shutter"}));
-
-    const QList<MetadataEntry> full = metadataRows(
-        qint64(2'500'000),
-        QVariantMap{{prop::GPS, QVariantMap{{prop::Latitude, 1.0},
-                                            {prop::LatitudeRef, QStringLiteral("N")},
-                                            {prop::Longitude, 2.0},
-                                            {prop::LongitudeRef, QStringLiteral("E")}}},
-                    {prop::Exif, QVariantMap{{prop::LensModel, QStringLiteral("L")},
-                                             {prop::ISOSpeedRatings, QVariantList{64}},
-                                             {prop::ExposureTime, 2.0},
-                                             {prop::FNumber, 2.0},
-                                             {prop::FocalLength, 35.0},
-                                             {prop::DateTimeOriginal, QStringLiteral("D")}}},
-                    {prop::TIFF, QVariantMap{{prop::Model, QStringLiteral("M")},
-                                             {prop::Make, QStringLiteral("C")}}},
-                    {prop::ColorModel, QStringLiteral("Gray")},
-                    {prop::Depth, 16},
-                    {prop::PixelHeight, 2},
-                    {prop::PixelWidth, 3}});
-    QCOMPARE(labels(full),
-             (QStringList{"File Size", "Dimensions", "Bit Depth", "Color Model", "Camera", "Model",
-                          "Date", "Focal Length", "Aperture", "Shutter", "ISO", "Lens", "GPS"}));
-    QCOMPARE(full.front().value, QStringLiteral("2.5 MB"));
-}
-
-void TestMetadata::readsRealFiles() {
-    QTemporaryDir dir;
-    const QString photo = dir.filePath(QStringLiteral("tagged.jpg"));
-    QVERIFY(test::writeImage(test::quadrantImage(640, 480), photo, "jpeg"));
-    QVERIFY(test::setExifTags(photo, {{"Exif.Image.Make", "Canon"},
-                                      {"Exif.Image.Model", "Canon EOS 40D"},
-                                      {"Exif.Photo.DateTimeOriginal", "2008:05:30 15:56:01"},
-                                      {"Exif.Photo.FocalLength", "425/100"},
-                                      {"Exif.Photo.FNumber", "28/10"},
-                                      {"Exif.Photo.ExposureTime", "1/250"},
-                                      {"Exif.Photo.ISOSpeedRatings", "100 200"},
-                                      {"Exif.Photo.LensModel", "EF-S 17-85mm"},
-                                      {"Exif.GPSInfo.GPSLatitudeRef", "S"},
-                                      {"Exif.GPSInfo.GPSLatitude", "48/1 51/1 3024/100"},
-                                      {"Exif.GPSInfo.GPSLongitudeRef", "W"},
-                                      {"Exif.GPSInfo.GPSLongitude", "2/1 17/1 402/10"},
-                                      {"Exif.Image.Orientation", "6"}}));
-    const QList<MetadataEntry> rows = extractMetadata(filePathFromText(photo));
-    const QStringList expected{"Dimensions\t640 \u00d7 480",
-                               "Bit Depth\t8 bits",
-                               "Color Model\tRGB",
-                               "Camera\tCanon",
-                               "Model\tCanon EOS 40D",
-                               "Date\t2008:05:30 15:56:01",
-                               "Focal Length\t4mm",
-                               "Aperture\tf/2.8",
-                               "Shutter\t1/250s",
-                               "ISO\t100",
-                               "Lens\tEF-S 17-85mm",
-                               "GPS\t-48.858400, -2.294500"};
-    QStringList got;
-    for (const MetadataEntry& row : rows.mid(1))
-        got.append(row.label + '\t' + row.value);
-    QCOMPARE(got, expected); // the orientation tag leaves the dimensions as stored
-    QCOMPARE(rows.front().label, QStringLiteral("File Size"));
-    QVERIFY(rows.front().value.endsWith(QLatin1String("kB")));
-
-    // No TIFF, Exif or GPS dictionary: at most the first four rows. A one-bit grey PNG (from
-    // PngSuite) says "1 bits".
-    const FilePath bilevel = filePathFromText(test::corpusPath("pngsuite/png/basn0g01.png"));
-    QCOMPARE(labels(extractMetadata(bilevel)),
-             (QStringList{"File Size", "Dimensions", "Bit Depth", "Color Model"}));
-    QCOMPARE(valueOf(extractMetadata(bilevel), "Bit Depth"), "1 bits");
-    QCOMPARE(valueOf(extractMetadata(bilevel), "Color Model"), "Gray");
-    const FilePath deep = filePathFromText(test::corpusPath("pngsuite/png/basn6a16.png"));
-    QCOMPARE(valueOf(extractMetadata(deep), "Bit Depth"), "16 bits");
-}
-
-void TestMetadata::missingAndNonImageFiles() {
-    QTemporaryDir dir;
-    QVERIFY(extractMetadata(filePathFromText(dir.filePath("absent.jpg"))).isEmpty());
-    QVERIFY(extractMetadata(filePathFromText(dir.path())).isEmpty());
-
-    QFile text(dir.filePath(QStringLiteral("notes.jpg")));
-    QVERIFY(text.open(QIODevice::WriteOnly));
-    text.write("not a picture at all\n");
-    text.close();
-    const QList<MetadataEntry> rows = extractMetadata(filePathFromText(text.fileName()));
-    QCOMPARE(labels(rows), QStringList{"File Size"});
-    QCOMPARE(rows.front().value, QStringLiteral("21 bytes"));
-
-    // A JPEG cut off inside its EXIF block keeps whatever can still be read, and never throws.
-    const QString photo = dir.filePath(QStringLiteral("cut.jpg"));
-    QVERIFY(test::writeImage(test::quadrantImage(64, 64), photo, "jpeg"));
-    QVERIFY(test::setExifTags(photo, {{"Exif.Image.Make", "Canon"}}));
-    QFile cut(photo);
-    QVERIFY(cut.open(QIODevice::ReadWrite));
-    QVERIFY(cut.resize(40));
-    cut.close();
-    QVERIFY(labels(extractMetadata(filePathFromText(photo))).startsWith("File Size"));
-}
 
 QTEST_GUILESS_MAIN(TestMetadata)
 #include "test_metadata.moc"

@@ -73,52 +73,49 @@ class TestMetadataExiftool : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void agreesWithExiftool_data();
-    void agreesWithExiftool();
-};
+    void agreesWithExiftool_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QJsonObject>("tags");
+        const QString exiftool = QStandardPaths::findExecutable(QStringLiteral("exiftool"));
+        if (exiftool.isEmpty())
+            QSKIP("exiftool is not installed (scripts/setup installs it)");
 
-void TestMetadataExiftool::agreesWithExiftool_data() {
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QJsonObject>("tags");
-    const QString exiftool = QStandardPaths::findExecutable(QStringLiteral("exiftool"));
-    if (exiftool.isEmpty())
-        QSKIP("exiftool is not installed (scripts/setup installs it)");
+        const QString root = test::corpusPath(QStringLiteral("exif-samples"));
+        QStringList files;
+        QDirIterator it(root, {"*.jpg", "*.jpeg", "*.JPG", "*.HEIC", "*.heic", "*.heif"},
+                        QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            files.append(it.next());
+        files.sort();
+        QVERIFY2(files.size() > 50, "the exif-samples corpus is missing");
 
-    const QString root = test::corpusPath(QStringLiteral("exif-samples"));
-    QStringList files;
-    QDirIterator it(root, {"*.jpg", "*.jpeg", "*.JPG", "*.HEIC", "*.heic", "*.heif"}, QDir::Files,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files.append(it.next());
-    files.sort();
-    QVERIFY2(files.size() > 50, "the exif-samples corpus is missing");
-
-    // Group-qualified tags, so exiftool reports the EXIF fields themselves and not a maker
-    // note's value of the same name; the composite GPS position carries the sign.
-    QProcess process;
-    process.start(exiftool,
-                  QStringList{"-j", "-n", "-q", "-q", "-EXIF:Make", "-EXIF:Model",
-                              "-EXIF:DateTimeOriginal", "-EXIF:FocalLength", "-EXIF:FNumber",
-                              "-EXIF:ExposureTime", "-EXIF:ISO", "-EXIF:LensModel",
-                              "-Composite:GPSLatitude", "-Composite:GPSLongitude"} +
-                      files);
-    QVERIFY(process.waitForFinished(120'000));
-    const QJsonArray reports = QJsonDocument::fromJson(process.readAllStandardOutput()).array();
-    QCOMPARE(reports.size(), files.size());
-    for (const QJsonValue& report : reports) {
-        const QJsonObject tags = report.toObject();
-        const QString path = tags.value("SourceFile").toString();
-        QTest::newRow(qPrintable(QDir(root).relativeFilePath(path))) << path << tags;
+        // Group-qualified tags, so exiftool reports the EXIF fields themselves and not a maker
+        // note's value of the same name; the composite GPS position carries the sign.
+        QProcess process;
+        process.start(exiftool,
+                      QStringList{"-j", "-n", "-q", "-q", "-EXIF:Make", "-EXIF:Model",
+                                  "-EXIF:DateTimeOriginal", "-EXIF:FocalLength", "-EXIF:FNumber",
+                                  "-EXIF:ExposureTime", "-EXIF:ISO", "-EXIF:LensModel",
+                                  "-Composite:GPSLatitude", "-Composite:GPSLongitude"} +
+                          files);
+        QVERIFY(process.waitForFinished(120'000));
+        const QJsonArray reports = QJsonDocument::fromJson(process.readAllStandardOutput()).array();
+        QCOMPARE(reports.size(), files.size());
+        for (const QJsonValue& report : reports) {
+            const QJsonObject tags = report.toObject();
+            const QString path = tags.value("SourceFile").toString();
+            QTest::newRow(qPrintable(QDir(root).relativeFilePath(path))) << path << tags;
+        }
     }
-}
 
-void TestMetadataExiftool::agreesWithExiftool() {
-    QFETCH(QString, path);
-    QFETCH(QJsonObject, tags);
-    if (!ImageSource::open(filePathFromText(path)))
-        QSKIP("this build's image service does not recognise the file's format");
-    QCOMPARE(comparedRows(extractMetadata(filePathFromText(path))), expectedRows(tags));
-}
+    void agreesWithExiftool() {
+        QFETCH(QString, path);
+        QFETCH(QJsonObject, tags);
+        if (!ImageSource::open(filePathFromText(path)))
+            QSKIP("this build's image service does not recognise the file's format");
+        QCOMPARE(comparedRows(extractMetadata(filePathFromText(path))), expectedRows(tags));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestMetadataExiftool)
 #include "test_metadata_exiftool.moc"

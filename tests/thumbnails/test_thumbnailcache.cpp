@@ -1,3 +1,4 @@
+// Thumbnails decoded off the caller's thread, upright, bounded, cached until the cache is full.
 #include "support/testsupport.h"
 #include "thumbnails/thumbnailcache.h"
 
@@ -29,9 +30,10 @@ std::shared_ptr<Delivery> request(ThumbnailCache& cache, const QString& path, QO
 }
 
 bool isNear(QRgb pixel, QColor expected) {
-    return std::abs(qRed(pixel) - expected.red()) < 40 &&
-           std::abs(qGreen(pixel) - expected.green()) < 40 &&
-           std::abs(qBlue(pixel) - expected.blue()) < 40;
+    const QRgb e = expected.rgb();
+    return std::abs(qRed(pixel) - qRed(e)) + std::abs(qGreen(pixel) - qGreen(e)) +
+               std::abs(qBlue(pixel) - qBlue(e)) <
+           120;
 }
 
 } // namespace
@@ -40,130 +42,119 @@ class TestThumbnailCache : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void decodesInBackgroundThenServesFromCache();
-    void uprightAndBoundedBy120();
-    void absentResultsAreNotStored();
-    void purgesEverythingWhenFull();
-    void goneReceiverOrCacheGetsNothing();
+    void decodesInBackgroundThenServesFromCache() {
+        QTemporaryDir dir;
+        const QString photo = dir.filePath(QStringLiteral("photo.jpg"));
+        QVERIFY(test::writeImage(test::quadrantImage(4000, 3000), photo, "jpeg"));
+        ThumbnailCache cache;
+        QObject receiver;
+
+        const auto first = request(cache, photo, &receiver);
+        QVERIFY(!first->arrived); // decoding is never done on the caller's thread
+        QTRY_VERIFY_WITH_TIMEOUT(first->arrived, 20'000);
+        QVERIFY(first->onCacheThread && first->thumbnail);
+        QCOMPARE(first->thumbnail->size(), QSize(120, 90));
+        QCOMPARE(cache.count(), 1);
+
+        // The second request is answered at once from memory: the file is not read again.
+        QVERIFY(QFile::remove(photo));
+        const auto second = request(cache, photo, &receiver);
+        QVERIFY(second->arrived && second->thumbnail);
+        QCOMPARE(second->thumbnail->size(), QSize(120, 90));
+    }
+
+    void uprightAndBoundedBy120() {
+        QTemporaryDir dir;
+        // Stored 200 x 100 with orientation 6: shown turned a quarter clockwise, 100 x 200, with
+        // the stored bottom-left (blue) quadrant now at the top left.
+        const QString rotated = dir.filePath(QStringLiteral("rotated.jpg"));
+        QVERIFY(test::writeImage(test::quadrantImage(200, 100), rotated, "jpeg"));
+        QVERIFY(test::setExifTags(rotated, {{"Exif.Image.Orientation", "6"}}));
+        const QString small = dir.filePath(QStringLiteral("small.png"));
+        QVERIFY(test::writeImage(test::quadrantImage(50, 30), small, "png"));
+
+        ThumbnailCache cache;
+        const auto turned = request(cache, rotated, &cache);
+        const auto kept = request(cache, small, &cache);
+        QTRY_VERIFY_WITH_TIMEOUT(turned->arrived && kept->arrived, 20'000);
+        QVERIFY(turned->thumbnail && kept->thumbnail);
+        QCOMPARE(turned->thumbnail->size(), QSize(60, 120));
+        QVERIFY(isNear(turned->thumbnail->pixel(10, 10), Qt::blue));
+        QVERIFY(isNear(turned->thumbnail->pixel(50, 10), Qt::red));
+        QVERIFY(isNear(turned->thumbnail->pixel(10, 110), Qt::white));
+        QCOMPARE(kept->thumbnail->size(), QSize(50, 30)); // never enlarged
+    }
+
+    void absentResultsAreNotStored() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("later.png"));
+        QFile text(path);
+        QVERIFY(text.open(QIODevice::WriteOnly) && text.write("no picture here") > 0);
+        text.close();
+
+        ThumbnailCache cache;
+        const auto missing = request(cache, dir.filePath(QStringLiteral("absent.png")), &cache);
+        const auto broken = request(cache, path, &cache);
+        QTRY_VERIFY_WITH_TIMEOUT(missing->arrived && broken->arrived, 20'000);
+        QVERIFY(!missing->thumbnail && !broken->thumbnail);
+        QCOMPARE(cache.count(), 0);
+
+        // Once the file holds a picture, a new request decodes it.
+        QVERIFY(test::writeImage(test::quadrantImage(20, 20), path, "png"));
+        const auto retried = request(cache, path, &cache);
+        QTRY_VERIFY_WITH_TIMEOUT(retried->arrived && retried->thumbnail, 20'000);
+        QCOMPARE(cache.count(), 1);
+    }
+
+    void purgesEverythingWhenFull() {
+        QTemporaryDir dir;
+        const QImage tile = test::quadrantImage(4, 4);
+        QStringList paths;
+        for (int i = 0; i <= ThumbnailCache::maxEntries; ++i) {
+            paths.append(dir.filePath(QStringLiteral("%1.png").arg(i)));
+            QVERIFY(test::writeImage(tile, paths.back(), "png"));
+        }
+        ThumbnailCache cache;
+        std::vector<std::shared_ptr<Delivery>> deliveries;
+        for (int i = 0; i < ThumbnailCache::maxEntries; ++i)
+            deliveries.push_back(request(cache, paths[i], &cache));
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(deliveries.begin(), deliveries.end(),
+                                             [](const auto& d) { return d->arrived; }),
+                                 20'000);
+        QCOMPARE(cache.count(), 500);
+        QVERIFY(cache.cached(filePathFromText(paths.front())));
+
+        const auto last = request(cache, paths.back(), &cache);
+        QTRY_VERIFY_WITH_TIMEOUT(last->arrived, 20'000);
+        QCOMPARE(cache.count(), 1);
+        QVERIFY(cache.cached(filePathFromText(paths.back())));
+        QVERIFY(!cache.cached(filePathFromText(paths.front())));
+    }
+
+    void goneReceiverOrCacheGetsNothing() {
+        QTemporaryDir dir;
+        const QString photo = dir.filePath(QStringLiteral("photo.jpg"));
+        QVERIFY(test::writeImage(test::quadrantImage(2000, 1500), photo, "jpeg"));
+
+        ThumbnailCache cache;
+        auto receiver = std::make_unique<QObject>();
+        const auto orphan = request(cache, photo, receiver.get());
+        receiver.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(cache.count() == 1, 20'000); // still stored for the next asker
+        QTest::qWait(50);
+        QVERIFY(!orphan->arrived);
+
+        // A cache destroyed while decoding delivers nothing and leaves no task touching it.
+        std::shared_ptr<Delivery> late;
+        {
+            ThumbnailCache shortLived;
+            late = request(shortLived, photo, &shortLived);
+        }
+        QThreadPool::globalInstance()->waitForDone();
+        QTest::qWait(50);
+        QVERIFY(!late->arrived);
+    }
 };
-
-void TestThumbnailCache::decodesInBackgroundThenServesFromCache() {
-    QTemporaryDir dir;
-    const QString photo = dir.filePath(QStringLiteral("photo.jpg"));
-    QVERIFY(test::writeImage(test::quadrantImage(4000, 3000), photo, "jpeg"));
-    ThumbnailCache cache;
-    QObject receiver;
-
-    const auto first = request(cache, photo, &receiver);
-    QVERIFY(!first->arrived); // decoding is never done on the caller's thread
-    QTRY_VERIFY_WITH_TIMEOUT(first->arrived, 20'000);
-    QVERIFY(first->onCacheThread);
-    QVERIFY(first->thumbnail);
-    QCOMPARE(first->thumbnail->size(), QSize(120, 90));
-    QCOMPARE(cache.count(), 1);
-
-    // The second request is answered at once from memory: the file is not read again.
-    QVERIFY(QFile::remove(photo));
-    const auto second = request(cache, photo, &receiver);
-    QVERIFY(second->arrived);
-    QVERIFY(second->thumbnail);
-    QCOMPARE(second->thumbnail->size(), QSize(120, 90));
-}
-
-void TestThumbnailCache::uprightAndBoundedBy120() {
-    QTemporaryDir dir;
-    // Stored 200 x 100 with orientation 6: shown turned a quarter clockwise, 100 x 200, with
-    // the stored bottom-left (blue) quadrant now at the top left.
-    const QString rotated = dir.filePath(QStringLiteral("rotated.jpg"));
-    QVERIFY(test::writeImage(test::quadrantImage(200, 100), rotated, "jpeg"));
-    QVERIFY(test::setExifTags(rotated, {{"Exif.Image.Orientation", "6"}}));
-    const QString small = dir.filePath(QStringLiteral("small.png"));
-    QVERIFY(test::writeImage(test::quadrantImage(50, 30), small, "png"));
-
-    ThumbnailCache cache;
-    const auto turned = request(cache, rotated, &cache);
-    const auto kept = request(cache, small, &cache);
-    QTRY_VERIFY_WITH_TIMEOUT(turned->arrived && kept->arrived, 20'000);
-    QVERIFY(turned->thumbnail && kept->thumbnail);
-    QCOMPARE(turned->thumbnail->size(), QSize(60, 120));
-    QVERIFY(isNear(turned->thumbnail->pixel(10, 10), Qt::blue));
-    QVERIFY(isNear(turned->thumbnail->pixel(50, 10), Qt::red));
-    QVERIFY(isNear(turned->thumbnail->pixel(10, 110), Qt::white));
-    QCOMPARE(kept->thumbnail->size(), QSize(50, 30)); // never enlarged
-}
-
-void TestThumbnailCache::absentResultsAreNotStored() {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("later.png"));
-    QFile text(path);
-    QVERIFY(text.open(QIODevice::WriteOnly));
-    text.write("no picture here");
-    text.close();
-
-    ThumbnailCache cache;
-    const auto missing = request(cache, dir.filePath(QStringLiteral("absent.png")), &cache);
-    const auto broken = request(cache, path, &cache);
-    QTRY_VERIFY_WITH_TIMEOUT(missing->arrived && broken->arrived, 20'000);
-    QVERIFY(!missing->thumbnail);
-    QVERIFY(!broken->thumbnail);
-    QCOMPARE(cache.count(), 0);
-
-    // Once the file holds a picture, a new request decodes it.
-    QVERIFY(test::writeImage(test::quadrantImage(20, 20), path, "png"));
-    const auto retried = request(cache, path, &cache);
-    QTRY_VERIFY_WITH_TIMEOUT(retried->arrived, 20'000);
-    QVERIFY(retried->thumbnail);
-    QCOMPARE(cache.count(), 1);
-}
-
-void TestThumbnailCache::purgesEverythingWhenFull() {
-    QTemporaryDir dir;
-    const QImage tile = test::quadrantImage(4, 4);
-    QStringList paths;
-    for (int i = 0; i <= ThumbnailCache::maxEntries; ++i) {
-        paths.append(dir.filePath(QStringLiteral("%1.png").arg(i)));
-        QVERIFY(test::writeImage(tile, paths.back(), "png"));
-    }
-    ThumbnailCache cache;
-    std::vector<std::shared_ptr<Delivery>> deliveries;
-    for (int i = 0; i < ThumbnailCache::maxEntries; ++i)
-        deliveries.push_back(request(cache, paths[i], &cache));
-    QTRY_VERIFY_WITH_TIMEOUT(
-        std::all_of(deliveries.begin(), deliveries.end(), [](const auto& d) { return d->arrived; }),
-        20'000);
-    QCOMPARE(cache.count(), 500);
-    QVERIFY(cache.cached(filePathFromText(paths.front())));
-
-    const auto last = request(cache, paths.back(), &cache);
-    QTRY_VERIFY_WITH_TIMEOUT(last->arrived, 20'000);
-    QCOMPARE(cache.count(), 1);
-    QVERIFY(cache.cached(filePathFromText(paths.back())));
-    QVERIFY(!cache.cached(filePathFromText(paths.front())));
-}
-
-void TestThumbnailCache::goneReceiverOrCacheGetsNothing() {
-    QTemporaryDir dir;
-    const QString photo = dir.filePath(QStringLiteral("photo.jpg"));
-    QVERIFY(test::writeImage(test::quadrantImage(2000, 1500), photo, "jpeg"));
-
-    ThumbnailCache cache;
-    auto receiver = std::make_unique<QObject>();
-    const auto orphan = request(cache, photo, receiver.get());
-    receiver.reset();
-    QTRY_VERIFY_WITH_TIMEOUT(cache.count() == 1, 20'000); // still stored for the next asker
-    QTest::qWait(50);
-    QVERIFY(!orphan->arrived);
-
-    // A cache destroyed while decoding delivers nothing and leaves no task touching it.
-    std::shared_ptr<Delivery> late;
-    {
-        ThumbnailCache shortLived;
-        late = request(shortLived, photo, &shortLived);
-    }
-    QThreadPool::globalInstance()->waitForDone();
-    QTest::qWait(50);
-    QVERIFY(!late->arrived);
-}
 
 QTEST_MAIN(TestThumbnailCache)
 #include "test_thumbnailcache.moc"
