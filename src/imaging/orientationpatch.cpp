@@ -64,28 +64,43 @@ void appendUnsigned(QByteArray& out, std::uint32_t value, int bytes, bool big) {
     }
 }
 
-// The body of the first Exif APP1 segment: [begin, end) of its TIFF structure.
-std::optional<std::pair<qsizetype, qsizetype>> findJpegExifTiff(const QByteArray& bytes) {
-    static const QByteArray exifHeader("Exif\0\0", 6);
+// Walks a JPEG's marker segments up to its first scan. `visit(marker, at, length)` sees each
+// segment (`at` is its 0xFF byte, `length` its length field, already checked to lie inside the
+// file) and stops the walk by returning true. Returns the offset of the start-of-scan marker;
+// none when the header is malformed, ends first, or the walk was stopped.
+template <typename Visit>
+std::optional<qsizetype> walkJpegSegments(const QByteArray& bytes, Visit visit) {
     qsizetype p = 2;
     while (p + 4 <= bytes.size()) {
         if (static_cast<unsigned char>(bytes[p]) != 0xFF)
             return std::nullopt;
         const auto marker = static_cast<unsigned char>(bytes[p + 1]);
-        if (marker == 0xFF) {
+        if (marker == 0xFF) { // fill byte
             ++p;
             continue;
         }
-        if (marker == 0xDA || marker == 0xD9)
+        if (marker == 0xDA)
+            return p;
+        if (marker == 0xD9)
             return std::nullopt;
         const qsizetype length = bigEndian16(bytes, p + 2);
-        if (length < 2 || p + 2 + length > bytes.size())
+        if (length < 2 || p + 2 + length > bytes.size() || visit(marker, p, length))
             return std::nullopt;
-        if (marker == 0xE1 && bytes.mid(p + 4, 6) == exifHeader)
-            return std::make_pair(p + 10, p + 2 + length);
         p += 2 + length;
     }
     return std::nullopt;
+}
+
+// The body of the first Exif APP1 segment: [begin, end) of its TIFF structure.
+std::optional<std::pair<qsizetype, qsizetype>> findJpegExifTiff(const QByteArray& bytes) {
+    static const QByteArray exifHeader("Exif\0\0", 6);
+    std::optional<std::pair<qsizetype, qsizetype>> found;
+    walkJpegSegments(bytes, [&](unsigned char marker, qsizetype at, qsizetype length) {
+        if (marker == 0xE1 && bytes.mid(at + 4, 6) == exifHeader)
+            found = std::make_pair(at + 10, at + 2 + length);
+        return found.has_value();
+    });
+    return found;
 }
 
 } // namespace
@@ -257,23 +272,7 @@ bool patchOrientation(QByteArray& bytes, const OrientationLocation& where,
 }
 
 std::optional<qsizetype> jpegScanOffset(const QByteArray& bytes) {
-    qsizetype p = 2;
-    while (p + 4 <= bytes.size()) {
-        if (static_cast<unsigned char>(bytes[p]) != 0xFF)
-            return std::nullopt;
-        const auto marker = static_cast<unsigned char>(bytes[p + 1]);
-        if (marker == 0xFF) {
-            ++p;
-            continue;
-        }
-        if (marker == 0xDA)
-            return p;
-        const qsizetype length = bigEndian16(bytes, p + 2);
-        if (length < 2)
-            return std::nullopt;
-        p += 2 + length;
-    }
-    return std::nullopt;
+    return walkJpegSegments(bytes, [](unsigned char, qsizetype, qsizetype) { return false; });
 }
 
 } // namespace kivo
