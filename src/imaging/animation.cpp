@@ -68,17 +68,24 @@ std::vector<int> gifFrameDelays(QByteArrayView data) {
 }
 
 // Qt's GIF reader composes each frame with its disposal method; it only reads forward.
-class GifFrames final : public FrameSource {
+// Both formats know every frame's delay up front; only the pixels are decoded on demand.
+class ListedFrames : public FrameSource {
 public:
-    GifFrames(QByteArray data, std::vector<int> delays)
-        : data_(std::move(data))
-        , delays_(std::move(delays)) {
-        restart();
-    }
-
     int frameCount() const override { return int(delays_.size()); }
     int frameDelayMs(int index) const override {
         return index >= 0 && index < frameCount() ? delays_[size_t(index)] : 0;
+    }
+
+protected:
+    std::vector<int> delays_;
+};
+
+class GifFrames final : public ListedFrames {
+public:
+    GifFrames(QByteArray data, std::vector<int> delays)
+        : data_(std::move(data)) {
+        delays_ = std::move(delays);
+        restart();
     }
 
     QImage decodeFrame(int index) override {
@@ -105,7 +112,6 @@ private:
     }
 
     QByteArray data_;
-    std::vector<int> delays_;
     std::unique_ptr<QBuffer> buffer_;
     std::unique_ptr<QImageReader> reader_;
     int next_ = 0;
@@ -117,16 +123,11 @@ struct AnimDecoderDeleter {
 
 // libwebp's animation decoder composes frames onto its own canvas; each one is copied out,
 // since the canvas is overwritten by the next call.
-class WebpFrames final : public FrameSource {
+class WebpFrames final : public ListedFrames {
 public:
     static std::unique_ptr<WebpFrames> open(QByteArray data) {
         std::unique_ptr<WebpFrames> frames(new WebpFrames(std::move(data)));
         return frames->decoder_ ? std::move(frames) : nullptr;
-    }
-
-    int frameCount() const override { return int(delays_.size()); }
-    int frameDelayMs(int index) const override {
-        return index >= 0 && index < frameCount() ? delays_[size_t(index)] : 0;
     }
 
     QImage decodeFrame(int index) override {
@@ -193,7 +194,6 @@ private:
 
     QByteArray data_; // libwebp reads from it for the decoder's whole life
     std::unique_ptr<WebPAnimDecoder, AnimDecoderDeleter> decoder_;
-    std::vector<int> delays_;
     QByteArray icc_;
     QSize size_;
     int next_ = 0;

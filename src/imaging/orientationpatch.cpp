@@ -66,8 +66,9 @@ void appendUnsigned(QByteArray& out, std::uint32_t value, int bytes, bool big) {
 
 // Walks a JPEG's marker segments up to its first scan. `visit(marker, at, length)` sees each
 // segment (`at` is its 0xFF byte, `length` its length field, already checked to lie inside the
-// file) and stops the walk by returning true. Returns the offset of the start-of-scan marker;
-// none when the header is malformed, ends first, or the walk was stopped.
+// file) and stops the walk by returning true. Returns the offset of the marker that ended the
+// header (start of scan, or end of image); none when the header is malformed, runs past the end
+// of the file, or the walk was stopped.
 template <typename Visit>
 std::optional<qsizetype> walkJpegSegments(const QByteArray& bytes, Visit visit) {
     qsizetype p = 2;
@@ -79,10 +80,8 @@ std::optional<qsizetype> walkJpegSegments(const QByteArray& bytes, Visit visit) 
             ++p;
             continue;
         }
-        if (marker == 0xDA)
+        if (marker == 0xDA || marker == 0xD9)
             return p;
-        if (marker == 0xD9)
-            return std::nullopt;
         const qsizetype length = bigEndian16(bytes, p + 2);
         if (length < 2 || p + 2 + length > bytes.size() || visit(marker, p, length))
             return std::nullopt;
@@ -213,39 +212,29 @@ std::optional<OrientationLocation> findJpegOrientation(const QByteArray& bytes) 
     OrientationLocation found;
     bool seenExif = false;
     bool seenXmp = false;
-    qsizetype p = 2;
-    while (p + 4 <= bytes.size()) {
-        if (static_cast<unsigned char>(bytes[p]) != 0xFF)
-            return std::nullopt;
-        const auto marker = static_cast<unsigned char>(bytes[p + 1]);
-        if (marker == 0xFF) { // fill byte
-            ++p;
-            continue;
-        }
-        if (marker == 0xDA || marker == 0xD9)
-            return found;
-        const qsizetype length = bigEndian16(bytes, p + 2);
-        if (length < 2 || p + 2 + length > bytes.size())
-            return std::nullopt;
-        const qsizetype body = p + 4;
-        const qsizetype end = p + 2 + length;
-        if (marker == 0xE1 && !seenExif && bytes.mid(body, 6) == exifHeader) {
-            seenExif = true;
-            // An Exif block without the tag is left for the metadata library to extend.
-            if (auto tiff = findTiffOrientation(bytes.left(end), body + 6)) {
-                found.exifValueOffset = tiff->exifValueOffset;
-                found.bigEndian = tiff->bigEndian;
+    const auto headerEnd =
+        walkJpegSegments(bytes, [&](unsigned char marker, qsizetype at, qsizetype length) {
+            const qsizetype body = at + 4;
+            const qsizetype end = at + 2 + length;
+            if (marker == 0xE1 && !seenExif && bytes.mid(body, 6) == exifHeader) {
+                seenExif = true;
+                // An Exif block without the tag is left for the metadata library to extend.
+                if (auto tiff = findTiffOrientation(bytes.left(end), body + 6)) {
+                    found.exifValueOffset = tiff->exifValueOffset;
+                    found.bigEndian = tiff->bigEndian;
+                }
+            } else if (marker == 0xE1 && !seenXmp && bytes.mid(body, 29) == xmpHeader) {
+                seenXmp = true;
+                if (auto value = findXmpValue(bytes, body + 29, end)) {
+                    found.xmpValueOffset = value->first;
+                    found.xmpValueLength = value->second;
+                }
             }
-        } else if (marker == 0xE1 && !seenXmp && bytes.mid(body, 29) == xmpHeader) {
-            seenXmp = true;
-            if (auto value = findXmpValue(bytes, body + 29, end)) {
-                found.xmpValueOffset = value->first;
-                found.xmpValueLength = value->second;
-            }
-        }
-        p = end;
-    }
-    return std::nullopt;
+            return false;
+        });
+    if (!headerEnd)
+        return std::nullopt;
+    return found;
 }
 
 std::uint16_t readExifOrientation(const QByteArray& bytes, const OrientationLocation& where) {
@@ -272,7 +261,11 @@ bool patchOrientation(QByteArray& bytes, const OrientationLocation& where,
 }
 
 std::optional<qsizetype> jpegScanOffset(const QByteArray& bytes) {
-    return walkJpegSegments(bytes, [](unsigned char, qsizetype, qsizetype) { return false; });
+    const auto end =
+        walkJpegSegments(bytes, [](unsigned char, qsizetype, qsizetype) { return false; });
+    if (!end || static_cast<unsigned char>(bytes[*end + 1]) != 0xDA)
+        return std::nullopt;
+    return end;
 }
 
 } // namespace kivo

@@ -58,15 +58,6 @@ private Q_SLOTS:
     void containerTransformsGiveUprightPixels() {
         QFETCH(int, orientation);
         // What a viewer must show for each EXIF orientation of the stored picture.
-        const QTransform shown[9] = {{},
-                                     {},
-                                     QTransform(-1, 0, 0, 1, 0, 0),
-                                     QTransform().rotate(180),
-                                     QTransform(1, 0, 0, -1, 0, 0),
-                                     QTransform(0, 1, 1, 0, 0, 0),
-                                     QTransform().rotate(90),
-                                     QTransform(0, -1, -1, 0, 0, 0),
-                                     QTransform().rotate(270)};
         const QImage stored = test::quadrantImage(64, 32).convertToFormat(QImage::Format_RGB888);
         HeifFixture fixture;
         fixture.orientation = heif_orientation(orientation);
@@ -78,7 +69,8 @@ private Q_SLOTS:
             QCOMPARE(info->size, QSize(64, 32));
         const auto pixels = decodeHeif(path);
         QVERIFY(pixels);
-        QVERIFY(sameQuadrants(pixels->image, stored.transformed(shown[orientation])));
+        QVERIFY(sameQuadrants(pixels->image,
+                              stored.transformed(test::shownForOrientation(orientation))));
     }
 
     void phoneFilesKeepTheirProfiles() {

@@ -213,15 +213,6 @@ private Q_SLOTS:
     void pixelsAreLaidOutAsTheTagShowsThem() {
         // Each tag against Qt's own transforms, also on a 1-bit picture whose sub-byte pixels
         // must move too.
-        const QTransform shown[9] = {{},
-                                     {},
-                                     QTransform(-1, 0, 0, 1, 0, 0),
-                                     QTransform().rotate(180),
-                                     QTransform(1, 0, 0, -1, 0, 0),
-                                     QTransform(0, 1, 1, 0, 0, 0),
-                                     QTransform().rotate(90),
-                                     QTransform(0, -1, -1, 0, 0, 0),
-                                     QTransform().rotate(270)};
         for (const QImage& picture :
              {test::quadrantImage(300, 200),
               test::quadrantImage(13, 7).convertToFormat(QImage::Format_Mono)}) {
@@ -233,9 +224,8 @@ private Q_SLOTS:
                     continue;
                 QVERIFY(written);
                 const QImage turned = decodeStored(*written).convertToFormat(QImage::Format_RGB32);
-                QCOMPARE(
-                    turned,
-                    stored.transformed(shown[orientation]).convertToFormat(QImage::Format_RGB32));
+                QCOMPARE(turned, stored.transformed(test::shownForOrientation(orientation))
+                                     .convertToFormat(QImage::Format_RGB32));
                 if (orientation == 6) // clockwise: the top row is the left column bottom up
                     QCOMPARE(turned.pixel(0, 0), stored.pixel(0, stored.height() - 1));
             }

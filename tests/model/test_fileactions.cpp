@@ -54,25 +54,6 @@ void finishPreloads() {
     QCoreApplication::sendPostedEvents();
 }
 
-class PhotoFolder {
-public:
-    explicit PhotoFolder(const QStringList& names) {
-        for (const QString& name : names)
-            QVERIFY(test::writeImage(test::quadrantImage(40, 30), dir_.filePath(name), "jpeg"));
-    }
-    FilePath path(const QString& name) const { return filePathFromText(dir_.filePath(name)); }
-    QString text(const QString& name) const { return dir_.filePath(name); }
-    std::vector<FilePath> paths(const QStringList& names) const {
-        std::vector<FilePath> out;
-        for (const QString& name : names)
-            out.push_back(path(name));
-        return out;
-    }
-
-private:
-    QTemporaryDir dir_;
-};
-
 } // namespace
 
 class TestFileActions : public QObject {
@@ -136,7 +117,7 @@ private Q_SLOTS:
         QFETCH(QString, current);
         QFETCH(QStringList, remaining);
         QFETCH(QString, shown);
-        PhotoFolder folder(files);
+        test::PhotoFolder folder(files);
         state_->openFile(folder.path(current));
         finishPreloads();
         state_->deleteCurrentImage();
@@ -158,7 +139,7 @@ private Q_SLOTS:
     }
 
     void failedDeleteReportsAndChangesNothing() {
-        PhotoFolder folder({"a.jpg", "b.jpg"});
+        test::PhotoFolder folder({"a.jpg", "b.jpg"});
         state_->openFile(folder.path("a.jpg"));
         const ImagePtr shown = state_->currentImage();
         QFile blocker(desktopFolder("home") + QStringLiteral("/Trash"));
@@ -179,7 +160,7 @@ private Q_SLOTS:
         state_->copyImage(); // no image yet
         QCOMPARE(clipboard->text(), QStringLiteral("earlier"));
 
-        PhotoFolder folder({"a.jpg"});
+        test::PhotoFolder folder({"a.jpg"});
         state_->openFile(folder.path("a.jpg"));
         state_->copyImage();
         const QMimeData* data = clipboard->mimeData();
@@ -190,7 +171,7 @@ private Q_SLOTS:
 
     void openWithListsOthersByNameAndLaunchesWithTheFile() {
         QVERIFY(state_->openWithApps().isEmpty()); // no file
-        PhotoFolder folder({"with space.jpg"});
+        test::PhotoFolder folder({"with space.jpg"});
         state_->openFile(folder.path("with space.jpg"));
         QStringList names;
         for (const OpenWithApp& app : state_->openWithApps())
@@ -206,7 +187,7 @@ private Q_SLOTS:
         QTemporaryDir elsewhere;
         const QString entry = elsewhere.filePath(QStringLiteral("custom.desktop"));
         writeApplication(entry, QStringLiteral("Custom"), QStringLiteral("image/jpeg;"));
-        PhotoFolder folder({"a.jpg"});
+        test::PhotoFolder folder({"a.jpg"});
         state_->openFile(folder.path("a.jpg"));
         state_->chooseOtherApp();
 

@@ -12,30 +12,6 @@ using namespace kivo;
 
 namespace {
 
-// One small JPEG per name, each a flat colour of its own so a test can tell which one it sees.
-class PhotoFolder {
-public:
-    explicit PhotoFolder(const QStringList& names) {
-        for (int i = 0; i < names.size(); ++i)
-            write(names[i], QColor::fromHsv(i * 67 % 360, 255, 255));
-    }
-    void write(const QString& name, const QColor& colour) {
-        QImage image(64, 48, QImage::Format_RGB32);
-        image.fill(colour);
-        QVERIFY(test::writeImage(image, dir_.filePath(name), "jpeg"));
-    }
-    FilePath path(const QString& name) const { return filePathFromText(dir_.filePath(name)); }
-    std::vector<FilePath> paths(const QStringList& names) const {
-        std::vector<FilePath> out;
-        for (const QString& name : names)
-            out.push_back(path(name));
-        return out;
-    }
-
-private:
-    QTemporaryDir dir_;
-};
-
 // Lets every preload still decoding finish and hands its result to the model.
 void finishPreloads() {
     preloadThreadPool().waitForDone();
@@ -66,7 +42,7 @@ private Q_SLOTS:
     void cleanup() { finishPreloads(); }
 
     void navigationWrapsAroundAndResetsRotation() {
-        PhotoFolder folder({"a.jpg", "b.jpg", "c.jpg"});
+        test::PhotoFolder folder({"a.jpg", "b.jpg", "c.jpg"});
         AppState state({settings_.get()});
         state.openFile(folder.path("c.jpg"));
         QCOMPARE(state.currentIndex(), 2);
@@ -90,7 +66,7 @@ private Q_SLOTS:
     }
 
     void oneOrTwoFilesPreloadEachNeighbourOnce() {
-        PhotoFolder single({"photo.jpg"});
+        test::PhotoFolder single({"photo.jpg"});
         AppState alone({settings_.get()});
         alone.openFile(single.path("photo.jpg"));
         const ImagePtr shown = alone.currentImage();
@@ -100,7 +76,7 @@ private Q_SLOTS:
         QVERIFY(alone.preloadedImages().empty());
         QCOMPARE(alone.windowTitle(), QStringLiteral("photo.jpg"));
 
-        PhotoFolder pair({"a.jpg", "b.jpg"});
+        test::PhotoFolder pair({"a.jpg", "b.jpg"});
         AppState state({settings_.get()});
         state.openFile(pair.path("a.jpg"));
         finishPreloads();
@@ -114,7 +90,7 @@ private Q_SLOTS:
     // The neighbour decoded in the background is the very image shown after the step: nothing
     // is decoded again on the GUI thread.
     void steppingTakesThePreloadedImage() {
-        PhotoFolder folder({"a.jpg", "b.jpg", "c.jpg", "d.jpg"});
+        test::PhotoFolder folder({"a.jpg", "b.jpg", "c.jpg", "d.jpg"});
         AppState state({settings_.get()});
         state.openFile(folder.path("b.jpg"));
         finishPreloads();
@@ -132,7 +108,7 @@ private Q_SLOTS:
     // A rotation save rewrites the current file while an older decode of it may still be on
     // its way back; that stale picture must never be shown later.
     void rewrittenFileIsNotShownFromAStaleDecode() {
-        PhotoFolder folder({"a.jpg", "b.jpg"});
+        test::PhotoFolder folder({"a.jpg", "b.jpg"});
         AppState state({settings_.get()});
         state.openFile(folder.path("a.jpg")); // starts decoding b in the background
         state.navigate(+1);                   // b is shown before that decode is stored
@@ -149,7 +125,7 @@ private Q_SLOTS:
     }
 
     void undecodableNeighbourIsDecodedWhenShownAndStaysEmpty() {
-        PhotoFolder folder({"a.jpg", "c.jpg"});
+        test::PhotoFolder folder({"a.jpg", "c.jpg"});
         QFile broken(QFileInfo(displayPath(folder.path("a.jpg"))).dir().filePath("b.jpg"));
         QVERIFY(broken.open(QIODevice::WriteOnly));
         broken.write("not a picture");
@@ -166,7 +142,7 @@ private Q_SLOTS:
 
     // Preloads hold the model weakly: a window closed while they run is not touched.
     void closingWhilePreloadingIsSafe() {
-        PhotoFolder folder({"a.jpg", "b.jpg", "c.jpg"});
+        test::PhotoFolder folder({"a.jpg", "b.jpg", "c.jpg"});
         auto state = std::make_unique<AppState>(AppStateContext{settings_.get()});
         state->openFile(folder.path("b.jpg"));
         state.reset();
@@ -188,7 +164,7 @@ private Q_SLOTS:
     }
     void displayModeBecomesAZoomRequest() {
         QFETCH(DisplayMode, mode);
-        PhotoFolder folder({"a.jpg"});
+        test::PhotoFolder folder({"a.jpg"});
         test::PrivateSettings settings;
         settings->setValue(QStringLiteral("displayMode"), caseName(mode));
         AppState state({settings.get()});

@@ -2,6 +2,7 @@
 
 #include <QImageWriter>
 #include <QPainter>
+#include <QTest>
 #include <exiv2/exiv2.hpp>
 
 namespace kivo::test {
@@ -9,6 +10,28 @@ namespace kivo::test {
 PrivateSettings::PrivateSettings()
     : settings_(std::make_unique<QSettings>(dir_.filePath(QStringLiteral("settings.ini")),
                                             QSettings::IniFormat)) {}
+
+PhotoFolder::PhotoFolder(const QStringList& names) {
+    for (int i = 0; i < names.size(); ++i)
+        write(names[i], QColor::fromHsv(i * 67 % 360, 255, 255));
+}
+
+void PhotoFolder::write(const QString& name, const QColor& colour) {
+    QImage image(64, 48, QImage::Format_RGB32);
+    image.fill(colour);
+    QVERIFY(writeImage(image, dir_.filePath(name), "jpeg"));
+}
+
+FilePath PhotoFolder::path(const QString& name) const {
+    return filePathFromText(dir_.filePath(name));
+}
+
+std::vector<FilePath> PhotoFolder::paths(const QStringList& names) const {
+    std::vector<FilePath> out;
+    for (const QString& name : names)
+        out.push_back(path(name));
+    return out;
+}
 
 QString corpusPath(const QString& relative) {
     return QStringLiteral(KIVO_CORPUS_DIR "/") + relative;
@@ -29,6 +52,27 @@ QImage quadrantImage(int width, int height) {
     p.fillRect(0, hh, hw, height - hh, Qt::blue);
     p.fillRect(hw, hh, width - hw, height - hh, Qt::white);
     return image;
+}
+
+QTransform shownForOrientation(int orientation) {
+    switch (orientation) {
+    case 2:
+        return QTransform(-1, 0, 0, 1, 0, 0);
+    case 3:
+        return QTransform().rotate(180);
+    case 4:
+        return QTransform(1, 0, 0, -1, 0, 0);
+    case 5:
+        return QTransform(0, 1, 1, 0, 0, 0);
+    case 6:
+        return QTransform().rotate(90);
+    case 7:
+        return QTransform(0, -1, -1, 0, 0, 0);
+    case 8:
+        return QTransform().rotate(270);
+    default:
+        return {};
+    }
 }
 
 bool setExifTags(const QString& path, const QList<QPair<QString, QString>>& tags) {

@@ -1,10 +1,15 @@
 #pragma once
 
+#include "imaging/filepath.h"
+
+#include <QColor>
 #include <QImage>
 #include <QSettings>
 #include <QString>
 #include <QTemporaryDir>
+#include <QTransform>
 #include <memory>
+#include <vector>
 
 namespace kivo::test {
 
@@ -22,6 +27,20 @@ private:
     std::unique_ptr<QSettings> settings_;
 };
 
+// A temporary folder holding one small JPEG per name, each a flat colour of its own so a test
+// can tell which one it sees.
+class PhotoFolder {
+public:
+    explicit PhotoFolder(const QStringList& names);
+    void write(const QString& name, const QColor& colour);
+    FilePath path(const QString& name) const;
+    QString text(const QString& name) const { return dir_.filePath(name); }
+    std::vector<FilePath> paths(const QStringList& names) const;
+
+private:
+    QTemporaryDir dir_;
+};
+
 // The folder of real-world files shared by the project's tests (cameras, phones, test suites).
 QString corpusPath(const QString& relative);
 
@@ -31,6 +50,10 @@ bool writeImage(const QImage& image, const QString& path, const char* format, in
 // A picture whose four quadrants are red, green, blue and white (top-left, top-right,
 // bottom-left, bottom-right), so a test can tell which way up it is shown.
 QImage quadrantImage(int width, int height);
+
+// How a viewer shows a stored picture whose EXIF orientation is `orientation` (1 to 8), as a Qt
+// transform of the stored pixels.
+QTransform shownForOrientation(int orientation);
 
 // Sets EXIF/XMP tags with exiv2 (keys such as "Exif.Image.Orientation"); values as exiv2 parses
 // text for the tag's type.
