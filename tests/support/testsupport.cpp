@@ -1,5 +1,6 @@
 #include "testsupport.h"
 
+#include <QFileInfo>
 #include <QImageWriter>
 #include <QPainter>
 #include <QTest>
@@ -33,8 +34,22 @@ std::vector<FilePath> PhotoFolder::paths(const QStringList& names) const {
     return out;
 }
 
+QString corpusDir() {
+    const QString fromEnvironment = qEnvironmentVariable("KIVO_CORPUS_DIR");
+    return fromEnvironment.isEmpty() ? QStringLiteral(KIVO_CORPUS_DIR) : fromEnvironment;
+}
+
 QString corpusPath(const QString& relative) {
-    return QStringLiteral(KIVO_CORPUS_DIR "/") + relative;
+    return corpusDir() + QLatin1Char('/') + relative;
+}
+
+bool corpusAvailable(const QString& relative) {
+    return QFileInfo::exists(corpusPath(relative));
+}
+
+QString corpusMissingMessage(const QString& relative) {
+    return QStringLiteral("corpus file %1 not found in %2; set KIVO_CORPUS_DIR to run this test")
+        .arg(relative, corpusDir());
 }
 
 bool writeImage(const QImage& image, const QString& path, const char* format, int quality) {

@@ -7,6 +7,7 @@
 #include <QSettings>
 #include <QString>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTransform>
 #include <memory>
 #include <vector>
@@ -41,8 +42,25 @@ private:
     QTemporaryDir dir_;
 };
 
-// The folder of real-world files shared by the project's tests (cameras, phones, test suites).
+// The folder of real-world files shared by the project's tests (cameras, phones, test suites):
+// $KIVO_CORPUS_DIR when set, else the shared folder beside the project.
+QString corpusDir();
 QString corpusPath(const QString& relative);
+// Whether corpusPath(relative) exists; when it does not, the line a skipped test reports.
+bool corpusAvailable(const QString& relative);
+QString corpusMissingMessage(const QString& relative);
+
+// Skips the calling test function when a corpus file or folder is absent, so a clone of the
+// project alone passes. Where the corpus must be there (CI sets KIVO_CORPUS_REQUIRED), a missing
+// file fails instead, so a broken path cannot silently turn the corpus tests off.
+#define KIVO_REQUIRE_CORPUS(relative)                                                              \
+    do {                                                                                           \
+        if (!kivo::test::corpusAvailable(relative)) {                                              \
+            if (qEnvironmentVariableIsSet("KIVO_CORPUS_REQUIRED"))                                 \
+                QFAIL(qPrintable(kivo::test::corpusMissingMessage(relative)));                     \
+            QSKIP(qPrintable(kivo::test::corpusMissingMessage(relative)));                         \
+        }                                                                                          \
+    } while (false)
 
 // Writes an image with Qt's encoder for `format` ("jpeg", "png", ...). Fails the test on error.
 bool writeImage(const QImage& image, const QString& path, const char* format, int quality = 90);
