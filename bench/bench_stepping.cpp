@@ -7,7 +7,7 @@
 //
 //   QT_QPA_PLATFORM=offscreen build/release/bench/bench_stepping [files=6] [steps=12]
 #include "canvas/pannableimageview.h"
-#include "canvas/statebinding.h"
+#include "viewer/statebinding.h"
 #include "canvas/zoomableimageview.h"
 #include "canvas/zoomscrollview.h"
 #include "model/appstate.h"

@@ -1,5 +1,5 @@
 #include "canvas/navigatoroverlay.h"
-#include "canvas/statebinding.h"
+#include "viewer/statebinding.h"
 #include "canvas/windowautosize.h"
 #include "canvas/zoomableimageview.h"
 #include "desktop/desktopservices.h"

@@ -1,7 +1,7 @@
 // The window auto-size applied to a real top-level window, the window hooks, and the navigator's
 // drawing and gestures.
 #include "canvas/navigatoroverlay.h"
-#include "canvas/statebinding.h"
+#include "viewer/statebinding.h"
 #include "canvas/windowautosize.h"
 #include "canvasharness.h"
 #include "model/appstate.h"

@@ -1,7 +1,7 @@
 // The canvas's update cycle: the image, zoom and scroll steps, what they defer, the state
 // report, rotation and the cross-fade, seen through real widgets and the pixels they draw.
 #include "canvas/rotatedimage.h"
-#include "canvas/statebinding.h"
+#include "viewer/statebinding.h"
 #include "canvasharness.h"
 #include "model/appstate.h"
 #include "support/testsupport.h"

@@ -1,9 +1,9 @@
 #include "statebinding.h"
 
-#include "canvasgeometry.h"
+#include "canvas/canvasgeometry.h"
+#include "canvas/navigatoroverlay.h"
+#include "canvas/zoomableimageview.h"
 #include "model/appstate.h"
-#include "navigatoroverlay.h"
-#include "zoomableimageview.h"
 
 #include <QPointer>
 
