@@ -144,12 +144,12 @@ private Q_SLOTS:
 
         // No TIFF, Exif or GPS dictionary: at most the first four rows. A one-bit grey PNG (from
         // PngSuite) says "1 bits".
-        const FilePath bilevel = filePathFromText(test::corpusPath("pngsuite/png/basn0g01.png"));
+        const FilePath bilevel = filePathFromText(test::testDataPath("pngsuite/png/basn0g01.png"));
         QCOMPARE(labels(extractMetadata(bilevel)),
                  (QStringList{"File Size", "Dimensions", "Bit Depth", "Color Model"}));
         QCOMPARE(valueOf(extractMetadata(bilevel), "Bit Depth"), "1 bits");
         QCOMPARE(valueOf(extractMetadata(bilevel), "Color Model"), "Gray");
-        const FilePath deep = filePathFromText(test::corpusPath("pngsuite/png/basn6a16.png"));
+        const FilePath deep = filePathFromText(test::testDataPath("pngsuite/png/basn6a16.png"));
         QCOMPARE(valueOf(extractMetadata(deep), "Bit Depth"), "16 bits");
     }
 

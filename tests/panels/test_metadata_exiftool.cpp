@@ -80,6 +80,7 @@ private Q_SLOTS:
         if (exiftool.isEmpty())
             QSKIP("exiftool is not installed (scripts/setup installs it)");
 
+        KIVO_REQUIRE_CORPUS(QStringLiteral("exif-samples"));
         const QString root = test::corpusPath(QStringLiteral("exif-samples"));
         QStringList files;
         QDirIterator it(root, {"*.jpg", "*.jpeg", "*.JPG", "*.HEIC", "*.heic", "*.heif"},

@@ -34,6 +34,10 @@ std::vector<FilePath> PhotoFolder::paths(const QStringList& names) const {
     return out;
 }
 
+QString testDataPath(const QString& relative) {
+    return QStringLiteral(KIVO_SOURCE_DIR "/tests/data/") + relative;
+}
+
 QString corpusDir() {
     const QString fromEnvironment = qEnvironmentVariable("KIVO_CORPUS_DIR");
     return fromEnvironment.isEmpty() ? QStringLiteral(KIVO_CORPUS_DIR) : fromEnvironment;

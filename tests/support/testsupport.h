@@ -42,6 +42,10 @@ private:
     QTemporaryDir dir_;
 };
 
+// Small real-world files kept with the project's tests (tests/data: PngSuite, with its licence),
+// so their checks run on every clone.
+QString testDataPath(const QString& relative);
+
 // The folder of real-world files shared by the project's tests (cameras, phones, test suites):
 // $KIVO_CORPUS_DIR when set, else the shared folder beside the project.
 QString corpusDir();
