@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <utility>
 
 namespace kivo::canvas {
 
@@ -25,6 +26,9 @@ double constrainAxis(double origin, double clipLength, double documentLength) {
         return (documentLength - clipLength) * 0.5;
     return std::clamp(origin, 0.0, documentLength - clipLength);
 }
+
+// Relative difference below which a length counts as the whole image.
+constexpr double kWholeTolerance = 1e-9;
 
 double clampUnit(double value) {
     return std::max(std::min(value, 1.0), 0.0);
@@ -60,8 +64,16 @@ std::optional<QRectF> visibleUnitRect(const QRectF& clipBounds, QSizeF document)
         return std::nullopt;
     // The part of the image below the viewport, measured from the image's lower edge.
     const double yFromBottom = h - clipBounds.bottom();
-    return QRectF(std::max(clipBounds.x() / w, 0.0), std::max(yFromBottom / h, 0.0),
-                  std::min(clipBounds.width() / w, 1.0), std::min(clipBounds.height() / h, 1.0));
+    const auto axis = [](double start, double length) {
+        // A clip that covers the image but for floating-point dust shows all of it: a fitted
+        // picture reports exactly (0, 0, 1, 1).
+        if (length >= 1.0 - kWholeTolerance)
+            return std::pair{0.0, 1.0};
+        return std::pair{std::max(start, 0.0), length};
+    };
+    const auto [x, width] = axis(clipBounds.x() / w, clipBounds.width() / w);
+    const auto [y, height] = axis(yFromBottom / h, clipBounds.height() / h);
+    return QRectF(x, y, width, height);
 }
 
 QPointF clipOriginForUnitTarget(QPointF target, QSizeF document, QSizeF clipSize) {

@@ -20,7 +20,7 @@ inline constexpr double kMaxMagnification = 20.0;
 inline constexpr double kLineWheelFactor = 0.1;      // per notch of a line-based wheel
 inline constexpr double kPreciseWheelFactor = 0.005; // per pixel of a touchpad's delta
 inline constexpr double kFitTolerance = 0.001;       // magnifications this close are equal
-inline constexpr double kDragThreshold = 3.0;        // image points
+inline constexpr double kDragThreshold = 3.0;        // window points
 inline constexpr double kZoomStep = 1.5;             // zoomIn / zoomOut factor
 
 // The scale at which the whole document fits the viewport, never above 1.0 so that a small

@@ -1,6 +1,7 @@
 #include "navigatoroverlay.h"
 
 #include "canvasgeometry.h"
+#include "rotatedimage.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -42,10 +43,11 @@ NavigatorOverlay::NavigatorOverlay(QWidget* parent)
     setCursor(Qt::ArrowCursor);
 }
 
-void NavigatorOverlay::setImage(ImagePtr image) {
-    if (image == image_)
+void NavigatorOverlay::setImage(ImagePtr image, double rotation) {
+    if (image == image_ && rotation == rotation_)
         return;
     image_ = std::move(image);
+    rotation_ = rotation;
     rebuildCache();
 }
 
@@ -62,9 +64,13 @@ void NavigatorOverlay::setMaxDimension(double maxDimension) {
 }
 
 QRectF NavigatorOverlay::mapRect() const {
-    const QSizeF size = image_ ? canvas::navigatorSize(QSizeF(image_->size()), maxDimension_)
+    const QSizeF size = image_ ? canvas::navigatorSize(QSizeF(displayedSize()), maxDimension_)
                                : QSizeF(maxDimension_, maxDimension_);
     return {QPointF(kShadowMargin, kShadowMargin), size};
+}
+
+QSize NavigatorOverlay::displayedSize() const {
+    return canvas::rotatedPixelSize(image_->size(), rotation_);
 }
 
 QSize NavigatorOverlay::sizeHint() const {
@@ -82,8 +88,13 @@ void NavigatorOverlay::rebuildCache() {
         const QSizeF map = mapRect().size() * devicePixelRatioF();
         const QSize pixels(std::max(1, int(std::ceil(map.width()))),
                            std::max(1, int(std::ceil(map.height()))));
-        const double scale = double(pixels.width()) / image_->width();
-        bright_ = image_->bestCopyForScale(scale)
+        // Scaled first and turned after, so only the small copy is ever turned.
+        const double scale = double(pixels.width()) / displayedSize().width();
+        const QSize unturned(std::max(1, int(std::lround(image_->width() * scale))),
+                             std::max(1, int(std::lround(image_->height() * scale))));
+        const QImage small = image_->bestCopyForScale(scale).scaled(unturned, Qt::IgnoreAspectRatio,
+                                                                    Qt::SmoothTransformation);
+        bright_ = rotatedBitmap(small, rotation_)
                       .scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
                       .convertToFormat(QImage::Format_ARGB32_Premultiplied);
         dimmed_ = dimmedCopy(bright_);

@@ -12,6 +12,9 @@ namespace kivo {
 // The mini-map over the canvas: the whole image in small, the part outside the viewport dimmed,
 // the visible part outlined. A press or drag on it asks the canvas to centre on the point under
 // the pointer. It keeps no state of its own beyond a cached small copy of the image.
+//
+// It shows the picture as the canvas displays it, turned by the on-screen rotation, because the
+// visible rectangle and the scroll targets are fractions of that turned picture.
 class NavigatorOverlay : public QWidget {
     Q_OBJECT
 
@@ -21,7 +24,8 @@ public:
 
     explicit NavigatorOverlay(QWidget* parent = nullptr);
 
-    void setImage(ImagePtr image);
+    // The image and the on-screen rotation (degrees clockwise) it is displayed with.
+    void setImage(ImagePtr image, double rotation = 0.0);
     void setVisibleRect(const QRectF& visibleRect);
     void setMaxDimension(double maxDimension);
     const QRectF& visibleRect() const { return visibleRect_; }
@@ -40,10 +44,12 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    QSize displayedSize() const; // the image as turned on screen; needs an image
     void rebuildCache();
     void navigateTo(QPointF position);
 
     ImagePtr image_;
+    double rotation_ = 0.0;
     QRectF visibleRect_{0.0, 0.0, 1.0, 1.0};
     double maxDimension_ = kDefaultMaxDimension;
     QImage bright_;

@@ -84,10 +84,6 @@ QPointF PannableImageView::viewportPosition(const QMouseEvent* event) const {
     return mapTo(parentWidget(), event->position());
 }
 
-QPointF PannableImageView::dragPosition(const QMouseEvent* event) const {
-    return viewportPosition(event) / scrollView_->magnification();
-}
-
 void PannableImageView::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) {
         event->ignore();
@@ -95,7 +91,7 @@ void PannableImageView::mousePressEvent(QMouseEvent* event) {
     }
     undoCandidate_ = lastNavigateWasNext_;
     lastNavigateWasNext_.reset();
-    lastDragLocation_ = dragPosition(event);
+    lastDragLocation_ = viewportPosition(event);
     isDragging_ = true;
     hasDragged_ = false;
 }
@@ -122,9 +118,11 @@ void PannableImageView::mouseDoubleClickEvent(QMouseEvent* event) {
 void PannableImageView::mouseMoveEvent(QMouseEvent* event) {
     if (!isDragging_)
         return;
-    const QPointF p = dragPosition(event);
+    const QPointF p = viewportPosition(event);
     const QPointF delta = p - lastDragLocation_;
     if (!hasDragged_) {
+        // Measured on screen, so a hand's tremor is a click at every zoom: in image points
+        // a 24 MP photo at its fit scale would turn a one-pixel wobble into a drag.
         if (std::abs(delta.x()) <= canvas::kDragThreshold &&
             std::abs(delta.y()) <= canvas::kDragThreshold)
             return; // small moves add up against the press position
@@ -132,7 +130,9 @@ void PannableImageView::mouseMoveEvent(QMouseEvent* event) {
         QGuiApplication::setOverrideCursor(Qt::ClosedHandCursor);
     }
     lastDragLocation_ = p;
-    scrollView_->scrollClipTo(scrollView_->clipBounds().topLeft() - delta);
+    // The image moves with the hand: a step on screen is a step / magnification in the image.
+    scrollView_->scrollClipTo(scrollView_->clipBounds().topLeft() -
+                              delta / scrollView_->magnification());
 }
 
 void PannableImageView::mouseReleaseEvent(QMouseEvent* event) {

@@ -49,10 +49,9 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    // Pointer position in the viewport's (window) points, not the scrolled content's, so a
+    // pan step does not move the reference it is measured from.
     QPointF viewportPosition(const QMouseEvent* event) const;
-    // Pointer position in image points measured against the viewport, not the scrolled
-    // content, so a pan step does not move the reference it is measured from.
-    QPointF dragPosition(const QMouseEvent* event) const;
     const QImage& bitmapForScale(double magnification) const;
 
     ZoomScrollView* scrollView_;

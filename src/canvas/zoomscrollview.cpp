@@ -1,13 +1,13 @@
 #include "zoomscrollview.h"
 
 #include "canvasgeometry.h"
+#include "overlayscrollbar.h"
 #include "pannableimageview.h"
 
 #include <QGestureEvent>
 #include <QNativeGestureEvent>
 #include <QPinchGesture>
 #include <QResizeEvent>
-#include <QScrollBar>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
@@ -17,8 +17,9 @@ namespace kivo {
 ZoomScrollView::ZoomScrollView(QWidget* parent)
     : QAbstractScrollArea(parent) {
     setFrameShape(QFrame::NoFrame);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // The platform's bars would sit beside the picture and take room from it; ours float over it.
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     QPalette black = viewport()->palette();
     black.setColor(QPalette::Window, Qt::black);
     viewport()->setPalette(black);
@@ -32,16 +33,24 @@ ZoomScrollView::ZoomScrollView(QWidget* parent)
     documentView_ = new PannableImageView(viewport(), this);
     documentView_->hide();
     documentView_->installEventFilter(this);
-    // A wheel over a scroll bar would scroll it; the canvas's wheel only ever zooms.
-    horizontalScrollBar()->installEventFilter(this);
-    verticalScrollBar()->installEventFilter(this);
+    horizontalBar_ = new OverlayScrollBar(Qt::Horizontal, this);
+    verticalBar_ = new OverlayScrollBar(Qt::Vertical, this);
+    horizontalBar_->onScroll = [this](double position) {
+        scrollClipTo({position / magnification_, origin_.y()});
+    };
+    verticalBar_->onScroll = [this](double position) {
+        scrollClipTo({origin_.x(), position / magnification_});
+    };
+    // A wheel over a bar zooms like anywhere else on the canvas.
+    horizontalBar_->installEventFilter(this);
+    verticalBar_->installEventFilter(this);
 }
 
 ZoomScrollView::~ZoomScrollView() = default;
 
 void ZoomScrollView::setDocumentSize(QSizeF size) {
     documentSize_ = size;
-    applyClip(origin_, magnification_);
+    applyClip(origin_, magnification_, false);
 }
 
 void ZoomScrollView::updateMinMagnification() {
@@ -53,12 +62,12 @@ void ZoomScrollView::setMagnification(double magnification) {
     const double m = std::clamp(magnification, minMagnification_, maxMagnification_);
     const QPointF centre = clipBounds().center();
     const QSizeF clip = QSizeF(viewport()->size()) / m;
-    applyClip(centre - QPointF(clip.width() * 0.5, clip.height() * 0.5), m);
+    applyClip(centre - QPointF(clip.width() * 0.5, clip.height() * 0.5), m, true);
 }
 
 void ZoomScrollView::setMagnification(double magnification, QPointF anchor) {
     const double m = std::clamp(magnification, minMagnification_, maxMagnification_);
-    applyClip(canvas::originKeepingAnchor(origin_, anchor, magnification_, m), m);
+    applyClip(canvas::originKeepingAnchor(origin_, anchor, magnification_, m), m, true);
 }
 
 QRectF ZoomScrollView::clipBounds() const {
@@ -66,7 +75,7 @@ QRectF ZoomScrollView::clipBounds() const {
 }
 
 void ZoomScrollView::scrollClipTo(QPointF origin) {
-    applyClip(origin, magnification_);
+    applyClip(origin, magnification_, true);
 }
 
 QRectF ZoomScrollView::constrainBoundsRect(const QRectF& proposed) const {
@@ -86,50 +95,43 @@ void ZoomScrollView::layoutCanvas() {
     if (isFitMode_ && !isAutoSizing_)
         setMagnification(minMagnification_);
     else
-        applyClip(origin_, magnification_); // the clip's size follows the viewport
+        applyClip(origin_, magnification_, false); // the clip's size follows the viewport
 }
 
-void ZoomScrollView::applyClip(QPointF origin, double magnification) {
+void ZoomScrollView::applyClip(QPointF origin, double magnification, bool flashBars) {
     magnification_ = magnification;
-    // Showing or hiding a scroll bar resizes the viewport, which changes the clip: settle both.
-    for (int pass = 0; pass < 3; ++pass) {
-        const QSize viewportSize = viewport()->size();
-        const QSizeF clip = QSizeF(viewportSize) / magnification_;
-        origin_ = constrainBoundsRect(QRectF(origin, clip)).topLeft();
-        syncScrollBars();
-        if (viewport()->size() == viewportSize)
-            break;
-    }
+    const QSizeF clip = QSizeF(viewport()->size()) / magnification_;
+    origin_ = constrainBoundsRect(QRectF(origin, clip)).topLeft();
     placeDocumentView();
     const QRectF bounds = clipBounds();
-    if (bounds != lastReportedBounds_) {
+    const bool changed = bounds != lastReportedBounds_;
+    // A zoom or scroll shows the bars even when the bounds stay (a new picture opened at its
+    // zoom), so the user sees that there is more of the picture to see.
+    syncScrollBars(flashBars);
+    if (changed) {
         lastReportedBounds_ = bounds;
         Q_EMIT boundsChanged();
     }
 }
 
-void ZoomScrollView::syncScrollBars() {
-    if (isSyncingScrollBars_)
-        return;
-    isSyncingScrollBars_ = true;
-    const auto syncAxis = [](QScrollBar* bar, double documentLength, double viewportLength,
-                             double origin, double m) {
-        const double excess = documentLength * m - viewportLength;
-        // Half a pixel of excess is rounding, not content worth a scroll bar.
-        if (excess > 0.5) {
-            bar->setRange(0, static_cast<int>(std::ceil(excess)));
-            bar->setPageStep(static_cast<int>(viewportLength));
-            bar->setSingleStep(20);
-            bar->setValue(static_cast<int>(std::lround(origin * m)));
-        } else {
-            bar->setRange(0, 0);
-        }
+void ZoomScrollView::syncScrollBars(bool flash) {
+    const auto sync = [this, flash](OverlayScrollBar* bar, double documentLength,
+                                    double viewportLength, double origin) {
+        bar->setExtent(documentLength * magnification_, viewportLength, origin * magnification_);
+        if (flash)
+            bar->flash();
     };
-    syncAxis(horizontalScrollBar(), documentSize_.width(), viewport()->width(), origin_.x(),
-             magnification_);
-    syncAxis(verticalScrollBar(), documentSize_.height(), viewport()->height(), origin_.y(),
-             magnification_);
-    isSyncingScrollBars_ = false;
+    sync(horizontalBar_, documentSize_.width(), viewport()->width(), origin_.x());
+    sync(verticalBar_, documentSize_.height(), viewport()->height(), origin_.y());
+}
+
+void ZoomScrollView::placeScrollBars() {
+    // Along the bottom and right edges of the viewport, leaving the corner where they meet.
+    const QRect area = viewport()->geometry();
+    const int t = OverlayScrollBar::kThickness;
+    horizontalBar_->setGeometry(area.left(), area.bottom() + 1 - t, std::max(area.width() - t, 0),
+                                t);
+    verticalBar_->setGeometry(area.right() + 1 - t, area.top(), t, std::max(area.height() - t, 0));
 }
 
 void ZoomScrollView::placeDocumentView() {
@@ -148,21 +150,9 @@ void ZoomScrollView::placeDocumentView() {
     documentView_->update(); // the content moves even when the geometry does not
 }
 
-void ZoomScrollView::scrollContentsBy(int, int) {
-    if (isSyncingScrollBars_)
-        return;
-    QPointF origin = origin_;
-    if (horizontalScrollBar()->maximum() > 0)
-        origin.setX(horizontalScrollBar()->value() / magnification_);
-    if (verticalScrollBar()->maximum() > 0)
-        origin.setY(verticalScrollBar()->value() / magnification_);
-    applyClip(origin, magnification_);
-}
-
 void ZoomScrollView::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
-    if (isSyncingScrollBars_)
-        return; // a scroll bar came or went: applyClip settles the clip itself
+    placeScrollBars();
     layoutCanvas();
 }
 
@@ -197,16 +187,17 @@ bool ZoomScrollView::viewportEvent(QEvent* event) {
 }
 
 bool ZoomScrollView::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::Wheel &&
-        (watched == horizontalScrollBar() || watched == verticalScrollBar()))
-        return true;
-    if (watched == documentView_ && event->type() == QEvent::Wheel) {
-        // Over the image: zoom as if the wheel had reached the viewport.
+    const bool isOverCanvas =
+        watched == documentView_ || watched == horizontalBar_ || watched == verticalBar_;
+    if (isOverCanvas && event->type() == QEvent::Wheel) {
+        // Over the image or a bar: zoom as if the wheel had reached the viewport.
+        auto* source = static_cast<QWidget*>(watched);
         auto* wheel = static_cast<QWheelEvent*>(event);
-        QWheelEvent mapped(documentView_->mapTo(viewport(), wheel->position()),
-                           wheel->globalPosition(), wheel->pixelDelta(), wheel->angleDelta(),
-                           wheel->buttons(), wheel->modifiers(), wheel->phase(), wheel->inverted(),
-                           wheel->source(), wheel->pointingDevice());
+        const QPointF position = viewport()->mapFrom(this, source->mapTo(this, wheel->position()));
+        QWheelEvent mapped(position, wheel->globalPosition(), wheel->pixelDelta(),
+                           wheel->angleDelta(), wheel->buttons(), wheel->modifiers(),
+                           wheel->phase(), wheel->inverted(), wheel->source(),
+                           wheel->pointingDevice());
         wheelEvent(&mapped);
         return true;
     }

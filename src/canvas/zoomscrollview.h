@@ -10,6 +10,7 @@ class QGestureEvent;
 
 namespace kivo {
 
+class OverlayScrollBar;
 class PannableImageView;
 
 // The magnifying scroll area of the canvas. The document (the image) keeps its natural size in
@@ -20,7 +21,8 @@ class PannableImageView;
 //
 // The wheel only zooms (anchored under the pointer) and never scrolls; panning is by drag,
 // scroll bars or the navigator. In fit state every layout re-applies the fit scale, so a fitted
-// image follows the window's size.
+// image follows the window's size. The scroll bars float over the picture and take no room:
+// the viewport is always the whole area, so the fit scale and the visible part agree.
 class ZoomScrollView : public QAbstractScrollArea {
     Q_OBJECT
 
@@ -67,6 +69,9 @@ public:
     // Runs the layout pass: refit in fit state unless a window auto-size is under way.
     void layoutCanvas();
 
+    OverlayScrollBar* horizontalOverlayBar() const { return horizontalBar_; }
+    OverlayScrollBar* verticalOverlayBar() const { return verticalBar_; }
+
 Q_SIGNALS:
     // The clip bounds changed (scroll, magnification, viewport size).
     void boundsChanged();
@@ -78,12 +83,12 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool viewportEvent(QEvent* event) override;
-    void scrollContentsBy(int dx, int dy) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void applyClip(QPointF origin, double magnification);
-    void syncScrollBars();
+    void applyClip(QPointF origin, double magnification, bool flashBars);
+    void syncScrollBars(bool flash);
+    void placeScrollBars();
     void placeDocumentView();
     bool handleNativeGesture(QNativeGestureEvent* event);
     bool handlePinchGesture(QGestureEvent* event);
@@ -92,6 +97,8 @@ private:
     void liveMagnifyBy(double factor, QPointF viewportPosition);
 
     PannableImageView* documentView_ = nullptr;
+    OverlayScrollBar* horizontalBar_ = nullptr; // owned by this widget
+    OverlayScrollBar* verticalBar_ = nullptr;
     bool isFitMode_ = true;
     bool isAutoSizing_ = false;
     QSizeF documentSize_;
@@ -100,7 +107,6 @@ private:
     double maxMagnification_ = 20.0;
     QPointF origin_;
     QRectF lastReportedBounds_;
-    bool isSyncingScrollBars_ = false;
     bool isLiveMagnifying_ = false;
     double pinchStartMagnification_ = 1.0;
 };

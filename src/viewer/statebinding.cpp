@@ -20,8 +20,10 @@ void bindCanvasToState(ZoomableImageView& canvas, AppState& state) {
         inputs.isAutoSizeWindow = model->displayMode() == DisplayMode::autoSizeWindow;
         inputs.zoomAction = model->zoomAction();
         inputs.scrollTarget = model->scrollTarget();
-        inputs.onZoomActionConsumed = [model] {
-            if (model)
+        // A request is cleared only while it is still the one carried out: a newer one set
+        // in the meantime (the next step of a navigator drag) must reach the next update.
+        inputs.onZoomActionConsumed = [model, consumed = inputs.zoomAction] {
+            if (model && model->zoomAction() == consumed)
                 model->setZoomAction(std::nullopt);
         };
         inputs.onStateChange = [model](double magnification, QRectF visibleRect) {
@@ -30,8 +32,8 @@ void bindCanvasToState(ZoomableImageView& canvas, AppState& state) {
             model->setMagnification(magnification);
             model->setVisibleRect(visibleRect);
         };
-        inputs.onScrollTargetConsumed = [model] {
-            if (model)
+        inputs.onScrollTargetConsumed = [model, consumed = inputs.scrollTarget] {
+            if (model && model->scrollTarget() == consumed)
                 model->setScrollTarget(std::nullopt);
         };
         inputs.onDoubleClick = [model] {
@@ -70,13 +72,14 @@ void bindNavigatorToState(NavigatorOverlay& navigator, AppState& state) {
     const auto refresh = [model, overlay] {
         if (!model || !overlay)
             return;
-        overlay->setImage(model->currentImage());
+        overlay->setImage(model->currentImage(), model->rotation());
         overlay->setVisibleRect(model->visibleRect());
         overlay->setVisible(
             model->currentImage() &&
             canvas::navigatorShouldShow(model->visibleRect(), model->isNavigatorDragging()));
     };
     QObject::connect(&state, &AppState::currentImageChanged, &navigator, refresh);
+    QObject::connect(&state, &AppState::rotationChanged, &navigator, refresh);
     QObject::connect(&state, &AppState::visibleRectChanged, &navigator, refresh);
     QObject::connect(&state, &AppState::isNavigatorDraggingChanged, &navigator, refresh);
     refresh();

@@ -12,9 +12,9 @@ class ZoomableImageView;
 // double click with a fit request and a navigating click with a step through the folder.
 void bindCanvasToState(ZoomableImageView& canvas, AppState& state);
 
-// Connects a navigator to a viewer model: it draws the current image and visible rectangle,
-// writes scroll requests and the drag state, and is shown only while part of the image is
-// hidden or a drag is under way.
+// Connects a navigator to a viewer model: it draws the current image as turned on screen and
+// the visible rectangle, writes scroll requests and the drag state, and is shown only while
+// part of the image is hidden or a drag is under way.
 void bindNavigatorToState(NavigatorOverlay& navigator, AppState& state);
 
 } // namespace kivo

@@ -3,6 +3,7 @@
 // A canvas on screen whose inputs a test sets directly, recording what the canvas reports back
 // in the order it happens.
 
+#include "canvas/overlayscrollbar.h"
 #include "canvas/pannableimageview.h"
 #include "canvas/zoomableimageview.h"
 #include "canvas/zoomscrollview.h"
@@ -10,7 +11,7 @@
 #include <QCoreApplication>
 #include <QStringList>
 #include <QTest>
-#include <span>
+#include <initializer_list>
 
 namespace kivo::test {
 
@@ -24,21 +25,11 @@ inline ImagePtr solidImage(int width, int height, QColor colour = QColor(200, 40
     return Image::create(bitmap);
 }
 
-struct PixelCheck {
-    QPoint at;
-    QColor colour;
-};
-
-// Empty when every pixel matches; otherwise names the first that differs, so that
-// QCOMPARE(firstWrongPixel(...), QString()) says where the drawing went wrong.
-inline QString firstWrongPixel(const QImage& shot, std::span<const PixelCheck> checks) {
+// Pixels expected at points of a picture.
+using PixelChecks = std::initializer_list<std::pair<QPoint, QColor>>;
+inline void checkPixels(const QImage& shot, PixelChecks checks) {
     for (const auto& [at, colour] : checks)
-        if (const QColor seen = shot.pixelColor(at); seen != colour)
-            return QStringLiteral("%1,%2: %3 not %4")
-                .arg(at.x())
-                .arg(at.y())
-                .arg(seen.name(), colour.name());
-    return {};
+        QCOMPARE(shot.pixelColor(at), colour);
 }
 
 struct CanvasHarness {
@@ -53,22 +44,20 @@ struct CanvasHarness {
         view.setInputProvider([this] {
             CanvasInputs in = inputs;
             in.onZoomActionConsumed = [this] {
-                log << QStringLiteral("zoomConsumed");
+                log << "zoomConsumed";
                 inputs.zoomAction.reset();
             };
             in.onScrollTargetConsumed = [this] {
-                log << QStringLiteral("scrollConsumed");
+                log << "scrollConsumed";
                 inputs.scrollTarget.reset();
             };
             in.onStateChange = [this](double m, QRectF rect) {
-                log << QStringLiteral("state");
+                log << "state";
                 magnification = m;
                 visibleRect = rect;
             };
-            in.onDoubleClick = [this] { log << QStringLiteral("doubleClick"); };
-            in.onNavigateClick = [this](bool isNext) {
-                log << (isNext ? QStringLiteral("next") : QStringLiteral("previous"));
-            };
+            in.onDoubleClick = [this] { log << "doubleClick"; };
+            in.onNavigateClick = [this](bool isNext) { log << (isNext ? "next" : "previous"); };
             return in;
         });
         view.show();
@@ -78,29 +67,30 @@ struct CanvasHarness {
 
     ZoomScrollView& scroll() { return *view.scrollView(); }
     PannableImageView& document() { return *scroll().documentView(); }
+    bool barsShown() {
+        return scroll().horizontalOverlayBar()->isVisible() ||
+               scroll().verticalOverlayBar()->isVisible();
+    }
 
-    // Runs every pending turn of the event loop: the scheduled update and what it deferred.
+    // Runs the scheduled update and the work it deferred.
     static void settle() {
         for (int i = 0; i < 5; ++i)
             QCoreApplication::processEvents();
     }
-
     void update() {
         view.scheduleUpdate();
         settle();
     }
-
     void request(ZoomAction action) {
         inputs.zoomAction = action;
         update();
     }
-
     void resize(int width, int height) {
         view.resize(width, height);
         settle();
     }
 
-    // Shows `image` at the given zoom request and waits for the canvas to settle.
+    // Shows `image` at the given zoom request, settled, with a fresh log.
     void show(ImagePtr image, std::optional<ZoomAction> action = ZoomAction::fit) {
         inputs.image = std::move(image);
         inputs.zoomAction = action;
