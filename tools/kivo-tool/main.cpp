@@ -18,17 +18,36 @@ int fail(const QString& message) {
 
 } // namespace kivo::tool
 
+namespace {
+
+void printUsage(QTextStream& stream) {
+    stream << "usage: kivo-tool <command> [arguments]\n"
+              "       kivo-tool --help | --version\n\n"
+              "Kivo's image services without a window. Commands:\n";
+    for (const auto& [name, command] : kivo::tool::commands())
+        stream << "  kivo-tool " << name << ' ' << command.usage << '\n';
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
     // Image plugins and colour conversion need a GUI application, never a display.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
+    if (args.size() == 1 && args.front() == QLatin1String("--help")) {
+        QTextStream out(stdout);
+        printUsage(out);
+        return 0;
+    }
+    if (args.size() == 1 && args.front() == QLatin1String("--version")) {
+        QTextStream(stdout) << "kivo-tool " << KIVO_VERSION << '\n';
+        return 0;
+    }
     auto& commands = kivo::tool::commands();
     if (args.isEmpty() || !commands.count(args.front())) {
         QTextStream err(stderr);
-        err << "usage: kivo-tool <command> [arguments]\n";
-        for (const auto& [name, command] : commands)
-            err << "  kivo-tool " << name << ' ' << command.usage << '\n';
+        printUsage(err);
         return 2;
     }
     const QString name = args.takeFirst();
