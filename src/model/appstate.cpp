@@ -161,6 +161,17 @@ void AppState::setCurrentIndex(qsizetype index) {
     assign(this, currentIndex_, index, &AppState::currentIndexChanged);
 }
 
+void AppState::setLoadError(std::optional<Failure> error) {
+    const auto same = [](const std::optional<Failure>& a, const std::optional<Failure>& b) {
+        return a.has_value() == b.has_value() &&
+               (!a || (a->reason == b->reason && a->message == b->message));
+    };
+    if (same(loadError_, error))
+        return;
+    loadError_ = std::move(error);
+    Q_EMIT loadErrorChanged();
+}
+
 void AppState::setRotation(double degrees) {
     assign(this, rotation_, degrees, &AppState::rotationChanged);
 }

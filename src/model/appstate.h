@@ -2,6 +2,7 @@
 
 #include "imaging/filepath.h"
 #include "imaging/image.h"
+#include "imaging/result.h"
 #include "panels/metadata.h"
 
 #include <QDateTime>
@@ -122,6 +123,10 @@ public:
 
     double hideStatusBarDeadline() const { return hideStatusBarDeadline_; }
 
+    // Why the current file is not shown; none while it is (or when there is no current file).
+    const std::optional<Failure>& loadError() const { return loadError_; }
+    void setLoadError(std::optional<Failure> error);
+
     const std::map<FilePath, ImagePtr>& preloadedImages() const { return preloadedImages_; }
     void setPreloadedImages(std::map<FilePath, ImagePtr> images);
     void storePreloadedImage(const FilePath& url, ImagePtr image);
@@ -177,6 +182,7 @@ Q_SIGNALS:
     void hideStatusBarTaskChanged();
     void hideStatusBarDeadlineChanged();
     void preloadedImagesChanged();
+    void loadErrorChanged();
 
 private:
     void setHideStatusBarDeadline(double seconds);
@@ -188,6 +194,7 @@ private:
 
     std::optional<FilePath> currentURL_;
     ImagePtr currentImage_;
+    std::optional<Failure> loadError_;
     std::vector<FilePath> imageFiles_;
     qsizetype currentIndex_ = 0;
     double rotation_ = 0.0;
