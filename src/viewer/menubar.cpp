@@ -33,7 +33,7 @@ QAction* addCommand(QMenu& menu, const char* title, QKeySequence shortcut,
 
 // The desktop's own file dialog (the portal's where the platform theme uses it), one file.
 // Without an application to route it, the choice opens in this window's model.
-void runOpenDialog(QWidget& parent, const ApplicationCommands& commands, AppState* state) {
+void runOpenDialog(QWidget& parent, const MenuCommands& commands, AppState* state) {
     QPointer<AppState> model(state);
     const QString chosen = QFileDialog::getOpenFileName(
         &parent, translated(QT_TRANSLATE_NOOP("kivo::Menus", "Open Image")), QString(),
@@ -69,8 +69,7 @@ template <class State> void wireUndoMoveToTrash(QAction& action, State* state) {
     }
 }
 
-void fillFileMenu(QMenu& menu, QMainWindow& window, AppState* state,
-                  const ApplicationCommands& commands) {
+void fillFileMenu(QMenu& menu, QMainWindow& window, AppState* state, const MenuCommands& commands) {
     QPointer<QMainWindow> host(&window);
     QPointer<AppState> model(state);
     addCommand(menu, QT_TRANSLATE_NOOP("kivo::Menus", "Open..."),
@@ -88,7 +87,7 @@ void fillFileMenu(QMenu& menu, QMainWindow& window, AppState* state,
                commands.quit);
 }
 
-void fillEditMenu(QMenu& menu, AppState* state, const ApplicationCommands& commands) {
+void fillEditMenu(QMenu& menu, AppState* state, const MenuCommands& commands) {
     auto* undo = menu.addAction(translated(QT_TRANSLATE_NOOP("kivo::Menus", "Undo Move to Trash")));
     undo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
     wireUndoMoveToTrash(*undo, state);
@@ -139,7 +138,7 @@ void toggleFullScreen(QWidget& window) {
         window.showFullScreen();
 }
 
-void fillMenuBar(QMainWindow& window, AppState* state, const ApplicationCommands& commands) {
+void fillMenuBar(QMainWindow& window, AppState* state, const MenuCommands& commands) {
     QMenuBar* bar = window.menuBar();
     bar->clear();
     fillFileMenu(*bar->addMenu(translated(QT_TRANSLATE_NOOP("kivo::Menus", "File"))), window, state,

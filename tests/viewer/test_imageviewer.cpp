@@ -316,14 +316,6 @@ private Q_SLOTS:
                 QVERIFY(!isRed(shot.pixel(x, y)));
     }
 
-    void failureTexts() {
-        QCOMPARE(failureText(FailureReason::damaged), QString("This file is damaged"));
-        QCOMPARE(failureText(FailureReason::notAnImage), QString("Not an image Kivo can read"));
-        QCOMPARE(failureText(FailureReason::unreadable), QString("Kivo cannot read this file"));
-        QCOMPARE(failureText(FailureReason::notAFile), QString("Kivo cannot read this file"));
-        QCOMPARE(failureText(FailureReason::tooLarge), QString("Too large to show"));
-    }
-
     // The pictures of the project page, written only when KIVO_SCREENSHOT_DIR names a folder.
     void screenshots() {
         const QString out = qEnvironmentVariable("KIVO_SCREENSHOT_DIR");

@@ -17,7 +17,7 @@
 namespace kivo::test {
 
 struct ViewerHost {
-    explicit ViewerHost(const ApplicationCommands& commands = {}) {
+    explicit ViewerHost(const MenuCommands& commands = {}) {
         desktop->trash = std::make_unique<FreedesktopTrash>();
         state = std::make_unique<AppState>(AppStateContext{settings.get(), nullptr, desktop.get()});
         window = std::make_unique<QMainWindow>();
