@@ -1,0 +1,144 @@
+#include "emptystate.h"
+
+#include "model/appstate.h"
+
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QVBoxLayout>
+#include <functional>
+
+namespace kivo {
+
+namespace {
+
+// Why the current file could not be shown, once the model keeps the image service's answer.
+template <class State> std::optional<FailureReason> loadFailureOf(const State& state) {
+    if constexpr (requires { state.loadError(); }) {
+        if (const auto& error = state.loadError())
+            return error->reason;
+    }
+    return std::nullopt;
+}
+
+template <class State>
+void onLoadFailureChange(State& state, QObject* receiver, const std::function<void()>& run) {
+    if constexpr (requires { &State::loadErrorChanged; })
+        QObject::connect(&state, &State::loadErrorChanged, receiver, run);
+}
+
+// A framed landscape: the usual sign for "a picture goes here", drawn so no icon theme is needed.
+QPixmap photoSymbol(int size, qreal devicePixelRatio) {
+    QPixmap pixmap(QSize(size, size) * devicePixelRatio);
+    pixmap.setDevicePixelRatio(devicePixelRatio);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor colour(255, 255, 255, qRound(255 * 0.4));
+    const qreal stroke = size / 16.0;
+    const QRectF frame(stroke, size * 0.18, size - 2 * stroke, size * 0.64);
+    painter.setPen(QPen(colour, stroke));
+    painter.drawRoundedRect(frame, stroke * 1.5, stroke * 1.5);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour);
+    painter.drawEllipse(
+        QPointF(frame.left() + frame.width() * 0.72, frame.top() + frame.height() * 0.3),
+        size * 0.07, size * 0.07);
+    QPainterPath hills;
+    hills.moveTo(frame.left() + stroke, frame.bottom() - stroke);
+    hills.lineTo(frame.left() + frame.width() * 0.35, frame.top() + frame.height() * 0.4);
+    hills.lineTo(frame.left() + frame.width() * 0.6, frame.bottom() - frame.height() * 0.3);
+    hills.lineTo(frame.left() + frame.width() * 0.75, frame.top() + frame.height() * 0.55);
+    hills.lineTo(frame.right() - stroke, frame.bottom() - stroke);
+    hills.closeSubpath();
+    painter.drawPath(hills);
+    return pixmap;
+}
+
+QLabel* makeLabel(QWidget* parent, double opacity, bool isCaption) {
+    auto* label = new QLabel(parent);
+    label->setAlignment(Qt::AlignHCenter);
+    label->setWordWrap(true);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, QColor(255, 255, 255, qRound(255 * opacity)));
+    label->setPalette(palette);
+    if (isCaption) {
+        QFont font = label->font();
+        font.setPointSizeF(font.pointSizeF() * 0.85);
+        label->setFont(font);
+    }
+    return label;
+}
+
+} // namespace
+
+QString failureText(FailureReason reason) {
+    switch (reason) {
+    case FailureReason::damaged:
+        return EmptyState::tr("This file is damaged");
+    case FailureReason::notAnImage:
+    case FailureReason::unsupported:
+        return EmptyState::tr("Not an image Kivo can read");
+    case FailureReason::tooLarge:
+        return EmptyState::tr("Too large to show");
+    case FailureReason::notAFile:
+    case FailureReason::unreadable:
+    case FailureReason::writeFailed:
+        break;
+    }
+    return EmptyState::tr("Kivo cannot read this file");
+}
+
+EmptyState::EmptyState(AppState& state, QWidget* parent)
+    : QWidget(parent)
+    , state_(state)
+    , symbol_(new QLabel(this))
+    , fileName_(makeLabel(this, 0.7, false))
+    , message_(makeLabel(this, 0.5, false))
+    , hint_(makeLabel(this, 0.3, true)) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    symbol_->setAlignment(Qt::AlignHCenter);
+    symbol_->setPixmap(photoSymbol(kSymbolSize, devicePixelRatioF()));
+    hint_->setText(tr("Drop a file or use File > Open"));
+    QFont bold = fileName_->font();
+    bold.setBold(true);
+    fileName_->setFont(bold);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setSpacing(kSpacing);
+    layout->addStretch(1);
+    for (QLabel* label : {symbol_, fileName_, message_, hint_})
+        layout->addWidget(label);
+    layout->addStretch(1);
+
+    const auto refreshLater = [this] { refresh(); };
+    connect(&state, &AppState::currentURLChanged, this, refreshLater);
+    connect(&state, &AppState::currentImageChanged, this, refreshLater);
+    onLoadFailureChange(state, this, refreshLater);
+    refresh();
+}
+
+QString EmptyState::fileNameText() const {
+    return fileName_->isHidden() ? QString() : fileName_->text();
+}
+QString EmptyState::messageText() const {
+    return message_->text();
+}
+QString EmptyState::hintText() const {
+    return hint_->text();
+}
+
+void EmptyState::refresh() {
+    const auto& url = state_.currentURL();
+    const bool isUnshowable = url && !state_.currentImage();
+    fileName_->setText(isUnshowable ? displayName(*url) : QString());
+    fileName_->setVisible(isUnshowable);
+    if (!isUnshowable) {
+        message_->setText(tr("Open an image to start"));
+        return;
+    }
+    const auto reason = loadFailureOf(state_);
+    message_->setText(reason ? failureText(*reason) : tr("Kivo cannot show this file"));
+}
+
+} // namespace kivo

@@ -1,0 +1,353 @@
+#include "canvas/zoomableimageview.h"
+#include "viewer/aboutwindow.h"
+#include "viewer/emptystate.h"
+#include "viewer/statuspill.h"
+#include "viewer/vieweralerts.h"
+#include "viewerhost.h"
+
+#include <QMimeData>
+#include <QPushButton>
+#include <QUrl>
+#include <cmath>
+
+using namespace kivo;
+
+namespace {
+
+QMimeData* uriList(const QByteArray& lines) {
+    auto* data = new QMimeData;
+    data->setData("text/uri-list", lines);
+    return data;
+}
+
+QByteArray uri(const test::PhotoFolder& folder, const QString& name) {
+    return QUrl::fromLocalFile(folder.text(name)).toEncoded() + "\r\n";
+}
+
+// Sends a drag entering the viewer and the drop, as a file manager's drag would; whether it
+// was accepted.
+bool drop(ImageViewer& viewer, QMimeData* data) {
+    const QPoint at(viewer.width() / 2, viewer.height() / 2);
+    QDragEnterEvent enter(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&viewer, &enter);
+    QDropEvent dropped(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&viewer, &dropped);
+    return enter.isAccepted() && dropped.isAccepted();
+}
+
+// The bounding box of the pixels that are not black.
+QRect litArea(const QImage& image) {
+    QRect box;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qGray(image.pixel(x, y)) > 20)
+                box |= QRect(x, y, 1, 1);
+    return box;
+}
+
+bool isRed(QRgb pixel) {
+    return qRed(pixel) > 200 && qGreen(pixel) < 60 && qBlue(pixel) < 60;
+}
+
+} // namespace
+
+class TestImageViewer : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY(dataHome_.isValid());
+        qputenv("XDG_DATA_HOME", dataHome_.path().toUtf8());
+    }
+
+    void keys_data() {
+        QTest::addColumn<QList<int>>("keys"); // key codes, pressed in turn without modifiers
+        QTest::addColumn<QString>("text");    // what the last key types
+        QTest::addColumn<int>("index");
+        QTest::addColumn<int>("overlay");
+        QTest::newRow("right") << QList<int>{Qt::Key_Right} << "" << 1 << 0;
+        QTest::newRow("space") << QList<int>{Qt::Key_Space} << " " << 1 << 0;
+        QTest::newRow("left wraps") << QList<int>{Qt::Key_Left} << "" << 2 << 0;
+        QTest::newRow("backspace goes back") << QList<int>{Qt::Key_Backspace} << "\b" << 2 << 0;
+        QTest::newRow("delete character") << QList<int>{Qt::Key_unknown} << "\x7f" << 2 << 0;
+        QTest::newRow("tab") << QList<int>{Qt::Key_Tab} << "\t" << 0 << 1;
+        QTest::newRow("tab twice") << QList<int>{Qt::Key_Tab, Qt::Key_Tab} << "\t" << 0 << 2;
+        QTest::newRow("tab thrice")
+            << QList<int>{Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Tab} << "\t" << 0 << 0;
+    }
+
+    void keys() {
+        QFETCH(QList<int>, keys);
+        QFETCH(QString, text);
+        QFETCH(int, index);
+        QFETCH(int, overlay);
+        test::PhotoFolder folder({"a.jpg", "b.jpg", "c.jpg"});
+        test::ViewerHost host;
+        host.state->openFile(folder.path("a.jpg"));
+        QVERIFY(host.show());
+        QCOMPARE(QApplication::focusWidget(), host.viewer);
+        for (const int key : keys) {
+            QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+            QCoreApplication::sendEvent(QApplication::focusWidget(), &press);
+            QVERIFY(press.isAccepted());
+        }
+        QCOMPARE(host.state->currentIndex(), index);
+        QCOMPARE(int(host.state->overlayMode()), overlay);
+        QVERIFY(!host.state->showDeleteConfirmation());
+    }
+
+    void keysRepeatButIgnoreReleaseAndModifiers() {
+        test::PhotoFolder folder({"a.jpg", "b.jpg", "c.jpg"});
+        test::ViewerHost host;
+        host.state->openFile(folder.path("a.jpg"));
+        QVERIFY(host.show());
+        QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier, QString(), true);
+        QCoreApplication::sendEvent(host.viewer, &repeat);
+        QCOMPARE(host.state->currentIndex(), 1);
+        QTest::keyRelease(host.viewer, Qt::Key_Right);
+        QTest::keyClick(host.viewer, Qt::Key_Right, Qt::ControlModifier);
+        QCOMPARE(host.state->currentIndex(), 1);
+        // Focus comes back to the viewer with every new picture.
+        host.window->menuBar()->setFocus();
+        host.state->navigate(+1);
+        QCOMPARE(QApplication::focusWidget(), host.viewer);
+    }
+
+    void escapeStepsOut() {
+        test::PhotoFolder folder({"a.jpg"});
+        test::ViewerHost host;
+        host.state->openFile(folder.path("a.jpg"));
+        host.state->setOverlayMode(OverlayMode::histogram);
+        QVERIFY(host.show());
+        QTest::keyClick(host.viewer, Qt::Key_F, Qt::NoModifier);
+        QVERIFY(host.window->isFullScreen());
+        QTest::keyClick(host.viewer, Qt::Key_Escape);
+        QCOMPARE(host.state->overlayMode(), OverlayMode::none);
+        QVERIFY(host.window->isFullScreen());
+        QTest::keyClick(host.viewer, Qt::Key_Escape);
+        QVERIFY(!host.window->isFullScreen());
+        QVERIFY(host.window->isVisible());
+        QTest::keyClick(host.viewer, Qt::Key_Escape);
+        QVERIFY(!host.window->isVisible());
+    }
+
+    // Ctrl+= is a window shortcut: it reaches the model of the window it is typed in only.
+    void shortcutsReachTheFocusedWindowOnly() {
+        test::PhotoFolder folder({"a.jpg"});
+        test::ViewerHost first;
+        test::ViewerHost second;
+        QVERIFY(second.show());
+        QVERIFY(first.show());
+        QTest::keyClick(first.viewer, Qt::Key_Equal, Qt::ControlModifier);
+        QCOMPARE(first.state->zoomAction(), ZoomAction::zoomIn);
+        QVERIFY(!second.state->zoomAction());
+        QTest::keyClick(first.viewer, Qt::Key_T, Qt::ControlModifier);
+        QVERIFY(first.state->showThumbnailBar());
+        QTest::keyClick(first.viewer, Qt::Key_Delete);
+        QVERIFY(first.state->showDeleteConfirmation());
+        QVERIFY(!second.state->showDeleteConfirmation());
+    }
+
+    void drops() {
+        test::PhotoFolder folder({"a.jpg", "b.jpg", "c.jpg"});
+        test::ViewerHost host;
+        host.state->openFile(folder.path("a.jpg"));
+        QVERIFY(!drop(*host.viewer, uriList("")));
+        auto text = std::make_unique<QMimeData>();
+        text->setText("just words");
+        QVERIFY(!drop(*host.viewer, text.release()));
+        QVERIFY(!drop(*host.viewer, uriList("https://example.org/b.jpg\r\n")));
+        QCOMPARE(host.state->currentURL(), folder.path("a.jpg"));
+        QVERIFY(drop(*host.viewer, uriList(uri(folder, "c.jpg") + uri(folder, "b.jpg"))));
+        QCOMPARE(host.state->currentURL(), folder.path("c.jpg"));
+    }
+
+    void deleteConfirmation() {
+        test::PhotoFolder folder({"a.jpg", "b.jpg"});
+        test::ViewerHost host;
+        host.state->openFile(folder.path("b.jpg"));
+        QVERIFY(host.show());
+        for (const char* answer : {"Cancel", "Escape", "Delete"}) {
+            host.state->setShowDeleteConfirmation(true);
+            QMessageBox* box = host.viewer->alerts().deleteConfirmation();
+            QVERIFY(box);
+            QCOMPARE(box->text(), QString("Delete Image"));
+            QCOMPARE(box->informativeText(), QString("Move \"b.jpg\" to the Trash?"));
+            QCOMPARE(box->buttons().size(), 2);
+            QAbstractButton* confirm = nullptr;
+            QAbstractButton* cancel = nullptr;
+            for (QAbstractButton* button : box->buttons())
+                (button->text() == "Delete" ? confirm : cancel) =
+                    qobject_cast<QPushButton*>(button);
+            QVERIFY(confirm && cancel);
+            QCOMPARE(cancel->text(), QString("Cancel"));
+            QCOMPARE(box->buttonRole(confirm), QMessageBox::DestructiveRole);
+            if (QString(answer) == "Escape")
+                QTest::keyClick(box, Qt::Key_Escape);
+            else if (QString(answer) == "Cancel")
+                cancel->click();
+            else
+                confirm->click();
+            QVERIFY(!host.state->showDeleteConfirmation());
+            QCOMPARE(QFile::exists(folder.text("b.jpg")), QString(answer) != "Delete");
+        }
+        QCOMPARE(host.state->currentURL(), folder.path("a.jpg"));
+    }
+
+    void errorAlert() {
+        test::ViewerHost host;
+        QVERIFY(host.show());
+        host.state->setDeleteError(QString("Permission denied"));
+        QMessageBox* box = host.viewer->alerts().errorAlert();
+        QVERIFY(box);
+        QCOMPARE(box->text(), QString("Error"));
+        QCOMPARE(box->informativeText(), QString("Permission denied"));
+        QCOMPARE(box->buttons().size(), 1);
+        QCOMPARE(box->buttons()[0]->text(), QString("OK"));
+        box->buttons()[0]->click();
+        QVERIFY(!host.state->deleteError());
+    }
+
+    void pillTexts_data() {
+        QTest::addColumn<double>("magnification");
+        QTest::addColumn<int>("files");
+        QTest::addColumn<QString>("position");
+        QTest::addColumn<QString>("zoom");
+        QTest::newRow("one file") << 1.0 << 1 << ""
+                                  << "100%";
+        QTest::newRow("third of twelve") << 1.5 << 12 << "3 / 12"
+                                         << "150%";
+        QTest::newRow("a third") << 0.3333 << 0 << ""
+                                 << "33%";
+        QTest::newRow("just below 3") << 2.999 << 0 << ""
+                                      << "299%";
+        QTest::newRow("0.29 truncates") << 0.29 << 0 << ""
+                                        << "28%";
+        QTest::newRow("not finite") << qInf() << 0 << ""
+                                    << "–%";
+    }
+
+    void pillTexts() {
+        QFETCH(double, magnification);
+        QFETCH(int, files);
+        QFETCH(QString, position);
+        QFETCH(QString, zoom);
+        test::PrivateSettings settings;
+        AppState state({settings.get()});
+        state.setImageFiles(std::vector<FilePath>(size_t(files), FilePath("/x.jpg")));
+        state.setCurrentIndex(2);
+        state.setMagnification(magnification);
+        QCOMPARE(statusTexts(state).position, position);
+        QCOMPARE(statusTexts(state).zoom, zoom);
+    }
+
+    // The pill sits 8 pixels in from the top-right corner, dark over the picture, and fades
+    // out with showStatusBar.
+    void pillCorner() {
+        QTemporaryDir folder;
+        QImage red(800, 600, QImage::Format_RGB32);
+        red.fill(Qt::red);
+        for (const char* name : {"a.jpg", "b.jpg"})
+            QVERIFY(test::writeImage(red, folder.filePath(name), "jpeg"));
+        test::ViewerHost host;
+        host.state->openFile(filePathFromText(folder.filePath("a.jpg")));
+        QVERIFY(host.show());
+        QTRY_COMPARE(host.state->magnification(), 0.5);
+        StatusPill* pill = host.viewer->statusPill();
+        QCOMPARE(pill->texts().position, QString("1 / 2"));
+        QVERIFY(pill->isShowing());
+        QCOMPARE(pill->geometry().topRight(), QPoint(400 - 8 - 1, 8));
+        QImage shot = host.viewer->grab().toImage();
+        const QPoint inside(pill->geometry().left() + 3, pill->geometry().center().y());
+        QVERIFY(qRed(shot.pixel(inside)) < 150);
+        QVERIFY(isRed(shot.pixel(400 - 4, 4)));
+        QVERIFY(isRed(shot.pixel(400 - 4, 60)));
+
+        host.state->setShowStatusBar(false);
+        QVERIFY(!pill->isShowing());
+        QTest::qWait(StatusPill::kFadeMilliseconds + 100);
+        shot = host.viewer->grab().toImage();
+        QVERIFY(isRed(shot.pixel(inside)));
+    }
+
+    void emptyStateCentredOnBlack() {
+        test::ViewerHost host;
+        QVERIFY(host.show());
+        QVERIFY(!host.viewer->canvas());
+        QVERIFY(!host.viewer->statusPill()->isVisible());
+        QCOMPARE(host.viewer->emptyState()->messageText(), QString("Open an image to start"));
+        QCOMPARE(host.viewer->emptyState()->hintText(), QString("Drop a file or use File > Open"));
+        const QImage shot = host.viewer->grab().toImage();
+        QCOMPARE(shot.pixel(2, 2), qRgb(0, 0, 0));
+        const QRect lit = litArea(shot);
+        QVERIFY(!lit.isEmpty());
+        QVERIFY2(std::abs(lit.center().x() - 200) <= 3,
+                 qPrintable(QString::number(lit.center().x())));
+        QVERIFY2(std::abs(lit.center().y() - 150) <= 3,
+                 qPrintable(QString::number(lit.center().y())));
+    }
+
+    // Stepping onto a file that cannot be decoded shows its name and why, never the picture
+    // before it.
+    void damagedFileShowsItsReason() {
+        test::PhotoFolder folder({"a.jpg", "b.jpg"});
+        QFile damaged(folder.text("b.jpg"));
+        QVERIFY(damaged.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        damaged.write("\xff\xd8\xff\xe0 this is where the picture broke off");
+        damaged.close();
+        test::ViewerHost host;
+        host.state->openFile(folder.path("a.jpg"));
+        QVERIFY(host.show());
+        QVERIFY(host.viewer->canvas());
+        QTest::keyClick(host.viewer, Qt::Key_Right);
+        QCOMPARE(host.state->currentURL(), folder.path("b.jpg"));
+        QVERIFY(!host.viewer->canvas());
+        EmptyState* empty = host.viewer->emptyState();
+        QVERIFY(empty->isVisible());
+        QCOMPARE(empty->fileNameText(), QString("b.jpg"));
+        const QStringList reasons{"This file is damaged", "Not an image Kivo can read",
+                                  "Kivo cannot show this file"};
+        QVERIFY2(reasons.contains(empty->messageText()), qPrintable(empty->messageText()));
+        QCOMPARE(host.window->windowTitle(), host.state->windowTitle());
+        QTest::qWait(20);
+        const QImage shot = host.viewer->grab().toImage();
+        for (int y = 0; y < shot.height(); y += 7)
+            for (int x = 0; x < shot.width(); x += 7)
+                QVERIFY(!isRed(shot.pixel(x, y)));
+    }
+
+    // The pictures of the project page, written only when KIVO_SCREENSHOT_DIR names a folder.
+    void screenshots() {
+        const QString out = qEnvironmentVariable("KIVO_SCREENSHOT_DIR");
+        if (out.isEmpty())
+            QSKIP("KIVO_SCREENSHOT_DIR not set");
+        KIVO_REQUIRE_CORPUS("exif-samples/jpg/Reconyx_HC500_Hyperfire.jpg");
+        QTemporaryDir folder;
+        for (const char* name :
+             {"exif-samples/jpg/Reconyx_HC500_Hyperfire.jpg", "orientation/Landscape_1.jpg"})
+            QVERIFY(
+                QFile::copy(test::corpusPath(name), folder.filePath(QFileInfo(name).fileName())));
+        QFile damaged(folder.filePath("Olympus_cut_short.jpg"));
+        QVERIFY(damaged.open(QIODevice::WriteOnly));
+        damaged.write("\xff\xd8\xff\xe0 cut short");
+        damaged.close();
+        test::ViewerHost host;
+        host.state->openFile(filePathFromText(folder.filePath("Reconyx_HC500_Hyperfire.jpg")));
+        QVERIFY(host.show({720, 480}));
+        QTest::qWait(300);
+        QVERIFY(host.window->grab().save(out + "/screenshot-photo.png"));
+        host.state->openFile(filePathFromText(folder.filePath("Olympus_cut_short.jpg")));
+        QTest::qWait(300);
+        QVERIFY(host.window->grab().save(out + "/screenshot-damaged.png"));
+        AboutWindowPresenter about;
+        AboutWindow& window = about.show();
+        QTest::qWait(100);
+        QVERIFY(window.grab().save(out + "/screenshot-about.png"));
+    }
+
+private:
+    QTemporaryDir dataHome_;
+};
+
+QTEST_MAIN(TestImageViewer)
+#include "test_imageviewer.moc"

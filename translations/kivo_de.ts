@@ -1,0 +1,200 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de_DE">
+<context>
+    <name>kivo::AboutWindow</name>
+    <message>
+        <source>About Kivo</source>
+        <translation>Über Kivo</translation>
+    </message>
+    <message>
+        <source>Version %1</source>
+        <translation>Version %1</translation>
+    </message>
+    <message>
+        <source>Built with Qt %1</source>
+        <translation>Erstellt mit Qt %1</translation>
+    </message>
+    <message>
+        <source>About.description</source>
+        <translation>Ein schneller Bildbetrachter: Öffnen Sie ein Bild und blättern Sie mit den Pfeiltasten durch seinen Ordner.</translation>
+    </message>
+</context>
+<context>
+    <name>kivo::EmptyState</name>
+    <message>
+        <source>This file is damaged</source>
+        <translation>Diese Datei ist beschädigt</translation>
+    </message>
+    <message>
+        <source>Not an image Kivo can read</source>
+        <translation>Kein Bild, das Kivo lesen kann</translation>
+    </message>
+    <message>
+        <source>Too large to show</source>
+        <translation>Zu groß zum Anzeigen</translation>
+    </message>
+    <message>
+        <source>Kivo cannot read this file</source>
+        <translation>Kivo kann diese Datei nicht lesen</translation>
+    </message>
+    <message>
+        <source>Drop a file or use File &gt; Open</source>
+        <translation>Datei hierher ziehen oder Datei &gt; Öffnen wählen</translation>
+    </message>
+    <message>
+        <source>Open an image to start</source>
+        <translation>Öffnen Sie ein Bild, um zu beginnen</translation>
+    </message>
+    <message>
+        <source>Kivo cannot show this file</source>
+        <translation>Kivo kann diese Datei nicht anzeigen</translation>
+    </message>
+</context>
+<context>
+    <name>kivo::Menus</name>
+    <message>
+        <source>Fit to Window</source>
+        <translation>An Fenster anpassen</translation>
+    </message>
+    <message>
+        <source>Actual Size</source>
+        <translation>Originalgröße</translation>
+    </message>
+    <message>
+        <source>Auto-Size Window</source>
+        <translation>Fenstergröße automatisch</translation>
+    </message>
+    <message>
+        <source>Zoom In</source>
+        <translation>Vergrößern</translation>
+    </message>
+    <message>
+        <source>Zoom Out</source>
+        <translation>Verkleinern</translation>
+    </message>
+    <message>
+        <source>Rotate Clockwise</source>
+        <translation>Im Uhrzeigersinn drehen</translation>
+    </message>
+    <message>
+        <source>Rotate Counter-Clockwise</source>
+        <translation>Gegen den Uhrzeigersinn drehen</translation>
+    </message>
+    <message>
+        <source>Metadata</source>
+        <translation>Metadaten</translation>
+    </message>
+    <message>
+        <source>Histogram</source>
+        <translation>Histogramm</translation>
+    </message>
+    <message>
+        <source>Thumbnails</source>
+        <translation>Miniaturen</translation>
+    </message>
+    <message>
+        <source>Copy Image</source>
+        <translation>Bild kopieren</translation>
+    </message>
+    <message>
+        <source>Show in File Manager</source>
+        <translation>In Dateiverwaltung zeigen</translation>
+    </message>
+    <message>
+        <source>Delete Image</source>
+        <translation>Bild löschen</translation>
+    </message>
+    <message>
+        <source>Open With</source>
+        <translation>Öffnen mit</translation>
+    </message>
+    <message>
+        <source>Other...</source>
+        <translation>Andere...</translation>
+    </message>
+    <message>
+        <source>Open Image</source>
+        <translation>Bild öffnen</translation>
+    </message>
+    <message>
+        <source>Open...</source>
+        <translation>Öffnen...</translation>
+    </message>
+    <message>
+        <source>Close Window</source>
+        <translation>Fenster schließen</translation>
+    </message>
+    <message>
+        <source>Quit</source>
+        <translation>Beenden</translation>
+    </message>
+    <message>
+        <source>Undo Move to Trash</source>
+        <translation>In den Papierkorb legen widerrufen</translation>
+    </message>
+    <message>
+        <source>Settings...</source>
+        <translation>Einstellungen...</translation>
+    </message>
+    <message>
+        <source>Full Screen</source>
+        <translation>Vollbild</translation>
+    </message>
+    <message>
+        <source>Images</source>
+        <translation>Bilder</translation>
+    </message>
+    <message>
+        <source>All Files</source>
+        <translation>Alle Dateien</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>Datei</translation>
+    </message>
+    <message>
+        <source>Edit</source>
+        <translation>Bearbeiten</translation>
+    </message>
+    <message>
+        <source>Image</source>
+        <translation>Bild</translation>
+    </message>
+    <message>
+        <source>Help</source>
+        <translation>Hilfe</translation>
+    </message>
+    <message>
+        <source>About Kivo</source>
+        <translation>Über Kivo</translation>
+    </message>
+</context>
+<context>
+    <name>kivo::ViewerAlerts</name>
+    <message>
+        <source>Move &quot;%1&quot; to the Trash?</source>
+        <translation>&quot;%1&quot; in den Papierkorb legen?</translation>
+    </message>
+    <message>
+        <source>Delete Image</source>
+        <translation>Bild löschen</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>Löschen</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Fehler</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+</context>
+</TS>
