@@ -4,6 +4,7 @@
 // so the model never talks to a desktop directly and another platform's implementation can sit
 // beside the Linux one.
 
+#include "applicationid.h"
 #include "imaging/filepath.h"
 
 #include <QImage>
@@ -13,7 +14,7 @@
 #include <memory>
 #include <optional>
 
-class QWidget;
+class QWindow;
 
 namespace kivo {
 
@@ -68,7 +69,7 @@ public:
     // Lets the user pick an application for the file. A desktop chooser may open the file
     // itself; otherwise `chosen` is called later with the picked application (for
     // ApplicationRegistry::open). Cancelling calls nothing.
-    virtual void choose(const FilePath& file, QWidget* parent,
+    virtual void choose(const FilePath& file, QWindow* parent,
                         std::function<void(const QString& application)> chosen) = 0;
 };
 
@@ -83,8 +84,10 @@ public:
     std::unique_ptr<ApplicationChooser> applicationChooser;
 
     // The services of the desktop this process runs on. `ownApplicationId` is this
-    // application's id in the desktop's registry ("kivo.desktop"), so Open With leaves it out.
-    static std::unique_ptr<DesktopServices> createForThisDesktop(const QString& ownApplicationId);
+    // application's entry in the desktop's registry, so Open With leaves it out.
+    static std::unique_ptr<DesktopServices>
+    createForThisDesktop(const QString& ownApplicationId = QString::fromLatin1(applicationId) +
+                                                           QStringLiteral(".desktop"));
 };
 
 // The file:// URI of a path, built from its bytes so names that are not UTF-8 survive.

@@ -51,7 +51,8 @@ void AppState::chooseOtherApp() {
         return;
     // The choice may come back after the window closed; then there is nothing to open it in.
     QPointer<AppState> guard(this);
-    context_.desktop->applicationChooser->choose(*currentURL_, window(),
+    context_.desktop->applicationChooser->choose(*currentURL_,
+                                                 window() ? window()->windowHandle() : nullptr,
                                                  [guard](const QString& application) {
                                                      if (guard)
                                                          guard->openWith(application);
