@@ -199,4 +199,56 @@ bool replaceFileAtomically(const FilePath& target, const FilePath& temporary,
     return true;
 }
 
+bool copyFileAtomically(const FilePath& source, const FilePath& destination) {
+    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (in < 0)
+        return false;
+    struct stat original {};
+    const FilePath temporary = hiddenTemporaryPath(destination);
+    int out = -1;
+    const auto finish = [&](bool done) {
+        const int saved = errno;
+        ::close(in);
+        if (out >= 0)
+            ::close(out);
+        if (!done)
+            ::unlink(temporary.c_str());
+        errno = saved;
+        return done;
+    };
+    if (::fstat(in, &original) != 0)
+        return finish(false);
+    if (!S_ISREG(original.st_mode)) {
+        errno = EINVAL;
+        return finish(false);
+    }
+    out = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (out < 0)
+        return finish(false);
+    QByteArray chunk(1 << 20, Qt::Uninitialized);
+    for (;;) {
+        const ssize_t got = ::read(in, chunk.data(), static_cast<size_t>(chunk.size()));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0 || !writeAll(out, QByteArrayView(chunk.constData(), got)))
+            return finish(false);
+        if (got == 0)
+            break;
+    }
+    const struct timespec times[2] = {original.st_atim, original.st_mtim};
+    if (!copyPermissions(out, original) || !copyAttributes(out, source) ||
+        ::futimens(out, times) != 0 || ::fsync(out) != 0)
+        return finish(false);
+    const int closing = out;
+    out = -1;
+    if (::close(closing) != 0)
+        return finish(false);
+    // A hard link, unlike a rename, refuses a name that is taken.
+    if (::link(temporary.c_str(), destination.c_str()) != 0)
+        return finish(false);
+    ::unlink(temporary.c_str());
+    syncFolder(destination.parent_path());
+    return finish(true);
+}
+
 } // namespace kivo

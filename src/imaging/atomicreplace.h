@@ -38,4 +38,11 @@ FilePath hiddenTemporaryPath(const FilePath& target);
 bool replaceFileAtomically(const FilePath& target, const FilePath& temporary,
                            QByteArrayView contents, const ReplaceProbe& probe = {});
 
+// Copies `source` to `destination`, which must not exist, for a move between volumes: written to
+// a hidden temporary file beside `destination` with everything attached to `source` (owner,
+// group, mode, times, extended attributes), made durable, then linked under the new name only
+// if that is still free. `destination` never holds a partial file and nothing is replaced.
+// Returns false, with errno set (EEXIST when the name was taken) and no temporary file left.
+bool copyFileAtomically(const FilePath& source, const FilePath& destination);
+
 } // namespace kivo

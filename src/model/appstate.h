@@ -25,6 +25,7 @@ namespace kivo {
 
 class DesktopServices;
 class StatusBarClock;
+class TrashUndo;
 
 enum class DisplayMode { fitToWindow, actualSize, autoSizeWindow };
 enum class OverlayMode { none, metadata, histogram };
@@ -150,6 +151,8 @@ public:
     void openWith(const QString& appUrl);
     void chooseOtherApp();
     void deleteCurrentImage();
+    bool canUndoMoveToTrash() const;
+    void undoMoveToTrash(); // the most recent move this window made
 
     // --- preferences that need no instance ---
     static bool isMultiWindowMode(QSettings& settings);
@@ -177,12 +180,14 @@ Q_SIGNALS:
     void hideStatusBarTaskChanged();
     void hideStatusBarDeadlineChanged();
     void preloadedImagesChanged();
+    void trashUndoChanged();
 
 private:
     void setHideStatusBarDeadline(double seconds);
     void setHideStatusBarTask(std::unique_ptr<QObject> task);
     void hideStatusBarTaskStep();
     StatusBarClock& clock() const;
+    TrashUndo* trashUndo();     // made on first use; null without a Trash
 
     AppStateContext context_;
 
@@ -212,6 +217,7 @@ private:
     // a decode of content since replaced (or of a file since trashed) is never stored.
     std::map<FilePath, quint64> preloadsInFlight_;
     quint64 lastPreloadTicket_ = 0;
+    TrashUndo* trashUndo_ = nullptr; // a child object
 };
 
 } // namespace kivo

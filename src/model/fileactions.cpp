@@ -2,6 +2,7 @@
 // another application, move to the Trash.
 #include "appstate.h"
 #include "desktop/desktopservices.h"
+#include "trashundo.h"
 
 #include <QCollator>
 #include <algorithm>
@@ -63,7 +64,7 @@ void AppState::deleteCurrentImage() {
     if (!currentURL_ || !context_.desktop || !context_.desktop->trash)
         return;
     const FilePath removed = *currentURL_;
-    if (auto error = context_.desktop->trash->moveToTrash(removed)) {
+    if (auto error = trashUndo()->moveToTrash(removed)) {
         setDeleteError(std::move(*error));
         return;
     }
