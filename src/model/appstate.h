@@ -24,6 +24,7 @@ class QSettings;
 namespace kivo {
 
 class DesktopServices;
+class FolderWatcher;
 class StatusBarClock;
 class TrashUndo;
 
@@ -188,6 +189,7 @@ private:
     void hideStatusBarTaskStep();
     StatusBarClock& clock() const;
     TrashUndo* trashUndo();     // made on first use; null without a Trash
+    friend class FolderWatcher; // edits imageFiles_ in place, one entry at a time
 
     AppStateContext context_;
 
