@@ -142,8 +142,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Kivo"));
     QSettings settings;
 
-    const auto desktop =
-        kivo::DesktopServices::createForThisDesktop(QStringLiteral("kivo.desktop"));
+    const auto desktop = kivo::DesktopServices::createForThisDesktop();
     kivo::AppState state({&settings, nullptr, desktop.get()});
     CanvasWindow window(state, settings);
     window.show();

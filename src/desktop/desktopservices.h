@@ -4,16 +4,19 @@
 // so the model never talks to a desktop directly and another platform's implementation can sit
 // beside the Linux one.
 
+#include "applicationid.h"
 #include "imaging/filepath.h"
 
 #include <QImage>
 #include <QList>
 #include <QString>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <variant>
 
-class QWidget;
+class QWindow;
 
 namespace kivo {
 
@@ -23,13 +26,36 @@ struct ApplicationEntry {
     QString name; // what the user reads
 };
 
+// Where a file moved to the Trash now is, so it can be put back.
+struct TrashedFile {
+    FilePath original; // where it was
+    FilePath stored;   // the file itself, in the trash's files/ folder
+    FilePath record;   // its .trashinfo record, in the trash's info/ folder
+    // The file's identity in the trash, so a file of the same name trashed after ours was
+    // emptied is never taken for it.
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+};
+
 // Moves files to the desktop's wastebasket, from where the user can restore them.
 class Trash {
 public:
     virtual ~Trash() = default;
-    // Nothing on success; otherwise the system's description of why the file stayed where it
-    // was (the file is then untouched).
-    virtual std::optional<QString> moveToTrash(const FilePath& file) = 0;
+    // Where the file went; otherwise the system's description of why it stayed where it was
+    // (the file is then untouched).
+    virtual std::variant<TrashedFile, QString> trash(const FilePath& file) = 0;
+    // Puts a file this trash moved back where it was and removes its record. Nothing on success;
+    // otherwise why it could not be done (it is no longer in the Trash, its folder is gone, a
+    // file now has its name), and then nothing was overwritten.
+    virtual std::optional<QString> restore(const TrashedFile& file) = 0;
+
+    // trash() for a caller that will not put the file back.
+    std::optional<QString> moveToTrash(const FilePath& file) {
+        auto outcome = trash(file);
+        if (auto* error = std::get_if<QString>(&outcome))
+            return std::move(*error);
+        return std::nullopt;
+    }
 };
 
 // The clipboard, as far as the viewer writes pictures to it.
@@ -68,7 +94,7 @@ public:
     // Lets the user pick an application for the file. A desktop chooser may open the file
     // itself; otherwise `chosen` is called later with the picked application (for
     // ApplicationRegistry::open). Cancelling calls nothing.
-    virtual void choose(const FilePath& file, QWidget* parent,
+    virtual void choose(const FilePath& file, QWindow* parent,
                         std::function<void(const QString& application)> chosen) = 0;
 };
 
@@ -83,8 +109,10 @@ public:
     std::unique_ptr<ApplicationChooser> applicationChooser;
 
     // The services of the desktop this process runs on. `ownApplicationId` is this
-    // application's id in the desktop's registry ("kivo.desktop"), so Open With leaves it out.
-    static std::unique_ptr<DesktopServices> createForThisDesktop(const QString& ownApplicationId);
+    // application's entry in the desktop's registry, so Open With leaves it out.
+    static std::unique_ptr<DesktopServices>
+    createForThisDesktop(const QString& ownApplicationId = QString::fromLatin1(applicationId) +
+                                                           QStringLiteral(".desktop"));
 };
 
 // The file:// URI of a path, built from its bytes so names that are not UTF-8 survive.

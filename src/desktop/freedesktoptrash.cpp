@@ -1,5 +1,7 @@
 #include "freedesktoptrash.h"
 
+#include "imaging/atomicreplace.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QUrl>
@@ -144,18 +146,23 @@ QByteArray trashInfo(const std::string& pathForInfo) {
            "\n";
 }
 
+// Fails with EEXIST, replacing nothing, when `to` is taken.
 bool renameNoReplace(const std::string& from, const std::string& to) {
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
         return true;
     if (errno != EINVAL && errno != ENOSYS)
         return false;
-    // The file system cannot refuse to replace; the name was checked free just before.
-    return ::rename(from.c_str(), to.c_str()) == 0;
+    // The file system cannot refuse to replace in a rename, but a hard link is refused when the
+    // name is taken; the old name goes once the new one stands.
+    if (::link(from.c_str(), to.c_str()) != 0)
+        return false;
+    ::unlink(from.c_str());
+    return true;
 }
 
 } // namespace
 
-std::optional<QString> FreedesktopTrash::moveToTrash(const FilePath& given) {
+std::variant<TrashedFile, QString> FreedesktopTrash::trash(const FilePath& given) {
     // The folder is resolved (the file itself, a link perhaps, is not), so the volume found by
     // walking up is the one the file really lives on.
     std::error_code ec;
@@ -210,6 +217,45 @@ std::optional<QString> FreedesktopTrash::moveToTrash(const FilePath& given) {
         ::unlink(infoPath.c_str());
         return systemFailure(moveError).text;
     }
+    return TrashedFile{file, FilePath(filesDir + "/" + name), FilePath(infoPath),
+                       static_cast<std::uint64_t>(fileStat.st_dev),
+                       static_cast<std::uint64_t>(fileStat.st_ino)};
+}
+
+std::optional<QString> FreedesktopTrash::restore(const TrashedFile& item) {
+    const QString name = displayName(item.original);
+    struct stat stored {};
+    if (::lstat(item.stored.c_str(), &stored) != 0 ||
+        static_cast<std::uint64_t>(stored.st_dev) != item.device ||
+        static_cast<std::uint64_t>(stored.st_ino) != item.inode ||
+        ::access(item.record.c_str(), F_OK) != 0)
+        return QCoreApplication::translate("FreedesktopTrash", "“%1” is no longer in the Trash.")
+            .arg(name);
+    struct stat folder {};
+    if (::stat(item.original.parent_path().c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
+        return QCoreApplication::translate(
+                   "FreedesktopTrash",
+                   "“%1” cannot be put back because the folder it was in no longer exists.")
+            .arg(name);
+
+    const auto taken = [&] {
+        return QCoreApplication::translate(
+                   "FreedesktopTrash",
+                   "“%1” cannot be put back because another file now has its name.")
+            .arg(name);
+    };
+    if (!renameNoReplace(item.stored.native(), item.original.native())) {
+        if (errno == EEXIST)
+            return taken();
+        if (errno != EXDEV)
+            return systemFailure(errno).text;
+        // The trash is on another volume than the folder: copied whole into place, then the
+        // trashed file goes.
+        if (!copyFileAtomically(item.stored, item.original))
+            return errno == EEXIST ? taken() : systemFailure(errno).text;
+        ::unlink(item.stored.c_str());
+    }
+    ::unlink(item.record.c_str());
     return std::nullopt;
 }
 

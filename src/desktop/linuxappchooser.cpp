@@ -1,20 +1,23 @@
 #include "linuxappchooser.h"
 
+#include "applicationid.h"
+#include "portalrequest.h"
+
 #include <QCoreApplication>
 #include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
+#include <QDBusUnixFileDescriptor>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QPointer>
 #include <QStandardPaths>
+#include <QWindow>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace kivo {
 
 namespace {
-
-// The portal may have to be started by D-Bus first; after that it answers at once (the dialog
-// itself runs after the reply).
-constexpr int kPortalTimeoutMs = 10000;
 
 // The system-wide applications folder when there is one: the user's own folder usually holds
 // only a few entries.
@@ -27,11 +30,19 @@ QString applicationsFolder() {
     return locations.isEmpty() ? QString() : locations.front();
 }
 
+// How the portal names the window its dialog belongs to. Only X11 windows can be named without
+// a handshake; elsewhere the portal centres its dialog on its own.
+QString portalParentHandle(QWindow* parent) {
+    if (!parent || QGuiApplication::platformName() != QLatin1String("xcb"))
+        return {};
+    return QStringLiteral("x11:") + QString::number(parent->winId(), 16);
+}
+
 } // namespace
 
-void chooseApplicationEntry(QWidget* parent, std::function<void(const QString&)> chosen) {
+void chooseApplicationEntry(QWindow* parent, std::function<void(const QString&)> chosen) {
     auto* dialog = new QFileDialog(
-        parent, QCoreApplication::translate("ApplicationChooser", "Choose Application"),
+        nullptr, QCoreApplication::translate("ApplicationChooser", "Choose Application"),
         applicationsFolder(),
         QCoreApplication::translate("ApplicationChooser", "Applications (*.desktop)"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
@@ -41,6 +52,10 @@ void chooseApplicationEntry(QWidget* parent, std::function<void(const QString&)>
     dialog->setOption(QFileDialog::DontUseNativeDialog);
     dialog->setLabelText(QFileDialog::Accept,
                          QCoreApplication::translate("ApplicationChooser", "Open"));
+    if (parent) {
+        dialog->winId(); // makes the dialog's window so it can be tied to the viewer's
+        dialog->windowHandle()->setTransientParent(parent);
+    }
     dialog->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
     QObject::connect(dialog, &QFileDialog::fileSelected, dialog,
                      [chosen = std::move(chosen)](const QString& path) {
@@ -53,28 +68,36 @@ void chooseApplicationEntry(QWidget* parent, std::function<void(const QString&)>
 LinuxApplicationChooser::LinuxApplicationChooser(QDBusConnection bus)
     : bus_(std::move(bus)) {}
 
-void LinuxApplicationChooser::choose(const FilePath& file, QWidget* parent,
+void LinuxApplicationChooser::choose(const FilePath& file, QWindow* parent,
                                      std::function<void(const QString&)> chosen) {
-    if (!bus_.isConnected()) {
+    // Non-blocking, so a FIFO named like an image cannot hold the window; the portal reads the
+    // file through its own copy of the descriptor.
+    const int fd = bus_.isConnected() && QDBusUnixFileDescriptor::isSupported()
+                       ? ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK)
+                       : -1;
+    if (fd < 0) {
         chooseApplicationEntry(parent, std::move(chosen));
         return;
     }
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.portal.Desktop"),
         QStringLiteral("/org/freedesktop/portal/desktop"),
-        QStringLiteral("org.freedesktop.portal.OpenURI"), QStringLiteral("OpenURI"));
-    call << QString() // no parent window handle: the portal centres its dialog itself
-         << fileUri(file) << QVariantMap{{QStringLiteral("ask"), true}};
-    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, kPortalTimeoutMs));
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
-                     [parent = QPointer<QWidget>(parent),
-                      chosen = std::move(chosen)](QDBusPendingCallWatcher* finished) mutable {
-                         // A reply means the portal took over: it shows its chooser and opens the
-                         // file.
-                         if (finished->isError())
-                             chooseApplicationEntry(parent, std::move(chosen));
-                         finished->deleteLater();
-                     });
+        QStringLiteral("org.freedesktop.portal.OpenURI"), QStringLiteral("OpenFile"));
+    call << portalParentHandle(parent) << QVariant::fromValue(QDBusUnixFileDescriptor(fd))
+         << QVariantMap{{QStringLiteral("ask"), true}};
+    ::close(fd); // the message holds its own duplicate
+    const QString token = QStringLiteral("%1_%2")
+                              .arg(QString::fromLatin1(applicationId))
+                              .replace(QLatin1Char('.'), QLatin1Char('_'))
+                              .arg(++lastToken_);
+    PortalRequest::start(
+        bus_, call, token,
+        [parent = QPointer<QWindow>(parent), chosen = std::move(chosen)](PortalOutcome outcome) {
+            // On success the portal opened the file itself; a cancelled choice is the user's.
+            if (outcome == PortalOutcome::failed)
+                chooseApplicationEntry(parent, chosen);
+        },
+        &requests_);
 }
 
 } // namespace kivo

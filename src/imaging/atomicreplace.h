@@ -11,7 +11,8 @@ namespace kivo {
 enum class ReplaceStep {
     create,      // the temporary file is created beside the target
     write,       // the new contents are written into it
-    permissions, // it takes the target's permission bits (and owner and group as root)
+    permissions, // it takes the target's owner, group and permission bits
+    attributes,  // it takes the target's extended attributes: tags, ACLs, security label
     sync,        // its data reaches the disk
     close,       // it is closed
     rename,      // it takes the target's name
@@ -27,12 +28,21 @@ using ReplaceProbe = std::function<bool(ReplaceStep)>;
 FilePath hiddenTemporaryPath(const FilePath& target);
 
 // Writes `contents` to `temporary` (which must not exist and must be in the target's folder),
-// makes it durable and renames it over `target`, so that at every instant the target's path
-// holds either the complete old file or the complete new one. Returns false, with the target
-// untouched and the temporary file removed, when any step before the rename fails. Once the
-// rename succeeded the replacement stands; a failure to sync the folder afterwards cannot undo
-// it and is not reported.
+// gives it everything attached to the target (owner, group, mode, extended attributes, ACLs,
+// security label), makes it durable and renames it over `target`, so that at every instant the
+// target's path holds either the complete old file or the complete new one. Returns false, with
+// the target untouched and the temporary file removed, when any step before the rename fails,
+// including keeping one of those attachments: the file is never rewritten with less than it had.
+// Once the rename succeeded the replacement stands; a failure to sync the folder afterwards cannot
+// undo it and is not reported.
 bool replaceFileAtomically(const FilePath& target, const FilePath& temporary,
                            QByteArrayView contents, const ReplaceProbe& probe = {});
+
+// Copies `source` to `destination`, which must not exist, for a move between volumes: written to
+// a hidden temporary file beside `destination` with everything attached to `source` (owner,
+// group, mode, times, extended attributes), made durable, then linked under the new name only
+// if that is still free. `destination` never holds a partial file and nothing is replaced.
+// Returns false, with errno set (EEXIST when the name was taken) and no temporary file left.
+bool copyFileAtomically(const FilePath& source, const FilePath& destination);
 
 } // namespace kivo

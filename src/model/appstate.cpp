@@ -1,5 +1,6 @@
 #include "appstate.h"
 
+#include "folderwatcher.h"
 #include "mouseactivitymonitor.h"
 #include "statusbarclock.h"
 
@@ -119,6 +120,7 @@ AppState::AppState(const AppStateContext& context, QObject* parent)
     setShowThumbnailBar(readBool(settings, kShowThumbnailBarKey));
 
     MouseActivityMonitor::add(this);
+    new FolderWatcher(*this); // a child: keeps the current folder's list up to date
 }
 
 AppState::~AppState() {

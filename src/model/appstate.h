@@ -25,7 +25,9 @@ class QSettings;
 namespace kivo {
 
 class DesktopServices;
+class FolderWatcher;
 class StatusBarClock;
+class TrashUndo;
 
 enum class DisplayMode { fitToWindow, actualSize, autoSizeWindow };
 enum class OverlayMode { none, metadata, histogram };
@@ -155,6 +157,8 @@ public:
     void openWith(const QString& appUrl);
     void chooseOtherApp();
     void deleteCurrentImage();
+    bool canUndoMoveToTrash() const;
+    void undoMoveToTrash(); // the most recent move this window made
 
     // --- preferences that need no instance ---
     static bool isMultiWindowMode(QSettings& settings);
@@ -183,12 +187,15 @@ Q_SIGNALS:
     void hideStatusBarDeadlineChanged();
     void preloadedImagesChanged();
     void loadErrorChanged();
+    void trashUndoChanged();
 
 private:
     void setHideStatusBarDeadline(double seconds);
     void setHideStatusBarTask(std::unique_ptr<QObject> task);
     void hideStatusBarTaskStep();
     StatusBarClock& clock() const;
+    TrashUndo* trashUndo();     // made on first use; null without a Trash
+    friend class FolderWatcher; // edits imageFiles_ in place, one entry at a time
 
     AppStateContext context_;
 
@@ -219,6 +226,7 @@ private:
     // a decode of content since replaced (or of a file since trashed) is never stored.
     std::map<FilePath, quint64> preloadsInFlight_;
     quint64 lastPreloadTicket_ = 0;
+    TrashUndo* trashUndo_ = nullptr; // a child object
 };
 
 } // namespace kivo

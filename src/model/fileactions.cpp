@@ -2,6 +2,7 @@
 // another application, move to the Trash.
 #include "appstate.h"
 #include "desktop/desktopservices.h"
+#include "trashundo.h"
 
 #include <QCollator>
 #include <algorithm>
@@ -51,7 +52,8 @@ void AppState::chooseOtherApp() {
         return;
     // The choice may come back after the window closed; then there is nothing to open it in.
     QPointer<AppState> guard(this);
-    context_.desktop->applicationChooser->choose(*currentURL_, window(),
+    context_.desktop->applicationChooser->choose(*currentURL_,
+                                                 window() ? window()->windowHandle() : nullptr,
                                                  [guard](const QString& application) {
                                                      if (guard)
                                                          guard->openWith(application);
@@ -62,7 +64,7 @@ void AppState::deleteCurrentImage() {
     if (!currentURL_ || !context_.desktop || !context_.desktop->trash)
         return;
     const FilePath removed = *currentURL_;
-    if (auto error = context_.desktop->trash->moveToTrash(removed)) {
+    if (auto error = trashUndo()->moveToTrash(removed)) {
         setDeleteError(std::move(*error));
         return;
     }

@@ -6,12 +6,17 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusContext>
 #include <QDBusObjectPath>
+#include <QDBusUnixFileDescriptor>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 #include <csignal>
 #include <cstdio>
@@ -75,17 +80,51 @@ public Q_SLOTS:
     void ShowItems(const QStringList& uris, const QString&) { shown.push_back(uris); }
 };
 
-// Stands in for the desktop portal's OpenURI interface.
-class RecordingPortal : public QObject {
+// Behaves as the desktop portal's OpenURI does: a call returns the request's path at once and
+// the outcome follows as that request's Response signal; local files are refused in OpenURI
+// (through Response, not the reply) and only taken as a descriptor in OpenFile.
+class FakePortal : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.OpenURI")
 public:
-    QList<QPair<QString, QVariantMap>> opened;
+    explicit FakePortal(QDBusConnection bus)
+        : bus_(std::move(bus)) {}
+    uint answer = 0;         // 0 the user picked an application, 1 cancelled, 2 failed
+    QStringList openedFiles; // where the descriptors handed to OpenFile lead
+    QList<bool> asked;
+    QStringList refusedUris;
 public Q_SLOTS:
     QDBusObjectPath OpenURI(const QString&, const QString& uri, const QVariantMap& options) {
-        opened.push_back({uri, options});
-        return QDBusObjectPath(QStringLiteral("/org/freedesktop/portal/desktop/request/1/t"));
+        const bool local = uri.startsWith(QStringLiteral("file:"));
+        if (local)
+            refusedUris.push_back(uri);
+        return respond(options, local ? 2 : answer);
     }
+    QDBusObjectPath OpenFile(const QString&, const QDBusUnixFileDescriptor& fd,
+                             const QVariantMap& options) {
+        openedFiles.push_back(
+            QFile::symLinkTarget(QStringLiteral("/proc/self/fd/%1").arg(fd.fileDescriptor())));
+        asked.push_back(options.value(QStringLiteral("ask")).toBool());
+        return respond(options, answer);
+    }
+
+private:
+    QDBusObjectPath respond(const QVariantMap& options, uint response) {
+        const QString sender = message().service().mid(1).replace(QLatin1Char('.'), '_');
+        const QString path =
+            QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2")
+                .arg(sender,
+                     options.value(QStringLiteral("handle_token"), QStringLiteral("t")).toString());
+        QTimer::singleShot(20, this, [this, path, response] {
+            QDBusMessage signal = QDBusMessage::createSignal(
+                path, QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"));
+            signal << response << QVariantMap();
+            bus_.send(signal);
+        });
+        return QDBusObjectPath(path);
+    }
+
+    QDBusConnection bus_;
 };
 
 // Catches what QDesktopServices::openUrl would hand to the desktop.
@@ -142,33 +181,52 @@ private Q_SLOTS:
         QCOMPARE(fileManager_.shown.size(), 1);
     }
 
-    // Without a portal the user picks an application entry in a file dialog (accepting one is
-    // covered end to end by the file actions test); cancelling it chooses nothing.
+    // The portal is handed the file itself and asked to let the user choose. Only a portal
+    // that is missing or fails brings up our own chooser (accepting an entry there is covered
+    // end to end by the file actions test); a choice cancelled in either does nothing.
+    void otherApplicationGoesThroughThePortalElseAFileDialog_data() {
+        QTest::addColumn<bool>("portalOnBus");
+        QTest::addColumn<uint>("answer");
+        QTest::addColumn<bool>("fallsBack");
+        QTest::newRow("picked") << true << 0u << false;
+        QTest::newRow("cancelled") << true << 1u << false;
+        QTest::newRow("portal failed") << true << 2u << true;
+        QTest::newRow("no portal") << false << 0u << true;
+    }
     void otherApplicationGoesThroughThePortalElseAFileDialog() {
-        QVERIFY(services_.registerService(kPortalService));
-        bool called = false;
-        LinuxApplicationChooser().choose(FilePath("/photos/a b.jpg"), nullptr,
-                                         [&](const QString&) { called = true; });
-        QTRY_COMPARE(portal_.opened.size(), 1);
-        QCOMPARE(portal_.opened.front().first, QStringLiteral("file:///photos/a%20b.jpg"));
-        QCOMPARE(portal_.opened.front().second.value(QStringLiteral("ask")), QVariant(true));
-        QTest::qWait(50);
-        QVERIFY(!called && !openFileDialog());
-        QVERIFY(services_.unregisterService(kPortalService));
+        QFETCH(bool, portalOnBus);
+        QFETCH(uint, answer);
+        QFETCH(bool, fallsBack);
+        if (portalOnBus)
+            QVERIFY(services_.registerService(kPortalService));
+        const auto unregister = qScopeGuard([&] { services_.unregisterService(kPortalService); });
+        portal_.answer = answer;
+        portal_.openedFiles.clear();
+        QTemporaryDir folder;
+        const QString photo = folder.filePath(QStringLiteral("a b.jpg"));
+        QFile(photo).open(QIODevice::WriteOnly);
 
-        LinuxApplicationChooser().choose(FilePath("/photos/a.jpg"), nullptr,
-                                         [&](const QString&) { called = true; });
-        QTRY_VERIFY(openFileDialog());
-        openFileDialog()->reject();
-        QTest::qWait(50);
-        QVERIFY(!called);
-        QCOMPARE(portal_.opened.size(), 1);
+        bool called = false;
+        LinuxApplicationChooser chooser;
+        chooser.choose(filePathFromText(photo), nullptr, [&](const QString&) { called = true; });
+        if (portalOnBus) {
+            QTRY_COMPARE(portal_.openedFiles, QStringList{photo});
+            QCOMPARE(portal_.asked, QList<bool>{true});
+            portal_.asked.clear();
+        }
+        if (fallsBack) {
+            QTRY_VERIFY(openFileDialog());
+            openFileDialog()->reject();
+        }
+        QTest::qWait(100);
+        QVERIFY(!called && !openFileDialog());
+        QCOMPARE(portal_.refusedUris, QStringList());
     }
 
 private:
     QDBusConnection services_;
     RecordingFileManager fileManager_;
-    RecordingPortal portal_;
+    FakePortal portal_{services_};
     UrlRecorder urlRecorder_;
 };
 

@@ -14,6 +14,7 @@
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <variant>
 
 using namespace kivo;
 
@@ -28,6 +29,22 @@ void writeFile(const QString& path, const QByteArray& bytes) {
 QByteArray readFile(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray readFile(const FilePath& path) {
+    std::ostringstream bytes;
+    bytes << std::ifstream(path).rdbuf();
+    return QByteArray::fromStdString(bytes.str());
+}
+
+// /dev/shm is a separate tmpfs on most Linux machines, mounted at its own top.
+bool secondVolume() {
+    struct stat shm {
+    }, tmp{};
+    return ::stat("/dev/shm", &shm) == 0 && ::access("/dev/shm", W_OK) == 0 &&
+           ::stat(QFile::encodeName(QDir::tempPath()).constData(), &tmp) == 0 &&
+           shm.st_dev != tmp.st_dev &&
+           QStorageInfo(QStringLiteral("/dev/shm")).rootPath() == "/dev/shm";
 }
 
 // The value of one key of a .trashinfo record.
@@ -138,6 +155,97 @@ private Q_SLOTS:
         QCOMPARE(recorded, QDir(shm).relativeFilePath(path));
         QVERIFY(!(permissions & (QFile::ReadOther | QFile::WriteOther | QFile::ExeOther)));
         QVERIFY(!QDir(dataHome_->filePath(QStringLiteral("Trash/files"))).exists("far.jpg"));
+    }
+
+    // Putting a file back: a rename to exactly where it was, the record removed; across volumes
+    // a copy that takes the name whole. When it cannot be done nothing is overwritten and the
+    // reason is given.
+    void restorePutsBackOrExplains_data() {
+        QTest::addColumn<QString>("where");
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QString>("meanwhile");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("home trash") << "home" << QByteArray("beach 2.jpg") << ""
+                                    << "";
+        QTest::newRow("not UTF-8") << "home" << QByteArray("caf\xe9.jpg") << ""
+                                   << "";
+        QTest::newRow("volume trash") << "volume" << QByteArray("far.jpg") << ""
+                                      << "";
+        QTest::newRow("across volumes") << "across" << QByteArray("far.png") << ""
+                                        << "";
+        QTest::newRow("name taken") << "home" << QByteArray("a.jpg") << "taken"
+                                    << "another file now has its name";
+        QTest::newRow("emptied") << "home" << QByteArray("a.jpg") << "emptied"
+                                 << "is no longer in the Trash";
+        QTest::newRow("restored elsewhere") << "home" << QByteArray("a.jpg") << "restored"
+                                            << "is no longer in the Trash";
+    }
+    void restorePutsBackOrExplains() {
+        QFETCH(QString, where);
+        QFETCH(QByteArray, name);
+        QFETCH(QString, meanwhile);
+        QFETCH(QString, refusal);
+        std::unique_ptr<QTemporaryDir> volumeFolder;
+        QByteArray folder = QFile::encodeName(files_->path());
+        if (where != QLatin1String("home")) {
+            if (!secondVolume())
+                QSKIP("no writable second volume mounted at /dev/shm");
+            volumeFolder = std::make_unique<QTemporaryDir>(QStringLiteral("/dev/shm/kivo-XXXXXX"));
+            folder = QFile::encodeName(volumeFolder->path());
+        }
+        const FilePath original((folder + "/" + name).toStdString());
+        std::ofstream(original) << "the photo";
+        QVERIFY(::chmod(original.c_str(), 0640) == 0);
+        FreedesktopTrash trash;
+        TrashedFile trashed;
+        if (where == QLatin1String("across")) {
+            // As a file manager leaves it when it copied the file to the home trash.
+            const std::string home = QFile::encodeName(dataHome_->path()).toStdString() + "/Trash";
+            std::filesystem::create_directories(home + "/files");
+            std::filesystem::create_directories(home + "/info");
+            trashed = {original, FilePath(home + "/files/" + name.toStdString()),
+                       FilePath(home + "/info/" + name.toStdString() + ".trashinfo")};
+            std::filesystem::copy_file(original, trashed.stored);
+            std::filesystem::remove(original);
+            std::ofstream(trashed.record) << "[Trash Info]\nPath=" << original.native() << "\n";
+            struct stat st {};
+            QVERIFY(::stat(trashed.stored.c_str(), &st) == 0);
+            trashed.device = st.st_dev;
+            trashed.inode = st.st_ino;
+        } else {
+            auto moved = trash.trash(original);
+            QVERIFY(std::holds_alternative<TrashedFile>(moved));
+            trashed = std::get<TrashedFile>(moved);
+        }
+        QVERIFY(!std::filesystem::exists(original));
+        if (meanwhile == QLatin1String("taken"))
+            std::ofstream(original) << "a new photo";
+        if (meanwhile != QLatin1String("taken") && !meanwhile.isEmpty())
+            std::filesystem::remove(trashed.record);
+        if (meanwhile == QLatin1String("emptied"))
+            std::filesystem::remove(trashed.stored);
+        if (meanwhile == QLatin1String("restored"))
+            std::filesystem::rename(trashed.stored, original.native() + ".restored");
+
+        const auto error = trash.restore(trashed);
+        QCOMPARE(error.has_value(), !refusal.isEmpty());
+        if (error) {
+            QVERIFY2(error->contains(refusal), qPrintable(*error));
+            if (meanwhile == QLatin1String("taken")) {
+                QCOMPARE(readFile(original), QByteArray("a new photo"));
+                QCOMPARE(readFile(trashed.stored), QByteArray("the photo"));
+            }
+            return;
+        }
+        QCOMPARE(readFile(original), QByteArray("the photo"));
+        struct stat st {};
+        QVERIFY(::stat(original.c_str(), &st) == 0);
+        QCOMPARE(st.st_mode & 07777, 0640u);
+        // A rename keeps the file itself; only across volumes is it a new one.
+        QCOMPARE(st.st_ino == trashed.inode, where != QLatin1String("across"));
+        QVERIFY(!std::filesystem::exists(trashed.stored));
+        QVERIFY(!std::filesystem::exists(trashed.record));
+        std::filesystem::remove(original); // QTemporaryDir cannot remove names that are not UTF-8
     }
 
 private:

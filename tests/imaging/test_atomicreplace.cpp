@@ -4,13 +4,17 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 using namespace kivo;
@@ -21,8 +25,8 @@ const QByteArray oldContents = QByteArray("old contents ").repeated(100);
 const QByteArray newContents = QByteArray("the new, longer contents ").repeated(4000);
 
 const std::vector<ReplaceStep> allSteps{
-    ReplaceStep::create, ReplaceStep::write,  ReplaceStep::permissions, ReplaceStep::sync,
-    ReplaceStep::close,  ReplaceStep::rename, ReplaceStep::syncFolder};
+    ReplaceStep::create, ReplaceStep::write, ReplaceStep::permissions, ReplaceStep::attributes,
+    ReplaceStep::sync,   ReplaceStep::close, ReplaceStep::rename,      ReplaceStep::syncFolder};
 
 QByteArray readAll(const QString& path) {
     QFile file(path);
@@ -50,6 +54,23 @@ template <typename Body> int inChild(Body body) {
     int status = 0;
     ::waitpid(pid, &status, 0);
     return status;
+}
+
+// Runs one of the system's attribute tools; its output, or none when it failed.
+std::optional<QByteArray> run(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished() || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0)
+        return std::nullopt;
+    return process.readAllStandardOutput();
+}
+
+// Everything attached to a file beyond its mode, as getfattr and getfacl show it.
+QByteArray attachments(const QString& path) {
+    return run("getfattr", {"--absolute-names", "-d", "-m", "-", "-e", "hex", path})
+               .value_or("getfattr failed") +
+           run("getfacl", {"--absolute-names", "--numeric", path}).value_or("getfacl failed");
 }
 
 } // namespace
@@ -93,6 +114,64 @@ private Q_SLOTS:
             QCOMPARE(st.st_uid, 1234u);
             QCOMPARE(st.st_gid, 5678u);
         }
+        QVERIFY(hiddenFiles(dir_.path()).isEmpty());
+    }
+
+    // Desktop tags, a rating, an ACL and a security label all survive the replacement.
+    void keepsExtendedAttributesAndAcl() {
+        if (QStandardPaths::findExecutable("setfattr").isEmpty() ||
+            QStandardPaths::findExecutable("setfacl").isEmpty())
+            QSKIP("setfattr and setfacl (packages attr and acl) are not installed");
+        QVERIFY(run("setfattr", {"-n", "user.xdg.tags", "-v", "holiday,beach", target_}));
+        QVERIFY(run("setfattr", {"-n", "user.baloo.rating", "-v", "8", target_}));
+        QVERIFY(run("setfacl", {"-m", "u:65534:rw,g:100:r", target_}));
+        if (::geteuid() == 0) // only root may label a file freely
+            QVERIFY(run("setfattr", {"-n", "security.kivo", "-v", "label", target_}));
+        const QByteArray before = attachments(target_);
+        QVERIFY2(before.contains("user.xdg.tags") && before.contains("user:65534:rw-"), before);
+
+        QVERIFY(replaceFileAtomically(targetPath(), temporary(), newContents));
+        QCOMPARE(readAll(target_), newContents);
+        QCOMPARE(attachments(target_), before);
+    }
+
+    // A user who is not root keeps the file's group where they belong to it; an attachment the
+    // user cannot give the new file, or an owner they cannot keep, leaves the file untouched.
+    void userKeepsGroupOrLeavesTheFile_data() {
+        QTest::addColumn<uid_t>("owner");
+        QTest::addColumn<bool>("labelled");
+        QTest::addColumn<bool>("replaced");
+        QTest::newRow("own file, a group of ours") << uid_t(65534) << false << true;
+        QTest::newRow("security label") << uid_t(65534) << true << false;
+        QTest::newRow("another user's file") << uid_t(0) << false << false;
+    }
+    void userKeepsGroupOrLeavesTheFile() {
+        QFETCH(uid_t, owner);
+        QFETCH(bool, labelled);
+        QFETCH(bool, replaced);
+        if (::geteuid() != 0)
+            QSKIP("needs root to hand the file to another user");
+        const QByteArray target = QFile::encodeName(target_);
+        const QByteArray folder = QFile::encodeName(dir_.path());
+        constexpr gid_t group = 100;
+        QVERIFY(::chown(target, owner, group) == 0 && ::chmod(target, 0664) == 0);
+        QVERIFY(::chmod(folder, 0777) == 0);
+        if (labelled)
+            QVERIFY(::setxattr(target, "security.kivo", "label", 5, 0) == 0);
+        const int status = inChild([&] {
+            const gid_t groups[] = {group};
+            if (::setgroups(1, groups) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+                return 4;
+            return replaceFileAtomically(targetPath(), temporary(), newContents) ? 0 : 3;
+        });
+        QVERIFY(::chmod(folder, 0700) == 0);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), replaced ? 0 : 3);
+        QCOMPARE(readAll(target_), replaced ? newContents : oldContents);
+        struct stat st {};
+        QVERIFY(::stat(target, &st) == 0);
+        QCOMPARE(st.st_gid, group);
+        QCOMPARE(st.st_uid, owner);
         QVERIFY(hiddenFiles(dir_.path()).isEmpty());
     }
 
