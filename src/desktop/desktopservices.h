@@ -13,7 +13,7 @@
 #include <memory>
 #include <optional>
 
-class QWidget;
+class QWindow;
 
 namespace kivo {
 
@@ -68,7 +68,7 @@ public:
     // Lets the user pick an application for the file. A desktop chooser may open the file
     // itself; otherwise `chosen` is called later with the picked application (for
     // ApplicationRegistry::open). Cancelling calls nothing.
-    virtual void choose(const FilePath& file, QWidget* parent,
+    virtual void choose(const FilePath& file, QWindow* parent,
                         std::function<void(const QString& application)> chosen) = 0;
 };
 

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QStandardPaths>
+#include <QWindow>
 
 namespace kivo {
 
@@ -29,9 +30,9 @@ QString applicationsFolder() {
 
 } // namespace
 
-void chooseApplicationEntry(QWidget* parent, std::function<void(const QString&)> chosen) {
+void chooseApplicationEntry(QWindow* parent, std::function<void(const QString&)> chosen) {
     auto* dialog = new QFileDialog(
-        parent, QCoreApplication::translate("ApplicationChooser", "Choose Application"),
+        nullptr, QCoreApplication::translate("ApplicationChooser", "Choose Application"),
         applicationsFolder(),
         QCoreApplication::translate("ApplicationChooser", "Applications (*.desktop)"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
@@ -42,6 +43,10 @@ void chooseApplicationEntry(QWidget* parent, std::function<void(const QString&)>
     dialog->setLabelText(QFileDialog::Accept,
                          QCoreApplication::translate("ApplicationChooser", "Open"));
     dialog->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+    if (parent) {
+        dialog->winId(); // creates the dialog's window so it can be placed over the parent
+        dialog->windowHandle()->setTransientParent(parent);
+    }
     QObject::connect(dialog, &QFileDialog::fileSelected, dialog,
                      [chosen = std::move(chosen)](const QString& path) {
                          if (!path.isEmpty())
@@ -53,7 +58,7 @@ void chooseApplicationEntry(QWidget* parent, std::function<void(const QString&)>
 LinuxApplicationChooser::LinuxApplicationChooser(QDBusConnection bus)
     : bus_(std::move(bus)) {}
 
-void LinuxApplicationChooser::choose(const FilePath& file, QWidget* parent,
+void LinuxApplicationChooser::choose(const FilePath& file, QWindow* parent,
                                      std::function<void(const QString&)> chosen) {
     if (!bus_.isConnected()) {
         chooseApplicationEntry(parent, std::move(chosen));
@@ -67,7 +72,7 @@ void LinuxApplicationChooser::choose(const FilePath& file, QWidget* parent,
          << fileUri(file) << QVariantMap{{QStringLiteral("ask"), true}};
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, kPortalTimeoutMs));
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
-                     [parent = QPointer<QWidget>(parent),
+                     [parent = QPointer<QWindow>(parent),
                       chosen = std::move(chosen)](QDBusPendingCallWatcher* finished) mutable {
                          // A reply means the portal took over: it shows its chooser and opens the
                          // file.

@@ -13,7 +13,7 @@ namespace kivo {
 class LinuxApplicationChooser final : public ApplicationChooser {
 public:
     explicit LinuxApplicationChooser(QDBusConnection bus = QDBusConnection::sessionBus());
-    void choose(const FilePath& file, QWidget* parent,
+    void choose(const FilePath& file, QWindow* parent,
                 std::function<void(const QString& application)> chosen) override;
 
 private:
@@ -22,6 +22,6 @@ private:
 
 // Asks the user for an application entry in a file dialog over the folders where the desktop
 // keeps them; `chosen` gets the entry's path unless the dialog is cancelled.
-void chooseApplicationEntry(QWidget* parent, std::function<void(const QString&)> chosen);
+void chooseApplicationEntry(QWindow* parent, std::function<void(const QString&)> chosen);
 
 } // namespace kivo
