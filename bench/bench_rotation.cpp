@@ -1,7 +1,7 @@
 // How long a rotation keeps the user waiting, against the plain file work it cannot avoid:
 // the tag-only save of a 24-megapixel JPEG against copying that file durably, and the pixel
 // save of a 6-megapixel PNG against Qt encoding the same picture as PNG once.
-#include "model/rotation.h"
+#include "imaging/turnedfile.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -74,8 +74,9 @@ int main(int argc, char** argv) {
     }
     const double copy =
         millisecondsPerRun(10, [&] { durableCopy(jpeg, dir.filePath("copy.jpg")); });
-    const double tag =
-        millisecondsPerRun(10, [&] { kivo::saveRotatedFile(kivo::filePathFromText(jpeg), 1); });
+    const double tag = millisecondsPerRun(10, [&] {
+        kivo::writeTurnedFile(kivo::filePathFromText(jpeg), 1, kivo::TurnMethod::tagPatch);
+    });
     out << QString::asprintf(
         "tag-only save, 24 MP JPEG (%lld bytes): %.1f ms; durable copy %.1f ms; "
         "ratio %.2f\n",
@@ -86,8 +87,9 @@ int main(int argc, char** argv) {
     QImageWriter(png, "png").write(drawing);
     const double encode = millisecondsPerRun(
         3, [&] { QImageWriter(dir.filePath("encode.png"), "png").write(drawing); });
-    const double pixels =
-        millisecondsPerRun(2, [&] { kivo::saveRotatedFile(kivo::filePathFromText(png), 1); });
+    const double pixels = millisecondsPerRun(2, [&] {
+        kivo::writeTurnedFile(kivo::filePathFromText(png), 1, kivo::TurnMethod::pixelRewrite);
+    });
     out << QString::asprintf(
         "pixel save, 6 MP PNG: %.1f ms; one Qt PNG encode %.1f ms; ratio %.2f\n", pixels, encode,
         pixels / encode);

@@ -7,11 +7,11 @@
 //
 //   QT_QPA_PLATFORM=offscreen build/release/bench/bench_stepping [files=6] [steps=12]
 #include "canvas/pannableimageview.h"
-#include "viewer/statebinding.h"
 #include "canvas/zoomableimageview.h"
 #include "canvas/zoomscrollview.h"
+#include "imaging/workerpools.h"
 #include "model/appstate.h"
-#include "model/preloadpool.h"
+#include "viewer/statebinding.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -66,8 +66,8 @@ void waitForPaint(ZoomableImageView& view, quint64 paintsBefore, int paints) {
         QCoreApplication::processEvents();
 }
 
-void finishPreloads() {
-    preloadThreadPool().waitForDone();
+void finishPreloads(WorkerPools& pools) {
+    pools.preload.waitForDone();
     QCoreApplication::sendPostedEvents();
 }
 
@@ -92,12 +92,13 @@ double threadCpuMs() {
 
 // Steps `steps` times through the folder; before each step the background work of the last
 // one is left to finish, and `preloaded` decides whether its result is kept.
-Figures measure(AppState& state, ZoomableImageView& view, int steps, bool preloaded) {
+Figures measure(AppState& state, ZoomableImageView& view, WorkerPools& pools, int steps,
+                bool preloaded) {
     std::vector<double> stepTimes;
     std::vector<double> totalTimes;
     std::vector<double> busyTimes;
     for (int i = 0; i < steps; ++i) {
-        finishPreloads();
+        finishPreloads(pools);
         if (!preloaded)
             state.setPreloadedImages({});
         const quint64 paints = view.scrollView()->documentView()->paintCount();
@@ -133,17 +134,18 @@ int main(int argc, char** argv) {
 
     QTemporaryDir settingsDir;
     QSettings settings(settingsDir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat);
-    AppState state({&settings});
-    ZoomableImageView view;
+    WorkerPools pools;
+    AppState state({&settings, &pools});
+    ZoomableImageView view(nullptr, &pools.animation);
     bindCanvasToState(view, state);
     view.resize(kViewport);
     view.show();
     state.openFile(filePathFromText(folder.filePath(QStringLiteral("photo0.jpg"))));
     waitForPaint(view, 0, 1);
 
-    const Figures reference = measure(state, view, steps, false);
-    const Figures preloaded = measure(state, view, steps, true);
-    finishPreloads();
+    const Figures reference = measure(state, view, pools, steps, false);
+    const Figures preloaded = measure(state, view, pools, steps, true);
+    finishPreloads(pools);
 
     out << Qt::fixed;
     out.setRealNumberPrecision(2);

@@ -4,6 +4,7 @@
 // Usage: bench_thumbnails [COUNT]   (COUNT files, default 16)
 
 #include "imaging/filepath.h"
+#include "imaging/workerpools.h"
 #include "thumbnails/thumbnailcache.h"
 
 #include <QDir>
@@ -86,7 +87,8 @@ QImage photoLike() {
 
 // The measured part, run in a child process so that its peak memory is its own.
 int decodeAll(const QStringList& files) {
-    kivo::ThumbnailCache cache;
+    kivo::WorkerPools pools;
+    kivo::ThumbnailCache cache(pools.thumbnails);
     QEventLoop loop;
     qsizetype pending = files.size();
     int made = 0;

@@ -1,10 +1,12 @@
 #include "canvas/navigatoroverlay.h"
-#include "viewer/statebinding.h"
 #include "canvas/windowautosize.h"
 #include "canvas/zoomableimageview.h"
 #include "desktop/desktopservices.h"
+#include "imaging/workerpools.h"
 #include "model/appstate.h"
 #include "model/folderlisting.h"
+#include "panels/metadata.h"
+#include "viewer/statebinding.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -44,14 +46,14 @@ std::optional<kivo::FilePath> fileToOpen(int argc, char** argv) {
 // the zoom requests and display modes.
 class CanvasWindow : public QWidget {
 public:
-    CanvasWindow(kivo::AppState& state, QSettings& settings)
+    CanvasWindow(kivo::AppState& state, QSettings& settings, QThreadPool& animationPool)
         : state_(state)
-        , canvas_(new kivo::ZoomableImageView(this))
+        , canvas_(new kivo::ZoomableImageView(this, &animationPool))
         , navigator_(new kivo::NavigatorOverlay(this)) {
         kivo::bindCanvasToState(*canvas_, state);
         kivo::bindNavigatorToState(*navigator_, state);
         new kivo::WindowAccessor(
-            canvas_, [&state](QWidget* window) { state.setWindow(window); },
+            canvas_, [&state](QWidget* window) { state.setWindow(window->windowHandle()); },
             [&settings](QSizeF size) {
                 kivo::AppState::saveWindowSize(settings, size.width(), size.height());
             });
@@ -143,8 +145,9 @@ int main(int argc, char** argv) {
     QSettings settings;
 
     const auto desktop = kivo::DesktopServices::createForThisDesktop();
-    kivo::AppState state({&settings, nullptr, desktop.get()});
-    CanvasWindow window(state, settings);
+    kivo::WorkerPools pools;
+    kivo::AppState state({&settings, &pools, nullptr, desktop.get(), kivo::extractMetadata});
+    CanvasWindow window(state, settings, pools.animation);
     window.show();
     if (const auto file = fileToOpen(argc, argv))
         state.openFile(*file);

@@ -11,8 +11,13 @@
 
 namespace kivo {
 
-Coordinator::Coordinator(QObject* parent)
-    : QObject(parent) {}
+Coordinator::Coordinator(QThreadPool* animationPool, QObject* parent)
+    : QObject(parent)
+    , ownAnimationPool_(animationPool ? nullptr : std::make_unique<QThreadPool>())
+    , animationPool_(animationPool ? animationPool : ownAnimationPool_.get()) {
+    if (ownAnimationPool_)
+        ownAnimationPool_->setMaxThreadCount(1); // frames decode in order
+}
 
 Coordinator::~Coordinator() = default;
 
@@ -21,7 +26,7 @@ ZoomScrollView* Coordinator::makeView(QWidget* parent) {
     scrollView_ = scrollView;
     imageView_ = scrollView->documentView();
     fade_ = new CrossFade(scrollView->viewport());
-    player_ = new FramePlayer(imageView_, this);
+    player_ = new FramePlayer(imageView_, *animationPool_, this);
 
     // The image view forwards to whatever callbacks the latest update installed; it holds the
     // coordinator weakly.

@@ -11,7 +11,9 @@
 #include <QPointF>
 #include <QPointer>
 #include <QRectF>
+#include <QThreadPool>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace kivo {
@@ -44,7 +46,8 @@ class Coordinator : public QObject {
 public:
     static constexpr int kFadeMs = 150;
 
-    explicit Coordinator(QObject* parent = nullptr);
+    // Animation frames decode on `animationPool`; with none, on a pool of the coordinator's own.
+    explicit Coordinator(QThreadPool* animationPool = nullptr, QObject* parent = nullptr);
     ~Coordinator() override;
 
     // Builds the views; the scroll view becomes a child of `parent`.
@@ -69,6 +72,8 @@ private:
     QPointer<ZoomScrollView> scrollView_;
     QPointer<PannableImageView> imageView_;
     QPointer<CrossFade> fade_;
+    std::unique_ptr<QThreadPool> ownAnimationPool_;
+    QThreadPool* animationPool_;
     FramePlayer* player_ = nullptr; // owned by this object
     ImagePtr sourceImage_;
     ImagePtr displayedImage_;

@@ -4,6 +4,7 @@
 #include "rotatedimage.h"
 
 #include <QCoreApplication>
+#include <QThreadPool>
 
 namespace kivo {
 
@@ -24,18 +25,18 @@ QImage displayFrame(const ImagePtr& image, int index, double rotation) {
 
 } // namespace
 
-FramePlayer::FramePlayer(PannableImageView* view, QObject* parent)
+FramePlayer::FramePlayer(PannableImageView* view, QThreadPool& animationPool, QObject* parent)
     : QObject(parent)
-    , view_(view) {
+    , view_(view)
+    , pool_(animationPool) {
     timer_.setSingleShot(true);
     timer_.setTimerType(Qt::PreciseTimer);
     connect(&timer_, &QTimer::timeout, this, &FramePlayer::timerFired);
-    pool_.setMaxThreadCount(1);
 }
 
+// A frame still decoding finishes on its own; its result finds the player gone and is dropped.
 FramePlayer::~FramePlayer() {
     stop();
-    pool_.waitForDone();
 }
 
 int FramePlayer::effectiveDelay(int delayMs) {

@@ -5,10 +5,11 @@
 #include <QImage>
 #include <QObject>
 #include <QPointer>
-#include <QThreadPool>
 #include <QTimer>
 #include <optional>
 #include <utility>
+
+class QThreadPool;
 
 namespace kivo {
 
@@ -21,7 +22,9 @@ class FramePlayer : public QObject {
     Q_OBJECT
 
 public:
-    explicit FramePlayer(PannableImageView* view, QObject* parent = nullptr);
+    // Frames decode on `animationPool`, the application's one-thread pool for animation, so they
+    // come in order and never wait behind other work.
+    FramePlayer(PannableImageView* view, QThreadPool& animationPool, QObject* parent = nullptr);
     ~FramePlayer() override;
 
     // Starts from the first frame, which the view already shows as the image itself. Does
@@ -52,7 +55,7 @@ private:
     std::optional<std::pair<int, QImage>> ready_;
     bool isDue_ = false; // the current frame's time is up but the next is not decoded yet
     QTimer timer_;
-    QThreadPool pool_; // one thread: frames decode in order, never behind other work
+    QThreadPool& pool_;
 };
 
 } // namespace kivo

@@ -6,8 +6,9 @@
 
 namespace kivo {
 
-ZoomableImageView::ZoomableImageView(QWidget* parent)
-    : QWidget(parent) {
+ZoomableImageView::ZoomableImageView(QWidget* parent, QThreadPool* animationPool)
+    : QWidget(parent)
+    , coordinator_(animationPool) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(coordinator_.makeView(this));

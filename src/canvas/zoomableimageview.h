@@ -16,7 +16,7 @@ class ZoomableImageView : public QWidget {
     Q_OBJECT
 
 public:
-    explicit ZoomableImageView(QWidget* parent = nullptr);
+    explicit ZoomableImageView(QWidget* parent = nullptr, QThreadPool* animationPool = nullptr);
     ~ZoomableImageView() override;
 
     void setInputProvider(std::function<CanvasInputs()> provider);

@@ -1,22 +1,19 @@
 #include "appstate.h"
 
 #include "folderwatcher.h"
-#include "mouseactivitymonitor.h"
-#include "statusbarclock.h"
+#include "imaging/workerpools.h"
+#include "logging.h"
+#include "neighbourpreloader.h"
+#include "statusbar.h"
 
 #include <QSettings>
 #include <algorithm>
 
 namespace kivo {
 
-namespace {
+Q_LOGGING_CATEGORY(lcModel, "kivo.model", QtWarningMsg)
 
-const QString kDisplayModeKey = QStringLiteral("displayMode");
-const QString kOverlayModeKey = QStringLiteral("overlayMode");
-const QString kShowThumbnailBarKey = QStringLiteral("showThumbnailBar");
-const QString kMultiWindowModeKey = QStringLiteral("multiWindowMode");
-const QString kLastWindowWidthKey = QStringLiteral("lastWindowWidth");
-const QString kLastWindowHeightKey = QStringLiteral("lastWindowHeight");
+namespace {
 
 // Assigns `value` to `field` and notifies only when it changed.
 template <typename T, typename Signal>
@@ -27,109 +24,36 @@ void assign(AppState* state, T& field, T value, Signal changed) {
     Q_EMIT(state->*changed)();
 }
 
-// A stored value read as a boolean the way a defaults store reads one: true, a non-zero number,
-// or the text "true"/"yes"/a non-zero integer (INI files keep every value as text); anything
-// else, garbage included, reads as false.
-bool readBool(QSettings& settings, const QString& key) {
-    const QVariant value = settings.value(key);
-    switch (value.typeId()) {
-    case QMetaType::Bool:
-        return value.toBool();
-    case QMetaType::Int:
-    case QMetaType::LongLong:
-    case QMetaType::UInt:
-    case QMetaType::ULongLong:
-    case QMetaType::Double:
-        return value.toDouble() != 0.0;
-    case QMetaType::QString: {
-        const QString text = value.toString().trimmed().toLower();
-        if (text == QLatin1String("true") || text == QLatin1String("yes"))
-            return true;
-        bool ok = false;
-        const long long number = text.toLongLong(&ok);
-        return ok && number != 0;
-    }
-    default:
-        return false;
-    }
-}
-
-double readDouble(QSettings& settings, const QString& key) {
-    bool ok = false;
-    const double value = settings.value(key).toDouble(&ok);
-    return ok ? value : 0.0;
-}
-
 } // namespace
-
-QString caseName(DisplayMode mode) {
-    switch (mode) {
-    case DisplayMode::fitToWindow:
-        return QStringLiteral("fitToWindow");
-    case DisplayMode::actualSize:
-        return QStringLiteral("actualSize");
-    case DisplayMode::autoSizeWindow:
-        return QStringLiteral("autoSizeWindow");
-    }
-    return {};
-}
-
-QString caseName(OverlayMode mode) {
-    switch (mode) {
-    case OverlayMode::none:
-        return QStringLiteral("none");
-    case OverlayMode::metadata:
-        return QStringLiteral("metadata");
-    case OverlayMode::histogram:
-        return QStringLiteral("histogram");
-    }
-    return {};
-}
-
-std::optional<DisplayMode> displayModeFromString(const QString& text) {
-    for (auto mode :
-         {DisplayMode::fitToWindow, DisplayMode::actualSize, DisplayMode::autoSizeWindow})
-        if (caseName(mode) == text)
-            return mode;
-    return std::nullopt;
-}
-
-std::optional<OverlayMode> overlayModeFromString(const QString& text) {
-    for (auto mode : {OverlayMode::none, OverlayMode::metadata, OverlayMode::histogram})
-        if (caseName(mode) == text)
-            return mode;
-    return std::nullopt;
-}
 
 AppState::AppState(const AppStateContext& context, QObject* parent)
     : QObject(parent)
-    , context_(context) {
-    Q_ASSERT(context_.settings);
-    QSettings& settings = *context_.settings;
-
+    , context_(context)
+    , preferences_(*context.settings)
+    , statusBar_(new StatusBarAutoHide(context.clock, this))
+    , preloader_(new NeighbourPreloader(
+          context.pools ? &context.pools->preload : nullptr,
+          [this](const FilePath& url) { return isNeighbour(url); }, this)) {
     // Only a stored text that names a case is taken, and it is written back through the
     // ordinary setter; anything else leaves the default without writing it.
-    const QVariant storedDisplay = settings.value(kDisplayModeKey);
-    if (storedDisplay.typeId() == QMetaType::QString)
-        if (auto mode = displayModeFromString(storedDisplay.toString()))
-            setDisplayModeField(*mode);
-    const QVariant storedOverlay = settings.value(kOverlayModeKey);
-    if (storedOverlay.typeId() == QMetaType::QString)
-        if (auto mode = overlayModeFromString(storedOverlay.toString()))
-            setOverlayMode(*mode);
-    setShowThumbnailBar(readBool(settings, kShowThumbnailBarKey));
+    if (auto mode = preferences_.displayMode())
+        setDisplayModeField(*mode);
+    if (auto mode = preferences_.overlayMode())
+        setOverlayMode(*mode);
+    setShowThumbnailBar(preferences_.showThumbnailBar());
 
-    MouseActivityMonitor::add(this);
+    connect(statusBar_, &StatusBarAutoHide::activity, this, &AppState::showStatusBarTemporarily);
+    connect(statusBar_, &StatusBarAutoHide::timeToHide, this, [this] { setShowStatusBar(false); });
+    connect(statusBar_, &StatusBarAutoHide::waitingChanged, this,
+            &AppState::hideStatusBarTaskChanged);
+    connect(statusBar_, &StatusBarAutoHide::deadlineChanged, this,
+            &AppState::hideStatusBarDeadlineChanged);
+    connect(preloader_, &NeighbourPreloader::imagesChanged, this,
+            &AppState::preloadedImagesChanged);
     new FolderWatcher(*this); // a child: keeps the current folder's list up to date
 }
 
-AppState::~AppState() {
-    MouseActivityMonitor::remove(this);
-}
-
-StatusBarClock& AppState::clock() const {
-    return context_.clock ? *context_.clock : StatusBarClock::system();
-}
+AppState::~AppState() = default;
 
 void AppState::setCurrentURL(std::optional<FilePath> url) {
     assign(this, currentURL_, std::move(url), &AppState::currentURLChanged);
@@ -183,17 +107,17 @@ void AppState::setMetadata(QList<MetadataEntry> rows) {
 }
 
 void AppState::setDisplayModeField(DisplayMode mode) {
-    context_.settings->setValue(kDisplayModeKey, caseName(mode));
+    preferences_.setDisplayMode(mode);
     assign(this, displayMode_, mode, &AppState::displayModeChanged);
 }
 
 void AppState::setOverlayMode(OverlayMode mode) {
-    context_.settings->setValue(kOverlayModeKey, caseName(mode));
+    preferences_.setOverlayMode(mode);
     assign(this, overlayMode_, mode, &AppState::overlayModeChanged);
 }
 
 void AppState::setShowThumbnailBar(bool show) {
-    context_.settings->setValue(kShowThumbnailBarKey, show);
+    preferences_.setShowThumbnailBar(show);
     assign(this, showThumbnailBar_, show, &AppState::showThumbnailBarChanged);
 }
 
@@ -229,56 +153,46 @@ void AppState::setShowStatusBar(bool show) {
     assign(this, showStatusBar_, show, &AppState::showStatusBarChanged);
 }
 
-void AppState::setHideStatusBarDeadline(double seconds) {
-    assign(this, hideStatusBarDeadline_, seconds, &AppState::hideStatusBarDeadlineChanged);
+bool AppState::hasHideStatusBarTask() const {
+    return statusBar_->isWaiting();
 }
 
-void AppState::setHideStatusBarTask(std::unique_ptr<QObject> task) {
-    if (task == hideStatusBarTask_)
-        return;
-    hideStatusBarTask_ = std::move(task);
-    Q_EMIT hideStatusBarTaskChanged();
+double AppState::hideStatusBarDeadline() const {
+    return statusBar_->deadline();
+}
+
+void AppState::showStatusBarTemporarily() {
+    // The show/hide animation belongs to the view, which animates on the field's change.
+    setShowStatusBar(true);
+    statusBar_->restart();
+}
+
+const std::map<FilePath, ImagePtr>& AppState::preloadedImages() const {
+    return preloader_->images();
 }
 
 void AppState::setPreloadedImages(std::map<FilePath, ImagePtr> images) {
-    assign(this, preloadedImages_, std::move(images), &AppState::preloadedImagesChanged);
+    preloader_->setImages(std::move(images));
 }
 
 void AppState::storePreloadedImage(const FilePath& url, ImagePtr image) {
-    if (image)
-        preloadedImages_[url] = std::move(image);
-    else
-        preloadedImages_.erase(url);
-    Q_EMIT preloadedImagesChanged();
+    preloader_->store(url, std::move(image));
 }
 
 ImagePtr AppState::takePreloadedImage(const FilePath& url) {
-    auto it = preloadedImages_.find(url);
-    if (it == preloadedImages_.end())
-        return nullptr;
-    ImagePtr image = std::move(it->second);
-    preloadedImages_.erase(it);
-    Q_EMIT preloadedImagesChanged();
-    return image;
+    return preloader_->take(url);
 }
 
 bool AppState::isMultiWindowMode(QSettings& settings) {
-    if (!settings.contains(kMultiWindowModeKey))
-        return true;
-    return readBool(settings, kMultiWindowModeKey);
+    return PreferenceStore::isMultiWindowMode(settings);
 }
 
 std::optional<QSizeF> AppState::savedWindowSize(QSettings& settings) {
-    const double width = readDouble(settings, kLastWindowWidthKey);
-    const double height = readDouble(settings, kLastWindowHeightKey);
-    if (width >= 100.0 && height >= 100.0)
-        return QSizeF(width, height);
-    return std::nullopt;
+    return PreferenceStore::savedWindowSize(settings);
 }
 
 void AppState::saveWindowSize(QSettings& settings, double width, double height) {
-    settings.setValue(kLastWindowWidthKey, width);
-    settings.setValue(kLastWindowHeightKey, height);
+    PreferenceStore::saveWindowSize(settings, width, height);
 }
 
 } // namespace kivo

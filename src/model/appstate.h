@@ -2,10 +2,10 @@
 
 #include "imaging/filepath.h"
 #include "imaging/image.h"
+#include "imaging/metadataentry.h"
 #include "imaging/result.h"
-#include "panels/metadata.h"
+#include "preferences.h"
 
-#include <QDateTime>
 #include <QList>
 #include <QObject>
 #include <QPointF>
@@ -13,31 +13,27 @@
 #include <QRectF>
 #include <QSizeF>
 #include <QString>
+#include <QWindow>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <vector>
 
 class QSettings;
-#include <QWidget>
 
 namespace kivo {
 
 class DesktopServices;
+class DesktopServices;
 class FolderWatcher;
+class NeighbourPreloader;
+class StatusBarAutoHide;
 class StatusBarClock;
 class TrashUndo;
+struct WorkerPools;
 
-enum class DisplayMode { fitToWindow, actualSize, autoSizeWindow };
-enum class OverlayMode { none, metadata, histogram };
 enum class ZoomAction { fit, actualSize, zoomIn, zoomOut };
-
-// The stored text of each case is its name.
-QString caseName(DisplayMode mode);
-QString caseName(OverlayMode mode);
-std::optional<DisplayMode> displayModeFromString(const QString& text);
-std::optional<OverlayMode> overlayModeFromString(const QString& text);
 
 // An application that can open the current file.
 struct OpenWithApp {
@@ -46,12 +42,17 @@ struct OpenWithApp {
     friend bool operator==(const OpenWithApp&, const OpenWithApp&) = default;
 };
 
+// The rows of the metadata panel for a file; the composing application supplies the reader.
+using MetadataReader = std::function<QList<MetadataEntry>(const FilePath&)>;
+
 // What an AppState needs from outside, passed in rather than reached for, so tests can give it a
 // private preference store, a clock they control and desktop services of their own.
 struct AppStateContext {
     QSettings* settings = nullptr;      // required: the per-user preference store
+    WorkerPools* pools = nullptr;       // the application's threads; null: nothing is preloaded
     StatusBarClock* clock = nullptr;    // null: the system clock
     DesktopServices* desktop = nullptr; // null: desktop actions do nothing
+    MetadataReader readMetadata = {};   // null: no metadata rows
 };
 
 // The model of one viewer window and the single source of truth for everything it shows.
@@ -94,8 +95,10 @@ public:
     bool showThumbnailBar() const { return showThumbnailBar_; }
     void setShowThumbnailBar(bool show);
 
-    QWidget* window() const { return window_; }
-    void setWindow(QWidget* window) { window_ = window; }
+    // The hosting window, held weakly: the parent of the dialogs opened for this model, and
+    // what the application closes when the window shows no file. Not observable.
+    QWindow* window() const { return window_; }
+    void setWindow(QWindow* window) { window_ = window; }
 
     const std::optional<ZoomAction>& zoomAction() const { return zoomAction_; }
     void setZoomAction(std::optional<ZoomAction> action);
@@ -121,15 +124,15 @@ public:
     bool showStatusBar() const { return showStatusBar_; }
     void setShowStatusBar(bool show);
 
-    bool hasHideStatusBarTask() const { return hideStatusBarTask_ != nullptr; }
+    bool hasHideStatusBarTask() const;
 
-    double hideStatusBarDeadline() const { return hideStatusBarDeadline_; }
+    double hideStatusBarDeadline() const;
 
     // Why the current file is not shown; none while it is (or when there is no current file).
     const std::optional<Failure>& loadError() const { return loadError_; }
     void setLoadError(std::optional<Failure> error);
 
-    const std::map<FilePath, ImagePtr>& preloadedImages() const { return preloadedImages_; }
+    const std::map<FilePath, ImagePtr>& preloadedImages() const;
     void setPreloadedImages(std::map<FilePath, ImagePtr> images);
     void storePreloadedImage(const FilePath& url, ImagePtr image);
     ImagePtr takePreloadedImage(const FilePath& url);
@@ -152,7 +155,7 @@ public:
     void showStatusBarTemporarily();
 
     void copyImage();
-    void revealInFinder();
+    void revealInFileManager();
     QList<OpenWithApp> openWithApps() const;
     void openWith(const QString& appUrl);
     void chooseOtherApp();
@@ -190,14 +193,14 @@ Q_SIGNALS:
     void trashUndoChanged();
 
 private:
-    void setHideStatusBarDeadline(double seconds);
-    void setHideStatusBarTask(std::unique_ptr<QObject> task);
-    void hideStatusBarTaskStep();
-    StatusBarClock& clock() const;
+    bool isNeighbour(const FilePath& url) const;
+    void showImage(ImagePtr image);
+    void readMetadata(const FilePath& url);
     TrashUndo* trashUndo();     // made on first use; null without a Trash
     friend class FolderWatcher; // edits imageFiles_ in place, one entry at a time
 
     AppStateContext context_;
+    PreferenceStore preferences_;
 
     std::optional<FilePath> currentURL_;
     ImagePtr currentImage_;
@@ -209,7 +212,7 @@ private:
     DisplayMode displayMode_ = DisplayMode::fitToWindow;
     OverlayMode overlayMode_ = OverlayMode::none;
     bool showThumbnailBar_ = false;
-    QPointer<QWidget> window_;
+    QPointer<QWindow> window_;
     std::optional<ZoomAction> zoomAction_;
     double magnification_ = 1.0;
     QRectF visibleRect_{0.0, 0.0, 1.0, 1.0};
@@ -218,14 +221,8 @@ private:
     bool showDeleteConfirmation_ = false;
     std::optional<QString> deleteError_;
     bool showStatusBar_ = true;
-    std::unique_ptr<QObject> hideStatusBarTask_; // present while the bar waits to hide
-    std::unique_ptr<QObject> hideStatusBarWake_; // the task's pending wake-up
-    double hideStatusBarDeadline_ = -1e300; // seconds on the status-bar clock; the distant past
-    std::map<FilePath, ImagePtr> preloadedImages_;
-    // The latest decode started for each file, so a neighbour is not decoded twice at once and
-    // a decode of content since replaced (or of a file since trashed) is never stored.
-    std::map<FilePath, quint64> preloadsInFlight_;
-    quint64 lastPreloadTicket_ = 0;
+    StatusBarAutoHide* statusBar_;   // child: the deadline and the waiting task
+    NeighbourPreloader* preloader_;  // child: preloadedImages and the decodes in flight
     TrashUndo* trashUndo_ = nullptr; // a child object
 };
 

@@ -2,6 +2,7 @@
 // another application, move to the Trash.
 #include "appstate.h"
 #include "desktop/desktopservices.h"
+#include "neighbourpreloader.h"
 #include "trashundo.h"
 
 #include <QCollator>
@@ -15,7 +16,7 @@ void AppState::copyImage() {
     context_.desktop->clipboard->putImage(currentImage_->bitmap());
 }
 
-void AppState::revealInFinder() {
+void AppState::revealInFileManager() {
     if (!currentURL_ || !context_.desktop || !context_.desktop->fileManager)
         return;
     context_.desktop->fileManager->showItem(*currentURL_);
@@ -75,8 +76,7 @@ void AppState::deleteCurrentImage() {
     if (currentIndex_ >= 0 && currentIndex_ < count &&
         imageFiles_[static_cast<size_t>(currentIndex_)] == removed)
         removeImageFile(currentIndex_);
-    takePreloadedImage(removed);
-    preloadsInFlight_.erase(removed); // a decode still running for it has nothing left to show
+    preloader_->forget(removed); // a decode still running for it has nothing left to show
 
     if (imageFiles_.empty()) {
         setCurrentURL(std::nullopt);

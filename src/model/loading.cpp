@@ -1,62 +1,29 @@
 // Opening, stepping through the folder, preloading the neighbours, and the display mode's zoom.
 #include "appstate.h"
 #include "imaging/decode.h"
-#include "preloadpool.h"
+#include "neighbourpreloader.h"
 
-#include <QCoreApplication>
-#include <QPointer>
-#include <QThread>
-#include <QThreadPool>
 #include <algorithm>
 
 namespace kivo {
 
-namespace {
-
-// A decoded image made ready to draw: full decode done and the reduced-size copies the canvas
-// draws from at fit size prepared, so nothing costly is left for the GUI thread.
-ImagePtr decodeReadyToDraw(const FilePath& path) {
-    ImagePtr image = decodeImage(path);
-    if (image)
-        image->prepareReducedCopies();
-    return image;
+// The dropped picture's memory is handed back on a worker (see NeighbourPreloader::release).
+void AppState::showImage(ImagePtr image) {
+    ImagePtr previous = currentImage_;
+    setCurrentImage(std::move(image));
+    preloader_->release({std::move(previous)});
 }
 
-// Handing back a large picture's memory unmaps tens of thousands of pages, several
-// milliseconds for a 24-megapixel one, so the GUI thread passes the references it drops to a
-// worker. Where a view still holds one, the picture simply lives on there.
-void releaseOffGuiThread(std::vector<ImagePtr> images) {
-    std::erase(images, nullptr);
-    if (images.empty())
-        return;
-    constexpr int aheadOfDecodes = 1;
-    preloadThreadPool().start([images = std::move(images)]() mutable { images.clear(); },
-                              aheadOfDecodes);
-}
-
-} // namespace
-
-QThreadPool& preloadThreadPool() {
-    static QThreadPool pool;
-    static const bool configured = [] {
-        // All cores but one, so the GUI thread always finds one free however many decodes
-        // are queued. (Idle scheduling priority was tried and made steps slower: a starved
-        // idle thread can hold kernel locks that the GUI thread then waits for.)
-        pool.setMaxThreadCount(std::max(1, QThread::idealThreadCount() - 1));
-        return true;
-    }();
-    Q_UNUSED(configured);
-    return pool;
+void AppState::readMetadata(const FilePath& url) {
+    setMetadata(context_.readMetadata ? context_.readMetadata(url) : QList<MetadataEntry>());
 }
 
 void AppState::openFile(const FilePath& url) {
-    ImagePtr previous = currentImage_;
     setCurrentURL(url);
-    setCurrentImage(decodeImage(url));
-    releaseOffGuiThread({std::move(previous)});
+    showImage(decodeImage(url));
     setRotation(0.0);
     loadFolder(url);
-    setMetadata(extractMetadata(url));
+    readMetadata(url);
     applyDisplayModeZoom();
     preloadNeighbors();
 }
@@ -69,11 +36,9 @@ void AppState::loadCurrentImage() {
     ImagePtr image = takePreloadedImage(url);
     if (!image)
         image = decodeImage(url);
-    ImagePtr previous = currentImage_;
-    setCurrentImage(std::move(image));
-    releaseOffGuiThread({std::move(previous)});
+    showImage(std::move(image));
     setRotation(0.0);
-    setMetadata(extractMetadata(url));
+    readMetadata(url);
     preloadNeighbors();
 }
 
@@ -81,13 +46,10 @@ void AppState::reloadCurrentImage() {
     if (!currentURL_)
         return;
     const FilePath url = *currentURL_;
-    ImagePtr previous = currentImage_;
-    setCurrentImage(decodeImage(url));
-    releaseOffGuiThread({std::move(previous)});
-    setMetadata(extractMetadata(url));
+    showImage(decodeImage(url));
+    readMetadata(url);
     // A decode of the old content is stale now, whether it already finished or is still running.
-    takePreloadedImage(url);
-    preloadsInFlight_.erase(url);
+    preloader_->forget(url);
 }
 
 void AppState::navigate(int offset) {
@@ -105,49 +67,22 @@ void AppState::goToIndex(qsizetype index) {
     loadCurrentImage();
 }
 
+bool AppState::isNeighbour(const FilePath& url) const {
+    const auto n = static_cast<qsizetype>(imageFiles_.size());
+    if (n < 2 || currentIndex_ < 0 || currentIndex_ >= n)
+        return false;
+    return url == imageFiles_[static_cast<size_t>((currentIndex_ + 1) % n)] ||
+           url == imageFiles_[static_cast<size_t>((currentIndex_ - 1 + n) % n)];
+}
+
 void AppState::preloadNeighbors() {
     const auto n = static_cast<qsizetype>(imageFiles_.size());
     if (n < 2)
         return;
-    // Copies: observers of the cache run inside setPreloadedImages and may touch the list.
+    // Copies: observers of the cache run while it is trimmed and may touch the list.
     const FilePath next = imageFiles_[static_cast<size_t>((currentIndex_ + 1) % n)];
     const FilePath previous = imageFiles_[static_cast<size_t>((currentIndex_ - 1 + n) % n)];
-
-    std::map<FilePath, ImagePtr> kept;
-    std::vector<ImagePtr> dropped;
-    for (const auto& [url, image] : preloadedImages_) {
-        if (url == next || url == previous)
-            kept.emplace(url, image);
-        else
-            dropped.push_back(image);
-    }
-    setPreloadedImages(std::move(kept));
-    releaseOffGuiThread(std::move(dropped));
-
-    for (const FilePath& url : {next, previous}) {
-        if (preloadedImages_.count(url) || preloadsInFlight_.count(url))
-            continue;
-        const quint64 ticket = ++lastPreloadTicket_;
-        preloadsInFlight_[url] = ticket;
-        // The task holds the model weakly: a window closed meanwhile is never touched, and its
-        // decoded image is simply dropped.
-        QPointer<AppState> guard(this);
-        preloadThreadPool().start([guard, url, ticket] {
-            ImagePtr image = decodeReadyToDraw(url);
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [guard, url, ticket, image = std::move(image)]() mutable {
-                    if (!guard)
-                        return;
-                    auto inFlight = guard->preloadsInFlight_.find(url);
-                    if (inFlight == guard->preloadsInFlight_.end() || inFlight->second != ticket)
-                        return; // superseded: the file was rewritten or trashed meanwhile
-                    guard->preloadsInFlight_.erase(inFlight);
-                    guard->storePreloadedImage(url, std::move(image));
-                },
-                Qt::QueuedConnection);
-        });
-    }
+    preloader_->preload(previous, next);
 }
 
 void AppState::setDisplayMode(DisplayMode mode) {

@@ -1,92 +1,22 @@
 // Turning the current image: written into the file where that can be done without losing
 // anything, otherwise shown turned on screen until another image becomes current.
-#include "rotation.h"
-
 #include "appstate.h"
 #include "imaging/contenttype.h"
-#include "imaging/imagewriter.h"
-#include "imaging/source.h"
+#include "imaging/turnedfile.h"
+#include "logging.h"
 
-#include <QStringList>
-#include <array>
 #include <cmath>
 
 namespace kivo {
 
-namespace {
-
-// Quarter turns modulo 4 in two's complement, so -1 is three clockwise turns.
-int clockwiseTurns(int quarterTurns) {
-    return quarterTurns & 3;
-}
-
-std::uint16_t turnedOnceClockwise(std::uint16_t orientation) {
-    // Indexed by the tag value; 0 is unused.
-    static constexpr std::array<std::uint16_t, 9> next{0, 6, 5, 8, 7, 4, 3, 2, 1};
-    return orientation >= 1 && orientation <= 8 ? next[orientation] : orientation;
-}
-
-} // namespace
-
-std::uint16_t rotatedOrientation(std::optional<std::int64_t> current, int quarterTurns) {
-    auto orientation =
-        static_cast<std::uint16_t>(current && *current >= 1 && *current <= 8 ? *current : 1);
-    for (int i = 0; i < clockwiseTurns(quarterTurns); ++i)
-        orientation = turnedOnceClockwise(orientation);
-    return orientation;
-}
-
-bool isTagOnlyType(const QString& contentType) {
-    // "com.adobe.dng-raw-image" names no type known here (DNG is "com.adobe.raw-image"), so it
-    // drops out of the list as an unknown identifier would.
-    static const QStringList tagOnly = [] {
-        QStringList list{ctype::Jpeg, ctype::Heic, ctype::Heif, ctype::Tiff};
-        for (const QString& raw :
-             {QStringLiteral("com.adobe.raw-image"), QStringLiteral("com.canon.cr2-raw-image"),
-              QStringLiteral("com.nikon.nef-raw-image"), QStringLiteral("com.sony.arw-raw-image"),
-              QStringLiteral("com.adobe.dng-raw-image"),
-              QStringLiteral("com.olympus.orf-raw-image"),
-              QStringLiteral("com.panasonic.rw2-raw-image")})
-            if (conformsTo(raw, ctype::CameraRaw))
-                list.append(raw);
-        return list;
-    }();
-    for (const QString& member : tagOnly)
-        if (conformsTo(contentType, member))
-            return true;
-    return false;
-}
-
-RotationOutcome saveRotatedFile(const FilePath& url, int quarterTurns, const ReplaceProbe& probe) {
-    const FilePath temporary = hiddenTemporaryPath(url);
-    const auto source = ImageSource::open(url);
-    if (!source || source->contentType().isEmpty())
-        return RotationOutcome::notRewritten;
-    // A whole number of turns leaves the picture as it is: nothing to write.
-    const int turns = clockwiseTurns(quarterTurns);
-    if (turns == 0)
-        return RotationOutcome::notRewritten;
-    const auto file = readFileForRewrite(url);
-    if (!file)
-        return RotationOutcome::notRewritten;
-
-    const QString& type = source->contentType();
-    const bool tagOnly = isTagOnlyType(type);
-    const auto tag = rotatedOrientation(storedOrientation(*file, type), quarterTurns);
-    // A picture shown turned by its tag is written as shown, turned further: turning only the
-    // stored pixels and dropping the tag would lose the turn the tag made.
-    const auto rewritten = tagOnly ? copyWithOrientation(*file, type, tag)
-                                   : encodeWithOrientationApplied(*file, type, tag);
-    // The replacement removes its temporary file itself on every failure.
-    if (!rewritten || !replaceFileAtomically(url, temporary, *rewritten, probe))
-        return RotationOutcome::notRewritten;
-    return tagOnly ? RotationOutcome::tagRewritten : RotationOutcome::pixelsRewritten;
-}
-
 void AppState::rotate(int quarterTurns) {
     if (!currentURL_)
         return;
-    if (saveRotation(*currentURL_, quarterTurns)) {
+    // The file takes the whole turn the user sees: earlier turns that could only be shown on
+    // screen, then this one. Writing this turn alone and dropping the on-screen one would make
+    // the picture jump back.
+    const int onScreen = static_cast<int>(std::lround(rotation_ / 90.0));
+    if (saveRotation(*currentURL_, quarterTurns + onScreen)) {
         setRotation(0.0);
         reloadCurrentImage();
         return;
@@ -97,8 +27,21 @@ void AppState::rotate(int quarterTurns) {
     setRotation(degrees);
 }
 
+// Decides how the file may be turned (its tag, its pixels, or only on screen) and has the image
+// service write it.
 bool AppState::saveRotation(const FilePath& url, int quarterTurns) {
-    return saveRotatedFile(url, quarterTurns) != RotationOutcome::notRewritten;
+    const auto type = sniffContentType(url);
+    const auto method = type ? turnMethodFor(*type) : std::nullopt;
+    if (!method) {
+        qCDebug(lcModel) << displayName(url) << "can only be turned on screen";
+        return false;
+    }
+    const auto written = writeTurnedFile(url, quarterTurns, *method);
+    if (!written)
+        qCDebug(lcModel) << displayName(url)
+                         << "turned on screen only:" << reasonName(written.reason())
+                         << written.failure().message;
+    return written.ok();
 }
 
 } // namespace kivo

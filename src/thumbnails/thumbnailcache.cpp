@@ -2,18 +2,18 @@
 
 #include "imaging/source.h"
 
-#include <QFutureWatcher>
 #include <QThread>
 #include <QThreadPool>
 #include <QtConcurrent>
 
 namespace kivo {
 
-ThumbnailCache::ThumbnailCache(QThreadPool* pool, QObject* parent)
+ThumbnailCache::ThumbnailCache(QThreadPool& pool, QObject* parent)
     : QObject(parent)
-    , pool_(pool ? pool : QThreadPool::globalInstance()) {}
+    , pool_(pool) {}
 
-// Decodes still running keep going; their watchers die with the cache, so nothing is delivered.
+// Decodes still running keep going; their continuations die with the cache, so nothing is
+// delivered.
 ThumbnailCache::~ThumbnailCache() = default;
 
 std::optional<QImage> ThumbnailCache::makeThumbnail(const FilePath& path) {
@@ -46,23 +46,16 @@ void ThumbnailCache::requestThumbnail(const FilePath& path, QObject* receiver, C
         done(std::move(hit));
         return;
     }
-    // The watcher is the cache's child: it delivers on the cache's thread and goes away with the
-    // cache, so a late result never reaches a destroyed cache.
-    auto* watcher = new QFutureWatcher<std::optional<QImage>>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this,
-            [this, watcher, path, guarded = receiver != nullptr,
-             guard = QPointer<QObject>(receiver), done = std::move(done)] {
-                watcher->deleteLater();
-                // A task the pool dropped before it ran has no result.
-                std::optional<QImage> thumbnail;
-                if (watcher->future().resultCount() > 0)
-                    thumbnail = watcher->result();
-                if (thumbnail)
-                    store(path, *thumbnail);
-                if (guard || !guarded)
-                    done(thumbnail);
-            });
-    watcher->setFuture(QtConcurrent::run(pool_, &ThumbnailCache::makeThumbnail, path));
+    // The continuation runs on the cache's thread and only while the cache lives, so a late
+    // result never reaches a destroyed cache.
+    QtConcurrent::run(&pool_, &ThumbnailCache::makeThumbnail, path)
+        .then(this, [this, path, guarded = receiver != nullptr, guard = QPointer<QObject>(receiver),
+                     done = std::move(done)](std::optional<QImage> thumbnail) {
+            if (thumbnail)
+                store(path, *thumbnail);
+            if (guard || !guarded)
+                done(std::move(thumbnail));
+        });
 }
 
 } // namespace kivo

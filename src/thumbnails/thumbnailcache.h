@@ -29,8 +29,9 @@ public:
 
     using Callback = std::function<void(std::optional<QImage>)>;
 
-    // Decoding runs on `pool`, or on the global pool when none is given.
-    explicit ThumbnailCache(QThreadPool* pool = nullptr, QObject* parent = nullptr);
+    // Decoding runs on `pool`, the application's thumbnail threads (never Qt's global pool,
+    // which smooth scaling waits on while painting).
+    explicit ThumbnailCache(QThreadPool& pool, QObject* parent = nullptr);
     ~ThumbnailCache() override;
 
     // The thumbnail of `path` to `done`, on the cache's thread. A cached thumbnail is given at
@@ -51,7 +52,7 @@ public:
 private:
     void store(const FilePath& path, const QImage& thumbnail);
 
-    QThreadPool* pool_;
+    QThreadPool& pool_;
     std::unordered_map<FilePath::string_type, QImage> cache_;
 };
 

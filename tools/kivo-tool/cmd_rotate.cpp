@@ -1,6 +1,7 @@
 // kivo-tool rotate FILE +1|-1: turns a file as the viewer's rotate buttons do and says how.
 #include "command.h"
-#include "model/rotation.h"
+#include "imaging/contenttype.h"
+#include "imaging/turnedfile.h"
 
 #include <QFileInfo>
 #include <QTextStream>
@@ -15,15 +16,13 @@ int run(const QStringList& args) {
     if (!QFileInfo(path).isReadable())
         return kivo::tool::fail(QStringLiteral("cannot read %1").arg(path));
     const int turns = args[1] == QLatin1String("-1") ? -1 : 1;
-    switch (kivo::saveRotatedFile(kivo::filePathFromText(path), turns)) {
-    case kivo::RotationOutcome::tagRewritten:
-        QTextStream(stdout) << "tag\n";
-        return 0;
-    case kivo::RotationOutcome::pixelsRewritten:
-        QTextStream(stdout) << "pixels\n";
-        return 0;
-    case kivo::RotationOutcome::notRewritten:
-        break;
+    const kivo::FilePath file = kivo::filePathFromText(path);
+    const auto type = kivo::sniffContentType(file);
+    if (const auto method = type ? kivo::turnMethodFor(*type) : std::nullopt) {
+        if (const auto written = kivo::writeTurnedFile(file, turns, *method)) {
+            QTextStream(stdout) << (*written == kivo::TurnMethod::tagPatch ? "tag\n" : "pixels\n");
+            return 0;
+        }
     }
     QTextStream(stdout) << "not rewritten\n";
     return kivo::tool::fail(QStringLiteral("%1 was not rewritten").arg(path));

@@ -3,6 +3,7 @@
 
 #include "command.h"
 #include "imaging/filepath.h"
+#include "imaging/workerpools.h"
 #include "thumbnails/thumbnailcache.h"
 
 #include <QCoreApplication>
@@ -26,7 +27,8 @@ int thumbnail(const QStringList& args) {
     if (!QDir().mkpath(outputDir))
         return kivo::tool::fail(QStringLiteral("thumbnail: cannot create %1").arg(outputDir));
 
-    kivo::ThumbnailCache cache;
+    kivo::WorkerPools pools;
+    kivo::ThumbnailCache cache(pools.thumbnails);
     QEventLoop loop;
     qsizetype pending = files.size();
     int status = 0;
