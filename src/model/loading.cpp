@@ -16,10 +16,17 @@ namespace {
 // A decoded image made ready to draw: full decode done and the reduced-size copies the canvas
 // draws from at fit size prepared, so nothing costly is left for the GUI thread.
 ImagePtr decodeReadyToDraw(const FilePath& path) {
-    ImagePtr image = decodeImage(path);
-    if (image)
-        image->prepareReducedCopies();
-    return image;
+    auto image = decodeImage(path);
+    if (!image)
+        return nullptr;
+    (*image)->prepareReducedCopies();
+    return *image;
+}
+
+// The decoded image, noting in the model why there is none.
+ImagePtr shownOrWhy(AppState& state, Result<ImagePtr> decoded) {
+    state.setLoadError(decoded ? std::nullopt : std::optional(decoded.failure()));
+    return decoded ? std::move(*decoded) : nullptr;
 }
 
 // Handing back a large picture's memory unmaps tens of thousands of pages, several
@@ -52,7 +59,7 @@ QThreadPool& preloadThreadPool() {
 void AppState::openFile(const FilePath& url) {
     ImagePtr previous = currentImage_;
     setCurrentURL(url);
-    setCurrentImage(decodeImage(url));
+    setCurrentImage(shownOrWhy(*this, decodeImage(url)));
     releaseOffGuiThread({std::move(previous)});
     setRotation(0.0);
     loadFolder(url);
@@ -67,8 +74,10 @@ void AppState::loadCurrentImage() {
     const FilePath url = imageFiles_[static_cast<size_t>(currentIndex_)];
     setCurrentURL(url);
     ImagePtr image = takePreloadedImage(url);
-    if (!image)
-        image = decodeImage(url);
+    if (image)
+        setLoadError(std::nullopt);
+    else
+        image = shownOrWhy(*this, decodeImage(url));
     ImagePtr previous = currentImage_;
     setCurrentImage(std::move(image));
     releaseOffGuiThread({std::move(previous)});
@@ -82,7 +91,7 @@ void AppState::reloadCurrentImage() {
         return;
     const FilePath url = *currentURL_;
     ImagePtr previous = currentImage_;
-    setCurrentImage(decodeImage(url));
+    setCurrentImage(shownOrWhy(*this, decodeImage(url)));
     releaseOffGuiThread({std::move(previous)});
     setMetadata(extractMetadata(url));
     // A decode of the old content is stale now, whether it already finished or is still running.

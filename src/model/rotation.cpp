@@ -3,7 +3,7 @@
 #include "rotation.h"
 
 #include "appstate.h"
-#include "imaging/contenttype.h"
+#include "imaging/formats.h"
 #include "imaging/imagewriter.h"
 #include "imaging/source.h"
 
@@ -37,24 +37,8 @@ std::uint16_t rotatedOrientation(std::optional<std::int64_t> current, int quarte
 }
 
 bool isTagOnlyType(const QString& contentType) {
-    // "com.adobe.dng-raw-image" names no type known here (DNG is "com.adobe.raw-image"), so it
-    // drops out of the list as an unknown identifier would.
-    static const QStringList tagOnly = [] {
-        QStringList list{ctype::Jpeg, ctype::Heic, ctype::Heif, ctype::Tiff};
-        for (const QString& raw :
-             {QStringLiteral("com.adobe.raw-image"), QStringLiteral("com.canon.cr2-raw-image"),
-              QStringLiteral("com.nikon.nef-raw-image"), QStringLiteral("com.sony.arw-raw-image"),
-              QStringLiteral("com.adobe.dng-raw-image"),
-              QStringLiteral("com.olympus.orf-raw-image"),
-              QStringLiteral("com.panasonic.rw2-raw-image")})
-            if (conformsTo(raw, ctype::CameraRaw))
-                list.append(raw);
-        return list;
-    }();
-    for (const QString& member : tagOnly)
-        if (conformsTo(contentType, member))
-            return true;
-    return false;
+    const FormatInfo* format = formatForMimeType(contentType);
+    return format && format->rotation == RotationSupport::tagPatch;
 }
 
 RotationOutcome saveRotatedFile(const FilePath& url, int quarterTurns, const ReplaceProbe& probe) {
@@ -70,8 +54,8 @@ RotationOutcome saveRotatedFile(const FilePath& url, int quarterTurns, const Rep
     if (!file)
         return RotationOutcome::notRewritten;
 
-    const QString& type = source->contentType();
-    const bool tagOnly = isTagOnlyType(type);
+    const FormatInfo& type = source->format();
+    const bool tagOnly = isTagOnlyType(source->contentType());
     const auto tag = rotatedOrientation(storedOrientation(*file, type), quarterTurns);
     // A picture shown turned by its tag is written as shown, turned further: turning only the
     // stored pixels and dropping the tag would lose the turn the tag made.

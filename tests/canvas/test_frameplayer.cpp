@@ -94,7 +94,8 @@ private Q_SLOTS:
                                                      "xc:rgb(0,255,0)")
                                           .split(QLatin1Char(' '));
         QCOMPARE(QProcess::execute(convert, arguments + QStringList{path}), 0);
-        const ImagePtr gif = decodeImage(FilePath(path.toStdString()));
+        const auto gifDecoded = decodeImage(FilePath(path.toStdString()));
+        const ImagePtr gif = gifDecoded ? *gifDecoded : nullptr;
         QVERIFY(gif && gif->isAnimated());
         PlayerHarness canvas;
         canvas.show(gif);
