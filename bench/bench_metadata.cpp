@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
     timer.restart();
     for (int round = 0; round < kRounds; ++round)
         for (const QString& file : files)
-            rows += kivo::ImageSource::open(kivo::filePathFromText(file)).has_value();
+            rows += kivo::ImageSource::open(kivo::filePathFromText(file)).ok();
     const double opening = double(timer.nsecsElapsed()) / 1e3 / double(kRounds * files.size());
     std::vector<kivo::ImageSource> sources;
     for (const QString& file : files)
@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
     timer.restart();
     for (int round = 0; round < kRounds; ++round)
         for (const kivo::ImageSource& source : sources)
-            rows += source.properties().has_value();
+            rows += source.properties().ok();
     const double reading = double(timer.nsecsElapsed()) / 1e3 / double(kRounds * sources.size());
 
     out << files.size() << " files from " << QDir::cleanPath(folder) << '\n';

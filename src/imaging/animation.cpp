@@ -107,7 +107,8 @@ private:
         reader_.reset();
         buffer_ = std::make_unique<QBuffer>(&data_);
         buffer_->open(QIODevice::ReadOnly);
-        reader_ = std::make_unique<QImageReader>(buffer_.get(), "gif");
+        reader_ = std::make_unique<QImageReader>(buffer_.get(),
+                                                 qtFormatName(formatInfo(ImageFormat::gif)));
         next_ = 0;
     }
 
@@ -207,15 +208,15 @@ bool webpHeaderIsAnimated(QByteArrayView head) {
            head.sliced(12, 4) == "VP8X" && (uchar(head[20]) & 0x02);
 }
 
-std::optional<Animation> openAnimation(QByteArray data, const QString& contentType) {
+std::optional<Animation> openAnimation(QByteArray data, const FormatInfo& format) {
     applyQtAllocationLimit();
     std::unique_ptr<FrameSource> frames;
-    if (contentType == ctype::Gif) {
+    if (format.format == ImageFormat::gif) {
         std::vector<int> delays = gifFrameDelays(data);
         if (delays.size() < 2)
             return std::nullopt;
         frames = std::make_unique<GifFrames>(std::move(data), std::move(delays));
-    } else if (contentType == ctype::WebP) {
+    } else if (format.format == ImageFormat::webp) {
         if (!webpHeaderIsAnimated(data))
             return std::nullopt;
         frames = WebpFrames::open(std::move(data));

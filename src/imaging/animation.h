@@ -1,5 +1,7 @@
 #pragma once
 
+#include "formats.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QString>
@@ -28,7 +30,7 @@ struct Animation {
 
 // The animation of a GIF or WebP file's bytes, its first frame decoded at once. None when the
 // file holds a single frame (decode it as a still image) or cannot be read.
-std::optional<Animation> openAnimation(QByteArray data, const QString& contentType);
+std::optional<Animation> openAnimation(QByteArray data, const FormatInfo& format);
 
 // Whether a WebP file's header announces an animation, from its first 32 bytes or so, so that a
 // still WebP is never read twice.

@@ -6,7 +6,6 @@
 #include <lcms2.h>
 #include <memory>
 #include <optional>
-#include <thread>
 
 namespace kivo {
 
@@ -29,20 +28,10 @@ struct TransformDeleter {
 };
 using Transform = std::unique_ptr<void, TransformDeleter>;
 
-// Colour transforms are arithmetic, not memory, bound: a large picture is converted in two bands
-// on two threads, which halves the wait on the 2-core machines the viewer targets.
-constexpr qint64 kParallelPixels = 4'000'000;
-
+// One band: the conversion runs on the thread that asked for it. Decodes already run on the
+// application's pools, and a thread started from inside a pool worker would escape their limits.
 template <typename Work> void inBands(QSize size, Work work) {
-    if (qint64(size.width()) * size.height() < kParallelPixels ||
-        std::thread::hardware_concurrency() < 2) {
-        work(0, size.height());
-        return;
-    }
-    const int middle = size.height() / 2;
-    std::thread helper(work, middle, size.height());
-    work(0, middle);
-    helper.join();
+    work(0, size.height());
 }
 
 // Converts in place, band by band: each band is a QImage over the same rows, so Qt writes

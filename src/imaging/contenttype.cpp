@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QtEndian>
-#include <array>
 
 namespace kivo {
 
@@ -19,22 +18,22 @@ bool startsWith(QByteArrayView data, QByteArrayView prefix, qsizetype at = 0) {
 
 // ISO base media files (HEIF, AVIF, CR3) name what they hold in their first box: the major
 // brand, then the compatible brands.
-std::optional<QString> isoBrandType(QByteArrayView head) {
+const FormatInfo* isoBrandType(QByteArrayView head) {
     if (!startsWith(head, "ftyp", 4) || head.size() < 16)
-        return std::nullopt;
+        return nullptr;
     const qsizetype boxSize =
         std::min<qsizetype>(qFromBigEndian<quint32>(head.data()), head.size());
-    auto brandType = [](QByteArrayView brand) -> std::optional<QString> {
+    auto brandType = [](QByteArrayView brand) -> const FormatInfo* {
         if (brand == "avif" || brand == "avis")
-            return ctype::Avif;
+            return &formatInfo(ImageFormat::avif);
         if (brand == "heic" || brand == "heix" || brand == "heim" || brand == "heis" ||
             brand == "hevc" || brand == "hevx" || brand == "hevm" || brand == "hevs")
-            return ctype::Heic;
+            return &formatInfo(ImageFormat::heic);
         if (brand == "mif1" || brand == "msf1")
-            return ctype::Heif;
+            return &formatInfo(ImageFormat::heif);
         if (brand == "crx ")
-            return ctype::Cr3;
-        return std::nullopt;
+            return &formatInfo(ImageFormat::cr3);
+        return nullptr;
     };
     if (auto type = brandType(head.sliced(8, 4)))
         return type;
@@ -42,7 +41,7 @@ std::optional<QString> isoBrandType(QByteArrayView head) {
         if (auto type = brandType(head.sliced(at, 4)))
             return type;
     }
-    return std::nullopt;
+    return nullptr;
 }
 
 struct TiffHints {
@@ -87,38 +86,28 @@ TiffHints tiffHints(QByteArrayView head) {
     return hints;
 }
 
-QString tiffBasedType(QByteArrayView head, const QString& extension) {
+const FormatInfo* tiffBasedType(QByteArrayView head, QStringView extension) {
+    auto format = [](ImageFormat f) { return &formatInfo(f); };
     if (startsWith(head, "CR", 8) && head.size() > 10 && head[10] == 2)
-        return ctype::Cr2;
+        return format(ImageFormat::cr2);
     const TiffHints hints = tiffHints(head);
     if (hints.dng)
-        return ctype::Dng;
-    static const std::array<std::pair<const char*, const QString*>, 9> byExtension{{
-        {"nef", &ctype::Nef},
-        {"nrw", &ctype::Nef},
-        {"arw", &ctype::Arw},
-        {"srf", &ctype::Arw},
-        {"sr2", &ctype::Arw},
-        {"cr2", &ctype::Cr2},
-        {"dng", &ctype::Dng},
-        {"pef", &ctype::Pef},
-        {"orf", &ctype::Orf},
-    }};
-    for (const auto& [suffix, type] : byExtension) {
-        if (extension.compare(QLatin1String(suffix), Qt::CaseInsensitive) == 0)
-            return *type;
-    }
+        return format(ImageFormat::dng);
+    // The raws that are plain TIFF structures are told apart by their name.
+    if (const FormatInfo* named = formatForExtension(extension);
+        named && named->cameraRaw && named->tiffContainer)
+        return named;
     // A raw file renamed to .tif: a camera's maker and a hidden full-size image give it away,
     // where an ordinary TIFF from the same camera has no SubIFDs.
     if (hints.hasSubIfds) {
         if (hints.make.startsWith("NIKON"))
-            return ctype::Nef;
+            return format(ImageFormat::nef);
         if (hints.make.startsWith("SONY"))
-            return ctype::Arw;
+            return format(ImageFormat::arw);
         if (hints.make.startsWith("PENTAX"))
-            return ctype::Pef;
+            return format(ImageFormat::pef);
     }
-    return ctype::Tiff;
+    return format(ImageFormat::tiff);
 }
 
 bool looksLikeBmp(QByteArrayView head) {
@@ -131,54 +120,52 @@ bool looksLikeBmp(QByteArrayView head) {
 
 } // namespace
 
-std::optional<QString> sniffContentType(QByteArrayView head, const QString& extension) {
+const FormatInfo* sniffFormat(QByteArrayView head, QStringView extension) {
+    auto format = [](ImageFormat f) { return &formatInfo(f); };
     if (startsWith(head, "\xFF\xD8\xFF"))
-        return ctype::Jpeg;
+        return format(ImageFormat::jpeg);
     if (startsWith(head, "\x89PNG\r\n\x1A\n"))
-        return ctype::Png;
+        return format(ImageFormat::png);
     if (startsWith(head, "GIF87a") || startsWith(head, "GIF89a"))
-        return ctype::Gif;
+        return format(ImageFormat::gif);
     if (startsWith(head, "RIFF") && startsWith(head, "WEBP", 8))
-        return ctype::WebP;
+        return format(ImageFormat::webp);
     if (startsWith(head, "8BPS"))
-        return ctype::Psd;
+        return format(ImageFormat::psd);
     if (startsWith(head, "FUJIFILMCCD-RAW"))
-        return ctype::Raf;
+        return format(ImageFormat::raf);
     if (startsWith(head, "IIRO") || startsWith(head, "IIRS") || startsWith(head, "MMOR"))
-        return ctype::Orf;
+        return format(ImageFormat::orf);
     if (startsWith(head, QByteArrayView("IIU\0", 4)))
-        return ctype::Rw2;
+        return format(ImageFormat::rw2);
     if (startsWith(head, QByteArrayView("II*\0", 4)) ||
         startsWith(head, QByteArrayView("MM\0*", 4)))
         return tiffBasedType(head, extension);
     if (auto type = isoBrandType(head))
         return type;
     if (looksLikeBmp(head))
-        return ctype::Bmp;
+        return format(ImageFormat::bmp);
     // ICONDIR: reserved 0, type 1, at least one entry
     if (startsWith(head, QByteArrayView("\0\0\1\0", 4)) && head.size() >= 6 && (head[4] || head[5]))
-        return ctype::Ico;
-    return std::nullopt;
+        return format(ImageFormat::ico);
+    return nullptr;
 }
 
-std::optional<QString> sniffContentType(const FilePath& path) {
+Result<const FormatInfo*> sniffFormat(const FilePath& path) {
     QFile file;
-    if (!openForReading(file, path))
-        return std::nullopt;
+    Failure why;
+    if (!openForReading(file, path, &why))
+        return why;
     const QByteArray head = file.read(kHeadBytes);
+    const std::string& name = path.native();
+    const auto dot = name.rfind('.');
     const QString extension =
-        QFile::decodeName(QByteArray::fromStdString(path.extension().native())).mid(1);
-    return sniffContentType(head, extension);
-}
-
-bool conformsTo(const QString& type, const QString& parent) {
-    if (type == parent || parent == ctype::Image)
-        return true;
-    if (parent == ctype::CameraRaw)
-        return type == ctype::Cr2 || type == ctype::Nef || type == ctype::Arw ||
-               type == ctype::Dng || type == ctype::Orf || type == ctype::Rw2 ||
-               type == ctype::Cr3 || type == ctype::Raf || type == ctype::Pef;
-    return false;
+        dot == std::string::npos
+            ? QString()
+            : QFile::decodeName(QByteArray::fromStdString(name.substr(dot + 1)));
+    if (const FormatInfo* format = sniffFormat(head, extension))
+        return format;
+    return Failure{FailureReason::notAnImage, QStringLiteral("no image format recognised")};
 }
 
 } // namespace kivo

@@ -7,14 +7,22 @@
 #include "decodecore.h"
 #include "jpegdecoder.h"
 #include "orientation.h"
+#include "pixelbuffer.h"
 #include "qtdecoder.h"
 #include "webpdecoder.h"
 
+#include <QBuffer>
 #include <QColorSpace>
+#include <QImageReader>
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kivo {
+
+Q_LOGGING_CATEGORY(lcImaging, "kivo.imaging", QtWarningMsg)
 
 namespace {
 
@@ -23,110 +31,229 @@ constexpr qint64 kMaxFileBytes = qint64(2) * 1024 * 1024 * 1024;
 // An animated file is held in memory while it plays.
 constexpr qint64 kMaxAnimationBytes = qint64(256) * 1024 * 1024;
 
-std::optional<DecodedPixels> decodeJpegFile(const FilePath& path, const DecodeRequest& request) {
-    const auto bytes = readWholeFile(path, kMaxFileBytes);
+Failure damaged(const FormatInfo& format) {
+    return Failure{FailureReason::damaged,
+                   QStringLiteral("the %1 decoder could not read it").arg(format.name)};
+}
+
+Result<DecodedPixels> decodeJpegFile(const FilePath& path, const DecodeRequest& request) {
+    auto bytes = readWholeFile(path, kMaxFileBytes);
     if (!bytes)
-        return std::nullopt;
+        return bytes.failure();
     JpegDecodeOptions options;
     options.minLongSide = request.maxPixelSize;
     options.fastDct = request.maxPixelSize > 0;
     auto jpeg = decodeJpeg(*bytes, options);
-    if (!jpeg)
-        return std::nullopt;
+    if (!jpeg) {
+        QBuffer buffer(&*bytes);
+        const QSize declared =
+            QImageReader(&buffer, qtFormatName(formatInfo(ImageFormat::jpeg))).size();
+        if (declared.isValid() && !fitsDecodeBudget(declared, 4))
+            return Failure{
+                FailureReason::tooLarge,
+                QStringLiteral("%1x%2 pixels").arg(declared.width()).arg(declared.height())};
+        return damaged(formatInfo(ImageFormat::jpeg));
+    }
     if (request.upright)
         jpeg->image = applyOrientation(jpeg->image, jpeg->orientation);
     return DecodedPixels{std::move(jpeg->image), std::move(jpeg->icc)};
 }
 
-std::optional<DecodedPixels> decodePixels(const FilePath& path, const QString& type,
-                                          const DecodeRequest& request) {
-    if (type == ctype::Jpeg)
-        return decodeJpegFile(path, request);
+// The codecs say only that they failed; a picture over the memory budget is told apart by its
+// declared size, read again only on this failure path.
+Result<DecodedPixels> fromCodec(std::optional<DecodedPixels> pixels, const FormatInfo& format,
+                                const FilePath& path) {
+    if (pixels)
+        return std::move(*pixels);
+    std::optional<PixelInfo> declared;
+    switch (format.decoder) {
+    case DecoderKind::libheif:
+        declared = probeHeif(path);
+        break;
+    case DecoderKind::libraw:
+        declared = probeRaw(path);
+        break;
+    case DecoderKind::psdReader:
+        declared = probePsd(path);
+        break;
+    default:
+        break;
+    }
+    if (declared && declared->size.isValid() && !fitsDecodeBudget(declared->size, 4))
+        return Failure{FailureReason::tooLarge, QStringLiteral("%1x%2 pixels")
+                                                    .arg(declared->size.width())
+                                                    .arg(declared->size.height())};
+    return damaged(format);
+}
+
+Result<DecodedPixels> decodePixels(const FilePath& path, const FormatInfo& format,
+                                   const DecodeRequest& request) {
     // The HEIF, raw and PSD decoders always hand over upright pixels.
-    if (type == ctype::Heic || type == ctype::Heif || type == ctype::Avif)
-        return decodeHeif(path, request.maxPixelSize);
-    if (conformsTo(type, ctype::CameraRaw))
-        return decodeRaw(path, request.maxPixelSize);
-    if (type == ctype::Psd)
-        return decodePsd(path);
-    if (type == ctype::WebP && request.maxPixelSize > 0) {
+    switch (format.decoder) {
+    case DecoderKind::libjpeg:
+        return decodeJpegFile(path, request);
+    case DecoderKind::libheif:
+        return fromCodec(decodeHeif(path, request.maxPixelSize), format, path);
+    case DecoderKind::libraw:
+        return fromCodec(decodeRaw(path, request.maxPixelSize), format, path);
+    case DecoderKind::psdReader:
+        return fromCodec(decodePsd(path), format, path);
+    case DecoderKind::qtPlugin:
+        break;
+    }
+    if (format.thumbnail == ThumbnailPath::scaledDecode && request.maxPixelSize > 0) {
         if (const auto bytes = readWholeFile(path, kMaxFileBytes)) {
             if (auto pixels = decodeWebpScaled(*bytes, request.maxPixelSize)) {
                 if (request.upright)
-                    pixels->image = applyOrientation(pixels->image, exifOrientation(path));
-                return pixels;
+                    pixels->image = applyOrientation(pixels->image, chunkExifOrientation(path));
+                return std::move(*pixels);
             }
         }
     }
-    return decodeWithQt(path, type, request.upright);
+    return decodeWithQt(path, format, request.upright);
 }
 
-QImage scaledToFit(const QImage& image, int maxPixelSize) {
-    if (maxPixelSize <= 0 || std::max(image.width(), image.height()) <= maxPixelSize)
-        return image;
-    return image.scaled(maxPixelSize, maxPixelSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+Result<QImage> decodeOrRefuse(const FilePath& path, const FormatInfo& format,
+                              const DecodeRequest& request) {
+    // No codec exception may cross this boundary; LibRaw and exiv2 are caught further in, and
+    // this catches what is left (an allocation that failed, a throwing Qt plugin).
+    try {
+        auto pixels = decodePixels(path, format, request);
+        if (!pixels)
+            return pixels.failure();
+        if (pixels->image.isNull())
+            return damaged(format);
+        QImage image = std::move(pixels->image);
+        if (request.toSrgb) {
+            QImage display = toDisplaySrgb(std::move(image), pixels->iccProfile);
+            if (display.isNull())
+                return Failure{FailureReason::tooLarge,
+                               QStringLiteral("no memory for the display copy")};
+            return scaledToFit(display, request.maxPixelSize);
+        }
+        if (!pixels->iccProfile.isEmpty()) {
+            const QColorSpace space = QColorSpace::fromIccProfile(pixels->iccProfile);
+            if (space.isValid())
+                image.setColorSpace(space);
+        }
+        return scaledToFit(image, request.maxPixelSize);
+    } catch (const std::bad_alloc&) {
+        return Failure{FailureReason::tooLarge, QStringLiteral("out of memory while decoding")};
+    } catch (...) {
+        return damaged(format);
+    }
+}
+
+QString kindOf(mode_t mode) {
+    if (S_ISDIR(mode))
+        return QStringLiteral("a folder");
+    if (S_ISFIFO(mode))
+        return QStringLiteral("a FIFO");
+    if (S_ISSOCK(mode))
+        return QStringLiteral("a socket");
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return QStringLiteral("a device");
+    return QStringLiteral("not a regular file");
 }
 
 } // namespace
 
-bool openForReading(QFile& file, const FilePath& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+QImage scaledToFit(const QImage& image, int maxPixelSize) {
+    const int longSide = std::max(image.width(), image.height());
+    if (maxPixelSize <= 0 || longSide <= maxPixelSize)
+        return image;
+    // QImage::scaled rounds a very thin picture's short side to nothing.
+    const auto shortSide = [&](int side) {
+        return std::max(1, int(qint64(side) * maxPixelSize / longSide));
+    };
+    const QSize size = image.width() >= image.height()
+                           ? QSize(maxPixelSize, shortSide(image.height()))
+                           : QSize(shortSide(image.width()), maxPixelSize);
+    return image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+bool openForReading(QFile& file, const FilePath& path, Failure* why) {
+    const auto refuse = [&](FailureReason reason, const QString& message) {
+        if (why)
+            *why = Failure{reason, message};
+        qCDebug(lcImaging) << "refused" << displayPath(path) << ":" << message;
         return false;
+    };
+    const auto systemError = [&](int error) {
+        return refuse(FailureReason::unreadable, QString::fromLocal8Bit(strerror(error)));
+    };
+    // stat first, so that a FIFO or device is never opened at all; fstat then checks that what
+    // was opened is still the regular file (the name may have been replaced meanwhile).
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return systemError(errno);
+    if (!S_ISREG(info.st_mode))
+        return refuse(FailureReason::notAFile, kindOf(info.st_mode));
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return systemError(errno);
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return refuse(FailureReason::notAFile, kindOf(info.st_mode));
+    }
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
-        return false;
+        return refuse(FailureReason::unreadable, file.errorString());
     }
     return true;
 }
 
-std::optional<QByteArray> readWholeFile(const FilePath& path, qint64 maxBytes) {
+Result<QByteArray> readWholeFile(const FilePath& path, qint64 maxBytes) {
     QFile file;
-    if (!openForReading(file, path))
-        return std::nullopt;
+    Failure why;
+    if (!openForReading(file, path, &why))
+        return why;
     const qint64 size = file.size();
-    if (size <= 0 || size > maxBytes)
-        return std::nullopt;
+    if (size <= 0)
+        return Failure{FailureReason::damaged, QStringLiteral("empty file")};
+    if (size > maxBytes)
+        return Failure{FailureReason::tooLarge, QStringLiteral("%1 bytes").arg(size)};
     QByteArray bytes(size, Qt::Uninitialized);
     if (file.read(bytes.data(), size) != size)
-        return std::nullopt;
+        return Failure{FailureReason::unreadable, file.errorString()};
     return bytes;
 }
 
-QImage decodeStill(const FilePath& path, const QString& contentType, const DecodeRequest& request) {
-    auto pixels = decodePixels(path, contentType, request);
-    if (!pixels || pixels->image.isNull())
-        return {};
-    QImage image = std::move(pixels->image);
-    if (request.toSrgb)
-        return scaledToFit(toDisplaySrgb(std::move(image), pixels->iccProfile),
-                           request.maxPixelSize);
-    if (!pixels->iccProfile.isEmpty()) {
-        const QColorSpace space = QColorSpace::fromIccProfile(pixels->iccProfile);
-        if (space.isValid())
-            image.setColorSpace(space);
-    }
-    return scaledToFit(image, request.maxPixelSize);
+Result<QImage> decodeStill(const FilePath& path, const FormatInfo& format,
+                           const DecodeRequest& request) {
+    auto image = decodeOrRefuse(path, format, request);
+    if (!image)
+        qCDebug(lcImaging) << "cannot decode" << displayPath(path) << ":"
+                           << reasonName(image.reason()) << image.failure().message;
+    return image;
 }
 
-ImagePtr decodeImage(const FilePath& path) {
-    const auto type = sniffContentType(path);
-    if (!type)
-        return nullptr;
-    if (*type == ctype::Gif || *type == ctype::WebP) {
+Result<ImagePtr> decodeImage(const FilePath& path) {
+    const auto format = sniffFormat(path);
+    if (!format) {
+        qCDebug(lcImaging) << "refused" << displayPath(path) << ":" << reasonName(format.reason());
+        return format.failure();
+    }
+    const FormatInfo& info = **format;
+    if (info.mayAnimate) {
         QFile file;
-        const bool animated = openForReading(file, path) &&
-                              (*type == ctype::Gif || webpHeaderIsAnimated(file.peek(32)));
+        const bool animated = openForReading(file, path) && (info.format == ImageFormat::gif ||
+                                                             webpHeaderIsAnimated(file.peek(32)));
         file.close();
         if (animated) {
             if (auto bytes = readWholeFile(path, kMaxAnimationBytes)) {
-                if (auto animation = openAnimation(std::move(*bytes), *type))
+                if (auto animation = openAnimation(std::move(*bytes), info))
                     return Image::createAnimated(std::move(animation->firstFrame),
                                                  std::move(animation->frames));
             }
         }
     }
-    return Image::create(decodeStill(path, *type, DecodeRequest{}));
+    auto still = decodeStill(path, info, DecodeRequest{});
+    if (!still)
+        return still.failure();
+    if (ImagePtr image = Image::create(std::move(*still)))
+        return image;
+    return damaged(info);
 }
 
 } // namespace kivo

@@ -7,6 +7,7 @@
 
 #include "filepath.h"
 
+#include <QByteArray>
 #include <QLatin1StringView>
 #include <QString>
 #include <QStringList>
@@ -96,6 +97,11 @@ struct FormatInfo {
     bool cameraRaw;
 };
 
+// The name Qt's image plugins know the format by ("jpeg", "png"), empty when none reads it.
+inline QByteArray qtFormatName(const FormatInfo& format) {
+    return QByteArray(format.qtFormat.data(), format.qtFormat.size());
+}
+
 // Every format, in the table's order.
 std::span<const FormatInfo> allFormats();
 
@@ -103,6 +109,7 @@ const FormatInfo& formatInfo(ImageFormat format);
 
 // The format a file extension (without the dot, any case) names, or null.
 const FormatInfo* formatForExtension(QStringView extension);
+const FormatInfo* formatForExtension(QLatin1StringView extension);
 
 // The format the path's extension names, or null. The file's content decides what it is
 // (sniffFormat); the extension only lists it and breaks ties between TIFF-based raws.

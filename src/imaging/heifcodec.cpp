@@ -1,6 +1,7 @@
 #include "codecs.h"
 #include "decodecore.h"
 #include "heiforientation.h"
+#include "pixelbuffer.h"
 
 #include <QColorSpace>
 #include <QFile>
@@ -120,7 +121,10 @@ void attachColour(const heif_image_handle* h, DecodedPixels& out) {
 QImage decodeHandle(const heif_image_handle* handle) {
     const qint64 pixels = qint64(heif_image_handle_get_ispe_width(handle)) *
                           heif_image_handle_get_ispe_height(handle);
-    if (pixels <= 0 || pixels > kHeifPixelBudget)
+    if (pixels <= 0 || pixels > kHeifPixelBudget ||
+        !fitsDecodeBudget(QSize(heif_image_handle_get_ispe_width(handle),
+                                heif_image_handle_get_ispe_height(handle)),
+                          4))
         return {};
     const bool alpha = heif_image_handle_has_alpha_channel(handle);
     const bool premultiplied = alpha && heif_image_handle_is_premultiplied_alpha(handle);

@@ -1,6 +1,5 @@
 #include "iccprofile.h"
 
-#include "contenttype.h"
 #include "decodecore.h"
 
 #include <QFile>
@@ -97,16 +96,20 @@ QByteArray tiffProfile(QFile& file) {
 
 } // namespace
 
-QByteArray embeddedIccProfile(const FilePath& path, const QString& contentType) {
+QByteArray embeddedIccProfile(const FilePath& path, const FormatInfo& format) {
     QFile file;
-    if (!openForReading(file, path))
+    if (format.profile == ProfileSource::decoder || !openForReading(file, path))
         return {};
-    if (contentType == ctype::Png)
+    switch (format.profile) {
+    case ProfileSource::pngChunk:
         return pngProfile(file);
-    if (contentType == ctype::WebP)
+    case ProfileSource::webpChunk:
         return webpProfile(file);
-    if (contentType == ctype::Tiff)
+    case ProfileSource::tiffTag:
         return tiffProfile(file);
+    case ProfileSource::decoder:
+        break;
+    }
     return {};
 }
 

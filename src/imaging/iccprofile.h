@@ -1,6 +1,7 @@
 #pragma once
 
 #include "filepath.h"
+#include "formats.h"
 
 #include <QByteArray>
 #include <QString>
@@ -10,6 +11,6 @@ namespace kivo {
 // The ICC profile embedded in a PNG (iCCP), WebP (ICCP) or TIFF (tag 34675) file, or empty.
 // Qt's readers drop a profile QColorSpace cannot parse (LUT-based, grey), so the display path
 // reads it again from the file for lcms2.
-QByteArray embeddedIccProfile(const FilePath& path, const QString& contentType);
+QByteArray embeddedIccProfile(const FilePath& path, const FormatInfo& format);
 
 } // namespace kivo

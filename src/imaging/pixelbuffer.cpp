@@ -2,6 +2,7 @@
 
 #include <QImageReader>
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -84,7 +85,11 @@ void* mapAligned(size_t length) {
 
 } // namespace
 
+std::atomic<int64_t> budgetOverride{0};
+
 int64_t decodeBudgetBytes() {
+    if (const int64_t chosen = budgetOverride.load(std::memory_order_relaxed))
+        return chosen;
     static const int64_t budget = [] {
         const long pages = sysconf(_SC_PHYS_PAGES);
         const long pageSize = sysconf(_SC_PAGESIZE);
@@ -106,6 +111,12 @@ void applyQtAllocationLimit() {
     std::call_once(once, [] {
         QImageReader::setAllocationLimit(static_cast<int>(decodeBudgetBytes() / kMiB));
     });
+}
+
+void setDecodeBudgetBytes(int64_t bytes) {
+    applyQtAllocationLimit();
+    budgetOverride.store(bytes, std::memory_order_relaxed);
+    QImageReader::setAllocationLimit(int(std::max<int64_t>(1, decodeBudgetBytes() / kMiB)));
 }
 
 QImage allocateImage(QSize size, QImage::Format format) {

@@ -11,6 +11,10 @@ namespace kivo {
 // pixel is allocated, so a forged header cannot exhaust memory.
 int64_t decodeBudgetBytes();
 
+// Replaces the budget (0 restores the one derived from memory), so that tests can check every
+// decoder refuses a picture over it instead of allocating.
+void setDecodeBudgetBytes(int64_t bytes);
+
 // Whether a bitmap of `size` with `bytesPerPixel` fits the budget (false for empty sizes).
 bool fitsDecodeBudget(QSize size, int bytesPerPixel);
 

@@ -1,6 +1,5 @@
 // The pixel half of imagewriter.h: the stored pixels turned exactly and written in the file's
 // own format, with every check that the new file still holds what the old one did.
-#include "contenttype.h"
 #include "exivbuffer.h"
 #include "imagewriter.h"
 
@@ -144,14 +143,17 @@ QByteArray withColourChunks(const QByteArray& encoded, const QByteArray& origina
 
 // The storage layout of the pixels, which the new file must share: PNG bit depth and colour
 // type, BMP and ICO bits per pixel.
-QByteArray layoutOf(const QByteArray& bytes, const QString& contentType) {
-    if (contentType == ctype::Png)
+QByteArray layoutOf(const QByteArray& bytes, ImageFormat format) {
+    switch (format) {
+    case ImageFormat::png:
         return bytes.mid(24, 2);
-    if (contentType == ctype::Bmp)
+    case ImageFormat::bmp:
         return bytes.mid(28, 2);
-    if (contentType == ctype::Ico)
+    case ImageFormat::ico:
         return bytes.mid(6 + 6, 2);
-    return {};
+    default:
+        return {};
+    }
 }
 
 Exiv2::ExifData withoutOrientation(Exiv2::ExifData exif) {
@@ -185,14 +187,14 @@ std::optional<QByteArray> carryPngMetadata(const QByteArray& original, const QBy
     }
 }
 
-std::optional<QByteArray> encodeWithQt(const QImage& image, const char* format) {
+std::optional<QByteArray> encodeWithQt(const QImage& image, const char* format, bool png) {
     QByteArray out;
     QBuffer buffer(&out);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, format);
     // The user waits for the save: Qt's default PNG effort costs about four times as long for
     // files some 6 % smaller (bench_rotation).
-    if (qstrcmp(format, "png") == 0)
+    if (png)
         writer.setCompression(50);
     if (!writer.write(image))
         return std::nullopt;
@@ -203,49 +205,55 @@ std::optional<QByteArray> encodeLosslessWebp(const QImage& image, const QByteArr
 
 } // namespace
 
-std::optional<QByteArray> encodeWithOrientationApplied(const QByteArray& file,
-                                                       const QString& contentType,
-                                                       std::uint16_t orientation) {
-    if (orientation < 2 || orientation > 8)
-        return std::nullopt;
-    // GIF has no writer here; PSD keeps layers and AVIF and HEIF lose quality on re-encoding.
-    const char* format = contentType == ctype::Png    ? "png"
-                         : contentType == ctype::Bmp  ? "bmp"
-                         : contentType == ctype::Ico  ? "ico"
-                         : contentType == ctype::WebP ? "webp"
-                                                      : nullptr;
-    if (!format)
-        return std::nullopt;
+Result<QByteArray> encodeWithOrientationApplied(const QByteArray& file, const FormatInfo& info,
+                                                std::uint16_t orientation) {
+    const auto refused = [](const char* why) {
+        return Failure{FailureReason::writeFailed, QString::fromLatin1(why)};
+    };
+    // Orientation 1 is a tagged file turned back upright: the stored pixels as they are, the tag
+    // removed.
+    if (orientation < 1 || orientation > 8)
+        return refused("no such orientation");
+    if (info.rotation != RotationSupport::pixelRewrite)
+        return Failure{FailureReason::unsupported,
+                       QStringLiteral("cannot be rewritten losslessly")};
+    const QByteArray qtName(info.qtFormat.data(), info.qtFormat.size());
+    const char* format = qtName.constData();
+    const bool png = info.format == ImageFormat::png;
     // Only the first frame, page or size would survive.
-    if (imageCount(file, format) != 1 || (contentType == ctype::Png && pngHasChunk(file, "acTL")))
-        return std::nullopt;
+    if (imageCount(file, format) != 1 || (png && pngHasChunk(file, "acTL")))
+        return refused("several frames, pages or sizes");
 
     const QImage stored = decodeStored(file, format);
     if (stored.isNull())
-        return std::nullopt;
+        return Failure{FailureReason::damaged, QStringLiteral("the stored pixels cannot be read")};
     QImage turned = applyOrientationExactly(stored, orientation);
     if (turned.isNull())
-        return std::nullopt;
+        return refused("a pixel layout that cannot be turned exactly");
     // Qt would write its reading of PNG colour chunks back as a profile, which libpng refuses
     // for grey images; the original chunks are copied over instead.
-    if (contentType == ctype::Png)
+    if (png)
         turned.setColorSpace(QColorSpace());
 
-    std::optional<QByteArray> encoded = contentType == ctype::WebP
+    std::optional<QByteArray> encoded = info.format == ImageFormat::webp
                                             ? encodeLosslessWebp(turned, file)
-                                            : encodeWithQt(turned, format);
+                                            : encodeWithQt(turned, format, png);
     if (!encoded)
-        return std::nullopt;
-    if (layoutOf(*encoded, contentType) != layoutOf(file, contentType))
-        return std::nullopt;
+        return refused("the encoder refused the pixels");
+    if (layoutOf(*encoded, info.format) != layoutOf(file, info.format))
+        return refused("the encoder would change the pixel layout");
     QImage check = decodeStored(*encoded, format);
     check.setColorSpace(turned.colorSpace()); // compared below as pixels alone
     if (check.format() != turned.format() || check != turned)
-        return std::nullopt;
+        return refused("the new file does not read back as the turned pixels");
 
-    if (contentType == ctype::Png)
-        return carryPngMetadata(file, withColourChunks(*encoded, file));
-    return encoded;
+    if (png) {
+        auto withMetadata = carryPngMetadata(file, withColourChunks(*encoded, file));
+        if (!withMetadata)
+            return refused("the metadata could not be carried over");
+        return std::move(*withMetadata);
+    }
+    return std::move(*encoded);
 }
 
 namespace {

@@ -3,7 +3,7 @@
 // image reader). No pixels are decoded here: this runs on every step through a folder.
 
 #include "codecs.h"
-#include "contenttype.h"
+#include "decodecore.h"
 #include "exivbuffer.h"
 #include "source.h"
 
@@ -363,17 +363,26 @@ Layout qtLayout(const FilePath& path) {
     return layout;
 }
 
-Layout layoutFor(const QString& type, const FilePath& path) {
-    std::optional<PixelInfo> probed;
-    if (type == ctype::Heic || type == ctype::Heif || type == ctype::Avif)
-        probed = probeHeif(path);
-    else if (conformsTo(type, ctype::CameraRaw))
-        probed = probeRaw(path);
-    else if (type == ctype::Psd)
-        probed = probePsd(path);
-    if (probed)
-        return fromPixelInfo(*probed);
-    if (type == ctype::Png)
+std::optional<PixelInfo> probe(const FormatInfo& format, const FilePath& path) {
+    switch (format.decoder) {
+    case DecoderKind::libheif:
+        return probeHeif(path);
+    case DecoderKind::libraw:
+        return probeRaw(path);
+    case DecoderKind::psdReader:
+        return probePsd(path);
+    case DecoderKind::libjpeg:
+    case DecoderKind::qtPlugin:
+        break;
+    }
+    return std::nullopt;
+}
+
+Layout layoutFor(const FormatInfo& format, const FilePath& path) {
+    if (format.layout == LayoutSource::codecProbe)
+        if (const auto probed = probe(format, path))
+            return fromPixelInfo(*probed);
+    if (format.layout == LayoutSource::pngHeader)
         if (auto layout = pngLayout(path))
             return *layout;
     return {};
@@ -389,9 +398,9 @@ struct TagReading {
     std::optional<QString> profileName;
 };
 
-void readExif(const Exiv2::ExifData& exif, const QString& type, TagReading& reading) {
+void readExif(const Exiv2::ExifData& exif, const FormatInfo& format, TagReading& reading) {
     addExifDictionaries(exif, reading.dictionaries);
-    if (type == ctype::Tiff)
+    if (format.layout == LayoutSource::tiffTags)
         reading.layout = tiffLayout(exif);
     if (const auto o = integerTag(exif, "Exif.Image.Orientation"); o && *o >= 1 && *o <= 8)
         reading.orientation = int(*o);
@@ -415,15 +424,15 @@ std::optional<TagReading> readJpeg(const FilePath& path) {
             exif.clear();
         }
     }
-    readExif(exif, ctype::Jpeg, reading);
+    readExif(exif, formatInfo(ImageFormat::jpeg), reading);
     reading.profileName =
         profileDescription(header->icc.constData(), std::size_t(header->icc.size()));
     return reading;
 }
 
-std::optional<TagReading> readTags(const FilePath& path, const QString& type) {
+std::optional<TagReading> readTags(const FilePath& path, const FormatInfo& type) {
     prepareExiv2();
-    if (type == ctype::Jpeg)
+    if (type.layout == LayoutSource::jpegFrame)
         if (auto reading = readJpeg(path))
             return reading;
     try {
@@ -444,23 +453,19 @@ std::optional<TagReading> readTags(const FilePath& path, const QString& type) {
     }
 }
 
-bool isHeif(const QString& type) {
-    return type == ctype::Heic || type == ctype::Heif || type == ctype::Avif;
-}
-
 } // namespace
 
-std::optional<QVariantMap> ImageSource::properties() const {
-    const std::optional<TagReading> tags = readTags(path_, contentType_);
-    Layout layout = tags && tags->layout ? *tags->layout : layoutFor(contentType_, path_);
+Result<QVariantMap> ImageSource::properties() const {
+    const FormatInfo& format = *format_;
+    const std::optional<TagReading> tags = readTags(path_, format);
+    Layout layout = tags && tags->layout ? *tags->layout : layoutFor(format, path_);
 
     // A raw file's first directory is usually a small preview, so exiv2's size is trusted for
     // the other formats only; a codec probe or the file's own header comes first anyway.
     QSize size = layout.size;
-    if (!size.isValid() && tags && !conformsTo(contentType_, ctype::CameraRaw))
+    if (!size.isValid() && tags && !format.cameraRaw)
         size = tags->size;
-    if (!size.isValid() ||
-        (!layout.depth && !isHeif(contentType_) && !conformsTo(contentType_, ctype::CameraRaw))) {
+    if (!size.isValid() || (!layout.depth && !format.containerOrients)) {
         const Layout qt = qtLayout(path_);
         if (!size.isValid())
             size = qt.size;
@@ -470,8 +475,11 @@ std::optional<QVariantMap> ImageSource::properties() const {
             layout.hasAlpha = qt.hasAlpha;
         }
     }
-    if (!size.isValid() && !tags)
-        return std::nullopt;
+    if (!size.isValid() && !tags) {
+        qCDebug(lcImaging) << "no properties for" << displayPath(path_);
+        return Failure{FailureReason::damaged,
+                       QStringLiteral("neither tags nor a size could be read")};
+    }
 
     QVariantMap properties = tags ? tags->dictionaries : QVariantMap();
     if (size.isValid()) {
@@ -482,9 +490,7 @@ std::optional<QVariantMap> ImageSource::properties() const {
     insertIf(properties, prop::ColorModel, layout.colorModel);
     insertIf(properties, prop::HasAlpha, layout.hasAlpha);
     // HEIF and raw files carry their own transform; their EXIF tag does not govern display.
-    const bool containerOrients =
-        isHeif(contentType_) || conformsTo(contentType_, ctype::CameraRaw);
-    if (containerOrients)
+    if (format.containerOrients)
         insertIf(properties, prop::Orientation, layout.orientation);
     else if (tags)
         insertIf(properties, prop::Orientation, tags->orientation);

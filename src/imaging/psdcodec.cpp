@@ -1,5 +1,6 @@
 #include "codecs.h"
 #include "decodecore.h"
+#include "pixelbuffer.h"
 #include "psdreader.h"
 
 #include <QFile>
@@ -13,7 +14,12 @@ std::optional<DecodedPixels> decodePsd(const FilePath& path) {
     if (!openForReading(file, path))
         return std::nullopt;
     const auto bytes = readPsdEssentials(file, true);
-    return bytes ? readPsd(*bytes) : std::nullopt;
+    if (!bytes)
+        return std::nullopt;
+    // Refused before the planes are expanded into a bitmap.
+    if (const auto info = readPsdInfo(*bytes); !info || !fitsDecodeBudget(info->size, 4))
+        return std::nullopt;
+    return readPsd(*bytes);
 }
 
 std::optional<PixelInfo> probePsd(const FilePath& path) {

@@ -1,6 +1,5 @@
 #include "qtdecoder.h"
 
-#include "contenttype.h"
 #include "decodecore.h"
 #include "iccprofile.h"
 #include "orientation.h"
@@ -13,24 +12,6 @@
 namespace kivo {
 
 namespace {
-
-QByteArray qtFormat(const QString& contentType) {
-    if (contentType == ctype::Png)
-        return "png";
-    if (contentType == ctype::Gif)
-        return "gif";
-    if (contentType == ctype::Bmp)
-        return "bmp";
-    if (contentType == ctype::Ico)
-        return "ico";
-    if (contentType == ctype::Tiff)
-        return "tiff";
-    if (contentType == ctype::WebP)
-        return "webp";
-    if (contentType == ctype::Jpeg)
-        return "jpeg";
-    return {};
-}
 
 // An icon file holds several sizes; the viewer shows the largest.
 void jumpToLargestIcon(QImageReader& reader) {
@@ -48,9 +29,9 @@ void jumpToLargestIcon(QImageReader& reader) {
 
 } // namespace
 
-int exifOrientation(const FilePath& path) {
+int chunkExifOrientation(const FilePath& path) {
     const auto source = ImageSource::open(path);
-    const auto properties = source ? source->properties() : std::nullopt;
+    const auto properties = source ? source->properties() : source.failure();
     if (!properties)
         return 1;
     bool ok = false;
@@ -58,16 +39,18 @@ int exifOrientation(const FilePath& path) {
     return ok && orientation >= 1 && orientation <= 8 ? orientation : 1;
 }
 
-std::optional<DecodedPixels> decodeWithQt(const FilePath& path, const QString& contentType,
-                                          bool upright) {
-    const QByteArray format = qtFormat(contentType);
+Result<DecodedPixels> decodeWithQt(const FilePath& path, const FormatInfo& format, bool upright) {
+    if (format.qtFormat.isEmpty())
+        return Failure{FailureReason::unsupported, QStringLiteral("no Qt plugin reads it")};
     QFile file;
-    if (format.isEmpty() || !openForReading(file, path))
-        return std::nullopt;
+    Failure why;
+    if (!openForReading(file, path, &why))
+        return why;
     applyQtAllocationLimit();
-    QImageReader reader(&file, format);
+    QImageReader reader(&file, QByteArray(format.qtFormat.data(), format.qtFormat.size()));
     reader.setAutoTransform(upright);
-    if (contentType == ctype::Ico)
+    const bool icon = format.format == ImageFormat::ico;
+    if (icon)
         jumpToLargestIcon(reader);
     const QSize size = reader.size();
     const QImage::Format pixelFormat = reader.imageFormat();
@@ -77,19 +60,23 @@ std::optional<DecodedPixels> decodeWithQt(const FilePath& path, const QString& c
                               ? QImage::toPixelFormat(pixelFormat).bitsPerPixel()
                               : 32;
         if (!fitsDecodeBudget(size, std::max(1, depth / 8)))
-            return std::nullopt;
+            return Failure{FailureReason::tooLarge,
+                           QStringLiteral("%1x%2 pixels").arg(size.width()).arg(size.height())};
         // The PNG and TIFF handlers fill a bitmap of the right size and format in place, so it
         // can come from the huge-page allocator; others simply replace it.
-        if (pixelFormat != QImage::Format_Invalid && contentType != ctype::Ico)
+        if (pixelFormat != QImage::Format_Invalid && !icon)
             image = allocateImage(size, pixelFormat);
     }
-    if (!reader.read(&image) || image.isNull())
-        return std::nullopt;
-    if (upright && (contentType == ctype::Png || contentType == ctype::WebP))
-        image = applyOrientation(image, exifOrientation(path));
+    if (!reader.read(&image) || image.isNull()) {
+        if (reader.error() == QImageReader::UnsupportedFormatError)
+            return Failure{FailureReason::unsupported, reader.errorString()};
+        return Failure{FailureReason::damaged, reader.errorString()};
+    }
+    if (upright && format.exifChunkOrientation)
+        image = applyOrientation(image, chunkExifOrientation(path));
     DecodedPixels pixels;
     if (!image.colorSpace().isValid())
-        pixels.iccProfile = embeddedIccProfile(path, contentType);
+        pixels.iccProfile = embeddedIccProfile(path, format);
     pixels.image = std::move(image);
     return pixels;
 }

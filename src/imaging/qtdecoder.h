@@ -2,6 +2,8 @@
 
 #include "codecs.h"
 #include "filepath.h"
+#include "formats.h"
+#include "result.h"
 
 #include <QString>
 #include <optional>
@@ -10,15 +12,14 @@ namespace kivo {
 
 // Image 0 of a PNG, GIF, BMP, ICO, TIFF or WebP file through Qt's image plugins, at its stored
 // precision. `upright` applies the file's orientation: TIFF's through Qt, PNG's and WebP's EXIF
-// tag through exifOrientation. The profile is the image's
+// tag through chunkExifOrientation. The profile is the image's
 // QColorSpace when Qt could read it, otherwise the raw bytes are handed back for lcms2.
 // The size is checked against the decode budget before any pixel is allocated.
-std::optional<DecodedPixels> decodeWithQt(const FilePath& path, const QString& contentType,
-                                          bool upright);
+Result<DecodedPixels> decodeWithQt(const FilePath& path, const FormatInfo& format, bool upright);
 
 // The EXIF orientation of a PNG or WebP file (eXIf / EXIF chunk), which Qt's readers ignore but
 // browsers and other viewers honour, and which a rotation save writes pixels against. 1 when the
 // file has none.
-int exifOrientation(const FilePath& path);
+int chunkExifOrientation(const FilePath& path);
 
 } // namespace kivo

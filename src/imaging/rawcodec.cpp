@@ -1,4 +1,5 @@
 #include "codecs.h"
+#include "formats.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -83,7 +84,7 @@ QImage decodePreview(LibRaw& raw, int maxPixelSize) {
     QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(thumb->data),
                                                qsizetype(thumb->data_size));
     QBuffer buffer(&bytes);
-    QImageReader reader(&buffer, "jpeg");
+    QImageReader reader(&buffer, qtFormatName(formatInfo(ImageFormat::jpeg)));
     reader.setAutoTransform(false);
     const bool tagged = reader.transformation() != QImageIOHandler::TransformationNone;
     reader.setAutoTransform(tagged);

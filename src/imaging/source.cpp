@@ -5,25 +5,22 @@
 
 namespace kivo {
 
-ImageSource::ImageSource(FilePath path, QString contentType)
+ImageSource::ImageSource(FilePath path, const FormatInfo& format)
     : path_(std::move(path))
-    , contentType_(std::move(contentType)) {}
+    , format_(&format) {}
 
-std::optional<ImageSource> ImageSource::open(const FilePath& path) {
-    auto type = sniffContentType(path);
-    if (!type)
-        return std::nullopt;
-    return ImageSource(path, *type);
+Result<ImageSource> ImageSource::open(const FilePath& path) {
+    const auto format = sniffFormat(path);
+    if (!format)
+        return format.failure();
+    return ImageSource(path, **format);
 }
 
-std::optional<QImage> ImageSource::storedImage() const {
+Result<QImage> ImageSource::storedImage() const {
     DecodeRequest request;
     request.upright = false;
     request.toSrgb = false;
-    QImage image = decodeStill(path_, contentType_, request);
-    if (image.isNull())
-        return std::nullopt;
-    return image;
+    return decodeStill(path_, *format_, request);
 }
 
 } // namespace kivo

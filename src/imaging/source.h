@@ -1,6 +1,8 @@
 #pragma once
 
 #include "filepath.h"
+#include "formats.h"
+#include "result.h"
 
 #include <QImage>
 #include <QString>
@@ -42,32 +44,34 @@ inline const QString LongitudeRef = QStringLiteral("LongitudeRef"); // text
 // An opened image file, for the questions asked of it without showing it: its content type,
 // the properties of its first image, its stored pixels and a thumbnail. Opening reads enough
 // of the file to know its type; every other question reads what it needs on demand.
-// Each method reports failure as an empty optional and never throws.
+// Each method reports failure as a Result with its reason and never throws.
 class ImageSource {
 public:
-    static std::optional<ImageSource> open(const FilePath& path);
+    static Result<ImageSource> open(const FilePath& path);
 
     const FilePath& path() const { return path_; }
 
-    // The type identifier sniffed from the file's bytes ("public.jpeg", "public.png", ...).
-    const QString& contentType() const { return contentType_; }
+    // The format sniffed from the file's bytes.
+    const FormatInfo& format() const { return *format_; }
+    // Its MIME type ("image/jpeg", "image/png", ...).
+    QString contentType() const { return format_->mimeType; }
 
-    // The property dictionary of image 0 (keys in `prop`), or none.
-    std::optional<QVariantMap> properties() const;
+    // The property dictionary of image 0 (keys in `prop`).
+    Result<QVariantMap> properties() const;
 
     // Image 0's pixels as stored, not turned by the orientation tag, in the file's own
     // colour space and at the highest precision Qt can hold it.
-    std::optional<QImage> storedImage() const;
+    Result<QImage> storedImage() const;
 
     // An upright sRGB bitmap made from the full image (never an embedded EXIF thumbnail) whose
     // longer side is at most `maxPixelSize`, decoded at reduced size where the codec can.
-    std::optional<QImage> thumbnail(int maxPixelSize) const;
+    Result<QImage> thumbnail(int maxPixelSize) const;
 
 private:
-    ImageSource(FilePath path, QString contentType);
+    ImageSource(FilePath path, const FormatInfo& format);
 
     FilePath path_;
-    QString contentType_;
+    const FormatInfo* format_;
 };
 
 } // namespace kivo

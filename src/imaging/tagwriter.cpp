@@ -1,5 +1,5 @@
 // The tag-only half of imagewriter.h: a copy of the file whose orientation alone differs.
-#include "contenttype.h"
+#include "decodecore.h"
 #include "exivbuffer.h"
 #include "imagewriter.h"
 #include "orientationpatch.h"
@@ -16,23 +16,16 @@ namespace {
 // Above this a file is not rewritten: it would be held in memory twice.
 constexpr qint64 maxRewrittenFileSize = qint64(1) << 30;
 
-bool isTiffContainer(const QString& contentType) {
-    return conformsTo(contentType, ctype::Tiff) || conformsTo(contentType, ctype::CameraRaw);
-}
-
-// exiv2 has no writer for HEIF and for these raw formats.
-bool hasTagWriter(const QString& contentType) {
-    return !conformsTo(contentType, ctype::Heic) && !conformsTo(contentType, ctype::Heif) &&
-           !conformsTo(contentType, ctype::Arw) && !conformsTo(contentType, ctype::Rw2) &&
-           !conformsTo(contentType, ctype::Avif);
-}
-
-std::optional<OrientationLocation> locate(const QByteArray& file, const QString& contentType) {
-    if (conformsTo(contentType, ctype::Jpeg))
+std::optional<OrientationLocation> locate(const QByteArray& file, const FormatInfo& format) {
+    if (format.decoder == DecoderKind::libjpeg)
         return findJpegOrientation(file);
-    if (isTiffContainer(contentType))
+    if (format.tiffContainer)
         return findTiffOrientation(file, 0);
     return std::nullopt;
+}
+
+Failure refused(const char* why) {
+    return Failure{FailureReason::writeFailed, QString::fromLatin1(why)};
 }
 
 bool readsBack(const QByteArray& file, std::uint16_t orientation) {
@@ -65,33 +58,12 @@ std::optional<QByteArray> rewriteWithExiv2(const QByteArray& file, std::uint16_t
 
 } // namespace
 
-std::optional<QByteArray> readFileForRewrite(const FilePath& path) {
-    // Opened by its native bytes: a name that is not valid UTF-8 must still be found.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
-    struct stat st {};
-    std::optional<QByteArray> bytes;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= maxRewrittenFileSize) {
-        bytes = QByteArray(qsizetype(st.st_size), Qt::Uninitialized);
-        qsizetype done = 0;
-        while (done < bytes->size()) {
-            const ssize_t got = ::read(fd, bytes->data() + done, size_t(bytes->size() - done));
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0)
-                break;
-            done += got;
-        }
-        if (done != bytes->size())
-            bytes.reset();
-    }
-    ::close(fd);
-    return bytes;
+Result<QByteArray> readFileForRewrite(const FilePath& path) {
+    return readWholeFile(path, maxRewrittenFileSize);
 }
 
-std::optional<std::int64_t> storedOrientation(const QByteArray& file, const QString& contentType) {
-    if (auto where = locate(file, contentType); where && where->exifValueOffset)
+std::optional<std::int64_t> storedOrientation(const QByteArray& file, const FormatInfo& format) {
+    if (auto where = locate(file, format); where && where->exifValueOffset)
         return readExifOrientation(file, *where);
     try {
         auto image = exivbuffer::open(file);
@@ -104,16 +76,16 @@ std::optional<std::int64_t> storedOrientation(const QByteArray& file, const QStr
     }
 }
 
-std::optional<QByteArray> copyWithOrientation(const QByteArray& file, const QString& contentType,
-                                              std::uint16_t orientation) {
-    if (orientation < 1 || orientation > 8 || !hasTagWriter(contentType))
-        return std::nullopt;
-    const bool jpeg = conformsTo(contentType, ctype::Jpeg);
-    if (!jpeg && !isTiffContainer(contentType))
-        return std::nullopt;
+Result<QByteArray> copyWithOrientation(const QByteArray& file, const FormatInfo& format,
+                                       std::uint16_t orientation) {
+    if (orientation < 1 || orientation > 8)
+        return refused("no such orientation");
+    if (format.rotation != RotationSupport::tagPatch)
+        return Failure{FailureReason::unsupported, QStringLiteral("no tag writer for this format")};
+    const bool jpeg = format.decoder == DecoderKind::libjpeg;
 
     // Overwriting the two bytes of the existing tag moves nothing else in the file.
-    const auto where = locate(file, contentType);
+    const auto where = locate(file, format);
     if (where && where->exifValueOffset) {
         QByteArray patched = file;
         if (patchOrientation(patched, *where, orientation) && readsBack(patched, orientation))
@@ -125,7 +97,7 @@ std::optional<QByteArray> copyWithOrientation(const QByteArray& file, const QStr
     std::optional<QByteArray> rewritten = jpeg ? withAddedJpegOrientation(file, orientation)
                                                : withAddedTiffOrientation(file, orientation);
     if (rewritten) {
-        const auto added = locate(*rewritten, contentType);
+        const auto added = locate(*rewritten, format);
         if (!added || !patchOrientation(*rewritten, *added, orientation))
             rewritten.reset();
     }
@@ -137,13 +109,13 @@ std::optional<QByteArray> copyWithOrientation(const QByteArray& file, const QStr
         const auto newScan = rewritten ? jpegScanOffset(*rewritten) : std::nullopt;
         if (!oldScan || !newScan ||
             QByteArrayView(file).sliced(*oldScan) != QByteArrayView(*rewritten).sliced(*newScan))
-            return std::nullopt;
+            return refused("the Exif block could not be added without touching the image data");
     }
     if (!rewritten)
-        return std::nullopt;
+        return refused("the orientation tag could not be written");
     if (!readsBack(*rewritten, orientation))
-        return std::nullopt;
-    return rewritten;
+        return refused("the orientation written did not read back");
+    return std::move(*rewritten);
 }
 
 } // namespace kivo

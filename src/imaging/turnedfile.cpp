@@ -5,7 +5,6 @@
 #include "contenttype.h"
 #include "imagewriter.h"
 
-#include <QStringList>
 #include <array>
 
 namespace kivo {
@@ -25,16 +24,16 @@ std::uint16_t turnedOnceClockwise(std::uint16_t orientation) {
 
 } // namespace
 
-std::optional<TurnMethod> turnMethodFor(const QString& contentType) {
-    // Formats that carry an orientation tag keep their image data; every other format is
-    // written with its pixels turned, where a writer can keep what the file holds.
-    for (const QString& tagged :
-         {ctype::Jpeg, ctype::Heic, ctype::Heif, ctype::Tiff, ctype::CameraRaw})
-        if (conformsTo(contentType, tagged))
-            return TurnMethod::tagPatch;
-    if (contentType.isEmpty())
-        return std::nullopt;
-    return TurnMethod::pixelRewrite;
+std::optional<TurnMethod> turnMethodFor(const FormatInfo& format) {
+    switch (format.rotation) {
+    case RotationSupport::tagPatch:
+        return TurnMethod::tagPatch;
+    case RotationSupport::pixelRewrite:
+        return TurnMethod::pixelRewrite;
+    case RotationSupport::onScreenOnly:
+        break;
+    }
+    return std::nullopt;
 }
 
 std::uint16_t rotatedOrientation(std::optional<std::int64_t> current, int quarterTurns) {
@@ -49,22 +48,25 @@ Result<TurnMethod> writeTurnedFile(const FilePath& url, int quarterTurns, TurnMe
                                    const ReplaceProbe& probe) {
     if (clockwiseTurns(quarterTurns) == 0)
         return Failure{FailureReason::writeFailed, QStringLiteral("a whole turn changes nothing")};
-    const auto type = sniffContentType(url);
-    if (!type)
-        return Failure{FailureReason::notAnImage, displayName(url)};
+    const auto format = sniffFormat(url);
+    if (!format)
+        return format.failure();
+    const FormatInfo& type = **format;
+    if (turnMethodFor(type) != method)
+        return Failure{FailureReason::unsupported,
+                       QStringLiteral("%1 cannot be turned that way").arg(displayName(url))};
     const auto file = readFileForRewrite(url);
     if (!file)
-        return Failure{FailureReason::unreadable, displayName(url)};
+        return file.failure();
 
-    const auto tag = rotatedOrientation(storedOrientation(*file, *type), quarterTurns);
+    const auto tag = rotatedOrientation(storedOrientation(*file, type), quarterTurns);
     // A picture shown turned by its tag is written as shown, turned further: turning only the
     // stored pixels and dropping the tag would lose the turn the tag made.
     const auto rewritten = method == TurnMethod::tagPatch
-                               ? copyWithOrientation(*file, *type, tag)
-                               : encodeWithOrientationApplied(*file, *type, tag);
+                               ? copyWithOrientation(*file, type, tag)
+                               : encodeWithOrientationApplied(*file, type, tag);
     if (!rewritten)
-        return Failure{FailureReason::unsupported,
-                       QStringLiteral("no writer keeps everything %1 holds").arg(displayName(url))};
+        return rewritten.failure();
     // The replacement removes its temporary file itself on every failure.
     if (!replaceFileAtomically(url, hiddenTemporaryPath(url), *rewritten, probe))
         return Failure{FailureReason::writeFailed, displayName(url)};

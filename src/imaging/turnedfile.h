@@ -2,6 +2,7 @@
 
 #include "atomicreplace.h"
 #include "filepath.h"
+#include "formats.h"
 #include "result.h"
 
 #include <QString>
@@ -16,9 +17,9 @@ enum class TurnMethod {
     pixelRewrite, // the pixels are laid out turned and the file is written anew, without a tag
 };
 
-// How a file of `contentType` is turned on disk; none when a turn can only be shown on screen
+// How a file of `format` is turned on disk; none when a turn can only be shown on screen
 // (no writer keeps everything the format holds).
-std::optional<TurnMethod> turnMethodFor(const QString& contentType);
+std::optional<TurnMethod> turnMethodFor(const FormatInfo& format);
 
 // The orientation tag after `quarterTurns` clockwise quarter turns (negative turns count
 // counter-clockwise). A missing tag, or a value outside 1 to 8, counts as 1: such files are shown

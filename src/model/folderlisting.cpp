@@ -1,6 +1,7 @@
 #include "folderlisting.h"
 
 #include "appstate.h"
+#include "imaging/formats.h"
 
 #include <QCollator>
 #include <QLocale>
@@ -13,10 +14,6 @@
 namespace kivo {
 
 namespace {
-
-constexpr std::array<std::string_view, 19> kSupportedExtensions = {
-    "jpg",  "jpeg", "png", "gif", "bmp", "tiff", "tif", "heic", "heif", "webp",
-    "avif", "ico",  "psd", "cr2", "nef", "arw",  "dng", "orf",  "rw2"};
 
 // The C/POSIX locale collates by code point (and so puts "C.png" before "b.png"); English gives
 // the natural order the rule asks for.
@@ -36,14 +33,8 @@ std::string_view pathExtension(std::string_view fileName) {
 }
 
 bool isSupportedExtension(std::string_view extension) {
-    if (extension.empty() || extension.size() > 4)
-        return false;
-    char lower[4];
-    for (size_t i = 0; i < extension.size(); ++i)
-        lower[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(extension[i])));
-    const std::string_view key(lower, extension.size());
-    return std::find(kSupportedExtensions.begin(), kSupportedExtensions.end(), key) !=
-           kSupportedExtensions.end();
+    return formatForExtension(QLatin1StringView(extension.data(), qsizetype(extension.size()))) !=
+           nullptr;
 }
 
 namespace {

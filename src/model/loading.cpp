@@ -7,6 +7,16 @@
 
 namespace kivo {
 
+namespace {
+
+// The decoded image, noting in the model why there is none.
+ImagePtr shownOrWhy(AppState& state, Result<ImagePtr> decoded) {
+    state.setLoadError(decoded ? std::nullopt : std::optional(decoded.failure()));
+    return decoded ? std::move(*decoded) : nullptr;
+}
+
+} // namespace
+
 // The dropped picture's memory is handed back on a worker (see NeighbourPreloader::release).
 void AppState::showImage(ImagePtr image) {
     ImagePtr previous = currentImage_;
@@ -20,7 +30,7 @@ void AppState::readMetadata(const FilePath& url) {
 
 void AppState::openFile(const FilePath& url) {
     setCurrentURL(url);
-    showImage(decodeImage(url));
+    showImage(shownOrWhy(*this, decodeImage(url)));
     setRotation(0.0);
     loadFolder(url);
     readMetadata(url);
@@ -34,8 +44,10 @@ void AppState::loadCurrentImage() {
     const FilePath url = imageFiles_[static_cast<size_t>(currentIndex_)];
     setCurrentURL(url);
     ImagePtr image = takePreloadedImage(url);
-    if (!image)
-        image = decodeImage(url);
+    if (image)
+        setLoadError(std::nullopt);
+    else
+        image = shownOrWhy(*this, decodeImage(url));
     showImage(std::move(image));
     setRotation(0.0);
     readMetadata(url);
@@ -46,7 +58,7 @@ void AppState::reloadCurrentImage() {
     if (!currentURL_)
         return;
     const FilePath url = *currentURL_;
-    showImage(decodeImage(url));
+    showImage(shownOrWhy(*this, decodeImage(url)));
     readMetadata(url);
     // A decode of the old content is stale now, whether it already finished or is still running.
     preloader_->forget(url);

@@ -13,10 +13,11 @@ namespace {
 // A decoded image made ready to draw: full decode done and the reduced-size copies the canvas
 // draws from at fit size prepared, so nothing costly is left for the GUI thread.
 ImagePtr decodeReadyToDraw(const FilePath& path) {
-    ImagePtr image = decodeImage(path);
-    if (image)
-        image->prepareReducedCopies();
-    return image;
+    auto decoded = decodeImage(path);
+    if (!decoded)
+        return nullptr;
+    (*decoded)->prepareReducedCopies();
+    return *decoded;
 }
 
 } // namespace

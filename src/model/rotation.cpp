@@ -30,8 +30,8 @@ void AppState::rotate(int quarterTurns) {
 // Decides how the file may be turned (its tag, its pixels, or only on screen) and has the image
 // service write it.
 bool AppState::saveRotation(const FilePath& url, int quarterTurns) {
-    const auto type = sniffContentType(url);
-    const auto method = type ? turnMethodFor(*type) : std::nullopt;
+    const auto format = sniffFormat(url);
+    const auto method = format ? turnMethodFor(**format) : std::nullopt;
     if (!method) {
         qCDebug(lcModel) << displayName(url) << "can only be turned on screen";
         return false;

@@ -192,7 +192,8 @@ QList<MetadataEntry> extractMetadata(const FilePath& path) {
         size = qint64(bytes);
     std::optional<QVariantMap> properties;
     if (const auto source = ImageSource::open(path))
-        properties = source->properties();
+        if (auto read = source->properties())
+            properties = std::move(*read);
     return metadataRows(size, properties);
 }
 

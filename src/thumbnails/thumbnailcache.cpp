@@ -23,7 +23,7 @@ std::optional<QImage> ThumbnailCache::makeThumbnail(const FilePath& path) {
     auto thumbnail = source->thumbnail(kMaxPixelSize);
     if (!thumbnail || thumbnail->isNull())
         return std::nullopt;
-    return thumbnail;
+    return std::move(*thumbnail);
 }
 
 std::optional<QImage> ThumbnailCache::cached(const FilePath& path) const {

@@ -90,7 +90,8 @@ private Q_SLOTS:
         const QString path = dir.filePath(name);
         if (!(name.endsWith("gif") ? writeGif(path) : writeWebp(path)))
             QSKIP("no encoder for this format");
-        const ImagePtr image = decodeImage(filePathFromText(path));
+        const auto imageDecoded = decodeImage(filePathFromText(path));
+        const ImagePtr image = imageDecoded ? *imageDecoded : nullptr;
         QVERIFY(image && image->isAnimated());
         QCOMPARE(image->frameCount(), 3);
         QCOMPARE(image->size(), QSize(40, 30));
@@ -110,7 +111,8 @@ private Q_SLOTS:
         const QString path = dir.filePath("anim.webp");
         QVERIFY(writeWebp(path));
         for (int round = 0; round < 5; ++round) {
-            const ImagePtr image = decodeImage(filePathFromText(path));
+            const auto imageDecoded = decodeImage(filePathFromText(path));
+            const ImagePtr image = imageDecoded ? *imageDecoded : nullptr;
             QVERIFY(image);
             std::atomic<int> wrong{0};
             std::vector<std::thread> threads;
@@ -129,7 +131,8 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString path = dir.filePath("still.webp");
         QVERIFY(test::writeImage(test::quadrantImage(20, 10), path, "webp", 100));
-        const ImagePtr image = decodeImage(filePathFromText(path));
+        const auto imageDecoded = decodeImage(filePathFromText(path));
+        const ImagePtr image = imageDecoded ? *imageDecoded : nullptr;
         QVERIFY(image && !image->isAnimated());
         QCOMPARE(image->frameCount(), 1);
         QCOMPARE(image->frameDelayMs(0), 0);

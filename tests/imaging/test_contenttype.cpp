@@ -8,6 +8,7 @@
 #include <QTest>
 
 using namespace kivo;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -45,81 +46,52 @@ class TestContentType : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // Every format the real encoders write, saved under a misleading name.
-    void encodedFilesAreRecognisedByTheirBytes() {
-        QTemporaryDir dir;
-        const QString path = dir.filePath("picture.gif"); // wrong on purpose
-        const QList<QPair<const char*, QString>> formats{
-            {"jpeg", ctype::Jpeg}, {"png", ctype::Png},   {"bmp", ctype::Bmp},
-            {"ico", ctype::Ico},   {"tiff", ctype::Tiff}, {"webp", ctype::WebP}};
-        for (const auto& [format, type] : formats) {
-            QVERIFY(test::writeImage(test::quadrantImage(32, 32), path, format));
-            QCOMPARE(sniffContentType(filePathFromText(path)), std::optional<QString>(type));
-        }
-        const QString convert = QStandardPaths::findExecutable("convert");
-        if (convert.isEmpty())
-            QSKIP("ImageMagick is not installed");
-        const QString gif = dir.filePath("picture.png");
-        QCOMPARE(QProcess::execute(convert, {"-size", "8x8", "xc:red", "gif:" + gif}), 0);
-        QCOMPARE(sniffContentType(filePathFromText(gif)), std::optional<QString>(ctype::Gif));
-    }
-
     void headersOfTheOtherFormats() {
         const QList<std::tuple<QByteArray, QString, QString>> cases{
             {b("\0\0\0\x18"
                "ftypheic\0\0\0\0mif1heic"),
              {},
-             ctype::Heic},
+             u"image/heic"_s},
             {b("\0\0\0\x18"
                "ftypabcd\0\0\0\0mif1xxxx"),
              {},
-             ctype::Heif}, // by compatible brand
+             u"image/heif"_s}, // by compatible brand
             {b("\0\0\0\x1c"
                "ftypavif\0\0\0\0avifmif1miaf"),
              {},
-             ctype::Avif},
+             u"image/avif"_s},
             {b("\0\0\0\x18"
                "ftypcrx \0\0\0\x01"
                "crx isom"),
              {},
-             ctype::Cr3},
-            {b("8BPS\0\x01"), {}, ctype::Psd},
-            {b("IIRO\x08\0\0\0"), {}, ctype::Orf},
-            {b("IIU\0\x08\0\0\0"), {}, ctype::Rw2},
-            {b("FUJIFILMCCD-RAW 0201"), {}, ctype::Raf},
-            {b("II*\0\x10\0\0\0CR\x02\0"), "tif", ctype::Cr2},
-            {tiffWith({{0xC612, 1, b("\x01\x04\0\0")}}), "tif", ctype::Dng}, // DNGVersion
-            {tiffWith({}), "NEF", ctype::Nef},
-            {tiffWith({}), "arw", ctype::Arw},
+             u"image/x-canon-cr3"_s},
+            {b("8BPS\0\x01"), {}, u"image/vnd.adobe.photoshop"_s},
+            {b("IIRO\x08\0\0\0"), {}, u"image/x-olympus-orf"_s},
+            {b("IIU\0\x08\0\0\0"), {}, u"image/x-panasonic-rw2"_s},
+            {b("FUJIFILMCCD-RAW 0201"), {}, u"image/x-fuji-raf"_s},
+            {b("II*\0\x10\0\0\0CR\x02\0"), "tif", u"image/x-canon-cr2"_s},
+            {tiffWith({{0xC612, 1, b("\x01\x04\0\0")}}), "tif",
+             u"image/x-adobe-dng"_s}, // DNGVersion
+            {tiffWith({}), "NEF", u"image/x-nikon-nef"_s},
+            {tiffWith({}), "arw", u"image/x-sony-arw"_s},
             // A NEF renamed to .tif, and a scanner's TIFF that only shares the maker.
             {tiffWith({{0x010F, 2, b("NIKON CORPORATION\0")}, {0x014A, 4, b("\0\0\0\0")}}), "tif",
-             ctype::Nef},
-            {tiffWith({{0x010F, 2, b("Nikon\0")}}), "tif", ctype::Tiff},
-            {b("MM\0*\0\0\0\x08\0\0"), "tiff", ctype::Tiff},
+             u"image/x-nikon-nef"_s},
+            {tiffWith({{0x010F, 2, b("Nikon\0")}}), "tif", u"image/tiff"_s},
+            {b("MM\0*\0\0\0\x08\0\0"), "tiff", u"image/tiff"_s},
             // A directory offset past the end is still a TIFF header.
-            {b("II*\0\xff\xff\xff\xff"), {}, ctype::Tiff}};
-        for (const auto& [head, extension, type] : cases)
-            QVERIFY2(sniffContentType(head, extension) == type, qPrintable(type + " " + extension));
+            {b("II*\0\xff\xff\xff\xff"), {}, u"image/tiff"_s}};
+        for (const auto& [head, extension, type] : cases) {
+            const FormatInfo* format = sniffFormat(head, extension);
+            QVERIFY2(format && format->mimeType == type, qPrintable(type + " " + extension));
+        }
     }
 
     void nonImagesHaveNoType() {
-        QCOMPARE(sniffContentType(QByteArrayView(), "jpg"), std::nullopt);
-        QCOMPARE(sniffContentType(QByteArrayView("hello, world"), "png"), std::nullopt);
-        QCOMPARE(sniffContentType(QByteArrayView("\xFF\xD8", 2), {}), std::nullopt); // cut short
-        QCOMPARE(sniffContentType(QByteArrayView("\0\0\x01\0\0\0", 6), {}), std::nullopt);
-        QTemporaryDir dir;
-        QCOMPARE(sniffContentType(filePathFromText(dir.filePath("missing.jpg"))), std::nullopt);
-        QCOMPARE(sniffContentType(filePathFromText(dir.path())), std::nullopt);
-    }
-
-    void conformance() {
-        for (const QString& raw : {ctype::Cr2, ctype::Nef, ctype::Arw, ctype::Dng, ctype::Orf,
-                                   ctype::Rw2, ctype::Cr3, ctype::Raf, ctype::Pef})
-            QVERIFY(conformsTo(raw, ctype::CameraRaw) && conformsTo(raw, ctype::Image));
-        QVERIFY(conformsTo(ctype::Jpeg, ctype::Jpeg) && conformsTo(ctype::Heic, ctype::Image));
-        QVERIFY(!conformsTo(ctype::Tiff, ctype::CameraRaw) && !conformsTo(ctype::Jpeg, ctype::Png));
-        QVERIFY(!conformsTo(ctype::CameraRaw, ctype::Nef) &&
-                !conformsTo(ctype::Image, ctype::Jpeg));
+        QVERIFY(!sniffFormat(QByteArrayView(), u"jpg"));
+        QVERIFY(!sniffFormat(QByteArrayView("hello, world"), u"png"));
+        QVERIFY(!sniffFormat(QByteArrayView("\xFF\xD8", 2), {})); // cut short
+        QVERIFY(!sniffFormat(QByteArrayView("\0\0\x01\0\0\0", 6), {}));
     }
 };
 

@@ -1,18 +1,27 @@
-// The display decode as its callers rely on it: failures are values, hostile headers are refused
-// before allocating, pixel buffers are never shared, and several threads can decode at once.
+// The display decode as its callers rely on it: failures are values that say why, hostile headers
+// and files that are not regular files are refused before reading, pixel buffers are never
+// shared, and several threads can decode at once.
+#include "imaging/contenttype.h"
 #include "imaging/decode.h"
+#include "imaging/imagewriter.h"
 #include "imaging/pixelbuffer.h"
 #include "imaging/source.h"
 #include "support/testsupport.h"
 
 #include <QBuffer>
 #include <QColorSpace>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
 #include <atomic>
+#include <exiv2/exiv2.hpp>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 using namespace kivo;
@@ -52,6 +61,12 @@ QByteArray declaring(QByteArray file, quint32 width, quint32 height) {
     return file;
 }
 
+QImage solid(int width, int height, QColor colour) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(colour);
+    return image;
+}
+
 bool writeBytes(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
@@ -63,34 +78,107 @@ class TestDecode : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // Every way in refuses the file: the display decode, the stored pixels and the thumbnail.
+    // Every way in refuses the file, with the reason a user can act on: the display decode, the
+    // stored pixels and the thumbnail.
     void badFilesAreRefused() {
         const QByteArray png = encoded(test::quadrantImage(64, 64), "png");
         const QByteArray jpeg = encoded(test::quadrantImage(64, 64), "jpeg");
-        const QList<QPair<QString, QByteArray>> files{
-            {"huge.png", declaring(png, 100000, 100000)},
-            {"huge.jpg", declaring(jpeg, 65000, 65000)},
+        using R = FailureReason;
+        const QList<std::tuple<QString, QByteArray, R>> files{
+            {"huge.png", declaring(png, 100000, 100000), R::tooLarge},
+            {"huge.jpg", declaring(jpeg, 65000, 65000), R::tooLarge},
             // Within the memory budget, but no file of a few kilobytes holds 900 MP.
-            {"large.jpg", declaring(jpeg, 30000, 30000)},
-            {"empty.jpg", {}},
-            {"text.png", "not a picture at all"},
-            {"cut.png", png.left(png.size() / 2)}};
+            {"large.jpg", declaring(jpeg, 30000, 30000), R::damaged},
+            {"empty.jpg", {}, R::notAnImage},
+            {"text.png", "not a picture at all", R::notAnImage},
+            {"cut.png", png.left(png.size() / 2), R::damaged}};
         QTemporaryDir dir;
-        QStringList paths{dir.filePath("missing.jpg"), dir.path()};
-        for (const auto& [name, bytes] : files) {
+        QList<QPair<QString, R>> cases{{dir.filePath("missing.jpg"), R::unreadable}};
+        for (const auto& [name, bytes, reason] : files) {
             QVERIFY(writeBytes(dir.filePath(name), bytes));
-            paths << dir.filePath(name);
+            cases.append({dir.filePath(name), reason});
         }
-        for (const QString& path : paths) {
+        for (const auto& [path, reason] : cases) {
             const FilePath file = filePathFromText(path);
-            QVERIFY2(!decodeImage(file), qPrintable(path));
+            const auto image = decodeImage(file);
+            QVERIFY2(!image, qPrintable(path));
+            // A forged size is either over the budget or plainly more than the file can hold.
+            const bool forged = path.endsWith("large.jpg") && image.reason() == R::tooLarge;
+            QVERIFY2(image.reason() == reason || forged,
+                     qPrintable(path + ": " + reasonName(image.reason())));
             if (auto source = ImageSource::open(file)) {
                 QVERIFY(!source->storedImage());
                 QVERIFY(!source->thumbnail(120));
             }
         }
-        QVERIFY(!ImageSource::open(filePathFromText(dir.filePath("text.png"))));
         QVERIFY(!Image::create(QImage()));
+    }
+
+    // Reading a FIFO blocks until someone writes, a device may never end: whatever is not a
+    // regular file after following links is refused before it is opened, by every entry point.
+    void onlyRegularFilesAreOpened() {
+        QTemporaryDir dir;
+        const QByteArray fifo = QFile::encodeName(dir.filePath("pipe.jpg"));
+        QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+        const QString socketPath = dir.filePath("socket.png");
+        const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, QFile::encodeName(socketPath).constData(),
+                 sizeof address.sun_path);
+        QCOMPARE(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        QVERIFY(QFile::link("/dev/zero", dir.filePath("device.webp")));
+        QVERIFY(QDir(dir.path()).mkdir("folder.jpg"));
+        for (const char* name : {"pipe.jpg", "socket.png", "device.webp", "folder.jpg"}) {
+            const FilePath path = filePathFromText(dir.filePath(name));
+            const auto image = decodeImage(path);
+            QVERIFY2(!image && image.reason() == FailureReason::notAFile, name);
+            const auto source = ImageSource::open(path);
+            QVERIFY2(!source && source.reason() == FailureReason::notAFile, name);
+            const auto format = sniffFormat(path);
+            QVERIFY2(!format && format.reason() == FailureReason::notAFile, name);
+            const auto bytes = readFileForRewrite(path);
+            QVERIFY2(!bytes && bytes.reason() == FailureReason::notAFile, name);
+        }
+        ::close(listener);
+    }
+
+    // A thumbnail of a very thin picture keeps at least one pixel across.
+    void thinPicturesHaveThumbnails() {
+        QTemporaryDir dir;
+        for (const QSize size : {QSize(3000, 2), QSize(2, 3000)}) {
+            const QString path = dir.filePath(QStringLiteral("thin%1.png").arg(size.width()));
+            QImage thin(size, QImage::Format_RGB32);
+            thin.fill(Qt::red);
+            QVERIFY(test::writeImage(thin, path, "png"));
+            const auto source = ImageSource::open(filePathFromText(path));
+            const auto thumbnail = source ? source->thumbnail(120) : source.failure();
+            QVERIFY(thumbnail);
+            QCOMPARE(thumbnail->size(),
+                     size.width() > size.height() ? QSize(120, 1) : QSize(1, 120));
+        }
+    }
+
+    // Cameras store a small preview in EXIF that editors often leave stale; it must not be used.
+    void embeddedPreviewIsIgnored() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("photo.jpg"), preview = dir.filePath("preview.jpg");
+        QVERIFY(test::writeImage(solid(800, 600, Qt::red), path, "jpeg"));
+        QVERIFY(test::writeImage(solid(160, 120, Qt::blue), preview, "jpeg"));
+        try {
+            auto image = Exiv2::ImageFactory::open(path.toStdString());
+            image->readMetadata();
+            Exiv2::ExifThumb(image->exifData()).setJpegThumbnail(preview.toStdString());
+            image->writeMetadata();
+        } catch (const std::exception& e) {
+            QFAIL(e.what());
+        }
+        const auto source = ImageSource::open(filePathFromText(path));
+        const auto thumbnail = source ? source->thumbnail(120) : source.failure();
+        QVERIFY(thumbnail);
+        QCOMPARE(thumbnail->size(), QSize(120, 90));
+        QVERIFY(thumbnail->pixelColor(60, 45).red() > 200 &&
+                thumbnail->pixelColor(60, 45).blue() < 50);
     }
 
     // Like every other viewer, a JPEG cut short shows what arrived, grey below.
@@ -98,7 +186,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QByteArray jpeg = encoded(test::quadrantImage(256, 256), "jpeg");
         QVERIFY(writeBytes(dir.filePath("cut.jpg"), jpeg.left(jpeg.size() * 2 / 3)));
-        const ImagePtr image = decodeImage(filePathFromText(dir.filePath("cut.jpg")));
+        const ImagePtr image = *decodeImage(filePathFromText(dir.filePath("cut.jpg")));
         QVERIFY(image);
         QCOMPARE(image->size(), QSize(256, 256));
         QVERIFY(image->bitmap().pixelColor(10, 10).red() > 200);
@@ -110,8 +198,9 @@ private Q_SLOTS:
         QImage large(6000, 6000, QImage::Format_RGB32);
         large.fill(QColor(10, 120, 230));
         QVERIFY(test::writeImage(large, dir.filePath("large.png"), "png"));
-        const ImagePtr image = decodeImage(filePathFromText(dir.filePath("large.png")));
-        QVERIFY(image);
+        const auto decoded = decodeImage(filePathFromText(dir.filePath("large.png")));
+        QVERIFY(decoded);
+        const ImagePtr image = *decoded;
         QCOMPARE(image->bitmap().pixelColor(5999, 5999), QColor(10, 120, 230));
     }
 
@@ -143,7 +232,7 @@ private Q_SLOTS:
                                  "jpeg"));
         for (const char* name : {"deep.png", "p3.jpg"}) {
             auto source = ImageSource::open(filePathFromText(dir.filePath(name)));
-            const auto stored = source ? source->storedImage() : std::nullopt;
+            const auto stored = source ? source->storedImage() : source.failure();
             QVERIFY2(stored, name);
             QCOMPARE(stored->colorSpace(), QColorSpace(QColorSpace::DisplayP3));
             if (QByteArray(name).endsWith("png")) {
@@ -168,7 +257,8 @@ private Q_SLOTS:
             threads.emplace_back([&, t] {
                 for (int round = 0; round < 10; ++round) {
                     const FilePath path = filePathFromText(paths[(round + t * 3) % paths.size()]);
-                    const ImagePtr image = decodeImage(path);
+                    const auto decoded = decodeImage(path);
+                    const ImagePtr image = decoded ? *decoded : nullptr;
                     const auto thumb = ImageSource::open(path)->thumbnail(32);
                     if (!image || image->width() != 2 * image->height() || !thumb ||
                         thumb->width() != 32 || image->bitmap().pixelColor(2, 2).red() < 200)

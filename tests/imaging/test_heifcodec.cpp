@@ -74,6 +74,7 @@ private Q_SLOTS:
     }
 
     void phoneFilesKeepTheirProfiles() {
+        KIVO_REQUIRE_CORPUS("exif-samples/heic");
         const auto corpus = [](const char* name) {
             return filePathFromText(test::corpusPath(QStringLiteral("exif-samples/heic/") + name));
         };

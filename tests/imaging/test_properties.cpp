@@ -15,7 +15,10 @@ namespace {
 
 std::optional<QVariantMap> propertiesOf(const QString& path) {
     const auto source = ImageSource::open(filePathFromText(path));
-    return source ? source->properties() : std::nullopt;
+    if (!source)
+        return std::nullopt;
+    auto properties = source->properties();
+    return properties ? std::optional(*properties) : std::nullopt;
 }
 
 QVariantMap sub(const QVariantMap& map, const QString& key) {
@@ -33,6 +36,7 @@ class TestProperties : public QObject {
 
 private Q_SLOTS:
     void exifFieldsWithTheirTypes() {
+        KIVO_REQUIRE_CORPUS("exif-samples/jpg/Nikon_D70.jpg");
         QTemporaryDir dir;
         const QString photo = dir.filePath("tagged.jpg");
         QVERIFY(test::writeImage(test::quadrantImage(320, 200), photo, "jpeg"));
@@ -73,6 +77,12 @@ private Q_SLOTS:
     }
 
     void layoutOfEachFormat() {
+        KIVO_REQUIRE_CORPUS("exif-samples/tiff/Arbitro.tiff");
+        KIVO_REQUIRE_CORPUS("exif-samples/tiff/Picoawards.tiff");
+        KIVO_REQUIRE_CORPUS("pngsuite/png/basn0g01.png");
+        KIVO_REQUIRE_CORPUS("pngsuite/png/basn3p08.png");
+        KIVO_REQUIRE_CORPUS("pngsuite/png/basn4a08.png");
+        KIVO_REQUIRE_CORPUS("pngsuite/png/basn6a16.png");
         QTemporaryDir dir;
         const QString grey = dir.filePath("grey.jpg");
         QVERIFY(test::writeImage(
@@ -117,6 +127,7 @@ private Q_SLOTS:
     }
 
     void heifFromPhones() {
+        KIVO_REQUIRE_CORPUS("exif-samples/heic/IMG_5195.HEIC");
         const QString path = corpus("exif-samples/heic/IMG_5195.HEIC");
         const auto properties = propertiesOf(path);
         if (!properties)
@@ -132,6 +143,8 @@ private Q_SLOTS:
 
     // Truncated blocks, wrong types, huge counts: each file gives some answer, none throws.
     void hostileFilesDegradeQuietly() {
+        KIVO_REQUIRE_CORPUS("exif-samples/jpg/Canon_40D.jpg");
+        KIVO_REQUIRE_CORPUS("exif-samples/jpg/corrupted.jpg");
         QTemporaryDir dir;
         const QString cut = dir.filePath("cut.jpg");
         QVERIFY(QFile::copy(corpus("exif-samples/jpg/Canon_40D.jpg"), cut));
@@ -150,6 +163,10 @@ private Q_SLOTS:
 
     // exiv2's XMP toolkit keeps process-wide tables; reads from several threads must not race.
     void concurrentReadsOfXmpFiles() {
+        KIVO_REQUIRE_CORPUS("exif-samples/jpg/Canon_40D_photoshop_import.jpg");
+        KIVO_REQUIRE_CORPUS("exif-samples/jpg/long_description.jpg");
+        KIVO_REQUIRE_CORPUS("exif-samples/jpg/xmp/BlueSquare.jpg");
+        KIVO_REQUIRE_CORPUS("exif-samples/jpg/xmp/no_exif.jpg");
         const QStringList files{corpus("exif-samples/jpg/xmp/BlueSquare.jpg"),
                                 corpus("exif-samples/jpg/xmp/no_exif.jpg"),
                                 corpus("exif-samples/jpg/Canon_40D_photoshop_import.jpg"),

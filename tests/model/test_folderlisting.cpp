@@ -107,7 +107,8 @@ private Q_SLOTS:
         state.loadFolder(latin1);
         QCOMPARE(state.imageFiles().size(), size_t(2));
         QCOMPARE(state.imageFiles()[static_cast<size_t>(state.currentIndex())], latin1);
-        const ImagePtr image = decodeImage(latin1);
+        const auto imageDecoded = decodeImage(latin1);
+        const ImagePtr image = imageDecoded ? *imageDecoded : nullptr;
         ::unlink(latin1.c_str()); // QTemporaryDir cannot name it to remove it
         QVERIFY(image);
         QCOMPARE(image->size(), QSize(3, 2));

@@ -3,6 +3,7 @@
 
 #include "imaging/codecs.h"
 #include "imaging/decode.h"
+#include "imaging/formats.h"
 #include "imaging/heiforientation.h"
 #include "imaging/source.h"
 
@@ -16,9 +17,10 @@
 
 namespace {
 
-constexpr std::array<const char*, 19> kExtensions = {
-    "jpg",  "jpeg", "png", "gif", "bmp", "tiff", "tif", "heic", "heif", "webp",
-    "avif", "ico",  "psd", "cr2", "nef", "arw",  "dng", "orf",  "rw2"};
+const QStringList& extensions() {
+    static const QStringList list = kivo::supportedExtensions();
+    return list;
+}
 
 QTemporaryDir* scratchFolder() {
     static QTemporaryDir dir;
@@ -27,19 +29,20 @@ QTemporaryDir* scratchFolder() {
 
 // Our own decoders directly too: on their own they must hold whatever the dispatch does.
 void decodeDirectly(const kivo::FilePath& path, const QString& extension) {
-    if (extension == QLatin1String("psd")) {
+    const kivo::FormatInfo* format = kivo::formatForExtension(extension);
+    if (!format)
+        return;
+    if (format->decoder == kivo::DecoderKind::psdReader) {
         kivo::probePsd(path);
         kivo::decodePsd(path);
-    } else if (extension == QLatin1String("heic") || extension == QLatin1String("heif") ||
-               extension == QLatin1String("avif")) {
+    } else if (format->decoder == kivo::DecoderKind::libheif) {
         kivo::probeHeif(path);
         kivo::decodeHeif(path, 120);
         // The transform boxes are parsed by our own code, even where libheif gives up.
         QFile file(kivo::displayPath(path));
         if (file.open(QIODevice::ReadOnly))
             kivo::heifItemOrientation(kivo::readHeifMetaBox(file), 1);
-    } else if (extension.size() == 3 &&
-               QStringLiteral("cr2 nef arw dng orf rw2").contains(extension)) {
+    } else if (format->decoder == kivo::DecoderKind::libraw) {
         kivo::probeRaw(path);
         kivo::decodeRaw(path, 120);
     }
@@ -55,7 +58,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1)
         return 0;
-    const QString extension = QString::fromLatin1(kExtensions[data[0] % kExtensions.size()]);
+    const QString extension = extensions()[data[0] % extensions().size()];
     const QString name = scratchFolder()->filePath(QStringLiteral("input.") + extension);
     {
         QFile file(name);

@@ -12,10 +12,11 @@ namespace {
 int histogram(const QStringList& args) {
     if (args.size() != 1)
         return kivo::tool::fail(QStringLiteral("histogram: usage: histogram FILE"));
-    const kivo::ImagePtr image = kivo::decodeImage(kivo::filePathFromText(args.front()));
+    const auto image = kivo::decodeImage(kivo::filePathFromText(args.front()));
     if (!image)
-        return kivo::tool::fail(QStringLiteral("histogram: cannot read %1").arg(args.front()));
-    const auto data = kivo::computeHistogram(*image);
+        return kivo::tool::fail(QStringLiteral("histogram: %1: %2")
+                                    .arg(args.front(), kivo::reasonName(image.reason())));
+    const auto data = kivo::computeHistogram(**image);
     if (!data)
         return kivo::tool::fail(QStringLiteral("histogram: no pixels in %1").arg(args.front()));
     QTextStream out(stdout);

@@ -36,12 +36,11 @@ int run(const QStringList& args) {
     const auto source = kivo::ImageSource::open(kivo::filePathFromText(args[0]));
     if (!source)
         return kivo::tool::fail(
-            QFileInfo::exists(args[0])
-                ? QStringLiteral("%1: not an image this viewer can read").arg(args[0])
-                : QStringLiteral("%1: cannot read the file").arg(args[0]));
+            QStringLiteral("%1: %2").arg(args[0], kivo::tool::why(source.failure())));
     const auto properties = source->properties();
     if (!properties)
-        return kivo::tool::fail(QStringLiteral("%1: the image has no properties").arg(args[0]));
+        return kivo::tool::fail(
+            QStringLiteral("%1: %2").arg(args[0], kivo::tool::why(properties.failure())));
     QTextStream out(stdout);
     out << "ContentType = " << source->contentType() << '\n';
     print(out, *properties, 0);

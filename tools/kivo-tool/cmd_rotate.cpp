@@ -17,8 +17,8 @@ int run(const QStringList& args) {
         return kivo::tool::fail(QStringLiteral("cannot read %1").arg(path));
     const int turns = args[1] == QLatin1String("-1") ? -1 : 1;
     const kivo::FilePath file = kivo::filePathFromText(path);
-    const auto type = kivo::sniffContentType(file);
-    if (const auto method = type ? kivo::turnMethodFor(*type) : std::nullopt) {
+    const auto format = kivo::sniffFormat(file);
+    if (const auto method = format ? kivo::turnMethodFor(**format) : std::nullopt) {
         if (const auto written = kivo::writeTurnedFile(file, turns, *method)) {
             QTextStream(stdout) << (*written == kivo::TurnMethod::tagPatch ? "tag\n" : "pixels\n");
             return 0;

@@ -1,8 +1,8 @@
-// kivo-tool type FILE...: the content type sniffed from each file's bytes, one per line.
+// kivo-tool type FILE...: the MIME type sniffed from each file's bytes, one per line, as
+// `file --mime-type` prints it.
 #include "command.h"
 #include "imaging/contenttype.h"
 
-#include <QFileInfo>
 #include <QTextStream>
 
 namespace {
@@ -13,18 +13,16 @@ int run(const QStringList& args) {
     QTextStream out(stdout);
     int status = 0;
     for (const QString& name : args) {
-        const auto type = kivo::sniffContentType(kivo::filePathFromText(name));
-        if (!type) {
+        const auto format = kivo::sniffFormat(kivo::filePathFromText(name));
+        if (!format) {
             out.flush();
             status = kivo::tool::fail(
-                QFileInfo::exists(name)
-                    ? QStringLiteral("%1: not an image this viewer can read").arg(name)
-                    : QStringLiteral("%1: cannot read the file").arg(name));
+                QStringLiteral("%1: %2").arg(name, kivo::tool::why(format.failure())));
             continue;
         }
         if (args.size() > 1)
             out << name << ": ";
-        out << *type << '\n';
+        out << (*format)->mimeType << '\n';
     }
     return status;
 }

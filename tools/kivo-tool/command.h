@@ -1,5 +1,7 @@
 #pragma once
 
+#include "imaging/result.h"
+
 #include <QStringList>
 #include <functional>
 #include <map>
@@ -23,5 +25,8 @@ struct CommandRegistration {
 
 // Prints "kivo-tool: <message>" on stderr; returns 1 for use as an exit status.
 int fail(const QString& message);
+
+// One line saying why a file was refused: the reason, then the detail ("damaged: ...").
+QString why(const Failure& failure);
 
 } // namespace kivo::tool

@@ -16,6 +16,13 @@ int fail(const QString& message) {
     return 1;
 }
 
+QString why(const Failure& failure) {
+    QString line = QString::fromLatin1(reasonName(failure.reason));
+    if (!failure.message.isEmpty())
+        line += QStringLiteral(" (%1)").arg(QString(failure.message).replace(u'\n', u' '));
+    return line;
+}
+
 } // namespace kivo::tool
 
 namespace {

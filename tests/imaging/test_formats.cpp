@@ -1,0 +1,193 @@
+// The format runner: a folder per format (named by its MIME type) of small files written once by
+// real encoders, each with the picture a viewer must show beside it (<name>.expected.png) and the
+// folder's tolerance (the mean difference per channel, 0 to 255, that its codec may add). One
+// test reads every file the way the viewer does and checks what each caller relies on.
+#include "heifwriter.h"
+#include "imaging/contenttype.h"
+#include "imaging/decode.h"
+#include "imaging/pixelbuffer.h"
+#include "imaging/source.h"
+#include "psdwriter.h"
+#include "support/testsupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace kivo;
+
+namespace {
+
+const QSize kScene(96, 64);
+
+double meanDifference(const QImage& a, const QImage& b) {
+    const QImage sa = a.convertToFormat(QImage::Format_RGB32);
+    const QImage sb = b.convertToFormat(QImage::Format_RGB32);
+    double sum = 0;
+    for (int y = 0; y < sa.height(); ++y)
+        for (int x = 0; x < sa.width(); ++x) {
+            const QRgb p = sa.pixel(x, y), q = sb.pixel(x, y);
+            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) +
+                   std::abs(qBlue(p) - qBlue(q));
+        }
+    return sum / (3.0 * sa.width() * sa.height());
+}
+
+bool writeBytes(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray psdOf(const QImage& picture) {
+    test::PsdDocument psd;
+    psd.width = picture.width();
+    psd.height = picture.height();
+    psd.rle = true;
+    psd.planes.assign(3, std::vector<quint16>());
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x) {
+            const QRgb p = picture.pixel(x, y);
+            psd.planes[0].push_back(quint16(qRed(p)));
+            psd.planes[1].push_back(quint16(qGreen(p)));
+            psd.planes[2].push_back(quint16(qBlue(p)));
+        }
+    return psd.bytes();
+}
+
+// Writes the fixture folders under `root`.
+class FixtureWriter {
+public:
+    explicit FixtureWriter(const QString& root)
+        : root_(root) {}
+
+    // A picture shown upright by the orientation tag `orientation`, written by Qt's encoder.
+    void tagged(const char* qtFormat, const QString& mime, const QString& extension,
+                int orientation, int tolerance) {
+        const QImage upright = test::quadrantImage(kScene.width(), kScene.height());
+        const QImage stored = upright.transformed(test::shownForOrientation(orientation).inverted())
+                                  .convertToFormat(QImage::Format_RGB32);
+        const QString path =
+            file(mime, QStringLiteral("tag%1").arg(orientation), extension, upright, tolerance);
+        ok_ = ok_ && test::writeImage(stored, path, qtFormat, 100);
+        if (orientation != 1)
+            ok_ = ok_ && test::setExifTags(
+                             path, {{"Exif.Image.Orientation", QString::number(orientation)}});
+    }
+
+    void plain(const char* qtFormat, const QString& mime, const QString& extension) {
+        const QImage picture = test::quadrantImage(kScene.width(), kScene.height());
+        ok_ = ok_ &&
+              test::writeImage(picture, file(mime, "plain", extension, picture, 0), qtFormat, 100);
+    }
+
+    void heif(heif_compression_format compression, const QString& mime, const QString& extension) {
+        const QImage picture = test::quadrantImage(kScene.width(), kScene.height());
+        test::HeifFixture fixture;
+        fixture.format = compression;
+        ok_ = ok_ && test::writeHeif(picture, file(mime, "phone", extension, picture, 12), fixture);
+    }
+
+    void psd() {
+        const QImage picture = test::quadrantImage(kScene.width(), kScene.height());
+        ok_ = ok_ && writeBytes(file("image/vnd.adobe.photoshop", "merged", "psd", picture, 0),
+                                psdOf(picture));
+    }
+
+    bool ok() const { return ok_; }
+
+private:
+    QString file(const QString& mime, const QString& name, const QString& extension,
+                 const QImage& expected, int tolerance) {
+        QDir folder(root_);
+        const QString sub = QString(mime).replace('/', '_');
+        folder.mkpath(sub);
+        folder.cd(sub);
+        ok_ = ok_ && expected.save(folder.filePath(name + ".expected.png"));
+        ok_ = ok_ && writeBytes(folder.filePath("tolerance"), QByteArray::number(tolerance));
+        return folder.filePath(name + "." + extension);
+    }
+
+    QString root_;
+    bool ok_ = true;
+};
+
+} // namespace
+
+class TestFormats : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir root_;
+
+private Q_SLOTS:
+    void initTestCase() {
+        FixtureWriter w(root_.path());
+        for (int orientation = 1; orientation <= 8; ++orientation) {
+            w.tagged("jpeg", "image/jpeg", "jpg", orientation, 4);
+            w.tagged("png", "image/png", "png", orientation, 0);
+            w.tagged("tiff", "image/tiff", "tif", orientation, 0);
+            w.tagged("webp", "image/webp", "webp", orientation, 2);
+        }
+        w.plain("bmp", "image/bmp", "bmp");
+        w.plain("ico", "image/vnd.microsoft.icon", "ico");
+        w.heif(heif_compression_HEVC, "image/heic", "heic");
+        w.heif(heif_compression_AV1, "image/avif", "avif");
+        w.psd();
+        QVERIFY(w.ok());
+    }
+
+    void everyFixtureReadsAsExpected() {
+        int files = 0;
+        for (const QFileInfo& folder :
+             QDir(root_.path()).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            const QString mime = folder.fileName().replace('_', '/');
+            QFile toleranceFile(folder.filePath() + "/tolerance");
+            QVERIFY(toleranceFile.open(QIODevice::ReadOnly));
+            const double tolerance = toleranceFile.readAll().toDouble();
+            for (const QFileInfo& input : QDir(folder.filePath()).entryInfoList(QDir::Files)) {
+                if (input.fileName() == "tolerance" || input.fileName().endsWith(".expected.png"))
+                    continue;
+                ++files;
+                const QString what = mime + " " + input.fileName();
+                const FilePath path = filePathFromText(input.filePath());
+                const QImage expected(input.path() + "/" + input.completeBaseName() +
+                                      ".expected.png");
+
+                const auto format = sniffFormat(path);
+                QVERIFY2(format && (*format)->mimeType == mime, qPrintable(what));
+
+                const auto image = decodeImage(path);
+                QVERIFY2(image, qPrintable(what));
+                QCOMPARE((*image)->size(), expected.size());
+                QVERIFY2(meanDifference((*image)->bitmap(), expected) <= tolerance,
+                         qPrintable(what));
+
+                const auto source = ImageSource::open(path);
+                QVERIFY2(source, qPrintable(what));
+                const auto thumbnail = source->thumbnail(48);
+                QVERIFY2(thumbnail, qPrintable(what));
+                QCOMPARE(thumbnail->size(), expected.size().scaled(48, 48, Qt::KeepAspectRatio));
+                QVERIFY2(meanDifference(*thumbnail, expected.scaled(thumbnail->size())) <=
+                             tolerance + 12,
+                         qPrintable(what));
+                // The properties describe the stored pixels, before any turn.
+                const auto properties = source->properties();
+                const auto stored = source->storedImage();
+                QVERIFY2(properties && stored, qPrintable(what));
+                QCOMPARE(QSize(properties->value(prop::PixelWidth).toInt(),
+                               properties->value(prop::PixelHeight).toInt()),
+                         stored->size());
+
+                // Over the memory budget every decoder refuses before allocating the picture.
+                setDecodeBudgetBytes(1024);
+                const auto refused = decodeImage(path);
+                setDecodeBudgetBytes(0);
+                QVERIFY2(!refused && refused.reason() == FailureReason::tooLarge, qPrintable(what));
+            }
+        }
+        QCOMPARE(files, 4 * 8 + 5);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFormats)
+#include "test_formats.moc"
