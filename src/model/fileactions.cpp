@@ -53,8 +53,7 @@ void AppState::chooseOtherApp() {
         return;
     // The choice may come back after the window closed; then there is nothing to open it in.
     QPointer<AppState> guard(this);
-    context_.desktop->applicationChooser->choose(*currentURL_,
-                                                 window() ? window()->windowHandle() : nullptr,
+    context_.desktop->applicationChooser->choose(*currentURL_, window(),
                                                  [guard](const QString& application) {
                                                      if (guard)
                                                          guard->openWith(application);
