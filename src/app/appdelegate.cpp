@@ -128,13 +128,12 @@ void AppDelegate::centerInitialWindow() {
 
 void AppDelegate::placeInitialWindow() {
     QWidget* window = QApplication::activeWindow();
-    if (!window) {
-        for (AppState* state : states())
-            if (state->window()) {
-                window = state->window();
-                break;
-            }
-    }
+    for (AppState* state : states())
+        if (!window && state->window())
+            window = state->window();
+    for (QWidget* candidate : QApplication::topLevelWidgets())
+        if (!window && candidate->isVisible())
+            window = candidate;
     if (!window || !window->screen())
         return;
     const auto saved = AppState::savedWindowSize(settings_);

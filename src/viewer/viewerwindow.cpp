@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QSettings>
 #include <QShortcut>
+#include <QTimer>
 
 namespace kivo {
 
@@ -134,7 +135,8 @@ void ViewerWindow::retitle() {
 
 void ViewerWindow::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
-    attachViewerWindow();
+    // Once the window is on screen: the windows it opens for queued files must come after it.
+    QTimer::singleShot(0, this, &ViewerWindow::attachViewerWindow);
 }
 
 void ViewerWindow::attachViewerWindow() {

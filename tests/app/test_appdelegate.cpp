@@ -186,7 +186,7 @@ private Q_SLOTS:
         window.show();
         QCOMPARE(window.size(), expected);
         QCOMPARE(window.pos(), QPoint(30, 40)); // left and top edges kept
-        QCOMPARE(delegate.states(), std::vector<AppState*>{&window.state()});
+        QTRY_COMPARE(delegate.states(), std::vector<AppState*>{&window.state()}); // attached
     }
 };
 

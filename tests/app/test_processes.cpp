@@ -113,8 +113,15 @@ private Q_SLOTS:
             titles.sort();
             return titles == QStringList{"a.jpg [1/4]", "b.jpg [2/4]"};
         }));
-        QProcess* server = one->state() == QProcess::Running ? one : two;
-        QCOMPARE(exitStatusOf(server == one ? two : one), 0);
+        QProcess* handedOff = nullptr;
+        QVERIFY(DesktopSession::waitUntil([&] {
+            for (QProcess* process : {one, two})
+                if (process->waitForFinished(20))
+                    handedOff = process;
+            return handedOff != nullptr;
+        }));
+        QCOMPARE(handedOff->exitCode(), 0);
+        QProcess* server = handedOff == one ? two : one;
         QCOMPARE(server->state(), QProcess::Running);
         QVERIFY(allWindowsBelongTo(server->processId()));
     }
