@@ -18,13 +18,6 @@ struct FakeWindow {
     std::unique_ptr<AppState> state;
 };
 
-struct NoCommands : ApplicationCommands {
-    AppState* focusedAppState() const override { return nullptr; }
-    void showSettings() override {}
-    void openInFocusedWindow(const FilePath&) override {}
-    void quit() override {}
-};
-
 } // namespace
 
 class TestAppDelegate : public QObject {
@@ -158,35 +151,6 @@ private Q_SLOTS:
         QCOMPARE(window->size(), expected);
         const QPoint centre = window->screen()->availableGeometry().center();
         QVERIFY((window->frameGeometry().center() - centre).manhattanLength() <= 2);
-    }
-
-    void viewerWindowSize_data() {
-        QTest::addColumn<QString>("displayMode");
-        QTest::addColumn<QSize>("remembered");
-        QTest::addColumn<QSize>("expected");
-        QTest::newRow("remembered") << "fitToWindow" << QSize(800, 600) << QSize(800, 600);
-        QTest::newRow("width 99 is not usable")
-            << "fitToWindow" << QSize(99, 600) << QSize(400, 300);
-        QTest::newRow("sized to its image instead")
-            << "autoSizeWindow" << QSize(800, 600) << QSize(400, 300);
-    }
-
-    void viewerWindowSize() {
-        QFETCH(QString, displayMode);
-        QFETCH(QSize, remembered);
-        QFETCH(QSize, expected);
-        settings_->setValue("displayMode", displayMode);
-        AppState::saveWindowSize(settings_.settings(), remembered.width(), remembered.height());
-        AppDelegate delegate(settings_.settings());
-        NoCommands commands;
-        ViewerWindowContext context{{settings_.get()}, &delegate, &commands, {}};
-        ViewerWindow window(context, std::nullopt);
-        window.setAttribute(Qt::WA_DeleteOnClose, false);
-        window.move(30, 40);
-        window.show();
-        QCOMPARE(window.size(), expected);
-        QCOMPARE(window.pos(), QPoint(30, 40)); // left and top edges kept
-        QTRY_COMPARE(delegate.states(), std::vector<AppState*>{&window.state()}); // attached
     }
 };
 

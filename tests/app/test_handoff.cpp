@@ -35,14 +35,6 @@ private Q_SLOTS:
         QCOMPARE(QByteArray::fromStdString(received->front().native()), expected);
         QCOMPARE(QByteArray::fromStdString(received->back().native()), QByteArray("/q.jpg"));
     }
-
-    void optionsAreOnlyHelpAndVersion() {
-        QCOMPARE(parseCommandLine({"--help"}, "/w", "/h").action, CommandLine::Action::help);
-        QCOMPARE(parseCommandLine({"--version"}, "/w", "/h").action, CommandLine::Action::version);
-        const auto files = parseCommandLine({"-style", "--help", "--version"}, "/w", "/h");
-        QCOMPARE(files.action, CommandLine::Action::run);
-        QCOMPARE(files.files.size(), size_t(3));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestHandoff)
