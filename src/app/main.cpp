@@ -1,20 +1,15 @@
-#include "canvas/navigatoroverlay.h"
-#include "canvas/windowautosize.h"
-#include "canvas/zoomableimageview.h"
-#include "desktop/desktopservices.h"
-#include "imaging/workerpools.h"
-#include "model/appstate.h"
-#include "model/folderlisting.h"
-#include "panels/metadata.h"
-#include "viewer/statebinding.h"
+#include "commandline.h"
+#include "desktop/applicationid.h"
+#include "kivoapplication.h"
+#include "singleinstance.h"
 
 #include <QApplication>
-#include <QKeyEvent>
 #include <QSettings>
-#include <QTextStream>
+#include <QSocketNotifier>
+#include <csignal>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -26,130 +21,81 @@ bool displayAvailable() {
     return !qgetenv("DISPLAY").isEmpty() || !qgetenv("WAYLAND_DISPLAY").isEmpty();
 }
 
-// The file to open: the first argument as given (file names are bytes), or the first picture
-// of the bundled sample folder.
-std::optional<kivo::FilePath> fileToOpen(int argc, char** argv) {
-    namespace fs = std::filesystem;
-    if (argc > 1) {
-        std::error_code error;
-        fs::path path = fs::absolute(fs::path(argv[1]), error);
-        return error ? fs::path(argv[1]) : path.lexically_normal();
-    }
-    const auto listed = kivo::listSupportedImages(fs::path(KIVO_SAMPLES_DIR));
-    if (!listed || listed->empty())
-        return std::nullopt;
-    return listed->front();
+QByteArray workingFolder() {
+    char buffer[4096];
+    return getcwd(buffer, sizeof buffer) ? QByteArray(buffer) : QByteArray("/");
 }
 
-// A plain window around the canvas until the full viewer window exists: the canvas and its
-// navigator bound to the model, the arrow keys stepping through the folder, and a few keys for
-// the zoom requests and display modes.
-class CanvasWindow : public QWidget {
-public:
-    CanvasWindow(kivo::AppState& state, QSettings& settings, QThreadPool& animationPool)
-        : state_(state)
-        , canvas_(new kivo::ZoomableImageView(this, &animationPool))
-        , navigator_(new kivo::NavigatorOverlay(this)) {
-        kivo::bindCanvasToState(*canvas_, state);
-        kivo::bindNavigatorToState(*navigator_, state);
-        new kivo::WindowAccessor(
-            canvas_, [&state](QWidget* window) { state.setWindow(window->windowHandle()); },
-            [&settings](QSizeF size) {
-                kivo::AppState::saveWindowSize(settings, size.width(), size.height());
-            });
-        const auto retitle = [this] { setWindowTitle(state_.windowTitle()); };
-        QObject::connect(&state, &kivo::AppState::currentURLChanged, this, retitle);
-        QObject::connect(&state, &kivo::AppState::currentIndexChanged, this, retitle);
-        QObject::connect(&state, &kivo::AppState::imageFilesChanged, this, retitle);
-        QObject::connect(&state, &kivo::AppState::visibleRectChanged, this,
-                         [this] { placeNavigator(); });
-        setWindowTitle(state.windowTitle());
-        const auto saved = kivo::AppState::savedWindowSize(settings);
-        resize(saved ? saved->toSize() : QSize(900, 650));
-    }
+int terminationPipe[2] = {-1, -1};
 
-protected:
-    void resizeEvent(QResizeEvent*) override {
-        canvas_->setGeometry(rect());
-        placeNavigator();
-    }
+// A session that ends, or a user's Ctrl+C, closes the windows and quits like the last window
+// closing would, so the channel's socket is removed; the handler only writes to a pipe.
+void quitOnTerminationSignals(kivo::KivoApplication& kivo) {
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, terminationPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(terminationPipe[1], QSocketNotifier::Read, &kivo);
+    QObject::connect(notifier, &QSocketNotifier::activated, &kivo, [&kivo, notifier] {
+        notifier->setEnabled(false);
+        kivo.quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = [](int) {
+        const char byte = 1;
+        [[maybe_unused]] const auto written = write(terminationPipe[0], &byte, 1);
+    };
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
 
-    void keyPressEvent(QKeyEvent* event) override {
-        using kivo::ZoomAction;
-        switch (event->key()) {
-        case Qt::Key_Right:
-        case Qt::Key_Space:
-            state_.navigate(+1);
-            break;
-        case Qt::Key_Left:
-        case Qt::Key_Backspace:
-            state_.navigate(-1);
-            break;
-        case Qt::Key_Plus:
-        case Qt::Key_Equal:
-            state_.setZoomAction(ZoomAction::zoomIn);
-            break;
-        case Qt::Key_Minus:
-            state_.setZoomAction(ZoomAction::zoomOut);
-            break;
-        case Qt::Key_0:
-            state_.setDisplayMode(kivo::DisplayMode::actualSize);
-            break;
-        case Qt::Key_F:
-            state_.setDisplayMode(kivo::DisplayMode::fitToWindow);
-            break;
-        case Qt::Key_A:
-            state_.setDisplayMode(kivo::DisplayMode::autoSizeWindow);
-            break;
-        case Qt::Key_R: // turns the file itself, or the picture on screen when it cannot
-            state_.rotate(+1);
-            break;
-        case Qt::Key_L:
-            state_.rotate(-1);
-            break;
-        case Qt::Key_C:
-            if (event->modifiers() & Qt::ControlModifier)
-                state_.copyImage();
-            break;
-        default:
-            QWidget::keyPressEvent(event);
-        }
-    }
-
-private:
-    void placeNavigator() {
-        constexpr int margin = 12;
-        const QSize size = navigator_->sizeHint();
-        navigator_->setGeometry(width() - size.width() - margin, height() - size.height() - margin,
-                                size.width(), size.height());
-        navigator_->raise();
-    }
-
-    kivo::AppState& state_;
-    kivo::ZoomableImageView* canvas_;
-    kivo::NavigatorOverlay* navigator_;
-};
+constexpr char kUsage[] = "Usage: kivo [FILE...]\n"
+                          "       kivo --help | --version\n"
+                          "Shows images. Files given while Kivo runs open in the running Kivo.\n";
 
 } // namespace
 
 int main(int argc, char** argv) {
+    const std::vector<QByteArray> arguments(argv + 1, argv + argc);
+    const auto line = kivo::parseCommandLine(arguments, workingFolder(), qgetenv("HOME"));
+    if (line.action == kivo::CommandLine::Action::help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (line.action == kivo::CommandLine::Action::version) {
+        std::printf("kivo %s\n", KIVO_VERSION);
+        return 0;
+    }
     if (!displayAvailable()) {
         std::fputs("kivo: no display available (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
                    "Start Kivo from a graphical session, or run it under Xvfb.\n",
                    stderr);
         return 1;
     }
-    QApplication app(argc, argv);
+
+    // A Kivo already running in this session shows the files instead; this process ends here,
+    // before it has spent anything on the display.
+    const QString socketPath = kivo::singleInstanceSocketPath();
+    const auto attempt = kivo::handOffOrListen(socketPath, line.files);
+    if (attempt.delivered)
+        return 0;
+
+    // On a Wayland session use Qt's Wayland platform, falling back to X11 where it cannot start.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+        !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "wayland;xcb");
+
+    // Qt sees no arguments: every one of them names a file.
+    int qtArgc = 1;
+    char* qtArgv[] = {argv[0], nullptr};
+    QApplication app(qtArgc, qtArgv);
     QApplication::setOrganizationName(QStringLiteral("Kivo"));
     QApplication::setApplicationName(QStringLiteral("Kivo"));
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(kivo::applicationId));
     QSettings settings;
 
-    const auto desktop = kivo::DesktopServices::createForThisDesktop();
-    kivo::WorkerPools pools;
-    kivo::AppState state({&settings, &pools, nullptr, desktop.get(), kivo::extractMetadata});
-    CanvasWindow window(state, settings, pools.animation);
-    window.show();
-    if (const auto file = fileToOpen(argc, argv))
-        state.openFile(*file);
+    kivo::KivoApplication kivo(settings);
+    quitOnTerminationSignals(kivo);
+    kivo.start(line.files, attempt.listeningSocket, socketPath);
     return app.exec();
 }

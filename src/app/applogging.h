@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QLoggingCategory>
+
+namespace kivo {
+
+// The application shell's messages ("kivo.app"); only warnings show unless enabled.
+Q_DECLARE_LOGGING_CATEGORY(lcApp)
+
+} // namespace kivo

@@ -1,0 +1,100 @@
+#include "kivoapplication.h"
+
+#include "applogging.h"
+#include "desktop/applicationid.h"
+#include "desktop/desktopservices.h"
+#include "settingswindow.h"
+#include "singleinstance.h"
+
+#include <QApplication>
+#include <QSettings>
+#include <QWindow>
+
+namespace kivo {
+
+Q_LOGGING_CATEGORY(lcApp, "kivo.app", QtWarningMsg)
+
+KivoApplication::KivoApplication(QSettings& settings, QObject* parent)
+    : ApplicationCommands(parent)
+    , settings_(settings)
+    , desktop_(DesktopServices::createForThisDesktop(QString::fromLatin1(applicationId) +
+                                                     QStringLiteral(".desktop")))
+    , delegate_(settings) {
+    connect(qApp, &QApplication::focusChanged, this, &KivoApplication::updateFocusedAppState);
+    connect(qApp, &QGuiApplication::focusWindowChanged, this,
+            &KivoApplication::updateFocusedAppState);
+}
+
+KivoApplication::~KivoApplication() {
+    // Windows hold references to what this object owns, so they go first.
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (qobject_cast<ViewerWindow*>(window) || qobject_cast<SettingsWindow*>(window))
+            std::unique_ptr<QWidget>{window}.reset();
+}
+
+void KivoApplication::start(const std::vector<FilePath>& files, int listeningSocket,
+                            const QString& socketPath) {
+    if (listeningSocket >= 0) {
+        server_ = std::make_unique<SingleInstanceServer>(listeningSocket, socketPath);
+        connect(server_.get(), &SingleInstanceServer::filesReceived, this,
+                &KivoApplication::receiveHandoff);
+    }
+    delegate_.openURLs(files);
+    openViewerWindow(std::nullopt);
+    delegate_.applicationDidFinishLaunching();
+}
+
+ViewerWindow* KivoApplication::openViewerWindow(std::optional<FilePath> file) {
+    ViewerWindowContext context;
+    context.model = {&settings_, nullptr, desktop_.get()};
+    context.router = &delegate_;
+    context.commands = this;
+    context.openWindow = [this](const FilePath& url) { openViewerWindow(url); };
+    auto* window = new ViewerWindow(context, std::move(file)); // deletes itself when closed
+    window->show();
+    return window;
+}
+
+void KivoApplication::receiveHandoff(const std::vector<FilePath>& paths) {
+    if (!paths.empty()) {
+        delegate_.openURLs(paths);
+        if (AppState::isMultiWindowMode(settings_))
+            return; // the new windows come forward by themselves
+    }
+    // The window that now shows the file, or the one last used, comes forward.
+    if (lastActiveViewer_) {
+        lastActiveViewer_->raise();
+        lastActiveViewer_->activateWindow();
+    }
+}
+
+void KivoApplication::updateFocusedAppState() {
+    auto* viewer = qobject_cast<ViewerWindow*>(QApplication::activeWindow());
+    if (viewer)
+        lastActiveViewer_ = viewer;
+    AppState* state = viewer ? &viewer->state() : nullptr;
+    if (state == focused_.data())
+        return;
+    focused_ = state;
+    Q_EMIT focusedAppStateChanged(state);
+}
+
+void KivoApplication::showSettings() {
+    if (!settingsWindow_)
+        settingsWindow_ = new SettingsWindow(settings_); // deletes itself when closed
+    settingsWindow_->show();
+    settingsWindow_->raise();
+    settingsWindow_->activateWindow();
+}
+
+void KivoApplication::openInFocusedWindow(const FilePath& file) {
+    if (focused_)
+        focused_->openFile(file);
+}
+
+void KivoApplication::quit() {
+    QApplication::closeAllWindows();
+    QCoreApplication::quit();
+}
+
+} // namespace kivo

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "appdelegate.h"
+#include "imaging/workerpools.h"
+#include "viewer/viewerwindow.h"
+
+#include <QPointer>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QSettings;
+
+namespace kivo {
+
+class DesktopServices;
+class SettingsWindow;
+class SingleInstanceServer;
+
+// The running application: owns the delegate, the worker pools, the desktop services and the
+// single-instance channel, opens viewer windows for the delegate, keeps the one settings window
+// and tracks which viewer window's model has the focus. Create it after the QApplication.
+class KivoApplication : public ApplicationCommands {
+    Q_OBJECT
+
+public:
+    explicit KivoApplication(QSettings& settings, QObject* parent = nullptr);
+    ~KivoApplication() override;
+
+    // Serves the channel (when `listeningSocket` is one), queues the launch's files and opens
+    // the first viewer window.
+    void start(const std::vector<FilePath>& files, int listeningSocket, const QString& socketPath);
+
+    AppDelegate& delegate() { return delegate_; }
+
+    AppState* focusedAppState() const override { return focused_; }
+    void showSettings() override;
+    void openInFocusedWindow(const FilePath& file) override;
+    void quit() override;
+
+private:
+    ViewerWindow* openViewerWindow(std::optional<FilePath> file);
+    void receiveHandoff(const std::vector<FilePath>& paths);
+    void updateFocusedAppState();
+
+    QSettings& settings_;
+    WorkerPools pools_;
+    std::unique_ptr<DesktopServices> desktop_;
+    AppDelegate delegate_;
+    std::unique_ptr<SingleInstanceServer> server_;
+    QPointer<SettingsWindow> settingsWindow_;
+    QPointer<AppState> focused_;
+    QPointer<ViewerWindow> lastActiveViewer_;
+};
+
+} // namespace kivo

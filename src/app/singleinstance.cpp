@@ -1,0 +1,277 @@
+#include "singleinstance.h"
+
+#include "applogging.h"
+#include "desktop/applicationid.h"
+
+#include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QTimer>
+#include <QtEndian>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+namespace kivo {
+
+namespace handoff {
+
+namespace {
+constexpr char kMagic[] = "KIVO";
+} // namespace
+
+QByteArray encode(const std::vector<FilePath>& paths) {
+    QByteArray payload;
+    for (const FilePath& path : paths) {
+        payload.append(path.native().data(), static_cast<qsizetype>(path.native().size()));
+        payload.append('\0');
+    }
+    QByteArray message(kMagic, 4);
+    const quint32 length = qToBigEndian(static_cast<quint32>(payload.size()));
+    message.append(reinterpret_cast<const char*>(&length), sizeof length);
+    return message + payload;
+}
+
+qsizetype payloadLength(const QByteArray& header) {
+    if (header.size() < kHeaderSize || !header.startsWith(kMagic))
+        return -1;
+    quint32 length = 0;
+    std::memcpy(&length, header.constData() + 4, sizeof length);
+    length = qFromBigEndian(length);
+    return length > kMaxPayload ? -1 : static_cast<qsizetype>(length);
+}
+
+std::optional<std::vector<FilePath>> decode(const QByteArray& message) {
+    const qsizetype length = payloadLength(message);
+    if (length < 0 || message.size() != kHeaderSize + length)
+        return std::nullopt;
+    const QByteArray payload = message.mid(kHeaderSize);
+    if (!payload.isEmpty() && !payload.endsWith('\0'))
+        return std::nullopt;
+    std::vector<FilePath> paths;
+    for (qsizetype start = 0; start < payload.size();) {
+        const qsizetype end = payload.indexOf('\0', start);
+        if (end == start || payload.at(start) != '/' ||
+            static_cast<qsizetype>(paths.size()) == kMaxPaths)
+            return std::nullopt; // empty or relative names, or too many
+        paths.emplace_back(payload.mid(start, end - start).toStdString());
+        start = end + 1;
+    }
+    return paths;
+}
+
+} // namespace handoff
+
+namespace {
+
+// A folder only this user can enter, or the folder cannot serve the channel.
+bool isPrivateFolder(const QByteArray& path) {
+    struct stat info {};
+    return lstat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode) &&
+           info.st_uid == getuid() && (info.st_mode & 077) == 0;
+}
+
+QString displayKey() {
+    QByteArray display = qgetenv("WAYLAND_DISPLAY");
+    if (display.isEmpty())
+        display = qgetenv("DISPLAY");
+    QByteArray key;
+    for (const char c : display)
+        key.append(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' ? c : '_');
+    return QString::fromLatin1(key.isEmpty() ? QByteArray("none") : key.left(32));
+}
+
+int connectTo(const QByteArray& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.constData(), static_cast<size_t>(path.size()));
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+        return fd;
+    const int error = errno;
+    close(fd);
+    errno = error;
+    return -1;
+}
+
+int listenAt(const QByteArray& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.constData(), static_cast<size_t>(path.size()));
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    const mode_t previous = umask(077); // the socket file is the user's alone
+    const bool bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    umask(previous);
+    if (!bound || listen(fd, 64) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool sendAll(int fd, const QByteArray& bytes) {
+    for (qsizetype sent = 0; sent < bytes.size();) {
+        const ssize_t n = send(fd, bytes.constData() + sent,
+                               static_cast<size_t>(bytes.size() - sent), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        sent += n;
+    }
+    return true;
+}
+
+bool awaitAcknowledgement(int fd, int timeoutMs) {
+    pollfd entry{fd, POLLIN, 0};
+    if (poll(&entry, 1, timeoutMs) != 1)
+        return false;
+    char reply = 0;
+    return recv(fd, &reply, 1, 0) == 1;
+}
+
+// Serialises the connect-or-take-over step between processes; the kernel drops the lock of a
+// process that dies. Gives up after a while rather than hang behind a stuck process.
+class ElectionLock {
+public:
+    explicit ElectionLock(const QByteArray& path)
+        : fd_(open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600)) {
+        for (int attempt = 0; fd_ >= 0 && attempt < 500; ++attempt) {
+            if (flock(fd_, LOCK_EX | LOCK_NB) == 0)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    ~ElectionLock() {
+        if (fd_ >= 0)
+            close(fd_); // releases the lock
+    }
+    ElectionLock(const ElectionLock&) = delete;
+    ElectionLock& operator=(const ElectionLock&) = delete;
+
+private:
+    int fd_;
+};
+
+} // namespace
+
+QString singleInstanceSocketPath() {
+    QByteArray folder = qgetenv("XDG_RUNTIME_DIR");
+    if (folder.isEmpty() || !isPrivateFolder(folder)) {
+        folder = QFile::encodeName(QDir::tempPath()) + "/" + applicationId + "-" +
+                 QByteArray::number(getuid());
+        mkdir(folder.constData(), 0700);
+        if (!isPrivateFolder(folder))
+            return {};
+    }
+    const QString path =
+        QFile::decodeName(folder) + "/" + QLatin1String(applicationId) + "." + displayKey();
+    if (QFile::encodeName(path).size() + 5 >= static_cast<qsizetype>(sizeof(sockaddr_un::sun_path)))
+        return {};
+    return path;
+}
+
+HandoffAttempt handOffOrListen(const QString& socketPath, const std::vector<FilePath>& paths) {
+    const QByteArray path = QFile::encodeName(socketPath);
+    const QByteArray message = handoff::encode(paths);
+    if (socketPath.isEmpty() || message.size() > handoff::kHeaderSize + handoff::kMaxPayload ||
+        paths.size() > handoff::kMaxPaths)
+        return {};
+    ElectionLock lock(path + ".lock");
+    if (const int fd = connectTo(path); fd >= 0) {
+        const bool delivered = sendAll(fd, message) && awaitAcknowledgement(fd, 10000);
+        close(fd);
+        if (!delivered)
+            qCWarning(lcApp) << "the running Kivo did not take the files; opening them here";
+        return {delivered, -1};
+    }
+    if (errno != ECONNREFUSED && errno != ENOENT)
+        return {};
+    unlink(path.constData()); // a stale socket of a process that died
+    return {false, listenAt(path)};
+}
+
+SingleInstanceServer::SingleInstanceServer(int listeningSocket, QString socketPath, QObject* parent)
+    : QObject(parent)
+    , server_(new QLocalServer(this))
+    , socketPath_(std::move(socketPath)) {
+    if (listeningSocket < 0)
+        return;
+    if (!server_->listen(listeningSocket)) {
+        close(listeningSocket);
+        return;
+    }
+    connect(server_, &QLocalServer::newConnection, this, &SingleInstanceServer::acceptConnections);
+}
+
+SingleInstanceServer::~SingleInstanceServer() {
+    if (server_->isListening()) {
+        server_->close();
+        unlink(QFile::encodeName(socketPath_).constData());
+    }
+}
+
+bool SingleInstanceServer::isListening() const {
+    return server_->isListening();
+}
+
+void SingleInstanceServer::acceptConnections() {
+    while (QLocalSocket* socket = server_->nextPendingConnection()) {
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        ucred peer{};
+        socklen_t size = sizeof peer;
+        if (getsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer,
+                       &size) != 0 ||
+            peer.uid != getuid()) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        // A client that never finishes its message is dropped rather than kept forever.
+        QTimer::singleShot(kClientTimeoutMs, socket, [socket] { socket->abort(); });
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readFrom(socket); });
+        if (socket->bytesAvailable() > 0)
+            readFrom(socket);
+    }
+}
+
+void SingleInstanceServer::readFrom(QLocalSocket* socket) {
+    QByteArray buffer = socket->property("kivoMessage").toByteArray();
+    buffer += socket->read(handoff::kHeaderSize + handoff::kMaxPayload + 1 - buffer.size());
+    socket->setProperty("kivoMessage", buffer);
+    if (buffer.size() < handoff::kHeaderSize)
+        return;
+    const qsizetype length = handoff::payloadLength(buffer);
+    if (length < 0 || buffer.size() > handoff::kHeaderSize + length) {
+        qCDebug(lcApp) << "dropped a malformed or oversized hand-off message";
+        socket->abort();
+        return;
+    }
+    if (buffer.size() < handoff::kHeaderSize + length)
+        return;
+    const auto paths = handoff::decode(buffer);
+    if (!paths) {
+        qCDebug(lcApp) << "dropped a malformed hand-off message";
+        socket->abort();
+        return;
+    }
+    socket->write("\x06", 1);
+    socket->flush();
+    socket->disconnectFromServer();
+    Q_EMIT filesReceived(*paths);
+}
+
+} // namespace kivo

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "imaging/filepath.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <optional>
+#include <vector>
+
+class QLocalServer;
+class QLocalSocket;
+
+namespace kivo {
+
+// The wire format of a hand-off: "KIVO", a 4-byte big-endian payload length, then the absolute
+// paths as raw bytes, each ended by a NUL (a path can hold any byte but NUL, so names that are
+// not UTF-8 or that contain newlines survive). The receiver answers one byte once it has taken
+// the files.
+namespace handoff {
+inline constexpr qsizetype kMaxPayload = 1 << 20; // 1 MiB
+inline constexpr qsizetype kMaxPaths = 10000;
+inline constexpr qsizetype kHeaderSize = 8;
+QByteArray encode(const std::vector<FilePath>& paths);
+// The paths of a complete message, or nothing when it is malformed or too large.
+std::optional<std::vector<FilePath>> decode(const QByteArray& message);
+// The payload length a header announces, or -1 when the header is malformed or too large.
+qsizetype payloadLength(const QByteArray& header);
+} // namespace handoff
+
+// Where the channel of this user and this display lives: a folder only the user can enter
+// ($XDG_RUNTIME_DIR when it is private, else a private folder made under the temporary folder).
+// Empty when no such folder can be had; Kivo then runs without a channel.
+QString singleInstanceSocketPath();
+
+// The outcome of trying to reach a running Kivo before this process starts its own windows.
+struct HandoffAttempt {
+    bool delivered = false;   // the running process took the files: exit now
+    int listeningSocket = -1; // else: a bound, listening socket this process now serves, or -1
+};
+
+// Hands `paths` to the Kivo already serving `socketPath`, or, when none answers (no socket, or a
+// stale one left by a crashed process), takes the socket over. A lock beside the socket makes
+// two processes started at the same moment end with exactly one server. Plain POSIX calls, so
+// it runs before the GUI is set up and a hand-off never pays for connecting to the display.
+HandoffAttempt handOffOrListen(const QString& socketPath, const std::vector<FilePath>& paths);
+
+// The running instance's end: accepts connections from this user only, reads each message
+// without blocking the GUI thread, drops malformed, oversized and slow ones, and reports every
+// well-formed message's paths in order.
+class SingleInstanceServer : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr int kClientTimeoutMs = 5000;
+
+    // Serves `listeningSocket` (from handOffOrListen); the socket file is removed on destruction.
+    SingleInstanceServer(int listeningSocket, QString socketPath, QObject* parent = nullptr);
+    ~SingleInstanceServer() override;
+    bool isListening() const;
+
+Q_SIGNALS:
+    void filesReceived(const std::vector<kivo::FilePath>& paths);
+
+private:
+    void acceptConnections();
+    void readFrom(QLocalSocket* socket);
+
+    QLocalServer* server_;
+    QString socketPath_;
+};
+
+} // namespace kivo

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "imaging/filepath.h"
+#include "model/appstate.h"
+
+#include <QMainWindow>
+#include <QObject>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace kivo {
+
+// What menus and windows ask of the application, so they never reach for it themselves.
+class ApplicationCommands : public QObject {
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+
+    // The model of the active viewer window; null while the Settings or About window, or no
+    // window at all, is active.
+    virtual AppState* focusedAppState() const = 0;
+    virtual void showSettings() = 0;
+    // Shows `file` in the active viewer window, whatever the window mode; without an active
+    // viewer window the file is not opened.
+    virtual void openInFocusedWindow(const FilePath& file) = 0;
+    virtual void quit() = 0;
+
+Q_SIGNALS:
+    void focusedAppStateChanged(kivo::AppState* state);
+};
+
+// The application's router of opened files, as a viewer window sees it when it comes on screen.
+class WindowRouter {
+public:
+    virtual ~WindowRouter() = default;
+    virtual void registerState(AppState& state) = 0;
+    virtual void setOpenWindowAction(std::function<void(const FilePath&)> action) = 0;
+    virtual void flushPendingURLs() = 0;
+    virtual void closeEmptyWindows() = 0;
+};
+
+// Everything a viewer window is handed by the application.
+struct ViewerWindowContext {
+    AppStateContext model;
+    WindowRouter* router = nullptr;          // required
+    ApplicationCommands* commands = nullptr; // required
+    // Opens a new viewer window that shows the file once it is on screen.
+    std::function<void(const FilePath&)> openWindow;
+};
+
+// The window's content: the viewer composed around the window's model.
+QWidget* makeViewerContent(AppState& state, ApplicationCommands& commands, QWidget* parent);
+
+// One top-level viewer window: it owns its model, connects itself to the router each time it
+// comes on screen, and remembers and restores its size. Deletes itself when closed.
+class ViewerWindow : public QMainWindow {
+    Q_OBJECT
+
+public:
+    static constexpr QSize kDefaultSize{400, 300};
+
+    // `fileURL` is the file the window was opened for; none for the window of a launch.
+    ViewerWindow(const ViewerWindowContext& context, std::optional<FilePath> fileURL,
+                 QWidget* parent = nullptr);
+    ~ViewerWindow() override;
+
+    AppState& state() { return *state_; }
+    const std::optional<FilePath>& fileURL() const { return fileURL_; }
+
+    // Loads the window's file unless its model shows one, then registers the model with the
+    // router, hands it this window's open-window action, routes queued files and lets the router
+    // close empty windows, in that order.
+    void attachViewerWindow();
+
+    // Keeps the window's left and top edges and gives it the remembered size, unless the window
+    // is sized to its image or nothing usable is remembered.
+    void restoreWindowSize(QWidget* window);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void retitle();
+
+    ViewerWindowContext context_;
+    std::optional<FilePath> fileURL_;
+    std::unique_ptr<AppState> state_;
+};
+
+} // namespace kivo

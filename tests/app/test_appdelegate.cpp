@@ -1,0 +1,158 @@
+// Routing of opened files into windows, closing of empty windows in single-window mode, and the
+// first window's size and place, over real models in plain windows.
+#include "app/appdelegate.h"
+#include "model/appstate.h"
+#include "support/testsupport.h"
+
+#include <QApplication>
+#include <QScreen>
+#include <QWidget>
+
+using namespace kivo;
+
+namespace {
+
+// A viewer window as the delegate sees it: a model and the window that hosts it.
+struct FakeWindow {
+    std::unique_ptr<QWidget> window = std::make_unique<QWidget>();
+    std::unique_ptr<AppState> state;
+};
+
+} // namespace
+
+class TestAppDelegate : public QObject {
+    Q_OBJECT
+
+    test::PrivateSettings settings_;
+    std::vector<FakeWindow> windows_;
+
+    AppState& addWindow(AppDelegate& delegate, const QString& shownFile) {
+        FakeWindow& added = windows_.emplace_back();
+        added.state = std::make_unique<AppState>(AppStateContext{settings_.get()});
+        added.state->setWindow(added.window.get());
+        added.window->show();
+        if (!shownFile.isEmpty())
+            added.state->openFile(filePathFromText("/missing/" + shownFile));
+        delegate.registerState(*added.state);
+        return *added.state;
+    }
+
+    QStringList shown() const {
+        QStringList names;
+        for (const auto& fake : windows_)
+            names << (fake.state->currentURL() ? displayName(*fake.state->currentURL()) : "-");
+        return names;
+    }
+
+private Q_SLOTS:
+    void init() {
+        windows_.clear();
+        settings_->clear();
+    }
+
+    void routing_data() {
+        QTest::addColumn<bool>("multiWindow");
+        QTest::addColumn<QStringList>("before");  // what each window shows ("" for empty)
+        QTest::addColumn<bool>("windowOnScreen"); // whether an open-window action was installed
+        QTest::addColumn<QStringList>("opened");
+        QTest::addColumn<QStringList>("after"); // each window's file, new windows included
+        QTest::addColumn<int>("stillQueued");
+        QTest::addColumn<QStringList>("visible"); // "1" for each window left open
+
+        const QStringList abc{"a.jpg", "b.jpg", "c.jpg"};
+        QTest::newRow("no window on screen yet: all queued")
+            << true << QStringList{} << false << abc << QStringList{} << 3 << QStringList{};
+        QTest::newRow("multi: the launch window takes the first, new windows in order")
+            << true << QStringList{""} << true << abc << QStringList{"a.jpg", "b.jpg", "c.jpg"} << 0
+            << QStringList{"1", "1", "1"};
+        QTest::newRow("multi: every window busy, a new one")
+            << true << QStringList{"x.jpg"} << true << QStringList{"a.jpg"}
+            << QStringList{"x.jpg", "a.jpg"} << 0 << QStringList{"1", "1"};
+        QTest::newRow("single: only the first of a batch")
+            << false << QStringList{""} << true << abc << QStringList{"a.jpg"} << 0
+            << QStringList{"1"};
+        QTest::newRow("single: into the showing window, the empty one closes")
+            << false << QStringList{"", "x.jpg"} << true << QStringList{"a.jpg"}
+            << QStringList{"-", "a.jpg"} << 0 << QStringList{"0", "1"};
+        QTest::newRow("single: an empty window closes while another shows a file")
+            << false << QStringList{"x.jpg", ""} << true << QStringList{}
+            << QStringList{"x.jpg", "-"} << 0 << QStringList{"1", "0"};
+        QTest::newRow("single: no window shows a file, none closes")
+            << false << QStringList{"", ""} << true << QStringList{} << QStringList{"-", "-"} << 0
+            << QStringList{"1", "1"};
+        QTest::newRow("single: only the settings window open, the file waits")
+            << false << QStringList{} << true << QStringList{"a.jpg"} << QStringList{} << 1
+            << QStringList{};
+    }
+
+    void routing() {
+        QFETCH(bool, multiWindow);
+        QFETCH(QStringList, before);
+        QFETCH(bool, windowOnScreen);
+        QFETCH(QStringList, opened);
+        QFETCH(QStringList, after);
+        QFETCH(int, stillQueued);
+        QFETCH(QStringList, visible);
+        settings_->setValue("multiWindowMode", multiWindow);
+        AppDelegate delegate(settings_.settings());
+        for (const QString& file : before)
+            addWindow(delegate, file);
+        if (windowOnScreen) {
+            // As a real window does: it loads its file and attaches as it comes on screen,
+            // which runs a nested flush while the delegate is flushing.
+            delegate.setOpenWindowAction([&](const FilePath& url) {
+                addWindow(delegate, displayName(url));
+                delegate.flushPendingURLs();
+                delegate.closeEmptyWindows();
+            });
+        }
+        std::vector<FilePath> urls;
+        for (const QString& name : opened)
+            urls.push_back(filePathFromText("/missing/" + name));
+        delegate.openURLs(urls);
+        delegate.closeEmptyWindows();
+        QCoreApplication::processEvents(); // windows close in a later turn
+
+        if (!after.isEmpty())
+            QCOMPARE(shown(), after);
+        QCOMPARE(static_cast<int>(delegate.pendingURLs().size()), stillQueued);
+        QStringList open;
+        for (const auto& fake : windows_)
+            open << (fake.window->isVisible() ? "1" : "0");
+        QCOMPARE(open, visible);
+    }
+
+    void initialWindow_data() {
+        QTest::addColumn<QSize>("remembered");
+        QTest::addColumn<bool>("launchedWithFile");
+        QTest::addColumn<QSize>("expected"); // invalid: the window is left alone
+
+        QTest::newRow("remembered size, centred") << QSize(800, 600) << false << QSize(800, 600);
+        QTest::newRow("width 99 is not usable") << QSize(99, 600) << false << QSize(400, 300);
+        QTest::newRow("launch with a file") << QSize(800, 600) << true << QSize();
+    }
+
+    void initialWindow() {
+        QFETCH(QSize, remembered);
+        QFETCH(bool, launchedWithFile);
+        QFETCH(QSize, expected);
+        AppState::saveWindowSize(settings_.settings(), remembered.width(), remembered.height());
+        AppDelegate delegate(settings_.settings());
+        AppState& state = addWindow(delegate, launchedWithFile ? "a.jpg" : "");
+        state.window()->setGeometry(5, 7, 250, 150);
+        delegate.applicationDidFinishLaunching();
+        QCoreApplication::processEvents();
+
+        QWidget* window = state.window();
+        if (!expected.isValid()) {
+            QCOMPARE(window->geometry(), QRect(5, 7, 250, 150));
+            return;
+        }
+        QCOMPARE(window->size(), expected);
+        const QPoint centre = window->screen()->availableGeometry().center();
+        QVERIFY((window->frameGeometry().center() - centre).manhattanLength() <= 2);
+    }
+};
+
+QTEST_MAIN(TestAppDelegate)
+#include "test_appdelegate.moc"

@@ -1,0 +1,180 @@
+// The kivo executable end to end: real processes on a real X server with a window manager, and a
+// smoke run on a headless Wayland compositor.
+#include "desktopsession.h"
+#include "support/testsupport.h"
+
+#include <QFileInfo>
+#include <QLocalSocket>
+#include <QUrl>
+#include <QtEndian>
+#include <algorithm>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using namespace kivo;
+using kivo::test::DesktopSession;
+
+class TestProcesses : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<DesktopSession> x11_;
+    std::unique_ptr<test::PhotoFolder> photos_;
+
+    QString photo(const QString& name) const { return photos_->text(name); }
+
+    bool showsTitles(const QStringList& titles) {
+        return DesktopSession::waitUntil([&] { return x11_->titles() == titles; });
+    }
+
+    // A second kivo: its exit status, or -1 when it did not end by itself.
+    static int exitStatusOf(QProcess* process) {
+        if (!process->waitForFinished(5000) || process->exitStatus() != QProcess::NormalExit)
+            return -1;
+        return process->exitCode();
+    }
+
+    bool allWindowsBelongTo(qint64 pid) const {
+        const auto windows = x11_->windows();
+        return std::all_of(windows.begin(), windows.end(),
+                           [pid](const auto& window) { return window.pid == pid; });
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        if (!DesktopSession::available(DesktopSession::Kind::x11))
+            QSKIP("Xvfb, openbox or wmctrl is not installed");
+        x11_ = std::make_unique<DesktopSession>(DesktopSession::Kind::x11);
+        QVERIFY(x11_->isReady());
+        photos_ = std::make_unique<test::PhotoFolder>(
+            QStringList{"a.jpg", "b.jpg", "c 1.jpg", "d ä.jpg"});
+    }
+
+    void cleanup() {
+        x11_->endKivo();
+        QVERIFY(showsTitles({}));
+    }
+
+    void multiWindowOpensEachFileInItsOwnWindowAndTakesOverAStaleSocket() {
+        // The socket a crashed Kivo leaves behind: a file nobody listens on.
+        const QByteArray path = QFile::encodeName(x11_->socketPath());
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, path.constData(), static_cast<size_t>(path.size()));
+        const int stale = socket(AF_UNIX, SOCK_STREAM, 0);
+        QCOMPARE(bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        close(stale);
+
+        x11_->setMultiWindowMode(true);
+        QProcess* first = x11_->launch({photo("a.jpg"), photo("b.jpg"), photo("c 1.jpg")});
+        QVERIFY(showsTitles({"a.jpg [1/4]", "b.jpg [2/4]", "c 1.jpg [3/4]"}));
+        // As file managers pass files: a percent-encoded URI.
+        const QString uri = "file://" + QUrl::toPercentEncoding(photo("d ä.jpg"), "/");
+        QCOMPARE(exitStatusOf(x11_->launch({uri})), 0);
+        QVERIFY(showsTitles({"a.jpg [1/4]", "b.jpg [2/4]", "c 1.jpg [3/4]", "d ä.jpg [4/4]"}));
+        QVERIFY(allWindowsBelongTo(first->processId()));
+    }
+
+    void singleWindowModeReusesTheShowingWindow() {
+        x11_->setMultiWindowMode(false);
+        QProcess* first = x11_->launch({photo("b.jpg"), photo("a.jpg")});
+        QVERIFY(showsTitles({"b.jpg [2/4]"}));
+        const QString folder = QFileInfo(photo("a.jpg")).path();
+        QCOMPARE(exitStatusOf(x11_->launch({"c 1.jpg"}, folder)), 0); // a relative name
+        QVERIFY(showsTitles({"c 1.jpg [3/4]"}));
+        QVERIFY(allWindowsBelongTo(first->processId()));
+    }
+
+    void rememberedSizeSurvivesRelaunchesAndTheLastWindowEndsTheProcess() {
+        QFile::remove(x11_->settingsFile());
+        for (int launch = 0; launch < 4; ++launch) {
+            QProcess* kivo = x11_->launch({});
+            QVERIFY(DesktopSession::waitUntil([&] { return x11_->windows().size() == 1; }));
+            const auto window = x11_->windows().front();
+            QCOMPARE(window.size, launch == 0 ? QSize(400, 300) : QSize(640, 480));
+            if (launch == 0) {
+                x11_->run("wmctrl", {"-i", "-r", window.id, "-e", "0,-1,-1,640,480"});
+                QVERIFY(DesktopSession::waitUntil(
+                    [&] { return x11_->windows().front().size == QSize(640, 480); }));
+                QTest::qWait(600); // the resize counts as finished after a quiet time
+            }
+            x11_->run("wmctrl", {"-i", "-c", window.id});
+            QCOMPARE(exitStatusOf(kivo), 0);
+        }
+    }
+
+    void simultaneousLaunchesEndInOneProcess() {
+        x11_->setMultiWindowMode(true);
+        QProcess* one = x11_->launch({photo("a.jpg")});
+        QProcess* two = x11_->launch({photo("b.jpg")});
+        QVERIFY(DesktopSession::waitUntil([&] {
+            QStringList titles = x11_->titles();
+            titles.sort();
+            return titles == QStringList{"a.jpg [1/4]", "b.jpg [2/4]"};
+        }));
+        QProcess* handedOff = nullptr;
+        QVERIFY(DesktopSession::waitUntil([&] {
+            for (QProcess* process : {one, two})
+                if (process->waitForFinished(20))
+                    handedOff = process;
+            return handedOff != nullptr;
+        }));
+        QCOMPARE(handedOff->exitCode(), 0);
+        QProcess* server = handedOff == one ? two : one;
+        QCOMPARE(server->state(), QProcess::Running);
+        QVERIFY(allWindowsBelongTo(server->processId()));
+    }
+
+    void badMessagesLeaveTheProcessAndItsWindowsAlone() {
+        x11_->setMultiWindowMode(true);
+        QProcess* kivo = x11_->launch({photo("a.jpg")});
+        QVERIFY(showsTitles({"a.jpg [1/4]"}));
+        const auto header = [](quint32 length) {
+            const quint32 big = qToBigEndian(length);
+            return QByteArray("KIVO") + QByteArray(reinterpret_cast<const char*>(&big), 4);
+        };
+        const QList<QByteArray> messages{
+            QByteArray("not a hand-off at all"),
+            header(2u << 20),                                     // announces more than 1 MiB
+            header(9) + QByteArray("relative\0", 9),              // not an absolute path
+            header(1u << 20) + QByteArray((1 << 20) + 4096, '/'), // more than announced
+        };
+        QLocalSocket silent; // half a header, then nothing: must not hold up the others
+        silent.connectToServer(x11_->socketPath());
+        QVERIFY(silent.waitForConnected(2000));
+        silent.write("KIV");
+        silent.flush();
+        for (const QByteArray& message : messages) {
+            QLocalSocket client;
+            client.connectToServer(x11_->socketPath());
+            QVERIFY(client.waitForConnected(2000));
+            client.write(message);
+            client.waitForBytesWritten(2000);
+            QVERIFY(client.state() == QLocalSocket::UnconnectedState ||
+                    client.waitForDisconnected(3000));
+            QVERIFY(client.readAll().isEmpty()); // no acknowledgement
+        }
+        QCOMPARE(kivo->state(), QProcess::Running);
+        QCOMPARE(x11_->titles(), QStringList{"a.jpg [1/4]"});
+        QCOMPARE(exitStatusOf(x11_->launch({photo("b.jpg")})), 0);
+        QVERIFY(showsTitles({"a.jpg [1/4]", "b.jpg [2/4]"}));
+    }
+
+    void waylandSmokeRun() {
+        if (!DesktopSession::available(DesktopSession::Kind::wayland))
+            QSKIP("weston is not installed");
+        DesktopSession wayland(DesktopSession::Kind::wayland);
+        QVERIFY(wayland.isReady());
+        QProcess* kivo = wayland.launch({photo("a.jpg")}); // no DISPLAY: Wayland or nothing
+        QVERIFY(DesktopSession::waitUntil([&] { return QFile::exists(wayland.socketPath()); }));
+        QCOMPARE(exitStatusOf(wayland.launch({photo("b.jpg")})), 0);
+        QCOMPARE(kivo->state(), QProcess::Running);
+        kivo->terminate();
+        QCOMPARE(exitStatusOf(kivo), 0);
+        QVERIFY(!QFile::exists(wayland.socketPath()));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProcesses)
+#include "test_processes.moc"
