@@ -24,20 +24,25 @@ HistogramPanel::HistogramPanel(QThreadPool& pool, QWidget* parent)
 }
 
 bool HistogramPanel::isCounting() const {
-    return image_ && !chart_->data();
+    return hasImage_ && !chart_->data();
 }
 
 void HistogramPanel::setImage(ImagePtr image) {
-    if (image == image_)
+    // Compared by owner, not address: a new image may reuse a freed one's address.
+    const bool same =
+        hasImage_ == bool(image) && !image_.owner_before(image) && !image.owner_before(image_);
+    if (same)
         return;
-    image_ = std::move(image);
+    image_ = image;
+    hasImage_ = bool(image);
     const quint64 generation = ++generation_;
     chart_->setData(std::nullopt);
-    if (!image_)
+    if (!image)
         return;
-    // The task holds the image, so it stays alive while counted even if the viewer moves on;
-    // the panel is the continuation's context, so nothing arrives after the panel is gone.
-    QtConcurrent::run(&pool_, [image = image_] {
+    // The task holds the image, so it stays alive while counted even if the viewer moves on,
+    // and lets it go on the pool thread; the panel is the continuation's context, so nothing
+    // arrives after the panel is gone.
+    QtConcurrent::run(&pool_, [image = std::move(image)] {
         return computeHistogram(*image);
     }).then(this, [this, generation](std::optional<HistogramData> counts) {
         if (generation == generation_ && counts)

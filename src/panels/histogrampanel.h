@@ -28,7 +28,10 @@ public:
 private:
     QThreadPool& pool_;
     HistogramChart* chart_;
-    ImagePtr image_;
+    // Held weakly: the panel only needs to recognise the image, and must not be the one that
+    // frees a 100 MB picture on the GUI thread when the viewer has moved on.
+    std::weak_ptr<const Image> image_;
+    bool hasImage_ = false;
     quint64 generation_ = 0; // bumped for every image, so older counts are recognised
 };
 
