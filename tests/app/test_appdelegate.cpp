@@ -29,8 +29,8 @@ class TestAppDelegate : public QObject {
     AppState& addWindow(AppDelegate& delegate, const QString& shownFile) {
         FakeWindow& added = windows_.emplace_back();
         added.state = std::make_unique<AppState>(AppStateContext{settings_.get()});
-        added.state->setWindow(added.window.get());
         added.window->show();
+        added.state->setWindow(added.window->windowHandle());
         if (!shownFile.isEmpty())
             added.state->openFile(filePathFromText("/missing/" + shownFile));
         delegate.registerState(*added.state);
@@ -138,12 +138,12 @@ private Q_SLOTS:
         QFETCH(QSize, expected);
         AppState::saveWindowSize(settings_.settings(), remembered.width(), remembered.height());
         AppDelegate delegate(settings_.settings());
-        AppState& state = addWindow(delegate, launchedWithFile ? "a.jpg" : "");
-        state.window()->setGeometry(5, 7, 250, 150);
+        addWindow(delegate, launchedWithFile ? "a.jpg" : "");
+        windows_.back().window->setGeometry(5, 7, 250, 150);
         delegate.applicationDidFinishLaunching();
         QCoreApplication::processEvents();
 
-        QWidget* window = state.window();
+        QWidget* window = windows_.back().window.get();
         if (!expected.isValid()) {
             QCOMPARE(window->geometry(), QRect(5, 7, 250, 150));
             return;

@@ -2,7 +2,6 @@
 // deletes files, rewrites the shown one by rename and in place, then removes it.
 #include "model/appstate.h"
 #include "model/folderlisting.h"
-#include "model/preloadpool.h"
 #include "support/testsupport.h"
 
 #include <QApplication>
@@ -80,7 +79,6 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(state.currentURL(), folder.path("e 9.jpg"), 15000);
         QCOMPARE(state.imageFiles(), listing());
         QCOMPARE(state.imageFiles()[size_t(state.currentIndex())], folder.path("e 9.jpg"));
-        preloadThreadPool().waitForDone();
     }
 };
 

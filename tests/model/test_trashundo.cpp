@@ -2,7 +2,6 @@
 // most recent first, back at the file's place in natural order, and refusals as errors.
 #include "desktop/desktopservices.h"
 #include "model/appstate.h"
-#include "model/preloadpool.h"
 #include "support/testsupport.h"
 
 #include <QApplication>
@@ -24,7 +23,7 @@ private Q_SLOTS:
         PhotoFolder folder({"a.jpg", "b.jpg", "c 2.jpg", "c 10.jpg"});
         PrivateSettings settings;
         const auto services = DesktopServices::createForThisDesktop();
-        AppState state({settings.get(), nullptr, services.get()});
+        AppState state({.settings = settings.get(), .desktop = services.get()});
         QSignalSpy changes(&state, &AppState::trashUndoChanged);
         state.openFile(folder.path("b.jpg"));
         QVERIFY(!state.canUndoMoveToTrash());
@@ -47,7 +46,6 @@ private Q_SLOTS:
                 state.deleteError()->contains(QStringLiteral("another file now has its name")));
         QVERIFY(!state.canUndoMoveToTrash());
         QCOMPARE(changes.count(), 4);
-        preloadThreadPool().waitForDone();
     }
 };
 
