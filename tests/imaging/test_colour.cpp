@@ -1,5 +1,6 @@
 // Pictures with an embedded profile come out in sRGB, whichever library has to read the
-// profile: Qt for matrix profiles, lcms2 for LUT-based ones and CMYK.
+// profile: Qt for matrix profiles, lcms2 for LUT-based ones and CMYK. (Each format's matrix
+// profiles are read by the format runner, test_formats.)
 #include "imaging/colour.h"
 #include "imaging/decode.h"
 #include "support/testsupport.h"
@@ -107,29 +108,6 @@ class TestColour : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void embeddedProfilesConvertToSrgb_data() {
-        QTest::addColumn<QByteArray>("format");
-        QTest::addColumn<int>("space");
-        for (const char* format : {"png", "jpeg", "tiff", "webp"})
-            for (auto space : {QColorSpace::DisplayP3, QColorSpace::AdobeRgb})
-                QTest::addRow("%s-%d", format, int(space)) << QByteArray(format) << int(space);
-    }
-
-    void embeddedProfilesConvertToSrgb() {
-        QFETCH(QByteArray, format);
-        QFETCH(int, space);
-        const QColorSpace colourSpace{QColorSpace::NamedColorSpace(space)};
-        QTemporaryDir dir;
-        const QString path = dir.filePath("tagged." + QString::fromLatin1(format));
-        QVERIFY(test::writeImage(filled(QImage::Format_RGB32, kSample, colourSpace), path,
-                                 format.constData(), 100));
-        const ImagePtr image = decodeFile(path);
-        QVERIFY(image);
-        QCOMPARE(image->bitmap().colorSpace(), QColorSpace(QColorSpace::SRgb));
-        QCOMPARE_LE(distance(image->bitmap().pixel(16, 12), inSrgb(colourSpace)),
-                    format == "png" || format == "tiff" ? 1 : 4);
-    }
-
     void lutBasedProfileGoesThroughLcms() {
         const QByteArray icc = lutBasedDisplayP3();
         QVERIFY(!QColorSpace::fromIccProfile(icc).isValid()); // really beyond QColorSpace

@@ -1,10 +1,8 @@
 // Content types come from the bytes, never the file name (except to tell TIFF-based raws apart).
+// (The formats the viewer writes fixtures for are sniffed by the format runner, test_formats.)
 #include "imaging/contenttype.h"
 #include "support/testsupport.h"
 
-#include <QProcess>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace kivo;
@@ -49,23 +47,14 @@ private Q_SLOTS:
     void headersOfTheOtherFormats() {
         const QList<std::tuple<QByteArray, QString, QString>> cases{
             {b("\0\0\0\x18"
-               "ftypheic\0\0\0\0mif1heic"),
-             {},
-             u"image/heic"_s},
-            {b("\0\0\0\x18"
                "ftypabcd\0\0\0\0mif1xxxx"),
              {},
              u"image/heif"_s}, // by compatible brand
-            {b("\0\0\0\x1c"
-               "ftypavif\0\0\0\0avifmif1miaf"),
-             {},
-             u"image/avif"_s},
             {b("\0\0\0\x18"
                "ftypcrx \0\0\0\x01"
                "crx isom"),
              {},
              u"image/x-canon-cr3"_s},
-            {b("8BPS\0\x01"), {}, u"image/vnd.adobe.photoshop"_s},
             {b("IIRO\x08\0\0\0"), {}, u"image/x-olympus-orf"_s},
             {b("IIU\0\x08\0\0\0"), {}, u"image/x-panasonic-rw2"_s},
             {b("FUJIFILMCCD-RAW 0201"), {}, u"image/x-fuji-raf"_s},
@@ -78,7 +67,6 @@ private Q_SLOTS:
             {tiffWith({{0x010F, 2, b("NIKON CORPORATION\0")}, {0x014A, 4, b("\0\0\0\0")}}), "tif",
              u"image/x-nikon-nef"_s},
             {tiffWith({{0x010F, 2, b("Nikon\0")}}), "tif", u"image/tiff"_s},
-            {b("MM\0*\0\0\0\x08\0\0"), "tiff", u"image/tiff"_s},
             // A directory offset past the end is still a TIFF header.
             {b("II*\0\xff\xff\xff\xff"), {}, u"image/tiff"_s}};
         for (const auto& [head, extension, type] : cases) {

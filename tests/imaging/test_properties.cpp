@@ -1,7 +1,6 @@
 #include "imaging/source.h"
 #include "support/testsupport.h"
 
-#include <QDirIterator>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -76,13 +75,10 @@ private Q_SLOTS:
         QCOMPARE(profiled->value(prop::ProfileName), QVariant("sRGB IEC61966-2.1"));
     }
 
+    // Pixel size, depth, colour model and alpha as the file stores them.
     void layoutOfEachFormat() {
         KIVO_REQUIRE_CORPUS("exif-samples/tiff/Arbitro.tiff");
         KIVO_REQUIRE_CORPUS("exif-samples/tiff/Picoawards.tiff");
-        KIVO_REQUIRE_CORPUS("pngsuite/png/basn0g01.png");
-        KIVO_REQUIRE_CORPUS("pngsuite/png/basn3p08.png");
-        KIVO_REQUIRE_CORPUS("pngsuite/png/basn4a08.png");
-        KIVO_REQUIRE_CORPUS("pngsuite/png/basn6a16.png");
         QTemporaryDir dir;
         const QString grey = dir.filePath("grey.jpg");
         QVERIFY(test::writeImage(
@@ -95,10 +91,10 @@ private Q_SLOTS:
             bool alpha;
         };
         const Case cases[] = {
-            {corpus("pngsuite/png/basn0g01.png"), {32, 32}, 1, "Gray", false},
-            {corpus("pngsuite/png/basn6a16.png"), {32, 32}, 16, "RGB", true},
-            {corpus("pngsuite/png/basn3p08.png"), {32, 32}, 8, "RGB", false},
-            {corpus("pngsuite/png/basn4a08.png"), {32, 32}, 8, "Gray", true},
+            {test::testDataPath("pngsuite/png/basn0g01.png"), {32, 32}, 1, "Gray", false},
+            {test::testDataPath("pngsuite/png/basn6a16.png"), {32, 32}, 16, "RGB", true},
+            {test::testDataPath("pngsuite/png/basn3p08.png"), {32, 32}, 8, "RGB", false},
+            {test::testDataPath("pngsuite/png/basn4a08.png"), {32, 32}, 8, "Gray", true},
             {corpus("exif-samples/tiff/Arbitro.tiff"),
              {174, 38},
              8,
@@ -130,8 +126,7 @@ private Q_SLOTS:
         KIVO_REQUIRE_CORPUS("exif-samples/heic/IMG_5195.HEIC");
         const QString path = corpus("exif-samples/heic/IMG_5195.HEIC");
         const auto properties = propertiesOf(path);
-        if (!properties)
-            QSKIP("this build's image service does not recognise HEIF yet");
+        QVERIFY(properties);
         // The primary image is an edited crop: its own size, not the camera's EXIF dimensions.
         QCOMPARE(properties->value(prop::PixelWidth), QVariant(2566));
         QCOMPARE(properties->value(prop::PixelHeight), QVariant(3313));
@@ -139,26 +134,6 @@ private Q_SLOTS:
         QCOMPARE(sub(*properties, prop::Exif).value(prop::ISOSpeedRatings),
                  QVariant(QVariantList{32}));
         QCOMPARE(sub(*properties, prop::GPS).value(prop::LongitudeRef), QVariant("W"));
-    }
-
-    // Truncated blocks, wrong types, huge counts: each file gives some answer, none throws.
-    void hostileFilesDegradeQuietly() {
-        KIVO_REQUIRE_CORPUS("exif-samples/jpg/Canon_40D.jpg");
-        KIVO_REQUIRE_CORPUS("exif-samples/jpg/corrupted.jpg");
-        QTemporaryDir dir;
-        const QString cut = dir.filePath("cut.jpg");
-        QVERIFY(QFile::copy(corpus("exif-samples/jpg/Canon_40D.jpg"), cut));
-        QVERIFY(QFile(cut).resize(600));
-        QStringList files{cut, corpus("exif-samples/jpg/corrupted.jpg")};
-        for (const char* folder :
-             {"exif-samples/jpg/invalid", "exif-samples/jpg/tests", "pngsuite/png"}) {
-            QDirIterator it(corpus(folder), {"*.jpg", "*.jpeg", "x*.png"}, QDir::Files);
-            while (it.hasNext())
-                files << it.next();
-        }
-        QVERIFY(files.size() > 20);
-        for (const QString& file : files)
-            propertiesOf(file);
     }
 
     // exiv2's XMP toolkit keeps process-wide tables; reads from several threads must not race.
