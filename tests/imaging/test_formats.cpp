@@ -2,11 +2,14 @@
 // real encoders, each with the picture a viewer must show beside it (<name>.expected.png) and the
 // folder's tolerance (the mean difference per channel, 0 to 255, that its codec may add). One
 // test reads every file the way the viewer does and checks what each caller relies on, then
-// reads them all again from several threads at once, and reads copies cut short.
+// reads them all again from several threads at once, and reads copies cut short. Content types
+// come from the bytes, never the file name (except to tell TIFF-based raws apart); the orientation
+// transforms move every pixel where Qt's own transforms put it.
 #include "dngwriter.h"
 #include "heifwriter.h"
 #include "imaging/contenttype.h"
 #include "imaging/decode.h"
+#include "imaging/orientation.h"
 #include "imaging/pixelbuffer.h"
 #include "imaging/source.h"
 #include "psdwriter.h"
@@ -22,6 +25,7 @@
 #include <vector>
 
 using namespace kivo;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -148,6 +152,34 @@ private:
     QString root_;
     bool ok_ = true;
 };
+
+// Bytes of a literal, its embedded zeros included.
+template <std::size_t N> QByteArray b(const char (&text)[N]) {
+    return QByteArray(text, N - 1);
+}
+
+// A little-endian TIFF header whose IFD0 holds the given (tag, type, value) entries, with a
+// value placed after the directory when it does not fit in four bytes.
+QByteArray tiffWith(const QList<std::tuple<int, int, QByteArray>>& entries) {
+    QByteArray head("II*\0\x08\0\0\0", 8);
+    const int count = int(entries.size());
+    head.append(char(count)).append(char(0));
+    QByteArray extra;
+    const int extraStart = 8 + 2 + count * 12 + 4;
+    for (const auto& [tag, type, value] : entries) {
+        head.append(char(tag & 0xFF)).append(char(tag >> 8)).append(char(type)).append(char(0));
+        const int n = int(value.size());
+        head.append(char(n & 0xFF)).append(char(n >> 8)).append(2, '\0');
+        if (n <= 4) {
+            head.append(value.leftJustified(4, '\0'));
+        } else {
+            const int at = extraStart + int(extra.size());
+            head.append(char(at & 0xFF)).append(char(at >> 8)).append(2, '\0');
+            extra.append(value);
+        }
+    }
+    return head.append(4, '\0') + extra;
+}
 
 } // namespace
 
@@ -278,6 +310,77 @@ private Q_SLOTS:
                     source->thumbnail(48);
             }
         }
+    }
+
+    // Formats the runner has no fixtures for, and the TIFF-based raws told apart by their tags or
+    // (only there) by the file name.
+    void headersOfTheOtherFormats() {
+        const QList<std::tuple<QByteArray, QString, QString>> cases{
+            {b("\0\0\0\x18"
+               "ftypabcd\0\0\0\0mif1xxxx"),
+             {},
+             u"image/heif"_s}, // by compatible brand
+            {b("\0\0\0\x18"
+               "ftypcrx \0\0\0\x01"
+               "crx isom"),
+             {},
+             u"image/x-canon-cr3"_s},
+            {b("II*\0\x10\0\0\0CR\x02\0"), "tif", u"image/x-canon-cr2"_s},
+            {tiffWith({{0xC612, 1, b("\x01\x04\0\0")}}), "tif",
+             u"image/x-adobe-dng"_s}, // DNGVersion
+            {tiffWith({}), "NEF", u"image/x-nikon-nef"_s},
+            {tiffWith({}), "arw", u"image/x-sony-arw"_s},
+            // A NEF renamed to .tif, and a scanner's TIFF that only shares the maker.
+            {tiffWith({{0x010F, 2, b("NIKON CORPORATION\0")}, {0x014A, 4, b("\0\0\0\0")}}), "tif",
+             u"image/x-nikon-nef"_s},
+            {tiffWith({{0x010F, 2, b("Nikon\0")}}), "tif", u"image/tiff"_s},
+            // A directory offset past the end is still a TIFF header.
+            {b("II*\0\xff\xff\xff\xff"), {}, u"image/tiff"_s}};
+        for (const auto& [head, extension, type] : cases) {
+            const FormatInfo* format = sniffFormat(head, extension);
+            QVERIFY2(format && format->mimeType == type, qPrintable(type + " " + extension));
+        }
+    }
+
+    void nonImagesHaveNoType() {
+        QVERIFY(!sniffFormat(QByteArrayView(), u"jpg"));
+        QVERIFY(!sniffFormat(QByteArrayView("hello, world"), u"png"));
+        QVERIFY(!sniffFormat(QByteArrayView("\xFF\xD8", 2), {})); // cut short
+        QVERIFY(!sniffFormat(QByteArrayView("\0\0\x01\0\0\0", 6), {}));
+    }
+
+    // Every pixel lands where Qt's own transforms put it, for every pixel size the orienting
+    // loops are instantiated for. 67x45 is not a multiple of the 4x4 blocks the 32-bit path
+    // uses, so their edges are covered too.
+    void applyOrientationMovesEveryPixel() {
+        QImage source(67, 45, QImage::Format_RGB32);
+        for (int y = 0; y < source.height(); ++y)
+            for (int x = 0; x < source.width(); ++x) {
+                const int v = (x * 7 + y * 131) & 0xff;
+                source.setPixel(x, y, qRgb(v, v, v));
+            }
+        for (QImage::Format format :
+             {QImage::Format_Grayscale8, QImage::Format_Grayscale16, QImage::Format_RGB888,
+              QImage::Format_RGB32, QImage::Format_ARGB32_Premultiplied, QImage::Format_RGBA64,
+              QImage::Format_RGBA32FPx4}) {
+            const QImage typed = source.convertToFormat(format);
+            for (int o = 1; o <= 8; ++o)
+                QVERIFY2(applyOrientation(typed.transformed(test::shownForOrientation(o).inverted())
+                                              .convertToFormat(format),
+                                          o) == typed,
+                         qPrintable(QString::asprintf("format %d, orientation %d", format, o)));
+        }
+    }
+
+    void exifOrientationSurvivesMalformedBlocks() {
+        QCOMPARE(exifOrientation({}), 1);
+        QCOMPARE(exifOrientation("II*\0"), 1);
+        // IFD offset far beyond the block, an entry count larger than the block.
+        QCOMPARE(exifOrientation(QByteArrayView("II*\0\xff\xff\xff\x7f", 8)), 1);
+        QCOMPARE(exifOrientation(QByteArrayView("MM\0*\0\0\0\x08\xff\xff", 10)), 1);
+        // One big-endian entry: orientation 6.
+        const char entry[] = "MM\0*\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0";
+        QCOMPARE(exifOrientation(QByteArrayView(entry, sizeof entry - 1)), 6);
     }
 };
 

