@@ -1,6 +1,6 @@
 // Pictures with an embedded profile come out in sRGB, whichever library has to read the
 // profile: Qt for matrix profiles, lcms2 for LUT-based ones and CMYK. (Each format's matrix
-// profiles are read by the format runner, test_formats.)
+// profiles, and alpha, are read by the format runner, test_formats.)
 #include "imaging/colour.h"
 #include "imaging/decode.h"
 #include "support/testsupport.h"
@@ -163,21 +163,6 @@ private Q_SLOTS:
         }
         // A profile nobody can read leaves the pixels alone rather than failing the picture.
         QCOMPARE(toDisplaySrgb(plain, QByteArray(200, 'x')).pixelColor(3, 3), kSample);
-    }
-
-    void alphaIsKeptPremultiplied() {
-        QImage image(3, 1, QImage::Format_ARGB32);
-        image.setPixel(0, 0, qRgba(255, 0, 0, 128));
-        image.setPixel(1, 0, qRgba(0, 0, 0, 0));
-        image.setPixel(2, 0, qRgba(0, 255, 0, 64));
-        QTemporaryDir dir;
-        QVERIFY(test::writeImage(image, dir.filePath("alpha.png"), "png"));
-        const ImagePtr decoded = decodeFile(dir.filePath("alpha.png"));
-        QVERIFY(decoded);
-        QCOMPARE(decoded->bitmap().format(), QImage::Format_ARGB32_Premultiplied);
-        QCOMPARE(qAlpha(decoded->bitmap().pixel(0, 0)), 128);
-        QCOMPARE(qAlpha(decoded->bitmap().pixel(1, 0)), 0);
-        QCOMPARE(decoded->bitmap().pixelColor(2, 0).green(), 255);
     }
 
     // CMYK JPEGs as Photoshop and ImageMagick write them: inverted ink with an Adobe marker.

@@ -31,17 +31,30 @@ namespace {
 
 const QSize kScene(96, 64);
 
+// Compared premultiplied, so the colour under a transparent pixel does not count.
 double meanDifference(const QImage& a, const QImage& b) {
-    const QImage sa = a.convertToFormat(QImage::Format_RGB32);
-    const QImage sb = b.convertToFormat(QImage::Format_RGB32);
+    const QImage sa = a.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const QImage sb = b.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     double sum = 0;
     for (int y = 0; y < sa.height(); ++y)
         for (int x = 0; x < sa.width(); ++x) {
             const QRgb p = sa.pixel(x, y), q = sb.pixel(x, y);
             sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) +
-                   std::abs(qBlue(p) - qBlue(q));
+                   std::abs(qBlue(p) - qBlue(q)) + std::abs(qAlpha(p) - qAlpha(q));
         }
-    return sum / (3.0 * sa.width() * sa.height());
+    return sum / (4.0 * sa.width() * sa.height());
+}
+
+// The quadrants with the top half clear, then half transparent.
+QImage translucentImage() {
+    QImage picture =
+        test::quadrantImage(kScene.width(), kScene.height()).convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < kScene.height() / 2; ++y)
+        for (int x = 0; x < kScene.width(); ++x)
+            picture.setPixel(x, y,
+                             (picture.pixel(x, y) & 0xffffff) |
+                                 (y < kScene.height() / 4 ? 0u : 0x80000000u));
+    return picture;
 }
 
 bool writeBytes(const QString& path, const QByteArray& bytes) {
@@ -95,6 +108,16 @@ public:
         const QString path = file(mime, QStringLiteral("space%1").arg(int(space)), extension,
                                   picture.convertedToColorSpace(QColorSpace::SRgb), tolerance);
         ok_ = ok_ && test::writeImage(picture, path, qtFormat, 100);
+    }
+
+    void translucent(const char* qtFormat, const QString& mime, const QString& extension,
+                     int tolerance) {
+        const QImage picture = translucentImage();
+        test::HeifFixture avif;
+        avif.format = heif_compression_AV1;
+        const QString path = file(mime, "translucent", extension, picture, tolerance);
+        ok_ = ok_ && (qtFormat ? test::writeImage(picture, path, qtFormat, 100)
+                               : test::writeHeif(picture, path, avif));
     }
 
     void plain(const char* qtFormat, const QString& mime, const QString& extension) {
@@ -206,6 +229,9 @@ private Q_SLOTS:
             for (const auto space : {QColorSpace::DisplayP3, QColorSpace::AdobeRgb})
                 w.profiled(f.qt, f.mime, f.extension, space, f.tolerance);
         }
+        w.translucent("png", "image/png", "png", 1);
+        w.translucent("webp", "image/webp", "webp", 2);
+        w.translucent(nullptr, "image/avif", "avif", 12);
         w.plain("bmp", "image/bmp", "bmp");
         w.plain("ico", "image/vnd.microsoft.icon", "ico");
         for (int orientation : {1, 5, 6, 7, 8}) // the turns by a quarter swap the sides
@@ -270,7 +296,7 @@ private Q_SLOTS:
                 QVERIFY2(!refused && refused.reason() == FailureReason::tooLarge, qPrintable(what));
             }
         }
-        QCOMPARE(inputs_.size(), 4 * 10 + 11);
+        QCOMPARE(inputs_.size(), 4 * 10 + 14);
     }
 
     // Every decoder may run on several threads at once.

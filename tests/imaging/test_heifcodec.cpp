@@ -1,5 +1,5 @@
 // libheif decoding against files from phones and files encoded here with libheif's own
-// encoders (x265, aom): colour profiles, depth, alpha, thumbnails. (Container transforms, threads
+// encoders (x265, aom): colour profiles, depth, thumbnails. (Container transforms, alpha, threads
 // and files cut short are read by the format runner, test_formats.)
 
 #include "heifwriter.h"
@@ -100,22 +100,6 @@ private Q_SLOTS:
         for (int x = 0; x < gradient.width(); ++x)
             levels.insert(pixels->image.pixelColor(x, 8).rgba64().green());
         QVERIFY2(levels.size() > 400, qPrintable(QString::number(levels.size())));
-    }
-
-    void avifWithAlpha() {
-        QImage picture = test::quadrantImage(48, 48).convertToFormat(QImage::Format_RGBA8888);
-        for (int y = 0; y < 24; ++y)
-            for (int x = 0; x < 48; ++x)
-                picture.setPixelColor(x, y, QColor(0, 0, 0, 0));
-        HeifFixture fixture;
-        fixture.format = heif_compression_AV1;
-        const FilePath path = heifFile("clear.avif", picture, fixture);
-        const auto info = probeHeif(path);
-        QVERIFY(info && info->hasAlpha);
-        const auto pixels = decodeHeif(path);
-        QVERIFY(pixels && pixels->image.hasAlphaChannel());
-        QVERIFY(pixels->image.pixelColor(10, 10).alpha() < 16);
-        QVERIFY(near(pixels->image.pixelColor(36, 36), Qt::white));
     }
 
     void reducedDecodeIgnoresTheEmbeddedThumbnail() {
