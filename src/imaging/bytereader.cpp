@@ -116,7 +116,6 @@ std::optional<JpegFrame> readFrame(const JpegSegment& segment) {
 } // namespace
 
 JpegHeader readJpegHeader(QByteArrayView file) {
-    static constexpr QByteArrayView exifName("Exif\0\0", 6);
     static constexpr QByteArrayView iccName("ICC_PROFILE\0", 12);
     JpegHeader header;
     bool sawExif = false;
@@ -127,9 +126,9 @@ JpegHeader readJpegHeader(QByteArrayView file) {
         const QByteArrayView body = segment->payload;
         if (isFrameHeader(segment->marker) && !header.frame) {
             header.frame = readFrame(*segment);
-        } else if (segment->marker == 0xE1 && !sawExif && body.startsWith(exifName)) {
+        } else if (segment->marker == 0xE1 && !sawExif && body.startsWith(kExifSegmentId)) {
             sawExif = true;
-            header.exif = body.sliced(exifName.size());
+            header.exif = body.sliced(kExifSegmentId.size());
         } else if (segment->marker == 0xE2 && body.size() > 14 && body.startsWith(iccName)) {
             iccCount = std::uint8_t(body[13]);
             iccChunks.emplace(std::uint8_t(body[12]), body.sliced(14));

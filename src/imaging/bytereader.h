@@ -58,6 +58,9 @@ struct JpegSegment {
     QByteArrayView payload; // what follows the length field
 };
 
+// What opens the payload of an Exif APP1 segment, before its TIFF structure.
+inline constexpr QByteArrayView kExifSegmentId("Exif\0\0", 6);
+
 // Walks a JPEG's marker segments, from after the start-of-image marker up to the first scan.
 // Fill bytes and the markers that carry no length (RSTn, TEM) are passed over.
 class JpegSegments {

@@ -35,10 +35,9 @@ std::optional<std::pair<qsizetype, qsizetype>> findXmpValue(const QByteArray& by
 
 // The body of the first Exif APP1 segment: [begin, end) of its TIFF structure.
 std::optional<std::pair<qsizetype, qsizetype>> findJpegExifTiff(const QByteArray& bytes) {
-    static constexpr QByteArrayView exifHeader("Exif\0\0", 6);
     JpegSegments segments(bytes);
     while (const auto segment = segments.next()) {
-        if (segment->marker == 0xE1 && segment->payload.startsWith(exifHeader)) {
+        if (segment->marker == 0xE1 && segment->payload.startsWith(kExifSegmentId)) {
             const qsizetype begin = segment->payload.data() - bytes.constData() + 6;
             return std::make_pair(begin, begin - 6 + segment->payload.size());
         }
@@ -106,7 +105,7 @@ std::optional<QByteArray> withAddedJpegOrientation(const QByteArray& jpeg,
         return std::nullopt;
     QByteArray out = jpeg.left(begin - 8); // up to the segment's length field
     appendUnsigned(out, static_cast<std::uint32_t>(segmentLength), 2, true);
-    out.append("Exif\0\0", 6);
+    out.append(kExifSegmentId);
     out.append(*tiff);
     out.append(QByteArrayView(jpeg).sliced(end));
     return out;
@@ -128,7 +127,6 @@ std::optional<OrientationLocation> findTiffOrientation(const QByteArray& bytes,
 }
 
 std::optional<OrientationLocation> findJpegOrientation(const QByteArray& bytes) {
-    static constexpr QByteArrayView exifHeader("Exif\0\0", 6);
     static constexpr QByteArrayView xmpHeader("http://ns.adobe.com/xap/1.0/\0", 29);
     OrientationLocation found;
     bool seenExif = false;
@@ -139,7 +137,7 @@ std::optional<OrientationLocation> findJpegOrientation(const QByteArray& bytes) 
         const qsizetype end = body + segment->payload.size();
         if (segment->marker != 0xE1)
             continue;
-        if (!seenExif && segment->payload.startsWith(exifHeader)) {
+        if (!seenExif && segment->payload.startsWith(kExifSegmentId)) {
             seenExif = true;
             // An Exif block without the tag is left for the metadata library to extend.
             if (auto tiff = findTiffOrientation(bytes.left(end), body + 6)) {

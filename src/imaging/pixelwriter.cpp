@@ -253,8 +253,7 @@ QByteArray webpChunk(const WebPMux* mux, const char* fourcc) {
 }
 
 QByteArray exifChunkWithoutOrientation(const QByteArray& chunk) {
-    static const QByteArray prefix("Exif\0\0", 6);
-    const qsizetype skip = chunk.startsWith(prefix) ? prefix.size() : 0;
+    const qsizetype skip = chunk.startsWith(kExifSegmentId) ? kExifSegmentId.size() : 0;
     Exiv2::ExifData exif;
     const auto order = Exiv2::ExifParser::decode(
         exif, reinterpret_cast<const Exiv2::byte*>(chunk.constData() + skip),
