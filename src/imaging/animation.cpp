@@ -1,5 +1,6 @@
 #include "animation.h"
 
+#include "bytereader.h"
 #include "colour.h"
 #include "contenttype.h"
 #include "pixelbuffer.h"
@@ -47,7 +48,7 @@ std::vector<int> gifFrameDelays(QByteArrayView data) {
             const uchar label = b[pos + 1];
             pos += 2;
             if (label == 0xF9 && pos + 5 <= size && b[pos] >= 4)
-                pendingDelay = (b[pos + 2] | (b[pos + 3] << 8)) * 10;
+                pendingDelay = int(ByteReader(data, false).peek(pos + 2, 2).value_or(0)) * 10;
             if (!skipSubBlocks())
                 break;
         } else if (introducer == 0x2C && pos + 10 <= size) {

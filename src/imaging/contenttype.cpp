@@ -1,10 +1,10 @@
 #include "contenttype.h"
 
+#include "bytereader.h"
 #include "decodecore.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QtEndian>
 
 namespace kivo {
 
@@ -19,10 +19,10 @@ bool startsWith(QByteArrayView data, QByteArrayView prefix, qsizetype at = 0) {
 // ISO base media files (HEIF, AVIF, CR3) name what they hold in their first box: the major
 // brand, then the compatible brands.
 const FormatInfo* isoBrandType(QByteArrayView head) {
-    if (!startsWith(head, "ftyp", 4) || head.size() < 16)
+    const auto ftyp = readBoxHeader(head, ~std::uint64_t(0));
+    if (!ftyp || ftyp->type != fourcc("ftyp") || ftyp->headerSize != 8 || head.size() < 16)
         return nullptr;
-    const qsizetype boxSize =
-        std::min<qsizetype>(qFromBigEndian<quint32>(head.data()), head.size());
+    const qsizetype boxSize = qsizetype(std::min<std::uint64_t>(ftyp->size, head.size()));
     auto brandType = [](QByteArrayView brand) -> const FormatInfo* {
         if (brand == "avif" || brand == "avis")
             return &formatInfo(ImageFormat::avif);
@@ -54,35 +54,16 @@ struct TiffHints {
 // and point to their full-size image through SubIFDs.
 TiffHints tiffHints(QByteArrayView head) {
     TiffHints hints;
-    const bool big = head[0] == 'M';
-    auto u16 = [&](qsizetype at) {
-        return big ? qFromBigEndian<quint16>(head.data() + at)
-                   : qFromLittleEndian<quint16>(head.data() + at);
-    };
-    auto u32 = [&](qsizetype at) {
-        return big ? qFromBigEndian<quint32>(head.data() + at)
-                   : qFromLittleEndian<quint32>(head.data() + at);
-    };
-    const quint32 ifd = u32(4);
-    if (ifd < 8 || qsizetype(ifd) + 2 > head.size())
+    const auto tiff = TiffReader::open(head);
+    if (!tiff || tiff->firstDirectory() < 8)
         return hints;
-    const int count = u16(ifd);
-    for (int i = 0; i < count; ++i) {
-        const qsizetype entry = qsizetype(ifd) + 2 + qsizetype(i) * 12;
-        if (entry + 12 > head.size())
-            break;
-        const int tag = u16(entry);
-        if (tag == 0xC612) {
-            hints.dng = true;
-        } else if (tag == 0x014A) {
-            hints.hasSubIfds = true;
-        } else if (tag == 0x010F) {
-            const quint32 length = u32(entry + 4);
-            const qsizetype at = length <= 4 ? entry + 8 : qsizetype(u32(entry + 8));
-            if (length > 0 && length < 64 && at + qsizetype(length) <= head.size())
-                hints.make = head.sliced(at, length).toByteArray().toUpper();
-        }
-    }
+    // The head may cut the directory short: the entries it holds still count.
+    const TiffDirectory ifd0 = tiff->directory(tiff->firstDirectory());
+    hints.dng = ifd0.find(0xC612) != nullptr;
+    hints.hasSubIfds = ifd0.find(0x014A) != nullptr;
+    if (const TiffEntry* make = ifd0.find(0x010F); make && make->count < 64)
+        if (const auto text = tiff->values(*make))
+            hints.make = text->toByteArray().toUpper();
     return hints;
 }
 
@@ -113,7 +94,7 @@ const FormatInfo* tiffBasedType(QByteArrayView head, QStringView extension) {
 bool looksLikeBmp(QByteArrayView head) {
     if (!startsWith(head, "BM") || head.size() < 18)
         return false;
-    const quint32 infoSize = qFromLittleEndian<quint32>(head.data() + 14);
+    const auto infoSize = ByteReader(head, false).peek(14, 4);
     return infoSize == 12 || infoSize == 40 || infoSize == 52 || infoSize == 56 || infoSize == 64 ||
            infoSize == 108 || infoSize == 124;
 }

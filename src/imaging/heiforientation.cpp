@@ -1,5 +1,7 @@
 #include "heiforientation.h"
 
+#include "bytereader.h"
+
 #include <QIODevice>
 #include <array>
 #include <optional>
@@ -9,82 +11,25 @@ namespace kivo {
 
 namespace {
 
-struct Box {
-    std::uint32_t type = 0;
-    QByteArrayView payload;
-};
-
-constexpr std::uint32_t fourcc(const char (&s)[5]) {
-    return std::uint32_t(std::uint8_t(s[0])) << 24 | std::uint32_t(std::uint8_t(s[1])) << 16 |
-           std::uint32_t(std::uint8_t(s[2])) << 8 | std::uint32_t(std::uint8_t(s[3]));
-}
-
-std::uint64_t readBig(QByteArrayView data, qsizetype at, int bytes) {
-    std::uint64_t value = 0;
-    for (int i = 0; i < bytes; ++i)
-        value = value << 8 | std::uint8_t(data[at + i]);
-    return value;
-}
-
-// The boxes directly inside `data`; stops at the first one that does not fit.
-std::vector<Box> children(QByteArrayView data) {
-    std::vector<Box> boxes;
-    qsizetype pos = 0;
-    while (data.size() - pos >= 8) {
-        std::uint64_t size = readBig(data, pos, 4);
-        const auto type = std::uint32_t(readBig(data, pos + 4, 4));
-        qsizetype header = 8;
-        if (size == 1) {
-            if (data.size() - pos < 16)
-                break;
-            size = readBig(data, pos + 8, 8);
-            header = 16;
-        } else if (size == 0) {
-            size = std::uint64_t(data.size() - pos);
-        }
-        if (size < std::uint64_t(header) || size > std::uint64_t(data.size() - pos))
-            break;
-        boxes.push_back({type, data.sliced(pos + header, qsizetype(size) - header)});
-        pos += qsizetype(size);
-    }
-    return boxes;
-}
-
-std::optional<QByteArrayView> child(QByteArrayView data, std::uint32_t type) {
-    for (const Box& box : children(data))
-        if (box.type == type)
-            return box.payload;
-    return std::nullopt;
-}
-
 // The 1-based property indices associated with the item, in their stored order.
 std::vector<int> associations(QByteArrayView ipma, std::uint32_t itemId) {
-    if (ipma.size() < 8)
-        return {};
-    const int version = std::uint8_t(ipma[0]);
-    const bool wideIndex = std::uint8_t(ipma[3]) & 1;
-    const std::uint64_t entries = readBig(ipma, 4, 4);
-    qsizetype pos = 8;
+    ByteReader in(ipma);
+    const int version = in.u8();
+    in.skip(2);
+    const bool wideIndex = in.u8() & 1;
+    const std::uint32_t entries = in.u32();
     const int idBytes = version < 1 ? 2 : 4;
-    for (std::uint64_t e = 0; e < entries; ++e) {
-        if (ipma.size() - pos < idBytes + 1)
-            return {};
-        const std::uint64_t id = readBig(ipma, pos, idBytes);
-        const int count = std::uint8_t(ipma[pos + idBytes]);
-        pos += idBytes + 1;
-        const int indexBytes = wideIndex ? 2 : 1;
-        if (ipma.size() - pos < qsizetype(count) * indexBytes)
-            return {};
-        if (id == itemId) {
-            std::vector<int> indices;
-            for (int i = 0; i < count; ++i) {
-                const std::uint64_t raw =
-                    readBig(ipma, pos + qsizetype(i) * indexBytes, indexBytes);
-                indices.push_back(int(raw & (wideIndex ? 0x7fff : 0x7f)));
-            }
-            return indices;
+    for (std::uint32_t e = 0; e < entries && in.ok(); ++e) {
+        const std::uint64_t id = in.read(idBytes);
+        const int count = in.u8();
+        if (id != itemId || !in.ok()) {
+            in.skip(qsizetype(count) * (wideIndex ? 2 : 1));
+            continue;
         }
-        pos += qsizetype(count) * indexBytes;
+        std::vector<int> indices;
+        for (int i = 0; i < count; ++i)
+            indices.push_back(wideIndex ? in.u16() & 0x7fff : in.u8() & 0x7f);
+        return in.ok() ? indices : std::vector<int>{};
     }
     return {};
 }
@@ -112,17 +57,17 @@ constexpr std::array<Matrix, 8> kOrientations = {{
 } // namespace
 
 int heifItemOrientation(QByteArrayView file, std::uint32_t itemId) {
-    const auto meta = child(file, fourcc("meta"));
+    const auto meta = childBox(file, fourcc("meta"));
     if (!meta || meta->size() < 4)
         return 1;
-    const auto iprp = child(meta->sliced(4), fourcc("iprp")); // after the full-box header
+    const auto iprp = childBox(meta->sliced(4), fourcc("iprp")); // after the full-box header
     if (!iprp)
         return 1;
-    const auto ipco = child(*iprp, fourcc("ipco"));
-    const auto ipma = child(*iprp, fourcc("ipma"));
+    const auto ipco = childBox(*iprp, fourcc("ipco"));
+    const auto ipma = childBox(*iprp, fourcc("ipma"));
     if (!ipco || !ipma)
         return 1;
-    const std::vector<Box> properties = children(*ipco);
+    const std::vector<Box> properties = childBoxes(*ipco);
     Matrix shown = kOrientations[0];
     for (const int index : associations(*ipma, itemId)) {
         if (index < 1 || std::size_t(index) > properties.size())
@@ -156,18 +101,11 @@ QByteArray readHeifMetaBox(QIODevice& device) {
     for (int boxes = 0; boxes < 1000 && total - pos >= 8; ++boxes) {
         if (!device.seek(qint64(pos)))
             return {};
-        QByteArray header = device.read(16);
-        if (header.size() < 8)
+        const auto header = readBoxHeader(device.read(16), total - pos);
+        if (!header)
             return {};
-        std::uint64_t size = readBig(header, 0, 4);
-        const auto type = std::uint32_t(readBig(header, 4, 4));
-        if (size == 1 && header.size() == 16)
-            size = readBig(header, 8, 8);
-        else if (size == 0)
-            size = total - pos;
-        if (size < 8 || size > total - pos)
-            return {};
-        if (type == fourcc("meta")) {
+        const std::uint64_t size = header->size;
+        if (header->type == fourcc("meta")) {
             if (size > kLargestMeta || !device.seek(qint64(pos)))
                 return {};
             return device.read(qint64(size));

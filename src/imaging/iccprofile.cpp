@@ -1,9 +1,9 @@
 #include "iccprofile.h"
 
+#include "bytereader.h"
 #include "decodecore.h"
 
 #include <QFile>
-#include <QtEndian>
 #include <cstring>
 
 namespace kivo {
@@ -20,7 +20,7 @@ QByteArray pngProfile(QFile& file) {
         const QByteArray header = file.read(8);
         if (header.size() < 8)
             return {};
-        const quint32 length = qFromBigEndian<quint32>(header.constData());
+        const auto length = std::uint32_t(ByteReader(header).u32());
         const QByteArray type = header.mid(4, 4);
         if (type == "IDAT" || type == "IEND" || length > kMaxProfileBytes)
             return {};
@@ -35,9 +35,9 @@ QByteArray pngProfile(QFile& file) {
         if (chunk.size() != qsizetype(length) || nameEnd < 0 || nameEnd + 2 > chunk.size())
             return {};
         // qUncompress wants the expected size in front; it grows its buffer when that is short.
-        QByteArray zlib(4, '\0');
-        qToBigEndian<quint32>(quint32(std::min<qsizetype>(chunk.size() * 4, kMaxProfileBytes)),
-                              zlib.data());
+        QByteArray zlib;
+        appendUnsigned(zlib, std::uint64_t(std::min<qsizetype>(chunk.size() * 4, kMaxProfileBytes)),
+                       4, true);
         zlib.append(chunk.constData() + nameEnd + 2, chunk.size() - nameEnd - 2);
         const QByteArray profile = qUncompress(zlib);
         return profile.size() <= kMaxProfileBytes ? profile : QByteArray();
@@ -52,7 +52,7 @@ QByteArray webpProfile(QFile& file) {
         const QByteArray header = file.read(8);
         if (header.size() < 8)
             return {};
-        const quint32 length = qFromLittleEndian<quint32>(header.constData() + 4);
+        const auto length = std::uint32_t(ByteReader(header, false).peek(4, 4).value_or(0));
         const QByteArray fourcc = header.left(4);
         if (fourcc == "ICCP")
             return length <= kMaxProfileBytes ? file.read(length) : QByteArray();
@@ -64,34 +64,20 @@ QByteArray webpProfile(QFile& file) {
     }
 }
 
+// The directory is read on its own: a TIFF often keeps it after the image data.
 QByteArray tiffProfile(QFile& file) {
     const QByteArray header = file.read(8);
-    if (header.size() < 8)
-        return {};
-    const bool big = header.startsWith("MM");
-    auto u16 = [big](const char* p) {
-        return big ? qFromBigEndian<quint16>(p) : qFromLittleEndian<quint16>(p);
-    };
-    auto u32 = [big](const char* p) {
-        return big ? qFromBigEndian<quint32>(p) : qFromLittleEndian<quint32>(p);
-    };
-    if (!file.seek(u32(header.constData() + 4)))
+    const auto tiff = TiffReader::open(header);
+    if (!tiff || !file.seek(tiff->firstDirectory()))
         return {};
     const QByteArray countBytes = file.read(2);
-    if (countBytes.size() < 2)
+    const auto count = ByteReader(countBytes, tiff->bigEndian()).peek(0, 2);
+    const QByteArray bytes = countBytes + file.read(qint64(count.value_or(0)) * 12);
+    const TiffDirectory ifd0 = tiff->directory(bytes, tiff->firstDirectory());
+    const TiffEntry* entry = ifd0.find(34675);
+    if (!entry || entry->count <= 4 || entry->count > kMaxProfileBytes || !file.seek(entry->field))
         return {};
-    const int count = u16(countBytes.constData());
-    const QByteArray entries = file.read(qint64(count) * 12);
-    for (qsizetype e = 0; e + 12 <= entries.size(); e += 12) {
-        const char* entry = entries.constData() + e;
-        if (u16(entry) != 34675)
-            continue;
-        const quint32 length = u32(entry + 4);
-        if (length <= 4 || length > kMaxProfileBytes || !file.seek(u32(entry + 8)))
-            return {};
-        return file.read(length);
-    }
-    return {};
+    return file.read(entry->count);
 }
 
 } // namespace

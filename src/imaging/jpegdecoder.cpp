@@ -1,5 +1,6 @@
 #include "jpegdecoder.h"
 
+#include "bytereader.h"
 #include "colour.h"
 #include "orientation.h"
 #include "pixelbuffer.h"
@@ -7,82 +8,12 @@
 #include <QColorSpace>
 #include <QSize>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <turbojpeg.h>
 
 namespace kivo {
 
 namespace {
-
-// What the markers before the first scan tell beyond what TurboJPEG's header reader reports.
-struct JpegMarkers {
-    int orientation = 1;
-    QByteArray icc;
-    bool adobe = false; // an Adobe APP14 marker: CMYK is stored inverted
-    bool progressive = false;
-    int components = 3;
-};
-
-int read16(const uchar* p) {
-    return (p[0] << 8) | p[1];
-}
-
-JpegMarkers scanMarkers(QByteArrayView data) {
-    JpegMarkers markers;
-    const auto* bytes = reinterpret_cast<const uchar*>(data.data());
-    const qsizetype size = data.size();
-    std::map<int, QByteArrayView> iccChunks;
-    int iccChunkCount = 0;
-    bool sawExif = false;
-    qsizetype pos = 2;
-    while (pos + 4 <= size) {
-        if (bytes[pos] != 0xFF)
-            break;
-        const int marker = bytes[pos + 1];
-        if (marker == 0xFF) { // fill byte
-            ++pos;
-            continue;
-        }
-        if (marker == 0xDA || marker == 0xD9)
-            break;
-        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
-            pos += 2;
-            continue;
-        }
-        const int length = read16(bytes + pos + 2);
-        if (length < 2 || pos + 2 + length > size)
-            break;
-        const uchar* payload = bytes + pos + 4;
-        const int payloadSize = length - 2;
-        if (marker == 0xE1 && !sawExif && payloadSize > 6 &&
-            std::memcmp(payload, "Exif\0\0", 6) == 0) {
-            sawExif = true;
-            markers.orientation = exifOrientation(
-                QByteArrayView(reinterpret_cast<const char*>(payload + 6), payloadSize - 6));
-        } else if (marker == 0xE2 && payloadSize > 14 &&
-                   std::memcmp(payload, "ICC_PROFILE\0", 12) == 0) {
-            iccChunkCount = payload[13];
-            iccChunks[payload[12]] =
-                QByteArrayView(reinterpret_cast<const char*>(payload + 14), payloadSize - 14);
-        } else if (marker == 0xEE && payloadSize >= 5 && std::memcmp(payload, "Adobe", 5) == 0) {
-            markers.adobe = true;
-        } else if ((marker >= 0xC0 && marker <= 0xCF) && marker != 0xC4 && marker != 0xC8 &&
-                   marker != 0xCC && payloadSize >= 6) {
-            markers.progressive =
-                marker == 0xC2 || marker == 0xC6 || marker == 0xCA || marker == 0xCE;
-            markers.components = payload[5];
-        }
-        pos += 2 + length;
-    }
-    // A profile split over APP2 markers is only usable when every chunk 1..n is there.
-    if (iccChunkCount > 0 && int(iccChunks.size()) == iccChunkCount &&
-        iccChunks.begin()->first == 1 && iccChunks.rbegin()->first == iccChunkCount) {
-        for (const auto& [index, chunk] : iccChunks)
-            markers.icc.append(chunk);
-    }
-    return markers;
-}
 
 struct DecompressorDeleter {
     void operator()(void* handle) const { tjDestroy(handle); }
@@ -126,10 +57,12 @@ std::optional<JpegPixels> decodeJpeg(QByteArrayView data, const JpegDecodeOption
     // gigabytes painting grey.
     if (qint64(width) * height / 1024 > data.size())
         return std::nullopt;
-    JpegMarkers markers = scanMarkers(data);
+    JpegHeader markers = readJpegHeader(data);
+    const int components = markers.frame ? markers.frame->components : 3;
     // A progressive JPEG keeps every DCT coefficient of the full image in memory while it
     // decodes, at any output scale: refuse what would not fit rather than let libjpeg try.
-    if (markers.progressive && !fitsDecodeBudget(QSize(width, height), 2 * markers.components))
+    if (markers.frame && markers.frame->progressive &&
+        !fitsDecodeBudget(QSize(width, height), 2 * components))
         return std::nullopt;
 
     const QSize size = scaledSize(width, height, options.minLongSide);
@@ -157,7 +90,7 @@ std::optional<JpegPixels> decodeJpeg(QByteArrayView data, const JpegDecodeOption
         return std::nullopt;
 
     JpegPixels result;
-    result.orientation = markers.orientation;
+    result.orientation = exifOrientation(markers.exif);
     if (cmyk) {
         result.image =
             cmykToSrgb(image.constBits(), image.bytesPerLine(), size, markers.icc, markers.adobe);

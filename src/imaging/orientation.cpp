@@ -1,5 +1,6 @@
 #include "orientation.h"
 
+#include "bytereader.h"
 #include "pixelbuffer.h"
 
 #include <QColorSpace>
@@ -13,16 +14,6 @@
 namespace kivo {
 
 namespace {
-
-uint16_t read16(const uchar* p, bool bigEndian) {
-    return bigEndian ? uint16_t((p[0] << 8) | p[1]) : uint16_t((p[1] << 8) | p[0]);
-}
-
-uint32_t read32(const uchar* p, bool bigEndian) {
-    return bigEndian
-               ? (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3]
-               : (uint32_t{p[3]} << 24) | (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
-}
 
 // Orientations 2 to 4 keep rows as rows: each output row is one source row, possibly reversed.
 template <int Bytes> void flipRows(const QImage& src, QImage& dst, bool mirror, bool flip) {
@@ -133,34 +124,14 @@ template <int Bytes> void orient(const QImage& src, QImage& dst, int orientation
 } // namespace
 
 int exifOrientation(QByteArrayView tiff) {
-    const auto* data = reinterpret_cast<const uchar*>(tiff.data());
-    const qsizetype size = tiff.size();
-    if (size < 8)
+    const auto reader = TiffReader::open(tiff);
+    if (!reader || reader->firstDirectory() < 8)
         return 1;
-    bool bigEndian;
-    if (std::memcmp(data, "II*\0", 4) == 0)
-        bigEndian = false;
-    else if (std::memcmp(data, "MM\0*", 4) == 0)
-        bigEndian = true;
-    else
-        return 1;
-    const uint32_t ifd = read32(data + 4, bigEndian);
-    if (ifd < 8 || qsizetype(ifd) + 2 > size)
-        return 1;
-    const int count = read16(data + ifd, bigEndian);
-    for (int i = 0; i < count; ++i) {
-        const qsizetype entry = qsizetype(ifd) + 2 + qsizetype(i) * 12;
-        if (entry + 12 > size)
-            return 1;
-        const uchar* e = data + entry;
-        if (read16(e, bigEndian) != 0x0112)
-            continue;
-        // SHORT, one value, held in the first two bytes of the value field.
-        const int type = read16(e + 2, bigEndian);
-        const int value = type == 3 ? read16(e + 8, bigEndian) : 0;
-        return value >= 1 && value <= 8 ? value : 1;
-    }
-    return 1;
+    const TiffDirectory ifd0 = reader->directory(reader->firstDirectory());
+    const TiffEntry* entry = ifd0.find(kTiffOrientationTag);
+    // SHORT, one value, held in the first two bytes of the value field.
+    const auto value = entry && entry->type == kTiffShort ? reader->number(*entry) : std::nullopt;
+    return value && *value >= 1 && *value <= 8 ? int(*value) : 1;
 }
 
 QImage applyOrientation(const QImage& image, int orientation) {

@@ -1,5 +1,6 @@
 // The pixel half of imagewriter.h: the stored pixels turned exactly and written in the file's
 // own format, with every check that the new file still holds what the old one did.
+#include "bytereader.h"
 #include "exivbuffer.h"
 #include "imagewriter.h"
 
@@ -8,6 +9,7 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QPoint>
+#include <algorithm>
 #include <cstring>
 #include <webp/encode.h>
 #include <webp/mux.h>
@@ -105,20 +107,10 @@ int imageCount(const QByteArray& bytes, const char* format) {
     return reader.imageCount();
 }
 
-quint32 bigEndian32(const QByteArray& bytes, qsizetype at) {
-    const auto* p = reinterpret_cast<const uchar*>(bytes.constData() + at);
-    return (quint32(p[0]) << 24) | (quint32(p[1]) << 16) | (quint32(p[2]) << 8) | p[3];
-}
-
 bool pngHasChunk(const QByteArray& png, const char* type) {
-    qsizetype p = 8;
-    while (p + 12 <= png.size()) {
-        const qint64 length = bigEndian32(png, p);
-        if (png.mid(p + 4, 4) == type)
-            return true;
-        p += 12 + length;
-    }
-    return false;
+    const auto chunks = pngChunks(png);
+    return std::any_of(chunks.begin(), chunks.end(),
+                       [&](const PngChunk& chunk) { return chunk.type == type; });
 }
 
 // `encoded` with the original's colour chunks, which belong right after IHDR (before PLTE and
@@ -126,15 +118,9 @@ bool pngHasChunk(const QByteArray& png, const char* type) {
 QByteArray withColourChunks(const QByteArray& encoded, const QByteArray& original) {
     static const QList<QByteArray> colourChunks{"iCCP", "sRGB", "gAMA", "cHRM", "sBIT"};
     QByteArray chunks;
-    qsizetype p = 8;
-    while (p + 12 <= original.size()) {
-        const qint64 length = bigEndian32(original, p);
-        if (length > original.size() - p - 12)
-            break;
-        if (colourChunks.contains(original.mid(p + 4, 4)))
-            chunks.append(original.mid(p, 12 + length));
-        p += 12 + length;
-    }
+    for (const PngChunk& chunk : pngChunks(original))
+        if (colourChunks.contains(chunk.type.toByteArray()))
+            chunks.append(chunk.whole);
     constexpr qsizetype afterHeader = 8 + 12 + 13; // signature, IHDR
     QByteArray out = encoded;
     out.insert(afterHeader, chunks);
@@ -267,8 +253,7 @@ QByteArray webpChunk(const WebPMux* mux, const char* fourcc) {
 }
 
 QByteArray exifChunkWithoutOrientation(const QByteArray& chunk) {
-    static const QByteArray prefix("Exif\0\0", 6);
-    const qsizetype skip = chunk.startsWith(prefix) ? prefix.size() : 0;
+    const qsizetype skip = chunk.startsWith(kExifSegmentId) ? kExifSegmentId.size() : 0;
     Exiv2::ExifData exif;
     const auto order = Exiv2::ExifParser::decode(
         exif, reinterpret_cast<const Exiv2::byte*>(chunk.constData() + skip),

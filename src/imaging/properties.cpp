@@ -2,11 +2,13 @@
 // layout from the cheapest place that states it exactly (the codec's own header, exiv2, or Qt's
 // image reader). No pixels are decoded here: this runs on every step through a folder.
 
+#include "bytereader.h"
 #include "codecs.h"
 #include "decodecore.h"
 #include "exivbuffer.h"
 #include "source.h"
 
+#include <QFile>
 #include <QImageReader>
 #include <algorithm>
 #include <array>
@@ -171,104 +173,60 @@ Layout fromPixelInfo(const PixelInfo& info) {
     return {info.size, info.depth, info.colorModel, info.hasAlpha, info.orientation};
 }
 
-using FilePtr = std::unique_ptr<std::FILE, decltype(&std::fclose)>;
-
-FilePtr openFile(const FilePath& path) {
-    return FilePtr(std::fopen(path.c_str(), "rb"), &std::fclose);
-}
-
 // What a JPEG's markers before the scan hold: the frame header (precision and component count;
 // Qt's reader would report a CMYK file as RGB, since it converts on decoding), the EXIF block
 // and the ICC profile. Reading these few segments directly spares exiv2's XMP parsing, which
 // is more than half of its time on a camera JPEG and is of no use here.
-struct JpegHeader {
+struct JpegTags {
     Layout layout;
-    QByteArray exif;
-    QByteArray icc;
+    QByteArray head; // the bytes `header` points into
+    JpegHeader header;
 };
 
-std::optional<JpegHeader> scanJpeg(const FilePath& path) {
-    FilePtr file = openFile(path);
-    if (!file || std::fgetc(file.get()) != 0xFF || std::fgetc(file.get()) != 0xD8)
+std::optional<JpegTags> scanJpeg(const FilePath& path) {
+    QFile file;
+    if (!openForReading(file, path))
         return std::nullopt;
-    JpegHeader header;
-    bool haveFrame = false;
-    std::map<int, QByteArray> iccChunks; // by sequence number, 1-based
-    int iccCount = 0;
-    for (int segments = 0; segments < 1000; ++segments) {
-        int marker = std::fgetc(file.get());
-        if (marker != 0xFF)
+    JpegTags tags;
+    // The segments before the scan are read in growing steps: most headers fit in the first.
+    for (qint64 want = 256 * 1024;; want *= 4) {
+        tags.head += file.read(want - tags.head.size());
+        tags.header = readJpegHeader(tags.head);
+        if (tags.header.headerEnd || file.atEnd() || tags.head.size() < want)
             break;
-        while (marker == 0xFF)
-            marker = std::fgetc(file.get());
-        if (marker == EOF || marker == 0xD9 || marker == 0xDA)
-            break;
-        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7))
-            continue; // markers without a length
-        std::array<unsigned char, 2> size{};
-        if (std::fread(size.data(), 1, 2, file.get()) != 2)
-            break;
-        const int length = (size[0] << 8 | size[1]) - 2;
-        if (length < 0)
-            break;
-        const bool frame =
-            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-        const bool wanted = (frame && !haveFrame) || marker == 0xE1 || marker == 0xE2;
-        if (!wanted) {
-            if (std::fseek(file.get(), length, SEEK_CUR) != 0)
-                break;
-            continue;
-        }
-        QByteArray body(length, Qt::Uninitialized);
-        if (std::fread(body.data(), 1, std::size_t(length), file.get()) != std::size_t(length))
-            break;
-        const auto* bytes = reinterpret_cast<const unsigned char*>(body.constData());
-        if (frame && length >= 6) {
-            haveFrame = true;
-            header.layout.size = QSize(bytes[3] << 8 | bytes[4], bytes[1] << 8 | bytes[2]);
-            header.layout.depth = bytes[0];
-            header.layout.hasAlpha = false;
-            if (bytes[5] == 1)
-                header.layout.colorModel = QStringLiteral("Gray");
-            else if (bytes[5] == 3)
-                header.layout.colorModel = QStringLiteral("RGB");
-            else if (bytes[5] == 4)
-                header.layout.colorModel = QStringLiteral("CMYK");
-        } else if (marker == 0xE1 && header.exif.isEmpty() &&
-                   body.startsWith(QByteArrayView("Exif\0\0", 6))) {
-            header.exif = body.mid(6);
-        } else if (marker == 0xE2 && length > 14 && body.startsWith("ICC_PROFILE")) {
-            iccCount = bytes[13];
-            iccChunks.emplace(bytes[12], body.mid(14));
-        }
     }
-    if (!haveFrame)
+    const auto& frame = tags.header.frame;
+    if (!frame)
         return std::nullopt;
-    // A profile split over several segments counts only when every part is there.
-    if (iccCount > 0 && int(iccChunks.size()) == iccCount && iccChunks.begin()->first == 1 &&
-        iccChunks.rbegin()->first == iccCount)
-        for (const auto& chunk : iccChunks)
-            header.icc += chunk.second;
-    return header;
+    tags.layout.size = QSize(frame->width, frame->height);
+    tags.layout.depth = frame->precision;
+    tags.layout.hasAlpha = false;
+    if (frame->components == 1)
+        tags.layout.colorModel = QStringLiteral("Gray");
+    else if (frame->components == 3)
+        tags.layout.colorModel = QStringLiteral("RGB");
+    else if (frame->components == 4)
+        tags.layout.colorModel = QStringLiteral("CMYK");
+    return tags;
 }
 
 // PNG's header chunk states bit depth and colour type exactly, which Qt's formats blur.
 std::optional<Layout> pngLayout(const FilePath& path) {
-    FilePtr file = openFile(path);
-    std::array<unsigned char, 29> head{};
-    if (!file || std::fread(head.data(), 1, head.size(), file.get()) != head.size() ||
-        std::memcmp(head.data() + 12, "IHDR", 4) != 0)
+    QFile file;
+    if (!openForReading(file, path))
         return std::nullopt;
-    const auto be32 = [&](int at) {
-        return quint32(head[at]) << 24 | quint32(head[at + 1]) << 16 | quint32(head[at + 2]) << 8 |
-               quint32(head[at + 3]);
-    };
-    if (be32(16) > INT_MAX || be32(20) > INT_MAX)
+    const QByteArray head = file.read(29);
+    ByteReader in(head);
+    in.skip(12);
+    if (in.take(4) != "IHDR")
         return std::nullopt;
+    const std::uint32_t width = in.u32(), height = in.u32();
     Layout layout;
-    layout.size = QSize(int(be32(16)), int(be32(20)));
-    layout.depth = head[24];
-    const int colourType = head[25];
+    layout.depth = in.u8();
+    const int colourType = in.u8();
+    if (!in.ok() || width > INT_MAX || height > INT_MAX)
+        return std::nullopt;
+    layout.size = QSize(int(width), int(height));
     layout.colorModel =
         (colourType == 0 || colourType == 4) ? QStringLiteral("Gray") : QStringLiteral("RGB");
     layout.hasAlpha = colourType == 4 || colourType == 6;
@@ -407,12 +365,13 @@ void readExif(const Exiv2::ExifData& exif, const FormatInfo& format, TagReading&
 }
 
 std::optional<TagReading> readJpeg(const FilePath& path) {
-    const std::optional<JpegHeader> header = scanJpeg(path);
-    if (!header)
+    const std::optional<JpegTags> tags = scanJpeg(path);
+    if (!tags)
         return std::nullopt;
+    const JpegHeader* header = &tags->header;
     TagReading reading;
-    reading.layout = header->layout;
-    reading.size = header->layout.size;
+    reading.layout = tags->layout;
+    reading.size = tags->layout.size;
     Exiv2::ExifData exif;
     if (!header->exif.isEmpty()) {
         try {

@@ -1,5 +1,7 @@
 #include "psdreader.h"
 
+#include "bytereader.h"
+
 #include <QColor>
 #include <QIODevice>
 #include <algorithm>
@@ -11,53 +13,6 @@
 namespace kivo {
 
 namespace {
-
-// Big-endian reads that never step outside the data; after the first short read every further
-// read fails too, so a parser can check once at the end of a block.
-class ByteReader {
-public:
-    explicit ByteReader(QByteArrayView data)
-        : data_(data) {}
-
-    bool ok() const { return ok_; }
-    qsizetype pos() const { return pos_; }
-    qsizetype remaining() const { return ok_ ? data_.size() - pos_ : 0; }
-
-    std::uint64_t read(int bytes) {
-        if (!ok_ || remaining() < bytes) {
-            ok_ = false;
-            return 0;
-        }
-        std::uint64_t value = 0;
-        for (int i = 0; i < bytes; ++i)
-            value = (value << 8) | std::uint8_t(data_[pos_ + i]);
-        pos_ += bytes;
-        return value;
-    }
-    static void putLength(QByteArray& out, std::uint64_t value, int bytes) {
-        for (int i = bytes - 1; i >= 0; --i)
-            out += char((value >> (8 * i)) & 0xff);
-    }
-
-    std::uint16_t u16() { return std::uint16_t(read(2)); }
-    std::uint32_t u32() { return std::uint32_t(read(4)); }
-    std::uint64_t u64() { return read(8); }
-
-    QByteArrayView take(std::uint64_t length) {
-        if (!ok_ || length > std::uint64_t(remaining())) {
-            ok_ = false;
-            return {};
-        }
-        QByteArrayView part = data_.sliced(pos_, qsizetype(length));
-        pos_ += qsizetype(length);
-        return part;
-    }
-
-private:
-    QByteArrayView data_;
-    qsizetype pos_ = 0;
-    bool ok_ = true;
-};
 
 int colourChannelCount(PsdColorMode mode) {
     switch (mode) {
@@ -146,7 +101,7 @@ void parseResources(QByteArrayView block, Document& doc) {
         if (id == 1039)
             doc.iccProfile = payload.toByteArray();
         else if (id == 1047 && payload.size() >= 2)
-            doc.transparentIndex = (std::uint8_t(payload[0]) << 8) | std::uint8_t(payload[1]);
+            doc.transparentIndex = ByteReader(payload).u16();
     }
 }
 
@@ -428,7 +383,7 @@ std::optional<QByteArray> readPsdEssentials(QIODevice& device, bool withPixels) 
     if (!layerHead || layerBytes > total - device.pos() + layerHead->size() ||
         !device.seek(device.pos() + layerBytes - layerHead->size()))
         return std::nullopt;
-    ByteReader::putLength(*essentials, layerHead->size(), lengthBytes);
+    appendUnsigned(*essentials, layerHead->size(), lengthBytes, true);
     *essentials += *layerHead;
     if (withPixels) {
         const auto pixels = readExactly(total - device.pos());

@@ -1,10 +1,13 @@
 // libFuzzer target: the whole decode and properties path on arbitrary bytes saved under each
 // extension the viewer lists. The first byte picks the extension, the rest is the file.
 
+#include "imaging/bytereader.h"
 #include "imaging/codecs.h"
 #include "imaging/decode.h"
 #include "imaging/formats.h"
 #include "imaging/heiforientation.h"
+#include "imaging/orientation.h"
+#include "imaging/orientationpatch.h"
 #include "imaging/source.h"
 
 #include <QCoreApplication>
@@ -48,6 +51,19 @@ void decodeDirectly(const kivo::FilePath& path, const QString& extension) {
     }
 }
 
+// The byte-reading layer on the raw bytes, whatever the extension, with the orientation patch,
+// which only a rotation reaches.
+void readBytesDirectly(const QByteArray& bytes) {
+    kivo::findJpegOrientation(bytes);
+    kivo::findTiffOrientation(bytes, 0);
+    kivo::withAddedJpegOrientation(bytes, 6);
+    kivo::withAddedTiffOrientation(bytes, 6);
+    kivo::jpegScanOffset(bytes);
+    kivo::exifOrientation(bytes);
+    kivo::heifItemOrientation(bytes, 1);
+    kivo::pngChunks(bytes);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
@@ -73,5 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         source->thumbnail(120);
     }
     decodeDirectly(path, extension);
+    readBytesDirectly(
+        QByteArray::fromRawData(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1)));
     return 0;
 }
