@@ -151,18 +151,28 @@ private:
     }
 
     void startX11() {
+        // Another test's X server may take a display number between the look and the start: a
+        // server that exits at once lost that race, and the next free number is tried.
         int display = 100 + static_cast<int>(QCoreApplication::applicationPid() % 400);
-        while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(display)))
-            ++display;
-        const QString name = QStringLiteral(":%1").arg(display);
-        startServer("Xvfb", {name, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
-        if (!waitUntil(
-                [&] { return QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(display)); }))
+        const auto taken = [](int number) {
+            return QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)) ||
+                   QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number));
+        };
+        for (int attempt = 0; attempt < 5 && !env_.contains("DISPLAY"); ++attempt, ++display) {
+            while (taken(display))
+                ++display;
+            QProcess* server = startServer("Xvfb", {QStringLiteral(":%1").arg(display), "-screen",
+                                                    "0", "1280x1024x24", "-nolisten", "tcp"});
+            const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(display);
+            waitUntil([&] { return QFile::exists(socket) || server->waitForFinished(0); }, 30000);
+            if (server->state() != QProcess::NotRunning && QFile::exists(socket))
+                env_.insert("DISPLAY", QStringLiteral(":%1").arg(display));
+        }
+        if (!env_.contains("DISPLAY"))
             return;
-        env_.insert("DISPLAY", name);
         env_.insert("QT_QPA_PLATFORM", "xcb");
         startServer("openbox", {});
-        ready_ = waitUntil([&] { return !run("wmctrl", {"-m"}).isEmpty(); });
+        ready_ = waitUntil([&] { return !run("wmctrl", {"-m"}).isEmpty(); }, 30000);
     }
 
     void startWayland() {
