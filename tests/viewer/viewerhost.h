@@ -19,7 +19,8 @@ namespace kivo::test {
 struct ViewerHost {
     explicit ViewerHost(const MenuCommands& commands = {}) {
         desktop->trash = std::make_unique<FreedesktopTrash>();
-        state = std::make_unique<AppState>(AppStateContext{settings.get(), nullptr, desktop.get()});
+        state = std::make_unique<AppState>(
+            AppStateContext{settings.get(), nullptr, nullptr, desktop.get()});
         window = std::make_unique<QMainWindow>();
         viewer = new ImageViewer(*state, window.get());
         window->setCentralWidget(viewer);
