@@ -166,7 +166,7 @@ private Q_SLOTS:
             {QStringLiteral("a.jpg"), QStringLiteral("b.jpg"), QStringLiteral("c.jpg")});
         folder.write(QStringLiteral("b.jpg"), Qt::red);
         QThreadPool pool;
-        ThumbnailCache cache(&pool);
+        ThumbnailCache cache(pool);
         ThumbnailStrip strip(cache);
         qsizetype selected = -1;
         strip.onSelect = [&selected](qsizetype index) { selected = index; };
@@ -192,7 +192,7 @@ private Q_SLOTS:
         for (int i = 0; i < 100'000; ++i)
             files.push_back(filePathFromText(QStringLiteral("/nonexistent/%1.jpg").arg(i)));
         QThreadPool pool;
-        ThumbnailCache cache(&pool);
+        ThumbnailCache cache(pool);
         ThumbnailStrip strip(cache);
         strip.resize(480, ThumbnailStrip::kHeight);
         strip.setFiles(files);
@@ -217,7 +217,7 @@ private Q_SLOTS:
         pool.setMaxThreadCount(1);
         QSemaphore hold;
         pool.start([&hold] { hold.acquire(); });
-        ThumbnailCache cache(&pool);
+        ThumbnailCache cache(pool);
         ThumbnailStrip strip(cache);
         strip.resize(200, ThumbnailStrip::kHeight);
         strip.setFiles(folder.paths(names));
@@ -240,7 +240,7 @@ private Q_SLOTS:
         QVERIFY(test::writeImage(test::quadrantImage(200, 100), photo, "jpeg"));
         QVERIFY(test::writeImage(test::quadrantImage(20, 20), other, "jpeg"));
         QThreadPool pool;
-        ThumbnailCache cache(&pool);
+        ThumbnailCache cache(pool);
         ThumbnailStrip strip(cache);
         strip.resize(300, ThumbnailStrip::kHeight);
         strip.setFiles({filePathFromText(photo), filePathFromText(other)});
