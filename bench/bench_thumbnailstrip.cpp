@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
     const std::vector<FilePath> files = makeFolder(dir, count);
 
     QThreadPool pool;
-    ThumbnailCache cache(&pool);
+    ThumbnailCache cache(pool);
     ThumbnailStrip strip(cache);
     strip.resize(kStripWidth, ThumbnailStrip::kHeight);
     strip.setFiles(files);

@@ -9,6 +9,7 @@
 #include <QSettings>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 #include <algorithm>
 
 namespace kivo {
@@ -111,7 +112,7 @@ void AppDelegate::closeEmptyWindows() {
         if (showsFile(state) || !state->window())
             continue;
         // In a later turn: this may run inside the window's own show event.
-        QWidget* window = state->window();
+        QWindow* window = state->window();
         QTimer::singleShot(0, window, [window] { window->close(); });
     }
 }
@@ -129,8 +130,9 @@ void AppDelegate::centerInitialWindow() {
 void AppDelegate::placeInitialWindow() {
     QWidget* window = QApplication::activeWindow();
     for (AppState* state : states())
-        if (!window && state->window())
-            window = state->window();
+        for (QWidget* candidate : QApplication::topLevelWidgets())
+            if (!window && state->window() && candidate->windowHandle() == state->window())
+                window = candidate;
     for (QWidget* candidate : QApplication::topLevelWidgets())
         if (!window && candidate->isVisible())
             window = candidate;

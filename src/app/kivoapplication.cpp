@@ -3,6 +3,7 @@
 #include "applogging.h"
 #include "desktop/applicationid.h"
 #include "desktop/desktopservices.h"
+#include "panels/metadata.h"
 #include "settingswindow.h"
 #include "singleinstance.h"
 
@@ -46,7 +47,8 @@ void KivoApplication::start(const std::vector<FilePath>& files, int listeningSoc
 
 ViewerWindow* KivoApplication::openViewerWindow(std::optional<FilePath> file) {
     ViewerWindowContext context;
-    context.model = {&settings_, nullptr, desktop_.get()};
+    context.model = {&settings_, &pools_, nullptr, desktop_.get(), extractMetadata};
+    context.overlays = {&pools_.histogram, &thumbnails_};
     context.router = &delegate_;
     context.commands = this;
     context.openWindow = [this](const FilePath& url) { openViewerWindow(url); };
@@ -77,6 +79,10 @@ void KivoApplication::updateFocusedAppState() {
         return;
     focused_ = state;
     Q_EMIT focusedAppStateChanged(state);
+}
+
+void KivoApplication::showAbout() {
+    about_.show();
 }
 
 void KivoApplication::showSettings() {

@@ -2,6 +2,8 @@
 
 #include "appdelegate.h"
 #include "imaging/workerpools.h"
+#include "thumbnails/thumbnailcache.h"
+#include "viewer/aboutwindow.h"
 #include "viewer/viewerwindow.h"
 
 #include <QPointer>
@@ -35,6 +37,7 @@ public:
 
     AppState* focusedAppState() const override { return focused_; }
     void showSettings() override;
+    void showAbout() override;
     void openInFocusedWindow(const FilePath& file) override;
     void quit() override;
 
@@ -45,6 +48,8 @@ private:
 
     QSettings& settings_;
     WorkerPools pools_;
+    ThumbnailCache thumbnails_{pools_.thumbnails};
+    AboutWindowPresenter about_;
     std::unique_ptr<DesktopServices> desktop_;
     AppDelegate delegate_;
     std::unique_ptr<SingleInstanceServer> server_;

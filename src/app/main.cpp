@@ -2,6 +2,7 @@
 #include "desktop/applicationid.h"
 #include "kivoapplication.h"
 #include "singleinstance.h"
+#include "viewer/translations.h"
 
 #include <QApplication>
 #include <QSettings>
@@ -92,6 +93,7 @@ int main(int argc, char** argv) {
     QApplication::setOrganizationName(QStringLiteral("Kivo"));
     QApplication::setApplicationName(QStringLiteral("Kivo"));
     QGuiApplication::setDesktopFileName(QString::fromLatin1(kivo::applicationId));
+    kivo::installTranslations(app);
     QSettings settings;
 
     kivo::KivoApplication kivo(settings);

@@ -115,7 +115,7 @@ const std::array kFileCommands = {
                 {},
                 {},
                 nullptr,
-                [](AppState& s, bool) { s.revealInFinder(); }},
+                [](AppState& s, bool) { s.revealInFileManager(); }},
     ControlItem{QT_TRANSLATE_NOOP("kivo::Menus", "Delete Image"),
                 false,
                 QKeyCombination(Qt::Key_Delete),

@@ -56,22 +56,20 @@ bool hasCommandModifier(const QKeyEvent& event) {
 
 } // namespace
 
-ImageViewer::ImageViewer(AppState& state, QWidget* parent)
+ImageViewer::ImageViewer(AppState& state, QWidget* parent, const OverlayServices& services)
     : QWidget(parent)
     , state_(state)
     , emptyState_(new EmptyState(state, this))
     , statusPill_(new StatusPill(state, this))
-    , alerts_(new ViewerAlerts(state, *this)) {
+    , alerts_(new ViewerAlerts(state, *this))
+    , overlays_(new ViewerOverlays(state, services, *this)) {
     setFocusPolicy(Qt::StrongFocus);
     setAcceptDrops(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMinimumSize(200, 150);
 
     connect(&state, &AppState::currentImageChanged, this, &ImageViewer::showCurrentImage);
-    const auto placeNavigatorNow = [this] { placeNavigator(); };
-    connect(&state, &AppState::showThumbnailBarChanged, this, placeNavigatorNow);
-    connect(&state, &AppState::imageFilesChanged, this, placeNavigatorNow);
-    connect(&state, &AppState::visibleRectChanged, this, placeNavigatorNow);
+    connect(overlays_, &ViewerOverlays::layoutChanged, this, [this] { placeNavigator(); });
     const auto retitle = [this] { retitleWindow(); };
     connect(&state, &AppState::currentURLChanged, this, retitle);
     connect(&state, &AppState::currentIndexChanged, this, retitle);
@@ -128,19 +126,7 @@ void ImageViewer::placeLayers() {
 }
 
 void ImageViewer::placeNavigator() {
-    if (!navigator_)
-        return;
-    int bottom = kNavigatorInset;
-    if (state_.showThumbnailBar() && state_.imageFiles().size() > 1)
-        bottom += kNavigatorThumbnailBarInset;
-    // The widget keeps a margin around the map for its shadow; the inset counts from the map.
-    const QSize size = navigator_->sizeHint();
-    const int margin = NavigatorOverlay::kShadowMargin;
-    navigator_->setGeometry(width() - kNavigatorInset - size.width() + margin,
-                            height() - bottom - size.height() + margin, size.width(),
-                            size.height());
-    navigator_->raise();
-    statusPill_->raise();
+    overlays_->place(navigator_, statusPill_);
 }
 
 void ImageViewer::retitleWindow() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "vieweroverlays.h"
+
 #include <QPointer>
 #include <QWidget>
 
@@ -15,17 +17,15 @@ class ViewerAlerts;
 class ZoomableImageView;
 
 // The whole content of a viewer window: over black, the canvas while the model holds a picture
-// (otherwise the empty state), the navigator, and the status pill in the top-right corner. It
+// (otherwise the empty state), the navigator, the overlay panel and thumbnail strip, and the
+// status pill in the top-right corner. It
 // owns the window's keys, file drops, context menu and alerts, and keeps no state beyond
 // keyboard focus: everything shown is read from the model, every action is a model call.
 class ImageViewer : public QWidget {
     Q_OBJECT
 
 public:
-    static constexpr int kNavigatorInset = 12;
-    static constexpr int kNavigatorThumbnailBarInset = 60;
-
-    ImageViewer(AppState& state, QWidget* parent = nullptr);
+    ImageViewer(AppState& state, QWidget* parent = nullptr, const OverlayServices& services = {});
     ~ImageViewer() override;
 
     AppState& state() const { return state_; }
@@ -34,6 +34,7 @@ public:
     EmptyState* emptyState() const { return emptyState_; }
     StatusPill* statusPill() const { return statusPill_; }
     const ViewerAlerts& alerts() const { return *alerts_; }
+    const ViewerOverlays& overlays() const { return *overlays_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -61,6 +62,7 @@ private:
     EmptyState* emptyState_;
     StatusPill* statusPill_;
     ViewerAlerts* alerts_;
+    ViewerOverlays* overlays_;
     bool hasShownOnce_ = false;
 };
 

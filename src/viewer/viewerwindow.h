@@ -2,6 +2,7 @@
 
 #include "imaging/filepath.h"
 #include "model/appstate.h"
+#include "vieweroverlays.h"
 
 #include <QMainWindow>
 #include <QObject>
@@ -22,6 +23,7 @@ public:
     // window at all, is active.
     virtual AppState* focusedAppState() const = 0;
     virtual void showSettings() = 0;
+    virtual void showAbout() = 0;
     // Shows `file` in the active viewer window, whatever the window mode; without an active
     // viewer window the file is not opened.
     virtual void openInFocusedWindow(const FilePath& file) = 0;
@@ -46,12 +48,10 @@ struct ViewerWindowContext {
     AppStateContext model;
     WindowRouter* router = nullptr;          // required
     ApplicationCommands* commands = nullptr; // required
+    OverlayServices overlays;                // the histogram pool and the thumbnail cache
     // Opens a new viewer window that shows the file once it is on screen.
     std::function<void(const FilePath&)> openWindow;
 };
-
-// The window's content: the viewer composed around the window's model.
-QWidget* makeViewerContent(AppState& state, ApplicationCommands& commands, QWidget* parent);
 
 // One top-level viewer window: it owns its model, connects itself to the router each time it
 // comes on screen, and remembers and restores its size. Deletes itself when closed.

@@ -1,4 +1,5 @@
-// Animated GIF and WebP: the first frame at once, the others on demand, from any thread.
+// Animated GIF and WebP: the first frame at once, the others on demand, from any thread. (Still
+// pictures of every format have one frame: the format runner, test_formats.)
 #include "imaging/decode.h"
 #include "support/testsupport.h"
 
@@ -98,7 +99,6 @@ private Q_SLOTS:
         QCOMPARE(image->frameDelayMs(0), 200);
         QCOMPARE(image->frameDelayMs(1), 500);
         QCOMPARE(image->frameDelayMs(2), 100); // "as fast as possible" plays at 10 fps
-        QCOMPARE(image->frameDelayMs(3), 0);
         QVERIFY(hasColour(image->bitmap(), Qt::red));
         // Out of order on purpose: going back restarts the decoder from the first frame.
         for (int i : {2, 1, 0, 2, 1})
@@ -125,19 +125,6 @@ private Q_SLOTS:
                 thread.join();
             QCOMPARE(wrong.load(), 0);
         }
-    }
-
-    void stillPicturesHaveOneFrame() {
-        QTemporaryDir dir;
-        const QString path = dir.filePath("still.webp");
-        QVERIFY(test::writeImage(test::quadrantImage(20, 10), path, "webp", 100));
-        const auto imageDecoded = decodeImage(filePathFromText(path));
-        const ImagePtr image = imageDecoded ? *imageDecoded : nullptr;
-        QVERIFY(image && !image->isAnimated());
-        QCOMPARE(image->frameCount(), 1);
-        QCOMPARE(image->frameDelayMs(0), 0);
-        QCOMPARE(image->frame(0).cacheKey(), image->bitmap().cacheKey());
-        QVERIFY(image->frame(1).isNull());
     }
 };
 

@@ -92,14 +92,6 @@ private Q_SLOTS:
         writeFile(target_, oldContents);
     }
 
-    void temporaryNameIsHiddenUuidWithExtension() {
-        const FilePath path = hiddenTemporaryPath(targetPath());
-        QCOMPARE(path.parent_path(), targetPath().parent_path());
-        const QRegularExpression hiddenUuid("^\\.[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\\.png$");
-        QVERIFY2(hiddenUuid.match(displayName(path)).hasMatch(), qPrintable(displayName(path)));
-        QVERIFY(hiddenTemporaryPath(targetPath()) != path);
-    }
-
     void replacesAndKeepsPermissionsAndOwner() {
         QVERIFY(::chmod(QFile::encodeName(target_), 0640) == 0);
         const bool root = ::geteuid() == 0;

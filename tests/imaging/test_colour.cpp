@@ -1,5 +1,6 @@
 // Pictures with an embedded profile come out in sRGB, whichever library has to read the
-// profile: Qt for matrix profiles, lcms2 for LUT-based ones and CMYK.
+// profile: Qt for matrix profiles, lcms2 for LUT-based ones and CMYK. (Each format's matrix
+// profiles, and alpha, are read by the format runner, test_formats.)
 #include "imaging/colour.h"
 #include "imaging/decode.h"
 #include "support/testsupport.h"
@@ -107,29 +108,6 @@ class TestColour : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void embeddedProfilesConvertToSrgb_data() {
-        QTest::addColumn<QByteArray>("format");
-        QTest::addColumn<int>("space");
-        for (const char* format : {"png", "jpeg", "tiff", "webp"})
-            for (auto space : {QColorSpace::DisplayP3, QColorSpace::AdobeRgb})
-                QTest::addRow("%s-%d", format, int(space)) << QByteArray(format) << int(space);
-    }
-
-    void embeddedProfilesConvertToSrgb() {
-        QFETCH(QByteArray, format);
-        QFETCH(int, space);
-        const QColorSpace colourSpace{QColorSpace::NamedColorSpace(space)};
-        QTemporaryDir dir;
-        const QString path = dir.filePath("tagged." + QString::fromLatin1(format));
-        QVERIFY(test::writeImage(filled(QImage::Format_RGB32, kSample, colourSpace), path,
-                                 format.constData(), 100));
-        const ImagePtr image = decodeFile(path);
-        QVERIFY(image);
-        QCOMPARE(image->bitmap().colorSpace(), QColorSpace(QColorSpace::SRgb));
-        QCOMPARE_LE(distance(image->bitmap().pixel(16, 12), inSrgb(colourSpace)),
-                    format == "png" || format == "tiff" ? 1 : 4);
-    }
-
     void lutBasedProfileGoesThroughLcms() {
         const QByteArray icc = lutBasedDisplayP3();
         QVERIFY(!QColorSpace::fromIccProfile(icc).isValid()); // really beyond QColorSpace
@@ -185,21 +163,6 @@ private Q_SLOTS:
         }
         // A profile nobody can read leaves the pixels alone rather than failing the picture.
         QCOMPARE(toDisplaySrgb(plain, QByteArray(200, 'x')).pixelColor(3, 3), kSample);
-    }
-
-    void alphaIsKeptPremultiplied() {
-        QImage image(3, 1, QImage::Format_ARGB32);
-        image.setPixel(0, 0, qRgba(255, 0, 0, 128));
-        image.setPixel(1, 0, qRgba(0, 0, 0, 0));
-        image.setPixel(2, 0, qRgba(0, 255, 0, 64));
-        QTemporaryDir dir;
-        QVERIFY(test::writeImage(image, dir.filePath("alpha.png"), "png"));
-        const ImagePtr decoded = decodeFile(dir.filePath("alpha.png"));
-        QVERIFY(decoded);
-        QCOMPARE(decoded->bitmap().format(), QImage::Format_ARGB32_Premultiplied);
-        QCOMPARE(qAlpha(decoded->bitmap().pixel(0, 0)), 128);
-        QCOMPARE(qAlpha(decoded->bitmap().pixel(1, 0)), 0);
-        QCOMPARE(decoded->bitmap().pixelColor(2, 0).green(), 255);
     }
 
     // CMYK JPEGs as Photoshop and ImageMagick write them: inverted ink with an Adobe marker.

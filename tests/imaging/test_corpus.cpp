@@ -1,4 +1,5 @@
-// Real-world files: camera JPEGs, TIFFs, the PngSuite and deliberately broken files.
+// Real-world files: camera JPEGs and TIFFs, the PngSuite (kept with the tests) and deliberately
+// broken files.
 #include "imaging/decode.h"
 #include "imaging/source.h"
 #include "support/testsupport.h"
@@ -7,16 +8,17 @@
 #include <QDirIterator>
 #include <QImageReader>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace kivo;
 
 namespace {
 
-QStringList filesIn(const QString& relative, const QStringList& patterns,
+QStringList filesIn(const QString& folder, const QStringList& patterns,
                     QDirIterator::IteratorFlags flags = QDirIterator::NoIteratorFlags) {
     QStringList files;
-    QDirIterator it(test::corpusPath(relative), patterns, QDir::Files, flags);
+    QDirIterator it(folder, patterns, QDir::Files, flags);
     while (it.hasNext())
         files << it.next();
     return files;
@@ -32,8 +34,9 @@ private Q_SLOTS:
     void cameraFilesMatchQtsReader() {
         KIVO_REQUIRE_CORPUS("exif-samples/jpg");
         KIVO_REQUIRE_CORPUS("exif-samples/tiff");
-        const QStringList files = filesIn("exif-samples/jpg", {"*.jpg", "*.JPG"}) +
-                                  filesIn("exif-samples/tiff", {"*.tif", "*.tiff"});
+        const QStringList files =
+            filesIn(test::corpusPath("exif-samples/jpg"), {"*.jpg", "*.JPG"}) +
+            filesIn(test::corpusPath("exif-samples/tiff"), {"*.tif", "*.tiff"});
         QVERIFY(files.size() > 10);
         for (const QString& path : files) {
             if (path.endsWith("corrupted.jpg"))
@@ -55,8 +58,7 @@ private Q_SLOTS:
     // PngSuite names say what they hold: "s05..." is 5x5 pixels, the three pixel-aspect files
     // are 8x32, 32x8 and 8x8, everything else 32x32, and every "x..." file is corrupt on purpose.
     void pngSuite() {
-        KIVO_REQUIRE_CORPUS("pngsuite/png");
-        const QStringList files = filesIn("pngsuite/png", {"*.png"});
+        const QStringList files = filesIn(test::testDataPath("pngsuite/png"), {"*.png"});
         QVERIFY(files.size() > 100);
         static const QRegularExpression sized("^s(\\d\\d)");
         for (const QString& path : files) {
@@ -76,20 +78,30 @@ private Q_SLOTS:
         }
     }
 
-    // Whatever a file holds, every way in returns a value or nothing, and never crashes.
+    // Whatever a file holds (truncated blocks, wrong types, huge counts), every way in returns a
+    // value or nothing, and never crashes.
     void brokenFilesNeverCrash() {
         KIVO_REQUIRE_CORPUS("exif-samples/jpg/invalid");
         KIVO_REQUIRE_CORPUS("exif-samples/jpg/tests");
         KIVO_REQUIRE_CORPUS("exif-samples/jpg/corrupted.jpg");
+        KIVO_REQUIRE_CORPUS("exif-samples/jpg/Canon_40D.jpg");
+        QTemporaryDir dir;
+        const QString cut = dir.filePath("cut.jpg"); // a camera file ending inside its Exif block
+        QVERIFY(QFile::copy(test::corpusPath("exif-samples/jpg/Canon_40D.jpg"), cut));
+        QVERIFY(QFile(cut).resize(600));
         const QStringList files =
-            filesIn("exif-samples/jpg/invalid", {"*"}, QDirIterator::Subdirectories) +
-            filesIn("exif-samples/jpg/tests", {"*"}, QDirIterator::Subdirectories) +
-            QStringList{test::corpusPath("exif-samples/jpg/corrupted.jpg")};
+            filesIn(test::corpusPath("exif-samples/jpg/invalid"), {"*"},
+                    QDirIterator::Subdirectories) +
+            filesIn(test::corpusPath("exif-samples/jpg/tests"), {"*"},
+                    QDirIterator::Subdirectories) +
+            filesIn(test::testDataPath("pngsuite/png"), {"x*.png"}) +
+            QStringList{test::corpusPath("exif-samples/jpg/corrupted.jpg"), cut};
         for (const QString& path : files) {
             decodeImage(filePathFromText(path));
             if (auto source = ImageSource::open(filePathFromText(path))) {
                 source->storedImage();
                 source->thumbnail(120);
+                source->properties();
             }
         }
     }

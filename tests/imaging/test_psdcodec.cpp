@@ -187,20 +187,17 @@ private Q_SLOTS:
         }
     }
 
+    // The probe reads the header alone: a document without pixel data still reports its layout.
     void probeReportsWithoutDecoding() {
         PsdDocument doc = filled(4, 0, 4);
         doc.depth = 16;
         doc.width = 20000;
         doc.height = 10000;
-        doc.planes.assign(4, {}); // no pixel data at all: probing must not need it
-        const QByteArray bytes = doc.bytes();
-        const auto info = readPsdInfo(bytes);
-        QVERIFY(info);
-        QCOMPARE(info->size, QSize(20000, 10000));
-        QCOMPARE(info->depth, 16);
+        doc.planes.assign(4, {});
+        const auto info = readPsdInfo(doc.bytes());
+        QVERIFY(info && info->size == QSize(20000, 10000) && info->depth == 16 && !info->hasAlpha);
         QCOMPARE(info->colorModel, QStringLiteral("CMYK"));
-        QVERIFY(!info->hasAlpha);
-        QVERIFY(!readPsd(bytes)); // and decoding it finds nothing to decode
+        QVERIFY(!readPsd(doc.bytes()));
     }
 
     void refusesHostileHeaders_data() {
@@ -272,7 +269,6 @@ private Q_SLOTS:
         const auto info = probePsd(path);
         QVERIFY(info && info->hasAlpha);
         QCOMPARE(info->size, QSize(5, 3));
-        QVERIFY(!decodePsd(filePathFromText(dir.filePath(QStringLiteral("missing.psd")))));
         // A name that is not UTF-8 is still a name.
         const FilePath bytesName = filePathFromText(dir.path()) / std::string("caf\xe9.psd");
         QVERIFY(std::filesystem::copy_file(path, bytesName));

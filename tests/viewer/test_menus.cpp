@@ -205,7 +205,7 @@ private Q_SLOTS:
         registry.entries = {{"test-viewer.desktop", "Test Viewer"}};
         desktop.applications = std::move(applications);
         test::PrivateSettings settings;
-        AppState state({settings.get(), nullptr, nullptr, &desktop});
+        AppState state({.settings = settings.get(), .desktop = &desktop});
         state.openFile(folder.path("a.jpg"));
         QMenu menu;
         addControlGroup(menu, ControlGroup::openWith, &state);

@@ -20,7 +20,7 @@ struct ViewerHost {
     explicit ViewerHost(const MenuCommands& commands = {}) {
         desktop->trash = std::make_unique<FreedesktopTrash>();
         state = std::make_unique<AppState>(
-            AppStateContext{settings.get(), nullptr, nullptr, desktop.get()});
+            AppStateContext{.settings = settings.get(), .desktop = desktop.get()});
         window = std::make_unique<QMainWindow>();
         viewer = new ImageViewer(*state, window.get());
         window->setCentralWidget(viewer);
