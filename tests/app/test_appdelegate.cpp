@@ -1,11 +1,15 @@
 // Routing of opened files into windows, closing of empty windows in single-window mode, and the
-// first window's size and place, over real models in plain windows.
+// first window's size and place, over real models in plain windows; file arguments as shells and
+// file managers pass them, through a hand-off message.
 #include "app/appdelegate.h"
+#include "app/commandline.h"
+#include "app/singleinstance.h"
 #include "model/appstate.h"
 #include "support/testsupport.h"
 
 #include <QApplication>
 #include <QScreen>
+#include <QTest>
 #include <QWidget>
 
 using namespace kivo;
@@ -128,7 +132,6 @@ private Q_SLOTS:
         QTest::addColumn<QSize>("expected"); // invalid: the window is left alone
 
         QTest::newRow("remembered size, centred") << QSize(800, 600) << false << QSize(800, 600);
-        QTest::newRow("width 99 is not usable") << QSize(99, 600) << false << QSize(400, 300);
         QTest::newRow("launch with a file") << QSize(800, 600) << true << QSize();
     }
 
@@ -139,11 +142,11 @@ private Q_SLOTS:
         AppState::saveWindowSize(settings_.settings(), remembered.width(), remembered.height());
         AppDelegate delegate(settings_.settings());
         addWindow(delegate, launchedWithFile ? "a.jpg" : "");
-        windows_.back().window->setGeometry(5, 7, 250, 150);
+        QWidget* window = windows_.back().window.get();
+        window->setGeometry(5, 7, 250, 150);
         delegate.applicationDidFinishLaunching();
         QCoreApplication::processEvents();
 
-        QWidget* window = windows_.back().window.get();
         if (!expected.isValid()) {
             QCOMPARE(window->geometry(), QRect(5, 7, 250, 150));
             return;
@@ -151,6 +154,32 @@ private Q_SLOTS:
         QCOMPARE(window->size(), expected);
         const QPoint centre = window->screen()->availableGeometry().center();
         QVERIFY((window->frameGeometry().center() - centre).manhattanLength() <= 2);
+    }
+
+    void argumentsArriveIntact_data() {
+        QTest::addColumn<QByteArray>("argument");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("relative") << QByteArray("../b/c d.jpg") << QByteArray("/w/b/c d.jpg");
+        QTest::newRow("home") << QByteArray("~/x.jpg") << QByteArray("/home/u/x.jpg");
+        QTest::newRow("newline") << QByteArray("a\nb.jpg") << QByteArray("/w/a/a\nb.jpg");
+        QTest::newRow("not UTF-8")
+            << QByteArray("/p/\xff\xfe.jpg") << QByteArray("/p/\xff\xfe.jpg");
+        QTest::newRow("file URI, encoded bytes")
+            << QByteArray("file:///p/caf%C3%A9%20%FF.jpg") << QByteArray("/p/caf\xc3\xa9 \xff.jpg");
+        QTest::newRow("file URI with a host")
+            << QByteArray("file://host/p/x.jpg") << QByteArray("/p/x.jpg");
+    }
+
+    void argumentsArriveIntact() {
+        QFETCH(QByteArray, argument);
+        QFETCH(QByteArray, expected);
+        const auto line = parseCommandLine({argument, "/q.jpg"}, "/w/a", "/home/u");
+        QCOMPARE(line.action, CommandLine::Action::run);
+        const auto received = handoff::decode(handoff::encode(line.files));
+        QVERIFY(received);
+        QCOMPARE(received->size(), size_t(2)); // in order, nothing merged or split
+        QCOMPARE(QByteArray::fromStdString(received->front().native()), expected);
+        QCOMPARE(QByteArray::fromStdString(received->back().native()), QByteArray("/q.jpg"));
     }
 };
 

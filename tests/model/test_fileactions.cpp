@@ -1,6 +1,6 @@
 // The file actions against the real desktop services: the freedesktop Trash in a private
-// $XDG_DATA_HOME, GIO's application registry over a private $XDG_DATA_DIRS of test entries,
-// the clipboard of the offscreen platform.
+// $XDG_DATA_HOME (moves and their undo), GIO's application registry over a private
+// $XDG_DATA_DIRS of test entries, the clipboard of the offscreen platform.
 #include "desktop/desktopservices.h"
 #include "imaging/workerpools.h"
 #include "model/appstate.h"
@@ -169,6 +169,29 @@ private Q_SLOTS:
                                      "Zed Viewer=zed.desktop"}));
         state_->openWith(QStringLiteral("preview.desktop"));
         QTRY_COMPARE(marker(QStringLiteral("preview")), folder.text("with space.jpg"));
+    }
+
+    // Undo puts back the most recent move first, at the file's place in natural order; a file
+    // that took the name meanwhile stays, and the entry is dropped with an error.
+    void undoPutsBackMostRecentFirstOrSaysWhy() {
+        test::PhotoFolder folder({"a.jpg", "b.jpg", "c 2.jpg", "c 10.jpg"});
+        state_->openFile(folder.path("b.jpg"));
+        QVERIFY(!state_->canUndoMoveToTrash());
+        state_->deleteCurrentImage(); // b.jpg, then c 2.jpg, which followed it
+        state_->deleteCurrentImage();
+        QCOMPARE(state_->imageFiles(), folder.paths({"a.jpg", "c 10.jpg"}));
+        QVERIFY(state_->canUndoMoveToTrash());
+
+        state_->undoMoveToTrash();
+        QCOMPARE(state_->imageFiles(), folder.paths({"a.jpg", "c 2.jpg", "c 10.jpg"}));
+        QCOMPARE(state_->currentURL(), folder.path("c 2.jpg"));
+        QCOMPARE(state_->deleteError(), std::nullopt);
+
+        folder.write("b.jpg", Qt::red);
+        state_->undoMoveToTrash();
+        QVERIFY(state_->deleteError() &&
+                state_->deleteError()->contains(QStringLiteral("another file now has its name")));
+        QVERIFY(!state_->canUndoMoveToTrash());
     }
 
 private:

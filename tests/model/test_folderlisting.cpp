@@ -113,19 +113,6 @@ private Q_SLOTS:
         QVERIFY(image);
         QCOMPARE(image->size(), QSize(3, 2));
     }
-
-    void relativeNamesWithoutAFolder() {
-        QTemporaryDir dir;
-        touch(FilePath(dir.path().toStdString()) / "one.jpg");
-        touch(FilePath(dir.path().toStdString()) / "two.jpg");
-        const QString previous = QDir::currentPath();
-        QDir::setCurrent(dir.path());
-        AppState state({settings_.get()});
-        state.loadFolder("two.jpg");
-        QDir::setCurrent(previous);
-        QCOMPARE(state.imageFiles(), (std::vector<FilePath>{"one.jpg", "two.jpg"}));
-        QCOMPARE(state.currentIndex(), 1);
-    }
 };
 
 QTEST_MAIN(FolderListingTest)

