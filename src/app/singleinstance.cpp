@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
@@ -90,14 +91,24 @@ QString displayKey() {
     return QString::fromLatin1(key.isEmpty() ? QByteArray("none") : key.left(32));
 }
 
-int connectTo(const QByteArray& path) {
+// The socket address of `path`, or none when the path does not fit (it must keep its NUL).
+std::optional<sockaddr_un> socketAddress(const QByteArray& path) {
     sockaddr_un address{};
+    if (path.isEmpty() || static_cast<size_t>(path.size()) >= sizeof address.sun_path)
+        return std::nullopt;
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, path.constData(), static_cast<size_t>(path.size()));
+    return address;
+}
+
+int connectTo(const QByteArray& path) {
+    auto address = socketAddress(path);
+    if (!address)
+        return -1;
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+    if (connect(fd, reinterpret_cast<sockaddr*>(&*address), sizeof *address) == 0)
         return fd;
     const int error = errno;
     close(fd);
@@ -106,14 +117,14 @@ int connectTo(const QByteArray& path) {
 }
 
 int listenAt(const QByteArray& path) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, path.constData(), static_cast<size_t>(path.size()));
+    auto address = socketAddress(path);
+    if (!address)
+        return -1;
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
     const mode_t previous = umask(077); // the socket file is the user's alone
-    const bool bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    const bool bound = bind(fd, reinterpret_cast<sockaddr*>(&*address), sizeof *address) == 0;
     umask(previous);
     if (!bound || listen(fd, 64) != 0) {
         close(fd);
