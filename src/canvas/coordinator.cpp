@@ -76,6 +76,11 @@ void Coordinator::imageStep(const CanvasInputs& inputs) {
         return; // keep showing what is shown
     if (inputs.image == sourceImage_ && inputs.rotation == currentRotation_)
         return;
+    if (sourceImage_ && inputs.image->samePicture(*sourceImage_) &&
+        inputs.rotation == currentRotation_) {
+        refineStep(inputs.image);
+        return;
+    }
     const double previousMagnification = scrollView_->magnification();
     const bool hadImage = sourceImage_ != nullptr;
     sourceImage_ = inputs.image;
@@ -109,6 +114,34 @@ void Coordinator::imageStep(const CanvasInputs& inputs) {
             scrollView->isFitMode() ? minimum : std::max(previousMagnification, minimum));
         reportState();
     });
+}
+
+// A sharper level of the picture on screen is swapped in place: no fade, no refit. Every level
+// has the same size, so the view keeps its centre and magnification exactly; a full picture of
+// another size than its preview (a raw file cropped otherwise) keeps its centre and the size
+// it appears at.
+void Coordinator::refineStep(const ImagePtr& image) {
+    const QSizeF before = scrollView_->documentSize();
+    sourceImage_ = image;
+    displayedImage_ = imageForDisplay(image, currentRotation_);
+    imageView_->setImage(displayedImage_);
+    const QSizeF after(displayedImage_->size());
+    if (after == before || before.isEmpty())
+        return;
+    const QPointF centre = scrollView_->clipBounds().center();
+    const QPointF unitCentre(centre.x() / before.width(), centre.y() / before.height());
+    const double magnification = scrollView_->magnification() * before.width() / after.width();
+    scrollView_->setDocumentSize(after);
+    scrollView_->updateMinMagnification();
+    if (scrollView_->isFitMode()) {
+        scrollView_->setMagnification(scrollView_->minMagnification());
+    } else {
+        scrollView_->setMagnification(std::max(magnification, scrollView_->minMagnification()));
+        const QSizeF clip = scrollView_->clipBounds().size();
+        scrollView_->scrollClipTo(QPointF(unitCentre.x() * after.width() - clip.width() / 2,
+                                          unitCentre.y() * after.height() - clip.height() / 2));
+    }
+    reportState();
 }
 
 void Coordinator::zoomStep(const CanvasInputs& inputs) {

@@ -65,6 +65,7 @@ public:
 
 private:
     void imageStep(const CanvasInputs& inputs);
+    void refineStep(const ImagePtr& image);
     void zoomStep(const CanvasInputs& inputs);
     void scrollStep(const CanvasInputs& inputs);
     void defer(std::function<void()> work);

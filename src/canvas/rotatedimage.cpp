@@ -39,7 +39,10 @@ ImagePtr rotatedImage(const ImagePtr& image, double degrees) {
     QImage turned = rotatedBitmap(image->bitmap(), degrees);
     if (turned.isNull())
         return image;
-    ImagePtr result = Image::create(std::move(turned));
+    // A reduced level stays one: turned, it stands for the turned full-size picture.
+    const QSize turnedSize = canvas::rotatedPixelSize(image->size(), degrees);
+    ImagePtr result = image->isFullResolution() ? Image::create(std::move(turned))
+                                                : Image::createLevel(std::move(turned), turnedSize);
     if (!result)
         return image;
     result->prepareReducedCopies();
@@ -56,8 +59,10 @@ ImagePtr imageForDisplay(const ImagePtr& image, double degrees) {
     if (!turned || drawsDirectly(turned->bitmap().format()))
         return turned;
     const QImage& bitmap = turned->bitmap();
-    ImagePtr converted = Image::create(bitmap.convertToFormat(
-        bitmap.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32));
+    ImagePtr converted = Image::createLevel(
+        bitmap.convertToFormat(bitmap.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
+                                                        : QImage::Format_RGB32),
+        turned->size());
     if (!converted)
         return turned;
     converted->prepareReducedCopies();

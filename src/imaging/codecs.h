@@ -27,6 +27,9 @@ struct PixelInfo {
 struct DecodedPixels {
     QImage image;
     QByteArray iccProfile;
+    // Upright, the size the file declares when the image is a reduced decode of it; empty when
+    // the image is the full picture.
+    QSize fullSize = {};
 };
 
 // maxPixelSize > 0 asks for a reduced decode whose longer side is at least that large where the
@@ -35,7 +38,12 @@ struct DecodedPixels {
 std::optional<DecodedPixels> decodeHeif(const FilePath& path, int maxPixelSize = 0);
 std::optional<PixelInfo> probeHeif(const FilePath& path);
 
-std::optional<DecodedPixels> decodeRaw(const FilePath& path, int maxPixelSize = 0);
+// A valid `fitBox` asks for the cheapest picture that fills that box when fitted in it: the
+// embedded preview when it is large enough, else a half-size or full demosaic; fullSize then
+// tells the sensor's upright size. Without either, the full demosaic, refused before anything
+// is allocated when it would not fit the decode budget.
+std::optional<DecodedPixels> decodeRaw(const FilePath& path, int maxPixelSize = 0,
+                                       QSize fitBox = {});
 std::optional<PixelInfo> probeRaw(const FilePath& path);
 
 std::optional<DecodedPixels> decodePsd(const FilePath& path);

@@ -42,6 +42,7 @@ Result<DecodedPixels> decodeJpegFile(const FilePath& path, const DecodeRequest& 
         return bytes.failure();
     JpegDecodeOptions options;
     options.minLongSide = request.maxPixelSize;
+    options.fitBox = request.fitBox;
     options.fastDct = request.maxPixelSize > 0;
     auto jpeg = decodeJpeg(*bytes, options);
     if (!jpeg) {
@@ -54,9 +55,32 @@ Result<DecodedPixels> decodeJpegFile(const FilePath& path, const DecodeRequest& 
                 QStringLiteral("%1x%2 pixels").arg(declared.width()).arg(declared.height())};
         return damaged(formatInfo(ImageFormat::jpeg));
     }
+    const int orientation = request.upright ? jpeg->orientation : 1;
     if (request.upright)
         jpeg->image = applyOrientation(jpeg->image, jpeg->orientation);
-    return DecodedPixels{std::move(jpeg->image), std::move(jpeg->icc)};
+    const QSize fullSize = orientedSize(jpeg->fullSize, orientation);
+    return DecodedPixels{std::move(jpeg->image), std::move(jpeg->icc),
+                         fullSize != jpeg->image.size() ? fullSize : QSize()};
+}
+
+// A still WebP decoded straight to the size a level or a thumbnail needs.
+std::optional<DecodedPixels> decodeWebpReduced(const FilePath& path, const DecodeRequest& request) {
+    const auto bytes = readWholeFile(path, kMaxFileBytes);
+    const auto declared = bytes ? webpStillSize(*bytes) : std::nullopt;
+    if (!declared)
+        return std::nullopt;
+    const int orientation = request.upright ? chunkExifOrientation(path) : 1;
+    const int longSide = request.fitBox.isValid()
+                             ? longSideToFill(*declared, orientation, request.fitBox)
+                             : request.maxPixelSize;
+    auto pixels = decodeWebpScaled(*bytes, longSide);
+    if (!pixels)
+        return std::nullopt;
+    pixels->image = applyOrientation(pixels->image, orientation);
+    const QSize fullSize = orientedSize(*declared, orientation);
+    if (fullSize != pixels->image.size())
+        pixels->fullSize = fullSize;
+    return pixels;
 }
 
 // The codecs say only that they failed; a picture over the memory budget is told apart by its
@@ -95,26 +119,24 @@ Result<DecodedPixels> decodePixels(const FilePath& path, const FormatInfo& forma
     case DecoderKind::libheif:
         return fromCodec(decodeHeif(path, request.maxPixelSize), format, path);
     case DecoderKind::libraw:
-        return fromCodec(decodeRaw(path, request.maxPixelSize), format, path);
+        return fromCodec(decodeRaw(path, request.maxPixelSize, request.fitBox), format, path);
     case DecoderKind::psdReader:
         return fromCodec(decodePsd(path), format, path);
     case DecoderKind::qtPlugin:
         break;
     }
-    if (format.thumbnail == ThumbnailPath::scaledDecode && request.maxPixelSize > 0) {
-        if (const auto bytes = readWholeFile(path, kMaxFileBytes)) {
-            if (auto pixels = decodeWebpScaled(*bytes, request.maxPixelSize)) {
-                if (request.upright)
-                    pixels->image = applyOrientation(pixels->image, chunkExifOrientation(path));
-                return std::move(*pixels);
-            }
-        }
+    if (format.thumbnail == ThumbnailPath::scaledDecode &&
+        (request.maxPixelSize > 0 || request.fitBox.isValid())) {
+        if (auto pixels = decodeWebpReduced(path, request))
+            return std::move(*pixels);
     }
     return decodeWithQt(path, format, request.upright);
 }
 
-Result<QImage> decodeOrRefuse(const FilePath& path, const FormatInfo& format,
-                              const DecodeRequest& request) {
+// The decoded picture with its colours settled (converted to sRGB or tagged), its profile
+// spent, and scaled to the size asked for.
+Result<DecodedPixels> decodeOrRefuse(const FilePath& path, const FormatInfo& format,
+                                     const DecodeRequest& request) {
     // No codec exception may cross this boundary; LibRaw and exiv2 are caught further in, and
     // this catches what is left (an allocation that failed, a throwing Qt plugin).
     try {
@@ -125,18 +147,16 @@ Result<QImage> decodeOrRefuse(const FilePath& path, const FormatInfo& format,
             return damaged(format);
         QImage image = std::move(pixels->image);
         if (request.toSrgb) {
-            QImage display = toDisplaySrgb(std::move(image), pixels->iccProfile);
-            if (display.isNull())
+            image = toDisplaySrgb(std::move(image), pixels->iccProfile);
+            if (image.isNull())
                 return Failure{FailureReason::tooLarge,
                                QStringLiteral("no memory for the display copy")};
-            return scaledToFit(display, request.maxPixelSize);
-        }
-        if (!pixels->iccProfile.isEmpty()) {
+        } else if (!pixels->iccProfile.isEmpty()) {
             const QColorSpace space = QColorSpace::fromIccProfile(pixels->iccProfile);
             if (space.isValid())
                 image.setColorSpace(space);
         }
-        return scaledToFit(image, request.maxPixelSize);
+        return DecodedPixels{scaledToFit(image, request.maxPixelSize), {}, pixels->fullSize};
     } catch (const std::bad_alloc&) {
         return Failure{FailureReason::tooLarge, QStringLiteral("out of memory while decoding")};
     } catch (...) {
@@ -219,41 +239,88 @@ Result<QByteArray> readWholeFile(const FilePath& path, qint64 maxBytes) {
     return bytes;
 }
 
+namespace {
+
+Result<DecodedPixels> decodeLogged(const FilePath& path, const FormatInfo& format,
+                                   const DecodeRequest& request) {
+    auto pixels = decodeOrRefuse(path, format, request);
+    if (!pixels)
+        qCDebug(lcImaging) << "cannot decode" << displayPath(path) << ":"
+                           << reasonName(pixels.reason()) << pixels.failure().message;
+    return pixels;
+}
+
+Result<const FormatInfo*> sniffLogged(const FilePath& path) {
+    auto format = sniffFormat(path);
+    if (!format)
+        qCDebug(lcImaging) << "refused" << displayPath(path) << ":" << reasonName(format.reason());
+    return format;
+}
+
+// A GIF or WebP with more than one frame, or none for stills (and for animations that cannot
+// be opened, which then decode as stills).
+ImagePtr decodeAnimation(const FilePath& path, const FormatInfo& info) {
+    if (!info.mayAnimate)
+        return nullptr;
+    QFile file;
+    const bool animated = openForReading(file, path) &&
+                          (info.format == ImageFormat::gif || webpHeaderIsAnimated(file.peek(32)));
+    file.close();
+    if (!animated)
+        return nullptr;
+    auto bytes = readWholeFile(path, kMaxAnimationBytes);
+    if (!bytes)
+        return nullptr;
+    auto animation = openAnimation(std::move(*bytes), info);
+    if (!animation)
+        return nullptr;
+    return Image::createAnimated(std::move(animation->firstFrame), std::move(animation->frames));
+}
+
+} // namespace
+
 Result<QImage> decodeStill(const FilePath& path, const FormatInfo& format,
                            const DecodeRequest& request) {
-    auto image = decodeOrRefuse(path, format, request);
-    if (!image)
-        qCDebug(lcImaging) << "cannot decode" << displayPath(path) << ":"
-                           << reasonName(image.reason()) << image.failure().message;
-    return image;
+    auto pixels = decodeLogged(path, format, request);
+    if (!pixels)
+        return pixels.failure();
+    return std::move(pixels->image);
 }
 
 Result<ImagePtr> decodeImage(const FilePath& path) {
-    const auto format = sniffFormat(path);
-    if (!format) {
-        qCDebug(lcImaging) << "refused" << displayPath(path) << ":" << reasonName(format.reason());
+    return decodeLevel(path, QSize(), false);
+}
+
+Result<ImagePtr> decodeLevel(const FilePath& path, QSize box, bool shrink) {
+    const auto format = sniffLogged(path);
+    if (!format)
         return format.failure();
-    }
     const FormatInfo& info = **format;
-    if (info.mayAnimate) {
-        QFile file;
-        const bool animated = openForReading(file, path) && (info.format == ImageFormat::gif ||
-                                                             webpHeaderIsAnimated(file.peek(32)));
-        file.close();
-        if (animated) {
-            if (auto bytes = readWholeFile(path, kMaxAnimationBytes)) {
-                if (auto animation = openAnimation(std::move(*bytes), info))
-                    return Image::createAnimated(std::move(animation->firstFrame),
-                                                 std::move(animation->frames));
-            }
-        }
-    }
-    auto still = decodeStill(path, info, DecodeRequest{});
+    if (ImagePtr animation = decodeAnimation(path, info))
+        return animation;
+    DecodeRequest request;
+    request.fitBox = box;
+    auto still = decodeLogged(path, info, request);
     if (!still)
         return still.failure();
-    if (ImagePtr image = Image::create(std::move(*still)))
+    QImage bitmap = std::move(still->image);
+    QSize fullSize = still->fullSize;
+    if (shrink && box.isValid() && !bitmap.isNull()) {
+        // A full decode of a format with no cheap reduced one, kept at the size it is shown.
+        const QSize fitted = bitmap.size().scaled(box, Qt::KeepAspectRatio).expandedTo({1, 1});
+        if (fitted.width() < bitmap.width()) {
+            if (fullSize.isEmpty())
+                fullSize = bitmap.size();
+            bitmap = bitmap.scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        }
+    }
+    if (ImagePtr image = Image::createLevel(std::move(bitmap), fullSize))
         return image;
     return damaged(info);
+}
+
+bool hasCheapLevel(const FormatInfo& format) {
+    return format.thumbnail != ThumbnailPath::fullAndScale;
 }
 
 } // namespace kivo

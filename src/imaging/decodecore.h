@@ -24,6 +24,10 @@ struct DecodeRequest {
     // > 0: the longer side wanted; codecs that can decode at reduced size do, and the result is
     // scaled down to at most this (the shorter side never below one pixel). 0: full size.
     int maxPixelSize = 0;
+    // Valid: a level for the screen, drawn fitted in this box of device pixels. Codecs with a
+    // cheap reduced decode decode just large enough to fill it (and say the full size in
+    // DecodedPixels::fullSize); the others decode in full. Not scaled down further.
+    QSize fitBox;
     // Turn the pixels upright by the file's orientation (EXIF tag, HEIF transforms, raw flip).
     bool upright = true;
     // Convert to the sRGB display format; otherwise keep the file's colour space (tagged on

@@ -4,6 +4,7 @@
 
 #include <QColorSpace>
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 
 namespace kivo {
@@ -47,6 +48,11 @@ QImage halve(const QImage& source) {
     return out;
 }
 
+quint64 newPictureId() {
+    static std::atomic<quint64> last{0};
+    return ++last;
+}
+
 } // namespace
 
 // The frame source is not thread-safe and decodes in order, so one lock serialises it together
@@ -59,9 +65,31 @@ struct Image::Frames {
 };
 
 std::shared_ptr<const Image> Image::create(QImage bitmap) {
+    return createLevel(std::move(bitmap), QSize());
+}
+
+std::shared_ptr<const Image> Image::createLevel(QImage bitmap, QSize fullSize) {
     if (bitmap.isNull())
         return nullptr;
-    return std::shared_ptr<const Image>(new Image(std::move(bitmap)));
+    const QSize size = fullSize.width() > bitmap.width() || fullSize.height() > bitmap.height()
+                           ? fullSize.expandedTo(bitmap.size())
+                           : bitmap.size();
+    return std::shared_ptr<const Image>(new Image(std::move(bitmap), size, newPictureId()));
+}
+
+std::shared_ptr<const Image> Image::refined(QImage bitmap) const {
+    if (bitmap.isNull())
+        return nullptr;
+    // Same aspect to within a pixel of rounding: a level of this picture.
+    const bool sameAspect = std::abs(qint64(bitmap.width()) * size_.height() -
+                                     qint64(bitmap.height()) * size_.width()) <=
+                            std::max<qint64>(size_.width(), size_.height());
+    const QSize size = sameAspect && bitmap.width() <= size_.width() ? size_ : bitmap.size();
+    return std::shared_ptr<const Image>(new Image(std::move(bitmap), size, pictureId_));
+}
+
+double Image::resolution() const {
+    return size_.width() > 0 ? double(bitmap_.width()) / size_.width() : 1.0;
 }
 
 std::shared_ptr<const Image> Image::createAnimated(QImage firstFrame,
@@ -70,11 +98,15 @@ std::shared_ptr<const Image> Image::createAnimated(QImage firstFrame,
         return nullptr;
     if (frames && frames->frameCount() < 2)
         frames.reset();
-    return std::shared_ptr<const Image>(new Image(std::move(firstFrame), std::move(frames)));
+    const QSize size = firstFrame.size();
+    return std::shared_ptr<const Image>(
+        new Image(std::move(firstFrame), size, newPictureId(), std::move(frames)));
 }
 
-Image::Image(QImage bitmap, std::unique_ptr<FrameSource> frames)
-    : bitmap_(std::move(bitmap)) {
+Image::Image(QImage bitmap, QSize size, quint64 pictureId, std::unique_ptr<FrameSource> frames)
+    : bitmap_(std::move(bitmap))
+    , size_(size)
+    , pictureId_(pictureId) {
     if (frames) {
         frames_ = std::make_unique<Frames>();
         frames_->cache.resize(size_t(frames->frameCount()));
@@ -135,7 +167,7 @@ void Image::prepareReducedCopies() const {
 const QImage& Image::bestCopyForScale(double scale) const {
     prepareReducedCopies();
     const QImage* best = &bitmap_;
-    double levelScale = 1.0;
+    double levelScale = resolution();
     for (const QImage& copy : reduced_) {
         levelScale *= 0.5;
         if (levelScale < scale)

@@ -12,15 +12,26 @@ class FrameSource;
 
 // A decoded picture as the viewer shows it: upright and in sRGB. It is shared and immutable,
 // so it can be handed between threads freely; its identity is the object, not its pixels
-// (two decodes of one file are two images). Its size in points equals its pixel size.
+// (two decodes of one file are two images).
+//
+// An image is one level of its picture: the full resolution, or a reduced one decoded first
+// because it is cheap (a screen-sized JPEG, a raw file's preview). Every level has the same
+// size(), the full size the file declares, in points: zoom and geometry use it whichever level
+// is drawn, and the bitmap is simply stretched over it. A better level of the same picture is
+// made with refined(), so that whoever draws it can tell a sharper copy from another picture.
 //
 // An animated GIF or WebP is one Image too: bitmap() is its first frame, and the other frames
 // are decoded on demand, in order, the first time frame(i) asks for them. Every method may be
 // called from any thread.
 class Image {
 public:
-    // Takes ownership of an upright sRGB bitmap. A null bitmap yields no image.
+    // Takes ownership of an upright sRGB bitmap at full resolution. A null bitmap yields no
+    // image.
     static std::shared_ptr<const Image> create(QImage bitmap);
+
+    // A reduced level of a picture whose full size is `fullSize`: the bitmap covers the same
+    // picture at fewer pixels. An invalid or smaller `fullSize` means the bitmap is full size.
+    static std::shared_ptr<const Image> createLevel(QImage bitmap, QSize fullSize);
 
     // An animation: its first frame, already decoded, and the source of the others.
     static std::shared_ptr<const Image> createAnimated(QImage firstFrame,
@@ -28,10 +39,23 @@ public:
 
     ~Image();
 
+    // This level's pixels; smaller than size() for a reduced level.
     const QImage& bitmap() const { return bitmap_; }
-    QSize size() const { return bitmap_.size(); }
-    int width() const { return bitmap_.width(); }
-    int height() const { return bitmap_.height(); }
+    // The picture's full size in points.
+    QSize size() const { return size_; }
+    int width() const { return size_.width(); }
+    int height() const { return size_.height(); }
+
+    bool isFullResolution() const { return bitmap_.size() == size_; }
+    // Bitmap pixels per point: 1 at full resolution, 0.25 for a quarter-scale level.
+    double resolution() const;
+
+    // The same picture at another level, sharing this one's identity (samePicture) and size.
+    // A bitmap of another aspect than size() (a raw file whose preview was cropped differently
+    // from its sensor) becomes a full-resolution picture of its own size.
+    std::shared_ptr<const Image> refined(QImage bitmap) const;
+    // Whether `other` is a level of this picture (or this very image).
+    bool samePicture(const Image& other) const { return pictureId_ == other.pictureId_; }
 
     // 1 for a still picture.
     int frameCount() const;
@@ -50,9 +74,10 @@ public:
     // it again, or from several threads at once, is cheap and safe.
     void prepareReducedCopies() const;
 
-    // The smallest prepared copy whose scale is still at least `scale` (1.0 = the bitmap
-    // itself), so a picture drawn at `scale` is always downsampled, never upsampled. Prepares
-    // the chain first when that has not happened yet.
+    // The smallest prepared copy whose scale, in pixels per point, is still at least `scale`,
+    // so a picture drawn at `scale` is downsampled, never upsampled; the bitmap itself when no
+    // copy is large enough (a reduced level drawn beyond its resolution). Prepares the chain
+    // first when that has not happened yet.
     const QImage& bestCopyForScale(double scale) const;
 
     Image(const Image&) = delete;
@@ -60,9 +85,12 @@ public:
 
 private:
     struct Frames;
-    explicit Image(QImage bitmap, std::unique_ptr<FrameSource> frames = nullptr);
+    Image(QImage bitmap, QSize size, quint64 pictureId,
+          std::unique_ptr<FrameSource> frames = nullptr);
 
     QImage bitmap_;
+    QSize size_;
+    quint64 pictureId_;
     std::unique_ptr<Frames> frames_;
     mutable std::once_flag reducedOnce_;
     mutable std::vector<QImage> reduced_; // each half the size of the one before

@@ -65,7 +65,11 @@ std::optional<JpegPixels> decodeJpeg(QByteArrayView data, const JpegDecodeOption
         !fitsDecodeBudget(QSize(width, height), 2 * components))
         return std::nullopt;
 
-    const QSize size = scaledSize(width, height, options.minLongSide);
+    const int orientation = exifOrientation(markers.exif);
+    int minLongSide = options.minLongSide;
+    if (options.fitBox.isValid())
+        minLongSide = longSideToFill(QSize(width, height), orientation, options.fitBox);
+    const QSize size = scaledSize(width, height, minLongSide);
     const bool cmyk = colourspace == TJCS_CMYK || colourspace == TJCS_YCCK;
     const bool greyWithProfile = colourspace == TJCS_GRAY && !markers.icc.isEmpty();
     int pixelFormat = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? TJPF_BGRX : TJPF_XRGB;
@@ -90,7 +94,8 @@ std::optional<JpegPixels> decodeJpeg(QByteArrayView data, const JpegDecodeOption
         return std::nullopt;
 
     JpegPixels result;
-    result.orientation = exifOrientation(markers.exif);
+    result.orientation = orientation;
+    result.fullSize = QSize(width, height);
     if (cmyk) {
         result.image =
             cmykToSrgb(image.constBits(), image.bytesPerLine(), size, markers.icc, markers.adobe);

@@ -5,6 +5,7 @@
 
 #include <QColorSpace>
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #ifdef __SSE2__
@@ -171,6 +172,16 @@ QImage applyOrientation(const QImage& image, int orientation) {
     if (image.format() == QImage::Format_Indexed8)
         out.setColorTable(image.colorTable());
     return out;
+}
+
+int longSideToFill(QSize stored, int orientation, QSize box) {
+    const QSize upright = orientedSize(stored, orientation);
+    const int longSide = std::max(stored.width(), stored.height());
+    if (upright.isEmpty() || box.isEmpty())
+        return longSide;
+    const double fit = std::min(
+        {double(box.width()) / upright.width(), double(box.height()) / upright.height(), 1.0});
+    return std::clamp(int(std::ceil(longSide * fit - 1e-9)), 1, longSide);
 }
 
 } // namespace kivo

@@ -20,4 +20,9 @@ inline QSize orientedSize(QSize size, int orientation) {
     return orientation >= 5 && orientation <= 8 ? size.transposed() : size;
 }
 
+// The longer side a reduced decode of a `stored`-size picture needs so that, turned upright by
+// `orientation` and fitted in `box`, it is drawn without being enlarged: the stored longer side
+// times the fit scale, rounded up, never more than the stored longer side.
+int longSideToFill(QSize stored, int orientation, QSize box);
+
 } // namespace kivo

@@ -1,9 +1,10 @@
 #include "codecs.h"
 #include "formats.h"
+#include "orientation.h"
+#include "pixelbuffer.h"
 
 #include <QBuffer>
 #include <QImageReader>
-#include <QTransform>
 #include <libraw/libraw.h>
 #include <memory>
 #include <new>
@@ -32,20 +33,6 @@ int orientationFromFlip(int flip) {
         return 6;
     default:
         return 1;
-    }
-}
-
-QImage applyOrientation(const QImage& image, int orientation) {
-    QTransform turn;
-    switch (orientation) {
-    case 3:
-        return image.mirrored(true, true);
-    case 6:
-        return image.transformed(turn.rotate(90));
-    case 8:
-        return image.transformed(turn.rotate(270));
-    default:
-        return image;
     }
 }
 
@@ -111,6 +98,8 @@ QImage demosaic(LibRaw& raw, bool halfSize) {
         return {};
     int error = 0;
     const ProcessedImage out(raw.dcraw_make_mem_image(&error));
+    // The working buffer is as large again as the copy: hand it back before the next one.
+    raw.recycle();
     if (!out || out->type != LIBRAW_IMAGE_BITMAP || out->bits != 16 || out->colors != 3 ||
         out->data_size < std::size_t(out->width) * out->height * 6)
         return {};
@@ -131,37 +120,55 @@ QImage demosaic(LibRaw& raw, bool halfSize) {
     return image;
 }
 
-std::optional<DecodedPixels> decodeRawUnguarded(const FilePath& path, int maxPixelSize) {
+// The sensor's picture size once turned upright.
+QSize uprightSensorSize(const LibRaw& raw) {
+    const QSize sensor(raw.imgdata.sizes.width, raw.imgdata.sizes.height);
+    return orientationFromFlip(raw.imgdata.sizes.flip) >= 5 ? sensor.transposed() : sensor;
+}
+
+std::optional<DecodedPixels> decodeRawUnguarded(const FilePath& path, int maxPixelSize,
+                                                QSize fitBox) {
     const auto raw = openRaw(path);
     if (!raw)
         return std::nullopt;
-    const int sensorSide = std::max<int>(raw->imgdata.sizes.width, raw->imgdata.sizes.height);
-    // A preview of at least half the sensor is indistinguishable on screen and costs tens of
-    // milliseconds instead of a demosaic.
-    const int wanted = maxPixelSize > 0 ? std::min(maxPixelSize, sensorSide) : sensorSide / 2;
+    const QSize upright = uprightSensorSize(*raw);
+    const int sensorSide = std::max(upright.width(), upright.height());
+    DecodedPixels out;
+    if (maxPixelSize <= 0 && !fitBox.isValid()) {
+        // The full demosaic: LibRaw's working buffer and the 16-bit copy out of it.
+        if (!fitsDecodeBudget(upright, 16))
+            return std::nullopt;
+        out.image = demosaic(*raw, false);
+        return out.image.isNull() ? std::nullopt : std::optional(std::move(out));
+    }
+    const int wanted =
+        fitBox.isValid() ? longSideToFill(upright, 1, fitBox) : std::min(maxPixelSize, sensorSide);
     const int thumbSide =
         std::max<int>(raw->imgdata.thumbnail.twidth, raw->imgdata.thumbnail.theight);
-    DecodedPixels out;
     if (thumbSide >= wanted || thumbSide == 0) {
-        QImage preview = decodePreview(*raw, maxPixelSize);
+        QImage preview = decodePreview(*raw, fitBox.isValid() ? wanted : maxPixelSize);
         if (!preview.isNull() && std::max(preview.width(), preview.height()) >= wanted)
             out.image = std::move(preview);
     }
     if (out.image.isNull()) {
         // A half-size demosaic halves each side; enough unless a larger size was asked for.
-        const bool half = maxPixelSize == 0 || maxPixelSize <= sensorSide / 2;
+        const bool half = wanted <= sensorSide / 2;
+        if (!fitsDecodeBudget(half ? upright / 2 : upright, 16))
+            return std::nullopt;
         out.image = demosaic(*raw, half);
     }
     if (out.image.isNull())
         return std::nullopt;
+    if (fitBox.isValid() && out.image.size() != upright)
+        out.fullSize = upright;
     return out;
 }
 
 } // namespace
 
-std::optional<DecodedPixels> decodeRaw(const FilePath& path, int maxPixelSize) {
+std::optional<DecodedPixels> decodeRaw(const FilePath& path, int maxPixelSize, QSize fitBox) {
     try {
-        return decodeRawUnguarded(path, maxPixelSize);
+        return decodeRawUnguarded(path, maxPixelSize, fitBox);
     } catch (...) { // LibRaw reports allocation failures and broken data by throwing
         return std::nullopt;
     }

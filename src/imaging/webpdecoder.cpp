@@ -60,4 +60,13 @@ std::optional<DecodedPixels> decodeWebpScaled(QByteArrayView data, int maxPixelS
     return DecodedPixels{std::move(image), iccChunk(webp)};
 }
 
+std::optional<QSize> webpStillSize(QByteArrayView data) {
+    WebPBitstreamFeatures features;
+    if (WebPGetFeatures(reinterpret_cast<const uint8_t*>(data.data()), size_t(data.size()),
+                        &features) != VP8_STATUS_OK ||
+        features.has_animation || features.width <= 0 || features.height <= 0)
+        return std::nullopt;
+    return QSize(features.width, features.height);
+}
+
 } // namespace kivo

@@ -12,4 +12,7 @@ namespace kivo {
 // None for animations and anything libwebp refuses.
 std::optional<DecodedPixels> decodeWebpScaled(QByteArrayView data, int maxPixelSize);
 
+// The size a still WebP declares; none for animations and what libwebp cannot parse.
+std::optional<QSize> webpStillSize(QByteArrayView data);
+
 } // namespace kivo

@@ -4,6 +4,7 @@
 #include "imaging/workerpools.h"
 #include "logging.h"
 #include "neighbourpreloader.h"
+#include "pictureloader.h"
 #include "statusbar.h"
 
 #include <QSettings>
@@ -51,6 +52,20 @@ AppState::AppState(const AppStateContext& context, QObject* parent)
     connect(preloader_, &NeighbourPreloader::imagesChanged, this,
             &AppState::preloadedImagesChanged);
     new FolderWatcher(*this); // a child: keeps the current folder's list up to date
+
+    if (context.pools) {
+        loader_ = new PictureLoader(context.pools->preload, this);
+        connect(loader_, &PictureLoader::ready, this, &AppState::adoptLevel);
+        connect(loader_, &PictureLoader::failed, this, [this](const Failure& why) {
+            setLoadError(why);
+            showImage(nullptr);
+        });
+        // Looking closer than a level can show, or at the histogram, needs every pixel.
+        connect(this, &AppState::magnificationChanged, this,
+                &AppState::needFullResolutionIfMagnified);
+        connect(this, &AppState::overlayModeChanged, this,
+                &AppState::needFullResolutionIfMagnified);
+    }
 }
 
 AppState::~AppState() = default;

@@ -25,9 +25,9 @@ class QSettings;
 namespace kivo {
 
 class DesktopServices;
-class DesktopServices;
 class FolderWatcher;
 class NeighbourPreloader;
+class PictureLoader;
 class StatusBarAutoHide;
 class StatusBarClock;
 class TrashUndo;
@@ -128,6 +128,10 @@ public:
 
     double hideStatusBarDeadline() const;
 
+    // A file is current but nothing of it is shown yet, and nothing says it cannot be: its
+    // first level is still decoding. Derived from currentURL, currentImage and loadError.
+    bool isLoading() const { return currentURL_ && !currentImage_ && !loadError_; }
+
     // Why the current file is not shown; none while it is (or when there is no current file).
     const std::optional<Failure>& loadError() const { return loadError_; }
     void setLoadError(std::optional<Failure> error);
@@ -195,6 +199,14 @@ Q_SIGNALS:
 private:
     bool isNeighbour(const FilePath& url) const;
     void showImage(ImagePtr image);
+    // Shows `url`: `preloaded` at once when given, else whatever decodes first; the full
+    // resolution follows through the picture loader.
+    void startShowing(const FilePath& url, ImagePtr preloaded);
+    void adoptLevel(ImagePtr image);
+    // The device pixels a picture is shown in: the window (or, sizing itself to the picture,
+    // its screen); invalid when it is shown at full size or there is no window to ask.
+    QSize levelBox() const;
+    void needFullResolutionIfMagnified();
     void readMetadata(const FilePath& url);
     TrashUndo* trashUndo();     // made on first use; null without a Trash
     friend class FolderWatcher; // edits imageFiles_ in place, one entry at a time
@@ -221,9 +233,11 @@ private:
     bool showDeleteConfirmation_ = false;
     std::optional<QString> deleteError_;
     bool showStatusBar_ = true;
-    StatusBarAutoHide* statusBar_;   // child: the deadline and the waiting task
-    NeighbourPreloader* preloader_;  // child: preloadedImages and the decodes in flight
-    TrashUndo* trashUndo_ = nullptr; // a child object
+    StatusBarAutoHide* statusBar_;    // child: the deadline and the waiting task
+    NeighbourPreloader* preloader_;   // child: preloadedImages and the decodes in flight
+    PictureLoader* loader_ = nullptr; // child, with a pool: the current picture's levels
+    bool copyWhenFull_ = false;       // Copy Image waits for the full resolution
+    TrashUndo* trashUndo_ = nullptr;  // a child object
 };
 
 } // namespace kivo

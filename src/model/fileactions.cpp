@@ -3,6 +3,7 @@
 #include "appstate.h"
 #include "desktop/desktopservices.h"
 #include "neighbourpreloader.h"
+#include "pictureloader.h"
 #include "trashundo.h"
 
 #include <QCollator>
@@ -13,6 +14,12 @@ namespace kivo {
 void AppState::copyImage() {
     if (!currentImage_ || !context_.desktop || !context_.desktop->clipboard)
         return;
+    // Every pixel, not the level that fills the window: the copy waits for the full resolution.
+    if (!currentImage_->isFullResolution() && loader_) {
+        copyWhenFull_ = true;
+        loader_->needFullResolution();
+        return;
+    }
     context_.desktop->clipboard->putImage(currentImage_->bitmap());
 }
 

@@ -2,7 +2,9 @@
 #include "appstate.h"
 #include "imaging/decode.h"
 #include "neighbourpreloader.h"
+#include "pictureloader.h"
 
+#include <QScreen>
 #include <algorithm>
 
 namespace kivo {
@@ -28,10 +30,53 @@ void AppState::readMetadata(const FilePath& url) {
     setMetadata(context_.readMetadata ? context_.readMetadata(url) : QList<MetadataEntry>());
 }
 
+void AppState::startShowing(const FilePath& url, ImagePtr preloaded) {
+    copyWhenFull_ = false;
+    if (preloaded) {
+        setLoadError(std::nullopt);
+        showImage(preloaded);
+    }
+    if (loader_) {
+        // Until the first level arrives the previous picture stays: a step shows no flash.
+        loader_->load(url, std::move(preloaded), levelBox());
+        return;
+    }
+    if (!preloaded)
+        showImage(shownOrWhy(*this, decodeImage(url)));
+}
+
+void AppState::adoptLevel(ImagePtr image) {
+    setLoadError(std::nullopt);
+    showImage(std::move(image));
+    if (copyWhenFull_ && currentImage_ && currentImage_->isFullResolution()) {
+        copyWhenFull_ = false;
+        copyImage();
+    }
+    needFullResolutionIfMagnified();
+}
+
+void AppState::needFullResolutionIfMagnified() {
+    if (!loader_ || !currentImage_ || currentImage_->isFullResolution())
+        return;
+    const double deviceScale = magnification_ * (window_ ? window_->devicePixelRatio() : 1.0);
+    if (deviceScale > currentImage_->resolution() * 1.01 || overlayMode_ == OverlayMode::histogram)
+        loader_->needFullResolution();
+}
+
+QSize AppState::levelBox() const {
+    const bool zoomedIn = visibleRect_.width() < 0.999 || visibleRect_.height() < 0.999;
+    if (!window_ || displayMode_ == DisplayMode::actualSize || zoomedIn)
+        return {};
+    QSize box = window_->size();
+    if (displayMode_ == DisplayMode::autoSizeWindow && window_->screen())
+        box = window_->screen()->availableSize();
+    return box.isEmpty() ? QSize() : box * window_->devicePixelRatio();
+}
+
 void AppState::openFile(const FilePath& url) {
     setCurrentURL(url);
-    showImage(shownOrWhy(*this, decodeImage(url)));
     setRotation(0.0);
+    startShowing(url, nullptr);
     loadFolder(url);
     readMetadata(url);
     applyDisplayModeZoom();
@@ -43,12 +88,7 @@ void AppState::loadCurrentImage() {
         return;
     const FilePath url = imageFiles_[static_cast<size_t>(currentIndex_)];
     setCurrentURL(url);
-    ImagePtr image = takePreloadedImage(url);
-    if (image)
-        setLoadError(std::nullopt);
-    else
-        image = shownOrWhy(*this, decodeImage(url));
-    showImage(std::move(image));
+    startShowing(url, takePreloadedImage(url));
     setRotation(0.0);
     readMetadata(url);
     preloadNeighbors();
@@ -58,10 +98,10 @@ void AppState::reloadCurrentImage() {
     if (!currentURL_)
         return;
     const FilePath url = *currentURL_;
-    showImage(shownOrWhy(*this, decodeImage(url)));
-    readMetadata(url);
     // A decode of the old content is stale now, whether it already finished or is still running.
     preloader_->forget(url);
+    startShowing(url, nullptr);
+    readMetadata(url);
 }
 
 void AppState::navigate(int offset) {
@@ -94,7 +134,7 @@ void AppState::preloadNeighbors() {
     // Copies: observers of the cache run while it is trimmed and may touch the list.
     const FilePath next = imageFiles_[static_cast<size_t>((currentIndex_ + 1) % n)];
     const FilePath previous = imageFiles_[static_cast<size_t>((currentIndex_ - 1 + n) % n)];
-    preloader_->preload(previous, next);
+    preloader_->preload(previous, next, levelBox());
 }
 
 void AppState::setDisplayMode(DisplayMode mode) {

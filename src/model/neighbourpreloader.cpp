@@ -10,10 +10,11 @@ namespace kivo {
 
 namespace {
 
-// A decoded image made ready to draw: full decode done and the reduced-size copies the canvas
-// draws from at fit size prepared, so nothing costly is left for the GUI thread.
-ImagePtr decodeReadyToDraw(const FilePath& path) {
-    auto decoded = decodeImage(path);
+// A decoded image made ready to draw: decoded at the size it is shown (a full decode scaled
+// down where the format has no cheaper way) and the reduced-size copies the canvas draws from
+// prepared, so nothing costly is left for the GUI thread.
+ImagePtr decodeReadyToDraw(const FilePath& path, QSize box) {
+    auto decoded = decodeLevel(path, box, true);
     if (!decoded)
         return nullptr;
     (*decoded)->prepareReducedCopies();
@@ -57,7 +58,7 @@ ImagePtr NeighbourPreloader::take(const FilePath& url) {
     return image;
 }
 
-void NeighbourPreloader::preload(const FilePath& previous, const FilePath& next) {
+void NeighbourPreloader::preload(const FilePath& previous, const FilePath& next, QSize box) {
     std::map<FilePath, ImagePtr> kept;
     std::vector<ImagePtr> dropped;
     for (const auto& [url, image] : images_) {
@@ -76,7 +77,7 @@ void NeighbourPreloader::preload(const FilePath& previous, const FilePath& next)
             continue;
         const quint64 ticket = ++lastTicket_;
         inFlight_[url] = ticket;
-        QtConcurrent::run(pool_, decodeReadyToDraw, url)
+        QtConcurrent::run(pool_, decodeReadyToDraw, url, box)
             .then(this,
                   [this, url, ticket](ImagePtr image) { arrived(url, ticket, std::move(image)); });
     }

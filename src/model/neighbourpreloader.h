@@ -4,6 +4,7 @@
 #include "imaging/image.h"
 
 #include <QObject>
+#include <QSize>
 #include <functional>
 #include <map>
 #include <vector>
@@ -32,8 +33,9 @@ public:
     void store(const FilePath& url, ImagePtr image);     // none removes the entry; notifies
     ImagePtr take(const FilePath& url);                  // notifies when there was an entry
 
-    // Keeps only the entries of `previous` and `next` and starts decoding whichever is missing.
-    void preload(const FilePath& previous, const FilePath& next);
+    // Keeps only the entries of `previous` and `next` and starts decoding whichever is missing,
+    // at the size it is shown in `box` (device pixels; invalid: full size).
+    void preload(const FilePath& previous, const FilePath& next, QSize box = {});
 
     // The file changed on disk or left the folder: its entry and any decode still running for
     // it are stale.

@@ -6,26 +6,10 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QVBoxLayout>
-#include <functional>
 
 namespace kivo {
 
 namespace {
-
-// Why the current file could not be shown, once the model keeps the image service's answer.
-template <class State> std::optional<FailureReason> loadFailureOf(const State& state) {
-    if constexpr (requires { state.loadError(); }) {
-        if (const auto& error = state.loadError())
-            return error->reason;
-    }
-    return std::nullopt;
-}
-
-template <class State>
-void onLoadFailureChange(State& state, QObject* receiver, const std::function<void()>& run) {
-    if constexpr (requires { &State::loadErrorChanged; })
-        QObject::connect(&state, &State::loadErrorChanged, receiver, run);
-}
 
 // A framed landscape: the usual sign for "a picture goes here", drawn so no icon theme is needed.
 QPixmap photoSymbol(int size, qreal devicePixelRatio) {
@@ -114,7 +98,7 @@ EmptyState::EmptyState(AppState& state, QWidget* parent)
     const auto refreshLater = [this] { refresh(); };
     connect(&state, &AppState::currentURLChanged, this, refreshLater);
     connect(&state, &AppState::currentImageChanged, this, refreshLater);
-    onLoadFailureChange(state, this, refreshLater);
+    connect(&state, &AppState::loadErrorChanged, this, refreshLater);
     refresh();
 }
 
@@ -129,16 +113,21 @@ QString EmptyState::hintText() const {
 }
 
 void EmptyState::refresh() {
+    // While the first picture of a file decodes the window stays dark: a sign and a message
+    // flashing up for a fraction of a second would only distract.
+    const bool isLoading = state_.isLoading();
+    for (QLabel* label : {symbol_, message_, hint_})
+        label->setVisible(!isLoading);
     const auto& url = state_.currentURL();
-    const bool isUnshowable = url && !state_.currentImage();
+    const bool isUnshowable = url && !state_.currentImage() && !isLoading;
     fileName_->setText(isUnshowable ? displayName(*url) : QString());
     fileName_->setVisible(isUnshowable);
     if (!isUnshowable) {
         message_->setText(tr("Open an image to start"));
         return;
     }
-    const auto reason = loadFailureOf(state_);
-    message_->setText(reason ? failureText(*reason) : tr("Kivo cannot show this file"));
+    const auto& error = state_.loadError();
+    message_->setText(error ? failureText(error->reason) : tr("Kivo cannot show this file"));
 }
 
 } // namespace kivo

@@ -48,31 +48,40 @@ class RawCodecTest : public QObject {
     }
 
 private Q_SLOTS:
+    // A screen level (fit box) takes the cheapest source that fills the box and says the
+    // sensor's size; a thumbnail the cheapest at least its size; no request, the full mosaic.
     void decodesTheRightSource_data() {
         QTest::addColumn<int>("orientation");
         QTest::addColumn<QSize>("previewSize"); // empty: none
         QTest::addColumn<int>("maxPixelSize");
+        QTest::addColumn<QSize>("fitBox");
         QTest::addColumn<QSize>("expectedSize"); // before turning
         QTest::addColumn<bool>("expectPreview");
         QTest::addColumn<bool>("uncompressed");
         const QSize none, half(128, 64), full(256, 128), small(96, 48);
-        QTest::newRow("mosaic turned clockwise") << 6 << none << 0 << half << false << false;
+        QTest::newRow("full mosaic turned clockwise")
+            << 6 << none << 0 << none << full << false << false;
+        QTest::newRow("full mosaic although a preview is there")
+            << 8 << full << 0 << none << full << false << false;
         QTest::newRow("large reduced size, full demosaic")
-            << 1 << none << 200 << full << false << false;
-        QTest::newRow("preview turned anticlockwise") << 8 << full << 0 << full << true << false;
-        QTest::newRow("preview too small to show") << 1 << small << 0 << half << false << false;
+            << 1 << none << 200 << none << full << false << false;
+        QTest::newRow("preview fills the screen, turned anticlockwise")
+            << 8 << full << 0 << QSize(100, 200) << full << true << false;
+        QTest::newRow("preview too small for the screen")
+            << 1 << small << 0 << QSize(120, 60) << half << false << false;
         QTest::newRow("small preview for a thumbnail")
-            << 6 << small << 90 << small << true << false;
+            << 6 << small << 90 << none << small << true << false;
         QTest::newRow("uncompressed preview turned clockwise")
-            << 6 << half << 0 << half << true << true;
+            << 6 << half << 0 << QSize(64, 128) << half << true << true;
         QTest::newRow("thumbnail larger than the preview")
-            << 1 << small << 120 << half << false << false;
+            << 1 << small << 120 << none << half << false << false;
     }
 
     void decodesTheRightSource() {
         QFETCH(int, orientation);
         QFETCH(QSize, previewSize);
         QFETCH(int, maxPixelSize);
+        QFETCH(QSize, fitBox);
         QFETCH(QSize, expectedSize);
         QFETCH(bool, expectPreview);
         test::DngContent dng;
@@ -88,8 +97,11 @@ private Q_SLOTS:
         QVERIFY(info);
         QCOMPARE(info->size, QSize(256, 128));
         QCOMPARE(info->orientation, orientation);
-        const auto pixels = decodeRaw(path, maxPixelSize);
+        const auto pixels = decodeRaw(path, maxPixelSize, fitBox);
         QVERIFY(pixels);
+        if (fitBox.isValid())
+            QCOMPARE(pixels->fullSize.isEmpty() ? pixels->image.size() : pixels->fullSize,
+                     orientation >= 5 ? QSize(128, 256) : QSize(256, 128));
         const QImage source =
             expectPreview ? previewOf(dng.picture, expectedSize) : dng.picture.scaled(expectedSize);
         const QImage expected = source.transformed(test::shownForOrientation(orientation));

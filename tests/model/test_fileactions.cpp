@@ -12,6 +12,7 @@
 #include <QMimeData>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWindow>
 
 using namespace kivo;
 
@@ -109,6 +110,7 @@ private Q_SLOTS:
         QFETCH(QString, shown);
         test::PhotoFolder folder(files);
         state_->openFile(folder.path(current));
+        test::settle(pools_.preload);
         state_->deleteCurrentImage();
 
         QVERIFY(!QFile::exists(folder.text(current)));
@@ -122,15 +124,15 @@ private Q_SLOTS:
             return;
         }
         QCOMPARE(state_->currentURL(), folder.path(shown));
+        test::settle(pools_.preload); // a decode of the deleted file is not stored
         QVERIFY(state_->currentImage());
-        pools_.preload.waitForDone();
-        QCoreApplication::sendPostedEvents(); // a decode of the deleted file is not stored
         QVERIFY(!state_->preloadedImages().count(folder.path(current)));
     }
 
     void failedDeleteReportsAndChangesNothing() {
         test::PhotoFolder folder({"a.jpg", "b.jpg"});
         state_->openFile(folder.path("a.jpg"));
+        test::settle(pools_.preload);
         const ImagePtr shown = state_->currentImage();
         QFile blocker(desktopFolder("home") + QStringLiteral("/Trash"));
         QVERIFY(blocker.open(QIODevice::WriteOnly)); // a file where the Trash folder belongs
@@ -144,16 +146,26 @@ private Q_SLOTS:
         QCOMPARE(state_->currentImage(), shown);
     }
 
+    // Every pixel of the picture, although the window shows a level that only fills it.
     void copyPutsExactlyTheImageOnTheClipboard() {
         QClipboard* clipboard = QGuiApplication::clipboard();
         clipboard->setText(QStringLiteral("earlier"));
         state_->copyImage(); // no image yet
         QCOMPARE(clipboard->text(), QStringLiteral("earlier"));
 
-        test::PhotoFolder folder({"a.jpg"});
-        state_->openFile(folder.path("a.jpg"));
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("large.jpg"));
+        QVERIFY(test::writeImage(test::quadrantImage(1600, 1200), path, "jpeg"));
+        QWindow window;
+        window.resize(400, 300);
+        state_->setWindow(&window);
+        state_->openFile(filePathFromText(path));
+        QTRY_VERIFY(state_->currentImage());
+        QVERIFY(!state_->currentImage()->isFullResolution());
         state_->copyImage();
+        test::settle(pools_.preload);
         QVERIFY(clipboard->mimeData()->hasImage() && !clipboard->mimeData()->hasText());
+        QCOMPARE(clipboard->image().size(), QSize(1600, 1200));
         QCOMPARE(clipboard->image().convertToFormat(QImage::Format_RGB32),
                  state_->currentImage()->bitmap().convertToFormat(QImage::Format_RGB32));
     }

@@ -81,6 +81,7 @@ class TestRotation : public QObject {
     std::unique_ptr<AppState> openState(const QString& path) {
         auto state = std::make_unique<AppState>(AppStateContext{settings_.get(), &pools_});
         state->openFile(filePathFromText(path));
+        test::settle(pools_.preload);
         return state;
     }
 
@@ -102,10 +103,12 @@ private Q_SLOTS:
         ::chmod(QFile::encodeName(path), 0604);
         const auto state = openState(path);
         state->rotate(+1);
+        test::settle(pools_.preload);
         QCOMPARE(state->rotation(), 0.0);
         QCOMPARE(exifOrientation(path), 5L);
         QCOMPARE(state->currentImage()->size(), QSize(200, 300));
         state->rotate(-1);
+        test::settle(pools_.preload);
         QCOMPARE(exifOrientation(path), 2L);
         QCOMPARE(state->currentImage()->size(), QSize(300, 200));
         struct stat st {};
@@ -137,6 +140,7 @@ private Q_SLOTS:
         const QSize before = state->currentImage()->size();
         QVERIFY(topLeftIs(state->currentImage(), Qt::red));
         state->rotate(+1);
+        test::settle(pools_.preload);
         QCOMPARE(state->rotation(), 0.0); // written, not only turned on screen
         QCOMPARE(state->currentImage()->size(), before.transposed());
         QVERIFY(topLeftIs(state->currentImage(), Qt::blue)); // the former bottom-left
@@ -149,12 +153,17 @@ private Q_SLOTS:
         {
             const ReadOnlyFolder readOnly(dir_->path());
             state->rotate(+1);
+            test::settle(pools_.preload);
             QCOMPARE(state->rotation(), 90.0);
             state->rotate(-1);
+            test::settle(pools_.preload);
             state->rotate(-1);
+            test::settle(pools_.preload);
             QCOMPARE(state->rotation(), 270.0);
             state->rotate(+1);
+            test::settle(pools_.preload);
             state->rotate(+1);
+            test::settle(pools_.preload);
             QCOMPARE(state->rotation(), 90.0);
         }
         QCOMPARE(fileBytes(path), before);
@@ -162,6 +171,7 @@ private Q_SLOTS:
         // Writable again: the file takes the quarter turn on screen plus this one, so the
         // picture stays where it was turned to, upside down, and nothing is left on screen.
         state->rotate(+1);
+        test::settle(pools_.preload);
         QCOMPARE(state->rotation(), 0.0);
         QCOMPARE(state->currentImage()->size(), QSize(300, 200));
         QVERIFY(topLeftIs(state->currentImage(), Qt::white));

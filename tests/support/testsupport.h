@@ -3,11 +3,13 @@
 #include "imaging/filepath.h"
 
 #include <QColor>
+#include <QCoreApplication>
 #include <QImage>
 #include <QSettings>
 #include <QString>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThreadPool>
 #include <QTransform>
 #include <memory>
 #include <vector>
@@ -80,5 +82,14 @@ QTransform shownForOrientation(int orientation);
 // Sets EXIF/XMP tags with exiv2 (keys such as "Exif.Image.Orientation"); values as exiv2 parses
 // text for the tag's type.
 bool setExifTags(const QString& path, const QList<QPair<QString, QString>>& tags);
+
+// Lets the decodes running on `pool` finish and hands their results over, including the work
+// those results start in turn (a picture's full resolution after its first level).
+inline void settle(QThreadPool& pool) {
+    for (int round = 0; round < 4; ++round) {
+        pool.waitForDone();
+        QCoreApplication::sendPostedEvents();
+    }
+}
 
 } // namespace kivo::test
