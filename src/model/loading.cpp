@@ -52,7 +52,10 @@ void AppState::adoptLevel(ImagePtr image) {
         copyWhenFull_ = false;
         copyImage();
     }
-    needFullResolutionIfMagnified();
+    // The view reports its magnification for this picture later; what is known now is whether
+    // the window shows pictures at full size.
+    if (loader_ && !levelBox().isValid())
+        loader_->needFullResolution();
 }
 
 void AppState::needFullResolutionIfMagnified() {

@@ -111,6 +111,30 @@ private Q_SLOTS:
         QCOMPARE(canvas.visibleRect.bottom(), 1.0); // held at the top edge (y up)
     }
 
+    // A sharper level of the picture on screen swaps in without a fade and without the view
+    // moving: same magnification, same visible rectangle, at fit and zoomed in alike. The
+    // reduced level is drawn stretched over the full size meanwhile.
+    void aSharperLevelKeepsTheView() {
+        CanvasHarness canvas({1000, 800});
+        QImage full(4000, 3000, QImage::Format_RGB32);
+        full.fill(Qt::darkGreen);
+        for (const auto action : {ZoomAction::fit, ZoomAction::actualSize}) {
+            canvas.show(Image::createLevel(full.scaled(1000, 750), full.size()), action);
+            QCOMPARE(canvas.scroll().documentSize(), QSizeF(4000, 3000));
+            canvas.inputs.scrollTarget = QPointF(0.3, 0.6);
+            canvas.update();
+            const double magnification = canvas.magnification;
+            const QRectF visible = canvas.visibleRect;
+            QTRY_VERIFY(!canvas.view.coordinator().isFading());
+            canvas.inputs.image = canvas.inputs.image->refined(full);
+            canvas.update();
+            QVERIFY(!canvas.view.coordinator().isFading());
+            QVERIFY(canvas.document().image()->isFullResolution());
+            QCOMPARE(canvas.scroll().magnification(), magnification);
+            QCOMPARE(canvas.visibleRect, visible);
+        }
+    }
+
     // After any fit the whole picture is on screen, exactly, with no scroll bar over it: also
     // when the picture's shape is within a bar's width of the window's.
     void fitShowsTheWholePicture() {

@@ -1,5 +1,7 @@
 // Opening, stepping and preloading on folders of real JPEGs written at test time, and following
 // a folder that another program changes while the window shows it.
+#include "imaging/dngwriter.h"
+#include "imaging/pixelbuffer.h"
 #include "imaging/workerpools.h"
 #include "model/appstate.h"
 #include "model/folderlisting.h"
@@ -9,6 +11,7 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
+#include <QWindow>
 
 using namespace kivo;
 using namespace kivo::test;
@@ -163,13 +166,88 @@ private Q_SLOTS:
         QCOMPARE(state.windowTitle(), QStringLiteral("b.jpg [2/3]"));
     }
 
-    // A window closed while its preloads run is not touched by their results.
+    // A window closed while its decodes run (a level, the neighbours, a full resolution) is not
+    // touched by their results.
     void closingWhilePreloadingIsSafe() {
-        test::PhotoFolder folder({"a.jpg", "b.jpg", "c.jpg"});
-        auto state = std::make_unique<AppState>(context());
-        state->openFile(folder.path("b.jpg"));
-        state.reset();
+        QTemporaryDir dir;
+        for (const char* name : {"a.jpg", "b.jpg", "c.jpg"})
+            QVERIFY(writeImage(quadrantImage(1600, 1200), dir.filePath(name), "jpeg"));
+        QWindow window;
+        window.resize(400, 300);
+        for (const bool levelShown : {false, true}) {
+            auto state = std::make_unique<AppState>(context());
+            state->setWindow(&window);
+            state->openFile(filePathFromText(dir.filePath("b.jpg")));
+            if (levelShown)
+                QTRY_VERIFY(state->currentImage()); // its full resolution is decoding now
+            state.reset();
+            finishPreloads();
+        }
+    }
+
+    // In a window a file shows first as a level that fills it, then at full resolution as the
+    // same picture. Neighbours wait at the window's size. A raw file's full demosaic waits until
+    // the view looks closer than its preview; a file refused in full keeps its level; a full
+    // decode the user stepped away from never shows.
+    void picturesComeInLevels() {
+        QTemporaryDir dir;
+        for (const char* name : {"a.jpg", "b.jpg"})
+            QVERIFY(writeImage(quadrantImage(1600, 1200), dir.filePath(name), "jpeg"));
+        test::DngContent dng;
+        dng.picture = quadrantImage(1024, 512);
+        dng.preview = dng.picture.scaled(512, 256);
+        QFile raw(dir.filePath("c.dng"));
+        QVERIFY(raw.open(QIODevice::WriteOnly) && raw.write(test::makeDng(dng)) > 0);
+        raw.close();
+        const auto path = [&](const char* name) { return filePathFromText(dir.filePath(name)); };
+        QWindow window;
+        window.resize(400, 300);
+        AppState state(context());
+        state.setWindow(&window);
+        state.setMagnification(0.3); // as the canvas reports a fitted picture
+        std::vector<ImagePtr> shown;
+        connect(&state, &AppState::currentImageChanged, this,
+                [&] { shown.push_back(state.currentImage()); });
+
+        state.openFile(path("a.jpg"));
+        QVERIFY(state.isLoading());
         finishPreloads();
+        QCOMPARE(shown.size(), 2u);
+        QCOMPARE(shown[0]->bitmap().size(), QSize(400, 300));
+        QCOMPARE(shown[0]->size(), QSize(1600, 1200));
+        QVERIFY(shown[1]->isFullResolution() && shown[1]->samePicture(*shown[0]));
+        for (const auto& [url, image] : state.preloadedImages())
+            QVERIFY(image->bitmap().width() <= 400 && image->bitmap().height() <= 300);
+
+        state.navigate(+1); // b, from its preload, then sharper
+        QCOMPARE(state.currentImage()->bitmap().size(), QSize(400, 300));
+        finishPreloads();
+        QVERIFY(state.currentImage()->isFullResolution());
+
+        state.navigate(+1); // c.dng: its preview, sized as the sensor
+        finishPreloads();
+        QCOMPARE(state.currentImage()->size(), QSize(1024, 512));
+        QVERIFY(!state.currentImage()->isFullResolution());
+        state.setMagnification(1.0);
+        finishPreloads();
+        QVERIFY(state.currentImage()->isFullResolution());
+        QCOMPARE(state.currentImage()->size(), QSize(1024, 512));
+        state.setMagnification(0.3);
+
+        setDecodeBudgetBytes(1 << 20); // the level fits, the full picture does not
+        state.navigate(+1);            // a
+        finishPreloads();
+        setDecodeBudgetBytes(0);
+        QVERIFY(state.currentImage() && !state.currentImage()->isFullResolution());
+        QVERIFY(!state.loadError());
+
+        shown.clear();
+        state.navigate(+1); // b's level; its full decode is queued...
+        const ImagePtr left = state.currentImage();
+        state.navigate(+1); // ...and dropped
+        finishPreloads();
+        for (const ImagePtr& image : shown)
+            QVERIFY(!(image->samePicture(*left) && image->isFullResolution()));
     }
 
     void displayModeBecomesAZoomRequest() {
