@@ -61,10 +61,8 @@ AppState::AppState(const AppStateContext& context, QObject* parent)
             showImage(nullptr);
         });
         // Looking closer than a level can show, or at the histogram, needs every pixel.
-        connect(this, &AppState::magnificationChanged, this,
-                &AppState::needFullResolutionIfMagnified);
-        connect(this, &AppState::overlayModeChanged, this,
-                &AppState::needFullResolutionIfMagnified);
+        for (auto changed : {&AppState::magnificationChanged, &AppState::overlayModeChanged})
+            connect(this, changed, this, [this] { needSharperPicture(true); });
     }
 }
 

@@ -206,7 +206,9 @@ private:
     // The device pixels a picture is shown in: the window (or, sizing itself to the picture,
     // its screen); invalid when it is shown at full size or there is no window to ask.
     QSize levelBox() const;
-    void needFullResolutionIfMagnified();
+    // Asks for a sharper level of the current picture when the one shown cannot give what the
+    // view needs: it looks closer, the window grew, or the histogram counts every pixel.
+    void needSharperPicture(bool magnificationIsCurrent);
     void readMetadata(const FilePath& url);
     TrashUndo* trashUndo();     // made on first use; null without a Trash
     friend class FolderWatcher; // edits imageFiles_ in place, one entry at a time

@@ -17,7 +17,7 @@ void AppState::copyImage() {
     // Every pixel, not the level that fills the window: the copy waits for the full resolution.
     if (!currentImage_->isFullResolution() && loader_) {
         copyWhenFull_ = true;
-        loader_->needFullResolution();
+        loader_->needLevel(QSize());
         return;
     }
     context_.desktop->clipboard->putImage(currentImage_->bitmap());

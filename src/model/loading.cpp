@@ -39,6 +39,7 @@ void AppState::startShowing(const FilePath& url, ImagePtr preloaded) {
     if (loader_) {
         // Until the first level arrives the previous picture stays: a step shows no flash.
         loader_->load(url, std::move(preloaded), levelBox());
+        needSharperPicture(false);
         return;
     }
     if (!preloaded)
@@ -52,18 +53,29 @@ void AppState::adoptLevel(ImagePtr image) {
         copyWhenFull_ = false;
         copyImage();
     }
-    // The view reports its magnification for this picture later; what is known now is whether
-    // the window shows pictures at full size.
-    if (loader_ && !levelBox().isValid())
-        loader_->needFullResolution();
+    needSharperPicture(false);
 }
 
-void AppState::needFullResolutionIfMagnified() {
+void AppState::needSharperPicture(bool magnificationIsCurrent) {
     if (!loader_ || !currentImage_ || currentImage_->isFullResolution())
         return;
+    if (overlayMode_ == OverlayMode::histogram) {
+        loader_->needLevel(QSize()); // it counts every pixel
+        return;
+    }
+    // Right after a step the magnification is still the previous picture's; the view reports
+    // this one's shortly. Until then, whether the window shows pictures at full size decides.
+    const QSize box = levelBox();
+    if (!magnificationIsCurrent) {
+        if (!box.isValid())
+            loader_->needLevel(QSize());
+        return;
+    }
+    // Looking closer than the level shows: zoomed in, a level no sharper than the picture;
+    // fitted in a window grown larger, a level for the new size.
     const double deviceScale = magnification_ * (window_ ? window_->devicePixelRatio() : 1.0);
-    if (deviceScale > currentImage_->resolution() * 1.01 || overlayMode_ == OverlayMode::histogram)
-        loader_->needFullResolution();
+    if (deviceScale > currentImage_->resolution() * 1.01)
+        loader_->needLevel(box);
 }
 
 QSize AppState::levelBox() const {

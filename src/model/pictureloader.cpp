@@ -10,17 +10,10 @@ namespace kivo {
 
 namespace {
 
-// The level the user is waiting for goes ahead of the neighbours; the full resolution, which
-// a fitted picture does not show, after them.
-constexpr int kLevelPriority = 2;
-constexpr int kFullPriority = -1;
-
-// A full demosaic takes seconds and several hundred megabytes; the preview serves until the
-// user looks closer.
-bool decodesFullOnDemand(const FilePath& url) {
-    const FormatInfo* format = formatForPath(url);
-    return format && format->decoder == DecoderKind::libraw;
-}
+// The picture the user is waiting for goes ahead of the neighbours' preloads: its first level,
+// and a sharper one while the view shows the first upscaled.
+constexpr int kFirstLevelPriority = 2;
+constexpr int kSharperLevelPriority = 1;
 
 // What a decode the user has left returns instead of its picture.
 Failure superseded() {
@@ -43,20 +36,20 @@ PictureLoader::~PictureLoader() {
 void PictureLoader::stop() {
     url_.reset();
     shown_.reset();
-    fullTicket_ = 0;
+    requestedBox_ = QSize();
+    requestedFull_ = false;
     latest_->store(++ticket_);
 }
 
 void PictureLoader::load(const FilePath& url, ImagePtr preloaded, QSize box) {
     stop();
     url_ = url;
-    fullOnDemand_ = decodesFullOnDemand(url);
     if (preloaded) {
-        shown_ = std::move(preloaded);
-        if (!fullOnDemand_)
-            startFull();
+        shown_ = std::move(preloaded); // decoded for a box not known here
         return;
     }
+    requestedBox_ = box;
+    requestedFull_ = !box.isValid();
     const quint64 ticket = ticket_;
     QtConcurrent::task([url, box, latest = latest_, ticket]() -> Result<ImagePtr> {
         if (latest->load() != ticket)
@@ -67,7 +60,7 @@ void PictureLoader::load(const FilePath& url, ImagePtr preloaded, QSize box) {
         return level;
     })
         .onThreadPool(pool_)
-        .withPriority(kLevelPriority)
+        .withPriority(kFirstLevelPriority)
         .spawn()
         .then(this, [this, ticket](Result<ImagePtr> level) { levelArrived(ticket, level); });
 }
@@ -83,48 +76,45 @@ void PictureLoader::levelArrived(quint64 ticket, Result<ImagePtr> level) {
     }
     shown_ = *level;
     Q_EMIT ready(shown_);
-    if (!fullOnDemand_)
-        startFull();
 }
 
-void PictureLoader::needFullResolution() {
-    startFull();
-}
-
-void PictureLoader::startFull() {
-    if (!url_ || !shown_ || shown_->isFullResolution() || fullTicket_ == ticket_)
+void PictureLoader::needLevel(QSize box) {
+    if (!url_ || !shown_ || shown_->isFullResolution() || requestedFull_)
         return;
-    fullTicket_ = ticket_;
+    const bool full = !box.isValid();
+    if (!full && requestedBox_.isValid() && box.width() <= requestedBox_.width() &&
+        box.height() <= requestedBox_.height())
+        return; // asked for already, or a level that fills a larger box is on screen
+    requestedFull_ = full;
+    requestedBox_ = box;
     const quint64 ticket = ticket_;
-    QtConcurrent::task([url = *url_, level = shown_, latest = latest_, ticket]() -> ImagePtr {
+    QtConcurrent::task([url = *url_, level = shown_, box, latest = latest_, ticket]() -> ImagePtr {
         if (latest->load() != ticket)
             return nullptr;
-        auto full = decodeImage(url);
+        auto better = decodeLevel(url, box, false);
         // Dropped here when the user has moved on meanwhile: handing back a large picture's
         // memory takes milliseconds the GUI thread should not spend.
-        if (!full || latest->load() != ticket)
+        if (!better || latest->load() != ticket)
             return nullptr;
-        ImagePtr refined = level->refined((*full)->bitmap());
-        full = Result<ImagePtr>(nullptr);
+        ImagePtr refined = level->refined((*better)->bitmap());
+        better = Result<ImagePtr>(nullptr);
         if (refined)
             refined->prepareReducedCopies();
         return refined;
     })
         .onThreadPool(pool_)
-        .withPriority(kFullPriority)
+        .withPriority(kSharperLevelPriority)
         .spawn()
-        .then(this, [this, ticket](ImagePtr full) { fullArrived(ticket, std::move(full)); });
+        .then(this, [this, ticket](ImagePtr better) { sharperArrived(ticket, std::move(better)); });
 }
 
-void PictureLoader::fullArrived(quint64 ticket, ImagePtr full) {
-    if (ticket != ticket_)
+void PictureLoader::sharperArrived(quint64 ticket, ImagePtr better) {
+    // A file that fails in full (over the memory budget, say) keeps showing its level, and is
+    // not tried again for every zoom step. Two requests may cross: only a gain is shown.
+    if (ticket != ticket_ || !better || !shown_ ||
+        better->bitmap().width() <= shown_->bitmap().width())
         return;
-    // A file that fails in full (truncated past what its level needed) keeps showing the level;
-    // fullTicket_ stays set, so it is not tried again for every zoom step.
-    if (!full)
-        return;
-    fullTicket_ = 0;
-    shown_ = std::move(full);
+    shown_ = std::move(better);
     Q_EMIT ready(shown_);
 }
 

@@ -13,11 +13,13 @@ class QThreadPool;
 
 namespace kivo {
 
-// Brings the window's current picture on screen in levels: a level that fills the window,
-// decoded cheaply where the format allows (a reduced JPEG, a raw file's preview), then the full
-// resolution, decoded on a worker and handed over as a refinement of the same picture. A raw
-// file's full demosaic is slow and large, so it is only decoded when asked for (zooming past
-// the preview, Actual Size, copying); every other format's follows at once.
+// Brings the window's current picture on screen in levels: first a level that fills the
+// window, decoded cheaply where the format allows (a reduced JPEG or WebP, a raw file's
+// preview), then, when the model asks for it, a sharper one: a level for a window grown
+// larger, or the full resolution when the view looks closer than a level can show (zoomed in,
+// Actual Size, Copy Image, the histogram). Each is decoded on a worker and handed over as a
+// refinement of the same picture. A fitted picture never needs more than its level, so
+// flicking through a folder decodes and holds only what the window shows.
 //
 // Results arrive on the GUI thread as continuations bound to this object, and only the latest
 // request's: stepping on, reloading or closing the window drops a decode still running, and one
@@ -30,14 +32,13 @@ public:
     ~PictureLoader() override;
 
     // Starts on `url`, decoding a level for `box` (device pixels; invalid: the full picture).
-    // `preloaded`, when given, is already decoded and shown: only the full resolution follows.
+    // `preloaded`, when given, is already decoded and shown.
     void load(const FilePath& url, ImagePtr preloaded, QSize box);
-    // The full resolution is needed now; nothing to do when it is shown or on its way.
-    void needFullResolution();
+    // A level that fills `box` is needed now (invalid: the full resolution); nothing happens
+    // when one as good is shown or on its way.
+    void needLevel(QSize box);
     // Forgets the current file: whatever is still decoding for it is dropped.
     void stop();
-
-    bool isLoadingFull() const { return fullTicket_ != 0; }
 
 Q_SIGNALS:
     // A level of the current file, or its full resolution, to show.
@@ -47,15 +48,14 @@ Q_SIGNALS:
 
 private:
     void levelArrived(quint64 ticket, Result<ImagePtr> level);
-    void fullArrived(quint64 ticket, ImagePtr full);
-    void startFull();
+    void sharperArrived(quint64 ticket, ImagePtr better);
 
     QThreadPool& pool_;
     std::optional<FilePath> url_;
-    ImagePtr shown_;            // the best level handed out for url_
-    bool fullOnDemand_ = false; // a raw file: its full decode waits until asked for
-    quint64 ticket_ = 0;        // the request results must carry to be taken
-    quint64 fullTicket_ = 0;    // nonzero while a full decode of shown_ is on its way
+    ImagePtr shown_;     // the best level handed out for url_
+    quint64 ticket_ = 0; // the file's request, which results must carry to be taken
+    QSize requestedBox_; // the largest box a level was decoded or asked for
+    bool requestedFull_ = false;
     // Read by queued decodes before they start, so one the user has left never runs.
     std::shared_ptr<std::atomic<quint64>> latest_;
 };
