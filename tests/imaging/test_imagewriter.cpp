@@ -1,5 +1,6 @@
 // Writing a turned file: the tag-only copy changes the orientation and nothing else; the pixel
 // path turns exactly and refuses whatever it could not write back whole.
+#include "dngwriter.h"
 #include "imaging/formats.h"
 #include "imaging/imagewriter.h"
 #include "imaging/orientationpatch.h"
@@ -77,30 +78,21 @@ int byteDifferences(const QByteArray& a, const QByteArray& b) {
     return count;
 }
 
-void putLE(QByteArray& out, quint32 value, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        out.append(char((value >> (8 * i)) & 0xFF));
-}
-
 // A TIFF of two 2 x 2 grey pages without orientation tags, by hand: Qt writes single pages.
 QByteArray twoPageTiff() {
-    QByteArray out("II*\0\x08\0\0\0", 8);
-    for (quint32 page = 0; page < 2; ++page) {
-        const quint32 data = quint32(out.size()) + 2 + 8 * 12 + 4;
-        putLE(out, 8, 2);
-        const quint32 entries[8][3] = {{256, 3, 2}, {257, 3, 2},    {258, 3, 8}, {259, 3, 1},
-                                       {262, 3, 1}, {273, 4, data}, {278, 3, 2}, {279, 4, 4}};
-        for (const auto& entry : entries) {
-            putLE(out, entry[0], 2);
-            putLE(out, entry[1], 2);
-            putLE(out, 1, 4);
-            putLE(out, entry[2], 4);
-        }
-        putLE(out, page == 0 ? data + 4 : 0, 4);
-        out.append(page == 0 ? QByteArray("\x00\x40\x80\xff", 4)
-                             : QByteArray("\xff\x80\x40\x00", 4));
+    using namespace test::tiff;
+    QByteArray file("II*\0\0\0\0\0", 8);
+    std::uint32_t next = 0; // the second page is written first, for the first to link to it
+    for (const char* pixels : {"\xff\x80\x40\x00", "\x00\x40\x80\xff"}) {
+        const auto data = std::uint32_t(file.size());
+        file += QByteArray(pixels, 4);
+        next = appendIfd(file,
+                         {entry(256, 3, {2}), entry(257, 3, {2}), entry(258, 3, {8}),
+                          entry(259, 3, {1}), entry(262, 3, {1}), entry(273, 4, {data}),
+                          entry(278, 3, {2}), entry(279, 4, {4})},
+                         next);
     }
-    return out;
+    return withFirstIfd(file, next);
 }
 
 } // namespace
@@ -116,8 +108,7 @@ class TestImageWriter : public QObject {
         if (!test::writeImage(image, path, format, quality) ||
             (!tags.isEmpty() && !test::setExifTags(path, tags)))
             return {};
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        return test::readFile(path);
     }
 
 private Q_SLOTS:
@@ -165,22 +156,21 @@ private Q_SLOTS:
         QCOMPARE(tag(*patched, kExif), QString("3"));
     }
 
-    void corpusJpegsTurnFullCircle() {
-        static constexpr std::uint16_t clockwise[9] = {0, 6, 5, 8, 7, 4, 3, 2, 1};
+    // Every tag value in turn and back to the stored one: the scan data never changes, and the
+    // file ends byte for byte as it began.
+    void corpusJpegsGoThroughEveryTagAndBack() {
         int files = 0;
         KIVO_REQUIRE_CORPUS("orientation");
         KIVO_REQUIRE_CORPUS("exif-samples/jpg");
         for (const QString& folder :
              {test::corpusPath("orientation"), test::corpusPath("exif-samples/jpg")}) {
             for (const QString& name : QDir(folder).entryList({"*.jpg"}, QDir::Files)) {
-                QFile file(folder + '/' + name);
-                QVERIFY(file.open(QIODevice::ReadOnly));
-                const QByteArray original = file.readAll();
+                const QByteArray original = test::readFile(folder + '/' + name);
                 const auto stored = storedOrientation(original, formatInfo(ImageFormat::jpeg));
-                std::uint16_t turned = stored && *stored >= 1 && *stored <= 8 ? *stored : 1;
+                const std::uint16_t start = stored && *stored >= 1 && *stored <= 8 ? *stored : 1;
                 QByteArray current = original;
-                for (int turn = 1; turn <= 4; ++turn) {
-                    turned = clockwise[turned];
+                for (int step = 1; step <= 8; ++step) {
+                    const auto turned = std::uint16_t((start + step - 1) % 8 + 1);
                     const auto next =
                         copyWithOrientation(current, formatInfo(ImageFormat::jpeg), turned);
                     QVERIFY2(next, qPrintable(name));
@@ -188,7 +178,7 @@ private Q_SLOTS:
                     QVERIFY2(scanData(*next) == scanData(original), qPrintable(name));
                     current = *next;
                 }
-                if (stored && *stored == turned)
+                if (stored && *stored == start)
                     QVERIFY2(current == original, qPrintable(name));
                 ++files;
             }
@@ -279,9 +269,8 @@ private Q_SLOTS:
         QVERIFY(encodeWithOrientationApplied(ico, formatInfo(ImageFormat::ico), 6));
         QVERIFY(!encodeWithOrientationApplied(ico, formatInfo(ImageFormat::gif), 6));
         QVERIFY(!encodeWithOrientationApplied(ico, formatInfo(ImageFormat::psd), 6));
-        QFile grey(test::testDataPath("pngsuite/png/basn0g02.png")); // 2-bit grey
-        QVERIFY(grey.open(QIODevice::ReadOnly));
-        QVERIFY(!encodeWithOrientationApplied(grey.readAll(), formatInfo(ImageFormat::png), 6));
+        const QByteArray grey = test::readFile(test::testDataPath("pngsuite/png/basn0g02.png"));
+        QVERIFY(!encodeWithOrientationApplied(grey, formatInfo(ImageFormat::png), 6)); // 2-bit
         // An icon editor's file of two sizes, as ImageMagick writes it.
         const QString convert = QStandardPaths::findExecutable("convert");
         if (convert.isEmpty())
@@ -290,9 +279,8 @@ private Q_SLOTS:
         QCOMPARE(QProcess::execute(convert, {"-size", "16x16", "xc:red", "(", "+clone", "-resize",
                                              "8x8", ")", icons}),
                  0);
-        QFile two(icons);
-        QVERIFY(two.open(QIODevice::ReadOnly));
-        QVERIFY(!encodeWithOrientationApplied(two.readAll(), formatInfo(ImageFormat::ico), 6));
+        QVERIFY(
+            !encodeWithOrientationApplied(test::readFile(icons), formatInfo(ImageFormat::ico), 6));
     }
 };
 

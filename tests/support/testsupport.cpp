@@ -56,6 +56,17 @@ QString corpusMissingMessage(const QString& relative) {
         .arg(relative, corpusDir());
 }
 
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
+}
+
 bool writeImage(const QImage& image, const QString& path, const char* format, int quality) {
     QImageWriter writer(path, format);
     writer.setQuality(quality);

@@ -66,6 +66,10 @@ QString corpusMissingMessage(const QString& relative);
         }                                                                                          \
     } while (false)
 
+// A file's whole contents ("<missing>" when it cannot be read), and writing them.
+QByteArray readFile(const QString& path);
+bool writeFile(const QString& path, const QByteArray& bytes);
+
 // Writes an image with Qt's encoder for `format` ("jpeg", "png", ...). Fails the test on error.
 bool writeImage(const QImage& image, const QString& path, const char* format, int quality = 90);
 
