@@ -116,11 +116,8 @@ private Q_SLOTS:
         QVERIFY(buffer.open(QIODevice::WriteOnly) &&
                 filled(QImage::Format_RGB32, kSample, {}).save(&buffer, "jpeg", 100));
         QTemporaryDir dir;
-        QFile out(dir.filePath("lut-p3.jpg"));
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        out.write(withIccProfile(jpeg, icc));
-        out.close();
-        const ImagePtr image = decodeFile(out.fileName());
+        QVERIFY(test::writeFile(dir.filePath("lut-p3.jpg"), withIccProfile(jpeg, icc)));
+        const ImagePtr image = decodeFile(dir.filePath("lut-p3.jpg"));
         QVERIFY(image);
         QCOMPARE_LE(distance(image->bitmap().pixel(16, 12), inSrgb(kP3)), 5);
     }

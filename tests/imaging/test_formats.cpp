@@ -64,12 +64,9 @@ QByteArray psdOf(const QImage& picture) {
     psd.rle = true;
     psd.planes.assign(3, std::vector<quint16>());
     for (int y = 0; y < picture.height(); ++y)
-        for (int x = 0; x < picture.width(); ++x) {
-            const QRgb p = picture.pixel(x, y);
-            psd.planes[0].push_back(quint16(qRed(p)));
-            psd.planes[1].push_back(quint16(qGreen(p)));
-            psd.planes[2].push_back(quint16(qBlue(p)));
-        }
+        for (int x = 0; x < picture.width(); ++x)
+            for (int c = 0; c < 3; ++c) // red, green, blue
+                psd.planes[c].push_back(quint16((picture.pixel(x, y) >> (16 - 8 * c)) & 0xff));
     return psd.bytes();
 }
 

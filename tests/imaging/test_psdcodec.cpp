@@ -4,9 +4,9 @@
 #include "imaging/codecs.h"
 #include "imaging/psdreader.h"
 #include "psdwriter.h"
+#include "support/testsupport.h"
 
 #include <QBuffer>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <lcms2.h>
@@ -259,10 +259,9 @@ private Q_SLOTS:
         QTemporaryDir dir;
         PsdDocument doc = filled(4, 90);
         doc.layerSection = layerSection(-3, 1 << 20); // a megabyte skipped on the way
-        QFile file(dir.filePath(QStringLiteral("layered é.psd")));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(doc.bytes()) > 0);
-        file.close();
-        const FilePath path = filePathFromText(file.fileName());
+        const QString name = dir.filePath(QStringLiteral("layered é.psd"));
+        QVERIFY(test::writeFile(name, doc.bytes()));
+        const FilePath path = filePathFromText(name);
         const auto pixels = decodePsd(path);
         QVERIFY(pixels);
         QCOMPARE(pixels->image.pixelColor(4, 2), QColor(90, 90, 90, 90));

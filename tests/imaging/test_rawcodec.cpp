@@ -41,10 +41,8 @@ class RawCodecTest : public QObject {
     QTemporaryDir dir_;
 
     FilePath dngFile(const QString& name, const QByteArray& bytes) {
-        QFile file(dir_.filePath(name));
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-            return {};
-        return filePathFromText(file.fileName());
+        const QString path = dir_.filePath(name);
+        return test::writeFile(path, bytes) ? filePathFromText(path) : FilePath();
     }
 
 private Q_SLOTS:
