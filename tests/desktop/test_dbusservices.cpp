@@ -10,7 +10,6 @@
 #include <QDBusObjectPath>
 #include <QDBusUnixFileDescriptor>
 #include <QDesktopServices>
-#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QScopeGuard>
@@ -18,10 +17,9 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
-#include <csignal>
 #include <cstdio>
-#include <sys/types.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace kivo;
 
@@ -29,46 +27,6 @@ namespace {
 
 const QString kFileManagerService = QStringLiteral("org.freedesktop.FileManager1");
 const QString kPortalService = QStringLiteral("org.freedesktop.portal.Desktop");
-
-// A session bus of the test's own, with no service directories, so nothing on the machine is
-// activated behind the test's back.
-class PrivateBus {
-public:
-    PrivateBus() {
-        config_ = QDir::tempPath() + QStringLiteral("/kivo-test-bus-%1.conf").arg(::getpid());
-        QFile file(config_);
-        if (!file.open(QIODevice::WriteOnly))
-            return;
-        file.write("<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen>"
-                   "<auth>EXTERNAL</auth><policy context=\"default\">"
-                   "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
-                   "<allow own=\"*\"/></policy></busconfig>");
-        file.close();
-        const QByteArray command = "dbus-daemon --fork --print-address=1 --print-pid=1 "
-                                   "--config-file=" +
-                                   QFile::encodeName(config_);
-        FILE* out = ::popen(command.constData(), "r");
-        if (!out)
-            return;
-        char line[512];
-        if (std::fgets(line, sizeof line, out))
-            address_ = QByteArray(line).trimmed();
-        if (std::fgets(line, sizeof line, out))
-            pid_ = QByteArray(line).trimmed().toInt();
-        ::pclose(out);
-    }
-    ~PrivateBus() {
-        if (pid_ > 0)
-            ::kill(pid_, SIGTERM);
-        QFile::remove(config_);
-    }
-    const QByteArray& address() const { return address_; }
-
-private:
-    QString config_;
-    QByteArray address_;
-    pid_t pid_ = 0;
-};
 
 // Stands in for a file manager: records what it was asked to show.
 class RecordingFileManager : public QObject {
@@ -231,15 +189,21 @@ private:
 };
 
 int main(int argc, char** argv) {
-    // The bus must exist before anything in the process first reaches for the session bus.
-    PrivateBus bus;
-    if (bus.address().isEmpty()) {
-        std::fputs("could not start dbus-daemon\n", stderr);
+    // The test runs again under dbus-run-session with a bus of its own (privatebus.conf), set up
+    // before anything in the process first reaches for the session bus.
+    if (!qEnvironmentVariableIsSet("KIVO_PRIVATE_BUS")) {
+        qputenv("KIVO_PRIVATE_BUS", "1");
+        std::vector<const char*> command{
+            "dbus-run-session", "--config-file=" KIVO_SOURCE_DIR "/tests/desktop/privatebus.conf",
+            "--"};
+        command.insert(command.end(), argv, argv + argc);
+        command.push_back(nullptr);
+        ::execvp(command[0], const_cast<char* const*>(command.data()));
+        std::perror("dbus-run-session");
         return 1;
     }
-    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address());
     QApplication app(argc, argv);
-    TestDBusServices test(bus.address());
+    TestDBusServices test(qgetenv("DBUS_SESSION_BUS_ADDRESS"));
     return QTest::qExec(&test, argc, argv);
 }
 
