@@ -22,10 +22,7 @@ const QList<QColor> kFrameColours{Qt::red, Qt::green, Qt::blue};
 const int kDurations[] = {200, 500, 0};
 
 bool hasColour(const QImage& frame, QColor colour) {
-    const QColor actual = frame.isNull() ? QColor() : frame.pixelColor(20, 15);
-    return actual.isValid() && std::abs(actual.red() - colour.red()) < 8 &&
-           std::abs(actual.green() - colour.green()) < 8 &&
-           std::abs(actual.blue() - colour.blue()) < 8;
+    return !frame.isNull() && test::colourDistance(frame.pixelColor(20, 15), colour) < 8;
 }
 
 // Three flat 40x30 frames lasting 200 ms, 500 ms and 0 ms, as ImageMagick writes them.

@@ -34,13 +34,6 @@ QColor inSrgb(const QColorSpace& space) {
     return space.transformationToColorSpace(QColorSpace::SRgb).map(kSample);
 }
 
-// The largest difference in any channel.
-int distance(QRgb actual, QColor expected) {
-    return std::max({std::abs(qRed(actual) - expected.red()),
-                     std::abs(qGreen(actual) - expected.green()),
-                     std::abs(qBlue(actual) - expected.blue())});
-}
-
 // `icc` in APP2 markers right after SOI, split into chunks the way cameras and editors store a
 // profile too large for one marker.
 QByteArray withIccProfile(const QByteArray& jpeg, const QByteArray& icc) {
@@ -119,7 +112,7 @@ private Q_SLOTS:
         QVERIFY(test::writeFile(dir.filePath("lut-p3.jpg"), withIccProfile(jpeg, icc)));
         const ImagePtr image = decodeFile(dir.filePath("lut-p3.jpg"));
         QVERIFY(image);
-        QCOMPARE_LE(distance(image->bitmap().pixel(16, 12), inSrgb(kP3)), 5);
+        QCOMPARE_LE(test::colourDistance(image->bitmap().pixel(16, 12), inSrgb(kP3)), 5);
     }
 
     // A 16-bit PNG is converted at 16 bits: the result is the float reference rounded once.
@@ -135,28 +128,29 @@ private Q_SLOTS:
         QVERIFY(image);
         const QColorTransform toSrgb = kP3.transformationToColorSpace(QColorSpace::SRgb);
         for (int x = 0; x < 256; x += 17)
-            QCOMPARE_LE(
-                distance(image->bitmap().pixel(x, 0), toSrgb.map(deep.pixelColor(x, 0)).toRgb()),
-                1);
+            QCOMPARE_LE(test::colourDistance(image->bitmap().pixel(x, 0),
+                                             toSrgb.map(deep.pixelColor(x, 0)).toRgb()),
+                        1);
     }
 
     // The HEIF and raw decoders hand over pixels tagged with their colour space (an iPhone's
     // 10-bit Display P3 arrives as 16-bit) or with a raw ICC profile; both come out as sRGB.
     void codecPixelsConvertByTagOrProfile() {
         const QColor expected = inSrgb(kP3);
-        QCOMPARE_GT(distance(kSample.rgb(), expected), 6); // the conversion is visible
+        QCOMPARE_GT(test::colourDistance(kSample.rgb(), expected), 6); // the conversion is visible
         const QImage fromTag = toDisplaySrgb(filled(QImage::Format_RGBX64, kSample, kP3));
         QCOMPARE(fromTag.format(), QImage::Format_RGB32);
-        QCOMPARE_LE(distance(fromTag.pixel(3, 3), expected), 1);
+        QCOMPARE_LE(test::colourDistance(fromTag.pixel(3, 3), expected), 1);
         const QImage plain = filled(QImage::Format_RGB32, kSample, {});
-        QCOMPARE_LE(distance(toDisplaySrgb(plain, kP3.iccProfile()).pixel(3, 3), expected), 1);
+        QCOMPARE_LE(
+            test::colourDistance(toDisplaySrgb(plain, kP3.iccProfile()).pixel(3, 3), expected), 1);
         // A large picture is converted to its last row.
         QImage large(2100, 2000, QImage::Format_RGB32);
         large.fill(kSample);
         for (const QByteArray& icc : {kP3.iccProfile(), lutBasedDisplayP3()}) {
             const QImage converted = toDisplaySrgb(large, icc);
             for (int y : {0, 999, 1000, 1999})
-                QCOMPARE_LE(distance(converted.pixel(2099, y), expected), 2);
+                QCOMPARE_LE(test::colourDistance(converted.pixel(2099, y), expected), 2);
         }
         // A profile nobody can read leaves the pixels alone rather than failing the picture.
         QCOMPARE(toDisplaySrgb(plain, QByteArray(200, 'x')).pixelColor(3, 3), kSample);
@@ -174,7 +168,7 @@ private Q_SLOTS:
                  0);
         const ImagePtr image = decodeFile(path);
         QVERIFY(image);
-        QCOMPARE_LE(distance(image->bitmap().pixel(16, 12), kSample), 6);
+        QCOMPARE_LE(test::colourDistance(image->bitmap().pixel(16, 12), kSample), 6);
     }
 };
 

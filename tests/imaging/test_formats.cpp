@@ -304,8 +304,10 @@ private Q_SLOTS:
                 const bool shown = image && (*image)->size() == decoded_[i].size();
                 QVERIFY2(shown || (!image && !(cut.endsWith(".jpg") && length > bytes.size() / 2)),
                          qPrintable(inputs_[i] + " cut to " + QString::number(length)));
-                if (const auto source = ImageSource::open(filePathFromText(cut)))
+                if (const auto source = ImageSource::open(filePathFromText(cut))) {
                     source->thumbnail(48);
+                    source->properties(); // the tag readers too
+                }
             }
         }
     }

@@ -81,9 +81,7 @@ private Q_SLOTS:
         const QColor viaFile = orange.convertedToColorSpace(QColorSpace::SRgb).pixelColor(0, 0);
         orange.setColorSpace(QColorSpace::DisplayP3);
         const QColor viaP3 = orange.convertedToColorSpace(QColorSpace::SRgb).pixelColor(0, 0);
-        QVERIFY(qAbs(viaFile.red() - viaP3.red()) <= 1 &&
-                qAbs(viaFile.green() - viaP3.green()) <= 1 &&
-                qAbs(viaFile.blue() - viaP3.blue()) <= 1);
+        QVERIFY(test::colourDistance(viaFile, viaP3) <= 1);
         QVERIFY(viaFile.red() > 210);
     }
 

@@ -18,11 +18,9 @@ namespace {
 bool sameQuadrants(const QImage& got, const QImage& expected) {
     for (const double fy : {0.25, 0.75})
         for (const double fx : {0.25, 0.75}) {
-            const QColor a = got.pixelColor(int(fx * got.width()), int(fy * got.height()));
-            const QColor b =
-                expected.pixelColor(int(fx * expected.width()), int(fy * expected.height()));
-            if (qAbs(a.red() - b.red()) > 60 || qAbs(a.green() - b.green()) > 60 ||
-                qAbs(a.blue() - b.blue()) > 60)
+            if (test::colourDistance(got.pixelColor(int(fx * got.width()), int(fy * got.height())),
+                                     expected.pixelColor(int(fx * expected.width()),
+                                                         int(fy * expected.height()))) > 60)
                 return false;
         }
     return true;

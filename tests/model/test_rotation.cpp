@@ -26,10 +26,8 @@ long exifOrientation(const QString& path) {
 // The colour at the centre of the picture's top-left quadrant, within what lossy coding and a
 // demosaic leave.
 bool topLeftIs(const ImagePtr& image, QColor expected) {
-    const QColor c = image->bitmap().pixelColor(image->width() / 4, image->height() / 4);
-    return qAbs(c.red() - expected.red()) + qAbs(c.green() - expected.green()) +
-               qAbs(c.blue() - expected.blue()) <
-           120;
+    return test::colourDistance(image->bitmap().pixelColor(image->width() / 4, image->height() / 4),
+                                expected) < 60;
 }
 
 // Takes away the right to write into `folder` for as long as it lives. Root ignores permission

@@ -165,23 +165,12 @@ private Q_SLOTS:
         QVERIFY(extractMetadata(filePathFromText(dir.filePath("absent.jpg"))).isEmpty());
         QVERIFY(extractMetadata(filePathFromText(dir.path())).isEmpty());
 
-        QFile text(dir.filePath(QStringLiteral("notes.jpg")));
-        QVERIFY(text.open(QIODevice::WriteOnly));
-        text.write("not a picture at all\n");
-        text.close();
-        const QList<MetadataEntry> rows = extractMetadata(filePathFromText(text.fileName()));
+        const QString text = dir.filePath(QStringLiteral("notes.jpg"));
+        QVERIFY(test::writeFile(text, "not a picture at all\n"));
+        const QList<MetadataEntry> rows = extractMetadata(filePathFromText(text));
         QCOMPARE(labels(rows), QStringList{"File Size"});
         QCOMPARE(rows.front().value, QStringLiteral("21 bytes"));
-
-        // A JPEG cut off inside its EXIF block keeps whatever can still be read, and never throws.
-        const QString photo = dir.filePath(QStringLiteral("cut.jpg"));
-        QVERIFY(test::writeImage(test::quadrantImage(64, 64), photo, "jpeg"));
-        QVERIFY(test::setExifTags(photo, {{"Exif.Image.Make", "Canon"}}));
-        QFile cut(photo);
-        QVERIFY(cut.open(QIODevice::ReadWrite));
-        QVERIFY(cut.resize(40));
-        cut.close();
-        QVERIFY(labels(extractMetadata(filePathFromText(photo))).startsWith("File Size"));
+        // (Files cut inside their tags: the format runner's and the corpus test's cut files.)
     }
 
     void emptyListSaysSo() {

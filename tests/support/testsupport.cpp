@@ -4,6 +4,7 @@
 #include <QImageWriter>
 #include <QPainter>
 #include <QTest>
+#include <algorithm>
 #include <exiv2/exiv2.hpp>
 
 namespace kivo::test {
@@ -71,6 +72,11 @@ bool writeImage(const QImage& image, const QString& path, const char* format, in
     QImageWriter writer(path, format);
     writer.setQuality(quality);
     return writer.write(image);
+}
+
+int colourDistance(const QColor& a, const QColor& b) {
+    return std::max({std::abs(a.red() - b.red()), std::abs(a.green() - b.green()),
+                     std::abs(a.blue() - b.blue())});
 }
 
 QImage quadrantImage(int width, int height) {

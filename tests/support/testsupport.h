@@ -73,6 +73,9 @@ bool writeFile(const QString& path, const QByteArray& bytes);
 // Writes an image with Qt's encoder for `format` ("jpeg", "png", ...). Fails the test on error.
 bool writeImage(const QImage& image, const QString& path, const char* format, int quality = 90);
 
+// The largest difference between two colours in red, green or blue.
+int colourDistance(const QColor& a, const QColor& b);
+
 // A picture whose four quadrants are red, green, blue and white (top-left, top-right,
 // bottom-left, bottom-right), so a test can tell which way up it is shown.
 QImage quadrantImage(int width, int height);

@@ -234,12 +234,6 @@ private Q_SLOTS:
         QVERIFY(!second.descriptionText().contains("About.description"));
     }
 
-    // Missing parts of the build's version fall back to 1.0 and build 1.
-    void versionFromTheBuild() {
-        QCOMPARE(appVersion("2.3", "45"), QString("2.3 (45)"));
-        QCOMPARE(appVersion("", ""), QString("1.0 (1)"));
-    }
-
     // The locale is read once per process, so the German run is this test in a child process
     // started under LANGUAGE=de, as a user's session would start Kivo.
     void germanMenus() {
