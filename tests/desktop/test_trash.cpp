@@ -1,6 +1,7 @@
 // The freedesktop.org Trash, on real folders: a private $XDG_DATA_HOME for the home trash and,
 // where the machine has one, a second volume (/dev/shm) for a volume's own trash.
 #include "desktop/freedesktoptrash.h"
+#include "support/testsupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,17 +21,7 @@ using namespace kivo;
 
 namespace {
 
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
+// Read by its bytes, for names that are not UTF-8.
 QByteArray readFile(const FilePath& path) {
     std::ostringstream bytes;
     bytes << std::ifstream(path).rdbuf();
@@ -70,17 +61,17 @@ private Q_SLOTS:
         const QString path = files_->filePath(QStringLiteral("holiday photo.jpg"));
         FreedesktopTrash trash;
         for (const QByteArray content : {"first", "second"}) {
-            writeFile(path, content);
+            QVERIFY(test::writeFile(path, content));
             QCOMPARE(trash.moveToTrash(filePathFromText(path)), std::nullopt);
             QVERIFY(!QFile::exists(path));
         }
         const QString trashDir = dataHome_->filePath(QStringLiteral("Trash"));
-        QCOMPARE(readFile(trashDir + QStringLiteral("/files/holiday photo.jpg")), "first");
-        QCOMPARE(readFile(trashDir + QStringLiteral("/files/holiday photo.2.jpg")), "second");
+        QCOMPARE(test::readFile(trashDir + QStringLiteral("/files/holiday photo.jpg")), "first");
+        QCOMPARE(test::readFile(trashDir + QStringLiteral("/files/holiday photo.2.jpg")), "second");
         QVERIFY(QFile::exists(trashDir + QStringLiteral("/info/holiday photo.2.jpg.trashinfo")));
         // The home trash records the absolute path, URL-escaped, and a local time without zone.
         const QString info = trashDir + QStringLiteral("/info/holiday photo.jpg.trashinfo");
-        QVERIFY(readFile(info).contains("Path=" + QUrl::toPercentEncoding(path, "/") + "\n"));
+        QVERIFY(test::readFile(info).contains("Path=" + QUrl::toPercentEncoding(path, "/") + "\n"));
         const QString date = infoValue(info, QStringLiteral("DeletionDate"));
         QVERIFY2(QDateTime::fromString(date, QStringLiteral("yyyy-MM-ddTHH:mm:ss")).isValid(),
                  qPrintable(date));

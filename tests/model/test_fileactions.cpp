@@ -24,20 +24,15 @@ QString desktopFolder(const char* name) {
     return desktopRoot->filePath(QString::fromLatin1(name));
 }
 
-void writeText(const QString& path, const QByteArray& text) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(text);
-}
-
 // An application entry whose command (markers/record.sh) records the file it was given in
 // markers/<id>.
 void writeApplication(const QString& path, const QString& name, const QString& mimeTypes) {
-    writeText(path, QStringLiteral("[Desktop Entry]\nType=Application\nName=%1\nMimeType=%2\n"
-                                   "Exec=%3/record.sh %4 %f\n")
-                        .arg(name, mimeTypes, desktopFolder("markers"),
-                             QFileInfo(path).completeBaseName())
-                        .toUtf8());
+    QVERIFY(test::writeFile(
+        path,
+        QStringLiteral("[Desktop Entry]\nType=Application\nName=%1\nMimeType=%2\n"
+                       "Exec=%3/record.sh %4 %f\n")
+            .arg(name, mimeTypes, desktopFolder("markers"), QFileInfo(path).completeBaseName())
+            .toUtf8()));
 }
 
 QString marker(const QString& id) {
@@ -54,7 +49,8 @@ private Q_SLOTS:
     void initTestCase() {
         QVERIFY(QDir().mkpath(desktopFolder("markers")));
         const QString recorder = desktopFolder("markers") + QStringLiteral("/record.sh");
-        writeText(recorder, "#!/bin/sh\nprintf '%s' \"$2\" > \"$(dirname \"$0\")/$1\"\n");
+        QVERIFY(test::writeFile(recorder,
+                                "#!/bin/sh\nprintf '%s' \"$2\" > \"$(dirname \"$0\")/$1\"\n"));
         QVERIFY(QFile::setPermissions(recorder, QFile::ReadOwner | QFile::ExeOwner));
         const QString apps = desktopFolder("share") + QStringLiteral("/applications");
         QVERIFY(QDir().mkpath(apps));
@@ -70,11 +66,12 @@ private Q_SLOTS:
             writeApplication(apps + QStringLiteral("/%1.desktop").arg(id), name, types);
         // The index update-desktop-database keeps from the MimeType lines, and a user's own
         // association in mimeapps.list.
-        writeText(apps + QStringLiteral("/mimeinfo.cache"),
-                  "[MIME Cache]\nimage/jpeg=kivo.desktop;preview.desktop;editor.desktop;\n"
-                  "image/png=kivo.desktop;editor.desktop;\ntext/plain=notes.desktop;\n");
-        writeText(desktopFolder("config") + QStringLiteral("/mimeapps.list"),
-                  "[Added Associations]\nimage/jpeg=zed.desktop;\n");
+        QVERIFY(test::writeFile(
+            apps + QStringLiteral("/mimeinfo.cache"),
+            "[MIME Cache]\nimage/jpeg=kivo.desktop;preview.desktop;editor.desktop;\n"
+            "image/png=kivo.desktop;editor.desktop;\ntext/plain=notes.desktop;\n"));
+        QVERIFY(test::writeFile(desktopFolder("config") + QStringLiteral("/mimeapps.list"),
+                                "[Added Associations]\nimage/jpeg=zed.desktop;\n"));
     }
 
     void init() {

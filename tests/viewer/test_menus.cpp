@@ -193,11 +193,9 @@ private Q_SLOTS:
         icon.fill(Qt::blue);
         const QString iconPath = dataHome_.filePath("viewer.png");
         QVERIFY(icon.save(iconPath));
-        QFile entry(dataHome_.filePath("applications/test-viewer.desktop"));
-        QVERIFY(entry.open(QIODevice::WriteOnly));
-        entry.write("[Desktop Entry]\nType=Application\nName=Test Viewer\nIcon=" +
-                    iconPath.toUtf8() + "\nExec=true %f\n");
-        entry.close();
+        QVERIFY(test::writeFile(dataHome_.filePath("applications/test-viewer.desktop"),
+                                "[Desktop Entry]\nType=Application\nName=Test Viewer\nIcon=" +
+                                    iconPath.toUtf8() + "\nExec=true %f\n"));
 
         DesktopServices desktop;
         auto applications = std::make_unique<RecordingApplications>();
