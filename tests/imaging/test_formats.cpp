@@ -76,7 +76,8 @@ public:
     explicit FixtureWriter(const QString& root)
         : root_(root) {}
 
-    // A picture shown upright by the orientation tag `orientation`, written by Qt's encoder.
+    // A picture shown upright by the orientation tag `orientation` (1: none), written by Qt's
+    // encoder.
     void tagged(const char* qtFormat, const QString& mime, const QString& extension,
                 int orientation, int tolerance) {
         const QImage upright = test::quadrantImage(kScene.width(), kScene.height());
@@ -110,12 +111,6 @@ public:
         const QString path = file(mime, "translucent", extension, picture, tolerance);
         ok_ = ok_ && (qtFormat ? test::writeImage(picture, path, qtFormat, 100)
                                : test::writeHeif(picture, path, avif));
-    }
-
-    void plain(const char* qtFormat, const QString& mime, const QString& extension) {
-        const QImage picture = test::quadrantImage(kScene.width(), kScene.height());
-        ok_ = ok_ &&
-              test::writeImage(picture, file(mime, "plain", extension, picture, 0), qtFormat, 100);
     }
 
     // HEIF turns by container transforms ('irot', 'imir') instead of a tag.
@@ -208,8 +203,8 @@ private Q_SLOTS:
         w.translucent("png", "image/png", "png", 1);
         w.translucent("webp", "image/webp", "webp", 2);
         w.translucent(nullptr, "image/avif", "avif", 12);
-        w.plain("bmp", "image/bmp", "bmp");
-        w.plain("ico", "image/vnd.microsoft.icon", "ico");
+        w.tagged("bmp", "image/bmp", "bmp", 1, 0);
+        w.tagged("ico", "image/vnd.microsoft.icon", "ico", 1, 0);
         for (int orientation : {1, 5, 6, 7, 8}) // the turns by a quarter swap the sides
             w.heif(heif_compression_HEVC, "image/heic", "heic", orientation);
         w.heif(heif_compression_AV1, "image/avif", "avif", 3);
@@ -316,15 +311,8 @@ private Q_SLOTS:
     // (only there) by the file name, and bytes that are no image.
     void headersOfTheOtherFormats() {
         const QList<std::tuple<QByteArray, QString, QString>> cases{
-            {b("\0\0\0\x18"
-               "ftypabcd\0\0\0\0mif1xxxx"),
-             {},
-             u"image/heif"_s}, // by compatible brand
-            {b("\0\0\0\x18"
-               "ftypcrx \0\0\0\x01"
-               "crx isom"),
-             {},
-             u"image/x-canon-cr3"_s},
+            {b("\0\0\0\030ftypabcd\0\0\0\0mif1xxxx"), {}, u"image/heif"_s}, // by compatible brand
+            {b("\0\0\0\030ftypcrx \0\0\0\1crx isom"), {}, u"image/x-canon-cr3"_s},
             {b("II*\0\x10\0\0\0CR\x02\0"), "tif", u"image/x-canon-cr2"_s},
             {tiffWith({test::tiff::entry(0xC612, 1, {1, 4, 0, 0})}), "tif",
              u"image/x-adobe-dng"_s}, // DNGVersion
