@@ -1,6 +1,7 @@
 // Pictures with an embedded profile come out in sRGB, whichever library has to read the
 // profile: Qt for matrix profiles, lcms2 for LUT-based ones and CMYK. (Each format's matrix
 // profiles, and alpha, are read by the format runner, test_formats.)
+#include "clutprofile.h"
 #include "imaging/colour.h"
 #include "imaging/decode.h"
 #include "support/testsupport.h"
@@ -42,32 +43,13 @@ QByteArray lutBasedDisplayP3() {
     cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
     cmsHTRANSFORM toLab =
         cmsCreateTransform(p3, TYPE_RGB_16, lab, TYPE_Lab_16, INTENT_RELATIVE_COLORIMETRIC, 0);
-    cmsHPROFILE lut = cmsCreateProfilePlaceholder(nullptr);
-    cmsSetProfileVersion(lut, 4.3);
-    cmsSetDeviceClass(lut, cmsSigDisplayClass);
-    cmsSetColorSpace(lut, cmsSigRgbData);
-    cmsSetPCS(lut, cmsSigLabData);
-    cmsPipeline* pipeline = cmsPipelineAlloc(nullptr, 3, 3);
-    cmsStage* clut = cmsStageAllocCLut16bit(nullptr, 33, 3, 3, nullptr);
-    cmsStageSampleCLut16bit(
-        clut,
+    const QByteArray bytes = test::clutProfile(
+        3, 33,
         [](const cmsUInt16Number in[], cmsUInt16Number out[], void* cargo) -> cmsInt32Number {
             cmsDoTransform(cargo, in, out, 1);
             return 1;
         },
-        toLab, 0);
-    // lutAtoBType wants curves around the table; identity ones do.
-    cmsPipelineInsertStage(pipeline, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, nullptr));
-    cmsPipelineInsertStage(pipeline, cmsAT_END, clut);
-    cmsPipelineInsertStage(pipeline, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, nullptr));
-    cmsWriteTag(lut, cmsSigAToB0Tag, pipeline);
-    cmsWriteTag(lut, cmsSigMediaWhitePointTag, cmsD50_XYZ());
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(lut, nullptr, &size);
-    QByteArray bytes(size, '\0');
-    cmsSaveProfileToMem(lut, bytes.data(), &size);
-    cmsPipelineFree(pipeline);
-    cmsCloseProfile(lut);
+        toLab);
     cmsDeleteTransform(toLab);
     cmsCloseProfile(lab);
     cmsCloseProfile(p3);

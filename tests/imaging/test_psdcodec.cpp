@@ -1,6 +1,7 @@
 // The PSD reader against documents written here byte by byte: every colour mode, depth and
 // compression it claims to read, and files that lie about their sizes.
 
+#include "clutprofile.h"
 #include "imaging/codecs.h"
 #include "imaging/psdreader.h"
 #include "psdwriter.h"
@@ -38,30 +39,14 @@ QByteArray layerSection(int count, int padding = 0) {
 // A CMYK output profile that maps every ink combination to one green, so a decode that went
 // through the document's profile is told apart from the naive formula at a glance.
 QByteArray constantGreenCmykProfile() {
-    cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
-    cmsSetProfileVersion(profile, 2.1); // lut16: a bare CLUT is enough
-    cmsSetDeviceClass(profile, cmsSigOutputClass);
-    cmsSetColorSpace(profile, cmsSigCmykData);
-    cmsSetPCS(profile, cmsSigLabData);
-    cmsPipeline* lut = cmsPipelineAlloc(nullptr, 4, 3);
-    cmsStage* clut = cmsStageAllocCLut16bit(nullptr, 2, 4, 3, nullptr);
-    cmsStageSampleCLut16bit(
-        clut,
+    return test::clutProfile(
+        4, 2,
         [](const cmsUInt16Number[], cmsUInt16Number out[], void*) -> cmsInt32Number {
             cmsCIELab lab{60, -60, 50};
             cmsFloat2LabEncoded(out, &lab);
             return 1;
         },
-        nullptr, 0);
-    cmsPipelineInsertStage(lut, cmsAT_BEGIN, clut);
-    cmsWriteTag(profile, cmsSigAToB0Tag, lut);
-    cmsPipelineFree(lut);
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, nullptr, &size);
-    QByteArray bytes(qsizetype(size), '\0');
-    cmsSaveProfileToMem(profile, bytes.data(), &size);
-    cmsCloseProfile(profile);
-    return bytes;
+        nullptr);
 }
 
 struct Kind {
