@@ -35,17 +35,6 @@ QVariantMap exifOnly(const QString& key, const QVariant& value) {
     return {{prop::Exif, QVariantMap{{key, value}}}};
 }
 
-QVariantMap gpsDictionary(QVariant lat, QVariant latRef, QVariant lon, QVariant lonRef) {
-    QVariantMap gps;
-    for (const auto& [key, value] : {std::pair{prop::Latitude, lat},
-                                     {prop::LatitudeRef, latRef},
-                                     {prop::Longitude, lon},
-                                     {prop::LongitudeRef, lonRef}})
-        if (value.isValid())
-            gps.insert(key, value);
-    return {{prop::GPS, gps}};
-}
-
 QLabel* labelWithText(const QWidget& panel, const QString& text) {
     for (auto* label : panel.findChildren<QLabel*>())
         if (label->text() == text)
@@ -83,10 +72,18 @@ private Q_SLOTS:
         row("shutter zero", exifOnly(prop::ExposureTime, 0.0), "Shutter", "<absent>");
         row("shutter tiny", exifOnly(prop::ExposureTime, 1e-30), "Shutter", "<absent>");
         row("iso empty", exifOnly(prop::ISOSpeedRatings, QVariantList{}), "ISO", "<absent>");
-        row("gps lower-case south", gpsDictionary(48.8584, "s", 2.2945, "w"), "GPS",
-            "48.858400, 2.294500");
-        row("gps without latitude ref", gpsDictionary(48.8584, QVariant(), 2.2945, "E"), "GPS",
-            "<absent>");
+        const auto gps = [](const QVariantMap& position) {
+            return QVariantMap{{prop::GPS, position}};
+        };
+        row("gps lower-case south",
+            gps({{prop::Latitude, 48.8584},
+                 {prop::LatitudeRef, "s"},
+                 {prop::Longitude, 2.2945},
+                 {prop::LongitudeRef, "w"}}),
+            "GPS", "48.858400, 2.294500");
+        row("gps without latitude ref",
+            gps({{prop::Latitude, 48.8584}, {prop::Longitude, 2.2945}, {prop::LongitudeRef, "E"}}),
+            "GPS", "<absent>");
     }
 
     void formatsEachRow() {
@@ -150,14 +147,11 @@ private Q_SLOTS:
         QVERIFY(rows.front().value.endsWith(QLatin1String("kB")));
 
         // No TIFF, Exif or GPS dictionary: at most the first four rows. A one-bit grey PNG (from
-        // PngSuite) says "1 bits".
+        // PngSuite) says "1 bits". (Each format's depth and colour model: the properties test.)
         const FilePath bilevel = filePathFromText(test::testDataPath("pngsuite/png/basn0g01.png"));
         QCOMPARE(labels(extractMetadata(bilevel)),
                  (QStringList{"File Size", "Dimensions", "Bit Depth", "Color Model"}));
         QCOMPARE(valueOf(extractMetadata(bilevel), "Bit Depth"), "1 bits");
-        QCOMPARE(valueOf(extractMetadata(bilevel), "Color Model"), "Gray");
-        const FilePath deep = filePathFromText(test::testDataPath("pngsuite/png/basn6a16.png"));
-        QCOMPARE(valueOf(extractMetadata(deep), "Bit Depth"), "16 bits");
     }
 
     void missingAndNonImageFiles() {
@@ -173,22 +167,18 @@ private Q_SLOTS:
         // (Files cut inside their tags: the format runner's and the corpus test's cut files.)
     }
 
-    void emptyListSaysSo() {
+    // An empty list says so. The label's right edge closes its 90-point column, level with the
+    // value's first line; a long value wraps inside the card, which stays 280 wide and grows
+    // taller instead.
+    void emptyThenRowsWrapWithinTheCard() {
         MetadataPanel panel;
         panel.setEntries({});
         panel.show();
         QVERIFY(labelWithText(panel, QStringLiteral("Metadata"))->isVisible());
         QVERIFY(labelWithText(panel, QStringLiteral("No metadata available"))->isVisible());
         QCOMPARE(panel.findChildren<QLabel*>().size(), 2);
-    }
-
-    // The label's right edge closes its 90-point column, level with the value's first line; a
-    // long value wraps inside the card, which stays 280 wide and grows taller instead.
-    void rowsWrapWithinTheCard() {
-        MetadataPanel panel;
         panel.setEntries({{QStringLiteral("File Size"), QStringLiteral("2.4 MB")}});
         panel.resize(panel.fittedSize());
-        panel.show();
         const int shortHeight = panel.fittedSize().height();
         QLabel* label = labelWithText(panel, QStringLiteral("File Size"));
         QLabel* value = panel.valueLabel(QStringLiteral("File Size"));

