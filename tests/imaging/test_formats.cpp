@@ -113,13 +113,15 @@ public:
                                : test::writeHeif(picture, path, avif));
     }
 
-    // HEIF turns by container transforms ('irot', 'imir') instead of a tag.
+    // HEIF turns by container transforms ('irot', 'imir') instead of a tag. One file holds a
+    // thumbnail item, which may be stale after an edit: thumbnails come from the primary image.
     void heif(heif_compression_format compression, const QString& mime, const QString& extension,
               int orientation) {
         const QImage upright = test::quadrantImage(kScene.width(), kScene.height());
         test::HeifFixture fixture;
         fixture.format = compression;
         fixture.orientation = heif_orientation(orientation);
+        fixture.thumbnailSize = orientation == 6 ? 32 : 0; // an item thumbnails must not take
         const QString name = QStringLiteral("tag%1").arg(orientation);
         ok_ = ok_ && test::writeHeif(
                          upright.transformed(test::shownForOrientation(orientation).inverted()),

@@ -1,6 +1,6 @@
 // libheif decoding against files from phones and files encoded here with libheif's own
-// encoders (x265, aom): colour profiles, depth, thumbnails. (Container transforms, alpha, threads
-// and files cut short are read by the format runner, test_formats.)
+// encoders (x265, aom): colour profiles and depth. (Container transforms, thumbnail items, alpha,
+// threads and files cut short are read by the format runner, test_formats.)
 
 #include "heifwriter.h"
 #include "imaging/codecs.h"
@@ -83,17 +83,6 @@ private Q_SLOTS:
         const QColor viaP3 = orange.convertedToColorSpace(QColorSpace::SRgb).pixelColor(0, 0);
         QVERIFY(test::colourDistance(viaFile, viaP3) <= 1);
         QVERIFY(viaFile.red() > 210);
-    }
-
-    void reducedDecodeIgnoresTheEmbeddedThumbnail() {
-        // The thumbnail item may be stale after an edit, so the primary image is decoded.
-        HeifFixture fixture;
-        fixture.thumbnailSize = 160;
-        fixture.orientation = heif_orientation_rotate_90_cw;
-        const auto small =
-            decodeHeif(heifFile("thumbnailed.heic", test::quadrantImage(640, 480), fixture), 120);
-        QVERIFY(small);
-        QCOMPARE(small->image.size(), QSize(480, 640)); // upright, like the main image
     }
 };
 
