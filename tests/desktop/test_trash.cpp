@@ -93,18 +93,17 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("name");
         QTest::addColumn<QString>("meanwhile");
         QTest::addColumn<QString>("refusal");
-        QTest::newRow("home trash") << "home" << QByteArray("beach 2.jpg") << ""
-                                    << "";
-        QTest::newRow("not UTF-8") << "home" << QByteArray("caf\xe9.jpg") << ""
-                                   << "";
-        QTest::newRow("volume trash") << "volume" << QByteArray("far.jpg") << ""
-                                      << "";
-        QTest::newRow("across volumes") << "across" << QByteArray("far.png") << ""
-                                        << "";
-        QTest::newRow("name taken") << "home" << QByteArray("a.jpg") << "taken"
-                                    << "another file now has its name";
-        QTest::newRow("emptied") << "home" << QByteArray("a.jpg") << "emptied"
-                                 << "is no longer in the Trash";
+        const auto row = [](const char* tag, const char* where, const char* name,
+                            const char* meanwhile = "", const char* refusal = "") {
+            QTest::newRow(tag) << QString(where) << QByteArray(name) << QString(meanwhile)
+                               << QString(refusal);
+        };
+        row("home trash", "home", "beach 2.jpg");
+        row("not UTF-8", "home", "caf\xe9.jpg");
+        row("volume trash", "volume", "far.jpg");
+        row("across volumes", "across", "far.png");
+        row("name taken", "home", "a.jpg", "taken", "another file now has its name");
+        row("emptied", "home", "a.jpg", "emptied", "is no longer in the Trash");
     }
     void restorePutsBackOrExplains() {
         QFETCH(QString, where);
