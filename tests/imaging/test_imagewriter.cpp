@@ -240,22 +240,13 @@ private Q_SLOTS:
             QCOMPARE(turned, expected);
             QCOMPARE(tag(*after, kExif) + tag(*after, kXmp), QString());
             QCOMPARE(tag(*after, "Exif.Image.Make"), QString(hasTags ? "Kivo" : ""));
-        }
-    }
-
-    // A tagged PNG or WebP turned back upright (stored tag plus the turn gives 1) is written as
-    // stored, with the tag gone: refusing it left the turn on screen only, lost at the next step.
-    void taggedFileTurnedBackUprightLosesItsTag() {
-        for (const char* format : {"png", "webp"}) {
-            const QByteArray before = taggedFile(gradient(30, 20, QImage::Format_RGB32), format,
-                                                 {{kExif, "6"}, {"Exif.Image.Make", "Kivo"}}, 100);
-            const auto upright = encodeWithOrientationApplied(
-                before, *formatForExtension(QLatin1StringView(format)), 1);
-            QVERIFY2(upright, format);
-            QCOMPARE(decodeStored(*upright).convertToFormat(QImage::Format_RGB32),
-                     decodeStored(before).convertToFormat(QImage::Format_RGB32));
-            QCOMPARE(tag(*upright, kExif), QString());
-            QCOMPARE(tag(*upright, "Exif.Image.Make"), QString("Kivo"));
+            if (!hasTags)
+                continue;
+            // Turned back upright (the stored tag plus the turn gives 1): written as stored, the
+            // tag gone. Refusing it left the turn on screen only, lost at the next step.
+            const auto upright = encodeWithOrientationApplied(before, formatInfo(c.type), 1);
+            QVERIFY2(upright && decodeStored(*upright) == decodeStored(before), c.format);
+            QCOMPARE(tag(*upright, kExif) + tag(*upright, "Exif.Image.Make"), QString("Kivo"));
         }
     }
 
