@@ -36,7 +36,7 @@ QColor inSrgb(const QColorSpace& space) {
 }
 
 // Display P3 as a 33-point CLUT from RGB to Lab: QColorSpace cannot read such a profile, lcms2
-// can. (Profiles split over several APP2 chunks are the byte reader's test.)
+// can. (Profiles split over several APP2 chunks: the byte-reader cases of test_formats.)
 QByteArray lutBasedDisplayP3() {
     const QByteArray matrix = kP3.iccProfile();
     cmsHPROFILE p3 = cmsOpenProfileFromMem(matrix.constData(), cmsUInt32Number(matrix.size()));
