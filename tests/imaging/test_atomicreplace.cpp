@@ -1,5 +1,6 @@
 // Replacing a file never leaves it partial or missing: failures at each step, a file-size limit
-// and a process killed between steps. (A folder the user cannot write to: the rotation test.)
+// and a process killed between steps. (A folder the user cannot write to: the model's rotation
+// cases in test_fileactions.)
 #include "imaging/atomicreplace.h"
 #include "support/testsupport.h"
 
