@@ -35,33 +35,24 @@ class TestProperties : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // (Each row's value, from the same dictionaries, is the metadata panel's test.)
+    // The orientation, coordinates to full precision, a zero denominator that gives no value and
+    // the colour profile's name. (Each row's value, from the same dictionaries, down to a padded
+    // make and an exposure of exactly 1/180: the metadata panel's test.)
     void exifFieldsWithTheirTypes() {
         KIVO_REQUIRE_CORPUS("exif-samples/jpg/Nikon_D70.jpg");
         QTemporaryDir dir;
         const QString photo = dir.filePath("tagged.jpg");
         QVERIFY(test::writeImage(test::quadrantImage(320, 200), photo, "jpeg"));
-        QVERIFY(test::setExifTags(photo, {{"Exif.Image.Make", "NIKON CORPORATION   "},
-                                          {"Exif.Image.Orientation", "8"},
-                                          {"Exif.Photo.DateTimeOriginal", "2008:10:22 16:28:39"},
-                                          {"Exif.Photo.ExposureTime", "1/180"},
-                                          {"Exif.GPSInfo.GPSLatitudeRef", "N"},
+        QVERIFY(test::setExifTags(photo, {{"Exif.Image.Orientation", "8"},
                                           {"Exif.GPSInfo.GPSLatitude", "43/1 28/1 281/100"},
                                           {"Exif.GPSInfo.GPSLongitude", "11/1 53/1 0/0"},
                                           {"Xmp.dc.title", "a title to make exiv2 parse XMP"}}));
         const auto top = propertiesOf(photo);
         QVERIFY(top);
         QCOMPARE(top->value(prop::Orientation), QVariant(8));
-        QCOMPARE(sub(*top, prop::TIFF).value(prop::Make),
-                 QVariant("NIKON CORPORATION")); // unpadded
-        const QVariantMap exif = sub(*top, prop::Exif);
-        QCOMPARE(exif.value(prop::DateTimeOriginal).typeId(), QMetaType::QString);
-        // Exactly 1/180 as a double, so its reciprocal truncates to 180, not 179.
-        QCOMPARE(exif.value(prop::ExposureTime), QVariant(1.0 / 180.0));
         const QVariantMap gps = sub(*top, prop::GPS);
         QVERIFY(qAbs(gps.value(prop::Latitude).toDouble() - (43 + 28 / 60.0 + 2.81 / 3600)) <
                 1e-12);
-        QCOMPARE(gps.value(prop::LatitudeRef), QVariant("N"));
         QVERIFY(!gps.contains(prop::Longitude)); // a zero denominator has no value
         QVERIFY(!top->contains(prop::ProfileName));
 
