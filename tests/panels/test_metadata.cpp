@@ -205,7 +205,7 @@ private Q_SLOTS:
         QVERIFY(rows.front().value.endsWith(QLatin1String("kB")));
 
         // No TIFF, Exif or GPS dictionary: at most the first four rows. A one-bit grey PNG (from
-        // PngSuite) says "1 bits". (Each format's depth and colour model: the properties test.)
+        // PngSuite) says "1 bits". (Each format's depth and colour model: test_corpus.)
         const FilePath bilevel = filePathFromText(test::testDataPath("pngsuite/png/basn0g01.png"));
         QCOMPARE(labels(extractMetadata(bilevel)),
                  (QStringList{"File Size", "Dimensions", "Bit Depth", "Color Model"}));
