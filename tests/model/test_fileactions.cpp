@@ -263,7 +263,7 @@ private Q_SLOTS:
         state_->rotate(-1);
         QCOMPARE(exifOrientation(path), 2L);
         QCOMPARE(state_->currentImage()->size(), QSize(300, 200));
-        QVERIFY(noHiddenFiles()); // (what the replacement keeps: the atomic replace test)
+        QVERIFY(noHiddenFiles()); // (what the replacement keeps: test_imagewriter)
     }
 
     // What the reload shows is what LibRaw makes of the rewritten file (its flip), for the
