@@ -1,7 +1,7 @@
 #pragma once
 
 // ICC profiles whose only transform is a colour look-up table to Lab, made with lcms2: the kind
-// QColorSpace cannot read, for the colour and codec (PSD) tests.
+// QColorSpace cannot read, for the format runner's colour cases and the PSD reader's.
 
 #include <QByteArray>
 #include <lcms2.h>
