@@ -48,11 +48,9 @@ QString corpusPath(const QString& relative) {
     return corpusDir() + QLatin1Char('/') + relative;
 }
 
-bool corpusAvailable(const QString& relative) {
-    return QFileInfo::exists(corpusPath(relative));
-}
-
-QString corpusMissingMessage(const QString& relative) {
+QString corpusMissing(const QString& relative) {
+    if (QFileInfo::exists(corpusPath(relative)))
+        return {};
     return QStringLiteral("corpus file %1 not found in %2; set KIVO_CORPUS_DIR to run this test")
         .arg(relative, corpusDir());
 }

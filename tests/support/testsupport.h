@@ -50,19 +50,19 @@ QString testDataPath(const QString& relative);
 // $KIVO_CORPUS_DIR when set, else the shared folder beside the project.
 QString corpusDir();
 QString corpusPath(const QString& relative);
-// Whether corpusPath(relative) exists; when it does not, the line a skipped test reports.
-bool corpusAvailable(const QString& relative);
-QString corpusMissingMessage(const QString& relative);
+// Empty when corpusPath(relative) exists; else the line a skipped test reports.
+QString corpusMissing(const QString& relative);
 
 // Skips the calling test function when a corpus file or folder is absent, so a clone of the
 // project alone passes. Where the corpus must be there (CI sets KIVO_CORPUS_REQUIRED), a missing
 // file fails instead, so a broken path cannot silently turn the corpus tests off.
 #define KIVO_REQUIRE_CORPUS(relative)                                                              \
     do {                                                                                           \
-        if (!kivo::test::corpusAvailable(relative)) {                                              \
+        if (const QString kivoMissing = kivo::test::corpusMissing(relative);                       \
+            !kivoMissing.isEmpty()) {                                                              \
             if (qEnvironmentVariableIsSet("KIVO_CORPUS_REQUIRED"))                                 \
-                QFAIL(qPrintable(kivo::test::corpusMissingMessage(relative)));                     \
-            QSKIP(qPrintable(kivo::test::corpusMissingMessage(relative)));                         \
+                QFAIL(qPrintable(kivoMissing));                                                    \
+            QSKIP(qPrintable(kivoMissing));                                                        \
         }                                                                                          \
     } while (false)
 
