@@ -35,25 +35,12 @@ inline void putLE(QByteArray& out, std::uint64_t value, int bytes) {
         out += char((value >> (8 * i)) & 0xff);
 }
 
-inline Entry shorts(std::uint16_t tag, std::vector<std::uint16_t> values) {
+// An entry of `type` (1 byte, 3 short, 4 long) holding `values`.
+inline Entry entry(std::uint16_t tag, std::uint16_t type, std::vector<std::uint32_t> values) {
     QByteArray d;
     for (auto v : values)
-        putLE(d, v, 2);
-    return {tag, 3, std::uint32_t(values.size()), d};
-}
-
-inline Entry longs(std::uint16_t tag, std::vector<std::uint32_t> values) {
-    QByteArray d;
-    for (auto v : values)
-        putLE(d, v, 4);
-    return {tag, 4, std::uint32_t(values.size()), d};
-}
-
-inline Entry bytes(std::uint16_t tag, std::vector<std::uint8_t> values) {
-    QByteArray d;
-    for (auto v : values)
-        d += char(v);
-    return {tag, 1, std::uint32_t(values.size()), d};
+        putLE(d, v, type == 1 ? 1 : type == 3 ? 2 : 4);
+    return {tag, type, std::uint32_t(values.size()), d};
 }
 
 inline Entry ascii(std::uint16_t tag, const char* text) {
@@ -71,9 +58,10 @@ inline Entry srationals(std::uint16_t tag, std::vector<double> values) {
     return {tag, 10, std::uint32_t(values.size()), d};
 }
 
-// Appends an IFD (entries sorted, values that do not fit inline placed after it) and returns
-// its offset.
-inline std::uint32_t appendIfd(QByteArray& file, std::vector<Entry> entries) {
+// Appends an IFD (entries sorted, values that do not fit inline placed after it) linking to the
+// IFD at `next` (0: none) and returns its offset.
+inline std::uint32_t appendIfd(QByteArray& file, std::vector<Entry> entries,
+                               std::uint32_t next = 0) {
     std::sort(entries.begin(), entries.end(), [](auto& a, auto& b) { return a.tag < b.tag; });
     if (file.size() % 2)
         file += '\0';
@@ -94,7 +82,7 @@ inline std::uint32_t appendIfd(QByteArray& file, std::vector<Entry> entries) {
                 outOfLine += '\0';
         }
     }
-    putLE(ifd, 0, 4); // no next IFD
+    putLE(ifd, next, 4);
     file += ifd + outOfLine;
     return offset;
 }
@@ -126,33 +114,33 @@ inline QByteArray makeDng(const DngContent& dng) {
         }
     }
     const std::vector<Entry> rawTags = {
-        longs(254, {0}),
-        longs(256, {std::uint32_t(width)}),
-        longs(257, {std::uint32_t(height)}),
-        shorts(258, {16}),
-        shorts(259, {1}),
-        shorts(262, {32803}), // colour filter array
-        longs(273, {rawOffset}),
-        shorts(277, {1}),
-        longs(278, {std::uint32_t(height)}),
-        longs(279, {std::uint32_t(width * height * 2)}),
-        shorts(284, {1}),
-        shorts(33421, {2, 2}),
-        bytes(33422, {0, 1, 1, 2}),
-        shorts(50717, {4095}), // white level
+        entry(254, 4, {0}),
+        entry(256, 4, {std::uint32_t(width)}),
+        entry(257, 4, {std::uint32_t(height)}),
+        entry(258, 3, {16}),
+        entry(259, 3, {1}),
+        entry(262, 3, {32803}), // colour filter array
+        entry(273, 4, {rawOffset}),
+        entry(277, 3, {1}),
+        entry(278, 4, {std::uint32_t(height)}),
+        entry(279, 4, {std::uint32_t(width * height * 2)}),
+        entry(284, 3, {1}),
+        entry(33421, 3, {2, 2}),
+        entry(33422, 1, {0, 1, 1, 2}),
+        entry(50717, 3, {4095}), // white level
     };
     // The camera sees linear sRGB: its XYZ-to-camera matrix is sRGB's.
     std::vector<Entry> mainTags = {
         ascii(271, "Kivo"),
         ascii(272, "Test Sensor"),
-        shorts(274, {std::uint16_t(dng.orientation)}),
-        bytes(50706, {1, 4, 0, 0}),
-        bytes(50707, {1, 1, 0, 0}),
+        entry(274, 3, {std::uint16_t(dng.orientation)}),
+        entry(50706, 1, {1, 4, 0, 0}),
+        entry(50707, 1, {1, 1, 0, 0}),
         ascii(50708, "Kivo Test Sensor"),
         srationals(50721,
                    {3.2406, -1.5372, -0.4986, -0.9689, 1.8758, 0.0415, 0.0557, -0.2040, 1.0570}),
         srationals(50728, {1, 1, 1}),
-        shorts(50778, {21}),
+        entry(50778, 3, {21}),
     };
     if (dng.preview.isNull()) {
         mainTags.insert(mainTags.end(), rawTags.begin(), rawTags.end());
@@ -175,14 +163,14 @@ inline QByteArray makeDng(const DngContent& dng) {
     file += jpeg;
     const std::uint32_t rawIfd = appendIfd(file, rawTags);
     mainTags.insert(mainTags.end(),
-                    {longs(254, {1}), // a reduced-resolution copy
-                     longs(256, {std::uint32_t(dng.preview.width())}),
-                     longs(257, {std::uint32_t(dng.preview.height())}), shorts(258, {8, 8, 8}),
-                     shorts(259, {std::uint16_t(dng.uncompressedPreview ? 1 : 7)}),
-                     shorts(262, {std::uint16_t(dng.uncompressedPreview ? 2 : 6)}),
-                     longs(273, {jpegOffset}), shorts(277, {3}),
-                     longs(278, {std::uint32_t(dng.preview.height())}),
-                     longs(279, {std::uint32_t(jpeg.size())}), longs(330, {rawIfd})});
+                    {entry(254, 4, {1}), // a reduced-resolution copy
+                     entry(256, 4, {std::uint32_t(dng.preview.width())}),
+                     entry(257, 4, {std::uint32_t(dng.preview.height())}), entry(258, 3, {8, 8, 8}),
+                     entry(259, 3, {std::uint16_t(dng.uncompressedPreview ? 1 : 7)}),
+                     entry(262, 3, {std::uint16_t(dng.uncompressedPreview ? 2 : 6)}),
+                     entry(273, 4, {jpegOffset}), entry(277, 3, {3}),
+                     entry(278, 4, {std::uint32_t(dng.preview.height())}),
+                     entry(279, 4, {std::uint32_t(jpeg.size())}), entry(330, 4, {rawIfd})});
     const std::uint32_t ifd0 = appendIfd(file, mainTags);
     return withFirstIfd(file, ifd0);
 }

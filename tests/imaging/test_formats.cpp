@@ -4,9 +4,14 @@
 // test reads every file the way the viewer does and checks what each caller relies on, then
 // reads them all again from several threads at once, and reads copies cut short. Content types
 // come from the bytes, never the file name (except to tell TIFF-based raws apart); the orientation
-// transforms move every pixel where Qt's own transforms put it.
+// transforms move every pixel where Qt's own transforms put it; the byte-reading layer stops
+// inside cut and lying containers; and pictures with an embedded profile come out in sRGB,
+// whichever library has to read it (Qt for matrix profiles, lcms2 for LUT-based ones and CMYK).
+#include "clutprofile.h"
 #include "dngwriter.h"
 #include "heifwriter.h"
+#include "imaging/bytereader.h"
+#include "imaging/colour.h"
 #include "imaging/contenttype.h"
 #include "imaging/decode.h"
 #include "imaging/orientation.h"
@@ -15,12 +20,17 @@
 #include "psdwriter.h"
 #include "support/testsupport.h"
 
+#include <QBuffer>
 #include <QColorSpace>
+#include <QColorTransform>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <atomic>
+#include <lcms2.h>
 #include <thread>
 #include <vector>
 
@@ -57,11 +67,6 @@ QImage translucentImage() {
     return picture;
 }
 
-bool writeBytes(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 QByteArray psdOf(const QImage& picture) {
     test::PsdDocument psd;
     psd.width = picture.width();
@@ -69,12 +74,9 @@ QByteArray psdOf(const QImage& picture) {
     psd.rle = true;
     psd.planes.assign(3, std::vector<quint16>());
     for (int y = 0; y < picture.height(); ++y)
-        for (int x = 0; x < picture.width(); ++x) {
-            const QRgb p = picture.pixel(x, y);
-            psd.planes[0].push_back(quint16(qRed(p)));
-            psd.planes[1].push_back(quint16(qGreen(p)));
-            psd.planes[2].push_back(quint16(qBlue(p)));
-        }
+        for (int x = 0; x < picture.width(); ++x)
+            for (int c = 0; c < 3; ++c) // red, green, blue
+                psd.planes[c].push_back(quint16((picture.pixel(x, y) >> (16 - 8 * c)) & 0xff));
     return psd.bytes();
 }
 
@@ -84,7 +86,8 @@ public:
     explicit FixtureWriter(const QString& root)
         : root_(root) {}
 
-    // A picture shown upright by the orientation tag `orientation`, written by Qt's encoder.
+    // A picture shown upright by the orientation tag `orientation` (1: none), written by Qt's
+    // encoder.
     void tagged(const char* qtFormat, const QString& mime, const QString& extension,
                 int orientation, int tolerance) {
         const QImage upright = test::quadrantImage(kScene.width(), kScene.height());
@@ -120,19 +123,15 @@ public:
                                : test::writeHeif(picture, path, avif));
     }
 
-    void plain(const char* qtFormat, const QString& mime, const QString& extension) {
-        const QImage picture = test::quadrantImage(kScene.width(), kScene.height());
-        ok_ = ok_ &&
-              test::writeImage(picture, file(mime, "plain", extension, picture, 0), qtFormat, 100);
-    }
-
-    // HEIF turns by container transforms ('irot', 'imir') instead of a tag.
+    // HEIF turns by container transforms ('irot', 'imir') instead of a tag. One file holds a
+    // thumbnail item, which may be stale after an edit: thumbnails come from the primary image.
     void heif(heif_compression_format compression, const QString& mime, const QString& extension,
               int orientation) {
         const QImage upright = test::quadrantImage(kScene.width(), kScene.height());
         test::HeifFixture fixture;
         fixture.format = compression;
         fixture.orientation = heif_orientation(orientation);
+        fixture.thumbnailSize = orientation == 6 ? 32 : 0; // an item thumbnails must not take
         const QString name = QStringLiteral("tag%1").arg(orientation);
         ok_ = ok_ && test::writeHeif(
                          upright.transformed(test::shownForOrientation(orientation).inverted()),
@@ -146,15 +145,15 @@ public:
         dng.picture = test::quadrantImage(kScene.width() * 2, kScene.height() * 2);
         if (withPreview)
             dng.preview = dng.picture;
-        ok_ = ok_ && writeBytes(file("image/x-adobe-dng", withPreview ? "preview" : "mosaic", "dng",
-                                     dng.picture, 40),
-                                test::makeDng(dng));
+        ok_ = ok_ && test::writeFile(file("image/x-adobe-dng", withPreview ? "preview" : "mosaic",
+                                          "dng", dng.picture, 40),
+                                     test::makeDng(dng));
     }
 
     void psd() {
         const QImage picture = test::quadrantImage(kScene.width(), kScene.height());
-        ok_ = ok_ && writeBytes(file("image/vnd.adobe.photoshop", "merged", "psd", picture, 0),
-                                psdOf(picture));
+        ok_ = ok_ && test::writeFile(file("image/vnd.adobe.photoshop", "merged", "psd", picture, 0),
+                                     psdOf(picture));
     }
 
     bool ok() const { return ok_; }
@@ -167,7 +166,7 @@ private:
         folder.mkpath(sub);
         folder.cd(sub);
         ok_ = ok_ && expected.save(folder.filePath(name + ".expected.png"));
-        ok_ = ok_ && writeBytes(folder.filePath("tolerance"), QByteArray::number(tolerance));
+        ok_ = ok_ && test::writeFile(folder.filePath("tolerance"), QByteArray::number(tolerance));
         return folder.filePath(name + "." + extension);
     }
 
@@ -180,27 +179,52 @@ template <std::size_t N> QByteArray b(const char (&text)[N]) {
     return QByteArray(text, N - 1);
 }
 
-// A little-endian TIFF header whose IFD0 holds the given (tag, type, value) entries, with a
-// value placed after the directory when it does not fit in four bytes.
-QByteArray tiffWith(const QList<std::tuple<int, int, QByteArray>>& entries) {
-    QByteArray head("II*\0\x08\0\0\0", 8);
-    const int count = int(entries.size());
-    head.append(char(count)).append(char(0));
-    QByteArray extra;
-    const int extraStart = 8 + 2 + count * 12 + 4;
-    for (const auto& [tag, type, value] : entries) {
-        head.append(char(tag & 0xFF)).append(char(tag >> 8)).append(char(type)).append(char(0));
-        const int n = int(value.size());
-        head.append(char(n & 0xFF)).append(char(n >> 8)).append(2, '\0');
-        if (n <= 4) {
-            head.append(value.leftJustified(4, '\0'));
-        } else {
-            const int at = extraStart + int(extra.size());
-            head.append(char(at & 0xFF)).append(char(at >> 8)).append(2, '\0');
-            extra.append(value);
-        }
-    }
-    return head.append(4, '\0') + extra;
+// A little-endian TIFF header whose IFD0 holds `entries`.
+QByteArray tiffWith(std::vector<test::tiff::Entry> entries) {
+    QByteArray file("II*\0\0\0\0\0", 8);
+    const std::uint32_t ifd0 = test::tiff::appendIfd(file, std::move(entries));
+    return test::tiff::withFirstIfd(file, ifd0);
+}
+
+const QColor kSample(200, 90, 40); // far enough from the gamut edge to convert visibly
+const QColorSpace kP3(QColorSpace::DisplayP3);
+
+QImage filled(QImage::Format format, QColor colour, const QColorSpace& space) {
+    QImage image(32, 24, format);
+    image.fill(colour);
+    image.setColorSpace(space);
+    return image;
+}
+
+// What the sample becomes in sRGB, computed in floating point by Qt.
+QColor inSrgb(const QColorSpace& space) {
+    return space.transformationToColorSpace(QColorSpace::SRgb).map(kSample);
+}
+
+// Display P3 as a 33-point CLUT from RGB to Lab: QColorSpace cannot read such a profile, lcms2
+// can. (Profiles split over several APP2 chunks: the byte-reader cases below.)
+QByteArray lutBasedDisplayP3() {
+    const QByteArray matrix = kP3.iccProfile();
+    cmsHPROFILE p3 = cmsOpenProfileFromMem(matrix.constData(), cmsUInt32Number(matrix.size()));
+    cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
+    cmsHTRANSFORM toLab =
+        cmsCreateTransform(p3, TYPE_RGB_16, lab, TYPE_Lab_16, INTENT_RELATIVE_COLORIMETRIC, 0);
+    const QByteArray bytes = test::clutProfile(
+        3, 33,
+        [](const cmsUInt16Number in[], cmsUInt16Number out[], void* cargo) -> cmsInt32Number {
+            cmsDoTransform(cargo, in, out, 1);
+            return 1;
+        },
+        toLab);
+    cmsDeleteTransform(toLab);
+    cmsCloseProfile(lab);
+    cmsCloseProfile(p3);
+    return bytes;
+}
+
+ImagePtr decodeFile(const QString& path) {
+    auto image = decodeImage(filePathFromText(path));
+    return image ? *image : nullptr;
 }
 
 } // namespace
@@ -231,8 +255,8 @@ private Q_SLOTS:
         w.translucent("png", "image/png", "png", 1);
         w.translucent("webp", "image/webp", "webp", 2);
         w.translucent(nullptr, "image/avif", "avif", 12);
-        w.plain("bmp", "image/bmp", "bmp");
-        w.plain("ico", "image/vnd.microsoft.icon", "ico");
+        w.tagged("bmp", "image/bmp", "bmp", 1, 0);
+        w.tagged("ico", "image/vnd.microsoft.icon", "ico", 1, 0);
         for (int orientation : {1, 5, 6, 7, 8}) // the turns by a quarter swap the sides
             w.heif(heif_compression_HEVC, "image/heic", "heic", orientation);
         w.heif(heif_compression_AV1, "image/avif", "avif", 3);
@@ -246,9 +270,7 @@ private Q_SLOTS:
         for (const QFileInfo& folder :
              QDir(root_.path()).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)) {
             const QString mime = folder.fileName().replace('_', '/');
-            QFile toleranceFile(folder.filePath() + "/tolerance");
-            QVERIFY(toleranceFile.open(QIODevice::ReadOnly));
-            const double tolerance = toleranceFile.readAll().toDouble();
+            const double tolerance = test::readFile(folder.filePath() + "/tolerance").toDouble();
             for (const QFileInfo& input : QDir(folder.filePath()).entryInfoList(QDir::Files)) {
                 if (input.fileName() == "tolerance" || input.fileName().endsWith(".expected.png"))
                     continue;
@@ -318,58 +340,51 @@ private Q_SLOTS:
     void filesCutShortDegradeQuietly() {
         QTemporaryDir dir;
         for (qsizetype i = 0; i < inputs_.size(); ++i) {
-            QFile file(inputs_[i]);
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            const QByteArray bytes = file.readAll();
+            const QByteArray bytes = test::readFile(inputs_[i]);
             for (const qsizetype length : {qsizetype(12), bytes.size() / 2, bytes.size() - 10}) {
                 const QString cut =
                     dir.filePath(QStringLiteral("cut.") + QFileInfo(inputs_[i]).suffix());
-                QVERIFY(writeBytes(cut, bytes.first(length)));
+                QVERIFY(test::writeFile(cut, bytes.first(length)));
                 const auto image = decodeImage(filePathFromText(cut));
                 const bool shown = image && (*image)->size() == decoded_[i].size();
                 QVERIFY2(shown || (!image && !(cut.endsWith(".jpg") && length > bytes.size() / 2)),
                          qPrintable(inputs_[i] + " cut to " + QString::number(length)));
-                if (const auto source = ImageSource::open(filePathFromText(cut)))
+                if (const auto source = ImageSource::open(filePathFromText(cut))) {
                     source->thumbnail(48);
+                    source->properties(); // the tag readers too
+                }
             }
         }
     }
 
-    // Formats the runner has no fixtures for, and the TIFF-based raws told apart by their tags or
-    // (only there) by the file name.
+    // Formats the runner has no fixtures for, the TIFF-based raws told apart by their tags or
+    // (only there) by the file name, and bytes that are no image.
     void headersOfTheOtherFormats() {
         const QList<std::tuple<QByteArray, QString, QString>> cases{
-            {b("\0\0\0\x18"
-               "ftypabcd\0\0\0\0mif1xxxx"),
-             {},
-             u"image/heif"_s}, // by compatible brand
-            {b("\0\0\0\x18"
-               "ftypcrx \0\0\0\x01"
-               "crx isom"),
-             {},
-             u"image/x-canon-cr3"_s},
+            {b("\0\0\0\030ftypabcd\0\0\0\0mif1xxxx"), {}, u"image/heif"_s}, // by compatible brand
+            {b("\0\0\0\030ftypcrx \0\0\0\1crx isom"), {}, u"image/x-canon-cr3"_s},
             {b("II*\0\x10\0\0\0CR\x02\0"), "tif", u"image/x-canon-cr2"_s},
-            {tiffWith({{0xC612, 1, b("\x01\x04\0\0")}}), "tif",
+            {tiffWith({test::tiff::entry(0xC612, 1, {1, 4, 0, 0})}), "tif",
              u"image/x-adobe-dng"_s}, // DNGVersion
             {tiffWith({}), "NEF", u"image/x-nikon-nef"_s},
             {tiffWith({}), "arw", u"image/x-sony-arw"_s},
             // A NEF renamed to .tif, and a scanner's TIFF that only shares the maker.
-            {tiffWith({{0x010F, 2, b("NIKON CORPORATION\0")}, {0x014A, 4, b("\0\0\0\0")}}), "tif",
-             u"image/x-nikon-nef"_s},
-            {tiffWith({{0x010F, 2, b("Nikon\0")}}), "tif", u"image/tiff"_s},
+            {tiffWith({test::tiff::ascii(0x010F, "NIKON CORPORATION"),
+                       test::tiff::entry(0x014A, 4, {0})}),
+             "tif", u"image/x-nikon-nef"_s},
+            {tiffWith({test::tiff::ascii(0x010F, "Nikon")}), "tif", u"image/tiff"_s},
             // A directory offset past the end is still a TIFF header.
-            {b("II*\0\xff\xff\xff\xff"), {}, u"image/tiff"_s}};
+            {b("II*\0\xff\xff\xff\xff"), {}, u"image/tiff"_s},
+            // Not images, whatever their names say (a type of "-").
+            {{}, "jpg", u"-"_s},
+            {"hello, world", "png", u"-"_s},
+            {b("\xFF\xD8"), {}, u"-"_s}, // cut short
+            {b("\0\0\x01\0\0\0"), {}, u"-"_s}};
         for (const auto& [head, extension, type] : cases) {
             const FormatInfo* format = sniffFormat(head, extension);
-            QVERIFY2(format && format->mimeType == type, qPrintable(type + " " + extension));
+            QVERIFY2(format ? format->mimeType == type : type == u"-",
+                     qPrintable(type + " " + extension));
         }
-    }
-
-    void nonImagesHaveNoType() {
-        QVERIFY(!sniffFormat(QByteArrayView(), u"jpg"));
-        QVERIFY(!sniffFormat(QByteArrayView("hello, world"), u"png"));
-        QVERIFY(!sniffFormat(QByteArrayView("\xFF\xD8", 2), {})); // cut short
-        QVERIFY(!sniffFormat(QByteArrayView("\0\0\x01\0\0\0", 6), {}));
     }
 
     // Every pixel lands where Qt's own transforms put it, for every pixel size the orienting
@@ -395,15 +410,141 @@ private Q_SLOTS:
         }
     }
 
-    void exifOrientationSurvivesMalformedBlocks() {
-        QCOMPARE(exifOrientation({}), 1);
-        QCOMPARE(exifOrientation("II*\0"), 1);
-        // IFD offset far beyond the block, an entry count larger than the block.
-        QCOMPARE(exifOrientation(QByteArrayView("II*\0\xff\xff\xff\x7f", 8)), 1);
-        QCOMPARE(exifOrientation(QByteArrayView("MM\0*\0\0\0\x08\xff\xff", 10)), 1);
-        // One big-endian entry: orientation 6.
-        const char entry[] = "MM\0*\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0";
-        QCOMPARE(exifOrientation(QByteArrayView(entry, sizeof entry - 1)), 6);
+    // The byte-reading layer on cut and lying containers: every walk stops inside the data.
+    void readerFailsForGoodAfterAShortRead() {
+        const QByteArray bytes = b("\x01\x02\x03");
+        ByteReader in(bytes, false);
+        QCOMPARE(int(in.u16()), 0x0201);
+        QCOMPARE(int(in.u16()), 0);
+        QCOMPARE(int(in.u8()), 0); // one byte is left, but the reader has already failed
+        QVERIFY(!in.ok());
+        QVERIFY(!ByteReader(b("\x01")).peek(-1, 1));
+    }
+
+    void jpegWalks_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<int>("segments");
+        QTest::addColumn<bool>("headerEnds");
+        QTest::newRow("fill bytes and a restart marker") << b("\xFF\xD8\xFF\xFF\xE0\x00\x02\xFF\xD0"
+                                                              "\xFF\xDA\x00\x02")
+                                                         << 1 << true;
+        QTest::newRow("length past the end") << b("\xFF\xD8\xFF\xE1\x40\x00"
+                                                  "Exif\xFF\xDA")
+                                             << 0 << false;
+        QTest::newRow("length below two")
+            << b("\xFF\xD8\xFF\xE1\x00\x01\xFF\xDA\x00\x02") << 0 << false;
+        QTest::newRow("not a JPEG") << b("\xFF\xD9\xFF\xDA\x00\x02") << 0 << false;
+    }
+    void jpegWalks() {
+        QFETCH(QByteArray, file);
+        QFETCH(int, segments);
+        QFETCH(bool, headerEnds);
+        JpegSegments walk(file);
+        int count = 0;
+        while (walk.next())
+            ++count;
+        QCOMPARE(count, segments);
+        QCOMPARE(walk.headerEnd().has_value(), headerEnds);
+    }
+
+    void iccProfileNeedsEveryChunk() {
+        const QByteArray chunk2 = b("\xFF\xE2\x00\x14ICC_PROFILE\0\x02\x02tail");
+        const QByteArray chunk1 = b("\xFF\xE2\x00\x14ICC_PROFILE\0\x01\x02head");
+        QCOMPARE(readJpegHeader(b("\xFF\xD8") + chunk2 + chunk1).icc, b("headtail"));
+        QVERIFY(readJpegHeader(b("\xFF\xD8") + chunk2).icc.isEmpty());
+    }
+
+    void tiffDirectoryCutShort() {
+        // IFD0 declares three entries; one and a half are there. The Make value points past the
+        // end.
+        const QByteArray tiff =
+            b("MM\0\x2A\0\0\0\x08\0\x03\x01\x0F\0\x02\0\0\0\x10\0\0\x10\0\x01\x12\0\x03");
+        const auto reader = TiffReader::open(tiff);
+        QVERIFY(reader && reader->bigEndian());
+        const TiffDirectory ifd0 = reader->directory(reader->firstDirectory());
+        QCOMPARE(ifd0.entries.size(), std::size_t(1));
+        QVERIFY(!ifd0.complete());
+        QVERIFY(!reader->values(ifd0.entries[0]));
+        QVERIFY(!ifd0.find(0x0112));
+        QVERIFY(!TiffReader::open(b("II\x2B\0\x08\0\0\0"))); // BigTIFF
+    }
+
+    void boxesStopAtTheFirstThatDoesNotFit() {
+        // A box, a 64-bit sized box, then one claiming more than its container holds.
+        const QByteArray data = b("\0\0\0\x09"
+                                  "ftypX"
+                                  "\0\0\0\x01meta\0\0\0\0\0\0\0\x11Y"
+                                  "\0\0\0\x40"
+                                  "free");
+        const std::vector<Box> boxes = childBoxes(data);
+        QCOMPARE(boxes.size(), std::size_t(2));
+        QCOMPARE(boxes[1].type, fourcc("meta"));
+        QCOMPARE(boxes[1].payload, QByteArrayView("Y"));
+        QVERIFY(!readBoxHeader(b("\0\0\0\x04"
+                                 "free"),
+                               100)); // smaller than its own header
+        QCOMPARE(readBoxHeader(b("\0\0\0\0mdat"), 100)->size,
+                 std::uint64_t(100)); // size 0: to the end
+    }
+
+    // Beyond each format's matrix profiles: LUT-based profiles through lcms2, 16-bit precision and
+    // CMYK all come out in sRGB.
+    // A 16-bit PNG is converted at 16 bits: the result is the float reference rounded once.
+    void sixteenBitPngKeepsPrecision() {
+        QImage deep(256, 1, QImage::Format_RGBX64);
+        for (int x = 0; x < 256; ++x)
+            deep.setPixelColor(x, 0, QColor::fromRgba64(quint16(x * 257 + 128), 30000, 5000));
+        deep.setColorSpace(kP3);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("deep.png");
+        QVERIFY(test::writeImage(deep, path, "png"));
+        const ImagePtr image = decodeFile(path);
+        QVERIFY(image);
+        const QColorTransform toSrgb = kP3.transformationToColorSpace(QColorSpace::SRgb);
+        for (int x = 0; x < 256; x += 17)
+            QCOMPARE_LE(test::colourDistance(image->bitmap().pixel(x, 0),
+                                             toSrgb.map(deep.pixelColor(x, 0)).toRgb()),
+                        1);
+    }
+
+    // The HEIF and raw decoders hand over pixels tagged with their colour space (an iPhone's
+    // 10-bit Display P3 arrives as 16-bit) or with a raw ICC profile; both come out as sRGB.
+    void codecPixelsConvertByTagOrProfile() {
+        const QColor expected = inSrgb(kP3);
+        QCOMPARE_GT(test::colourDistance(kSample.rgb(), expected), 6); // the conversion is visible
+        const QImage fromTag = toDisplaySrgb(filled(QImage::Format_RGBX64, kSample, kP3));
+        QCOMPARE(fromTag.format(), QImage::Format_RGB32);
+        QCOMPARE_LE(test::colourDistance(fromTag.pixel(3, 3), expected), 1);
+        const QImage plain = filled(QImage::Format_RGB32, kSample, {});
+        QCOMPARE_LE(
+            test::colourDistance(toDisplaySrgb(plain, kP3.iccProfile()).pixel(3, 3), expected), 1);
+        // A large picture is converted to its last row.
+        QImage large(2100, 2000, QImage::Format_RGB32);
+        large.fill(kSample);
+        const QByteArray lut = lutBasedDisplayP3();
+        QVERIFY(!QColorSpace::fromIccProfile(lut).isValid()); // really beyond QColorSpace: lcms2
+        for (const QByteArray& icc : {kP3.iccProfile(), lut}) {
+            const QImage converted = toDisplaySrgb(large, icc);
+            for (int y : {0, 999, 1000, 1999})
+                QCOMPARE_LE(test::colourDistance(converted.pixel(2099, y), expected), 2);
+        }
+        // A profile nobody can read leaves the pixels alone rather than failing the picture.
+        QCOMPARE(toDisplaySrgb(plain, QByteArray(200, 'x')).pixelColor(3, 3), kSample);
+    }
+
+    // CMYK JPEGs as Photoshop and ImageMagick write them: inverted ink with an Adobe marker.
+    void cmykJpegShowsItsColours() {
+        const QString convert = QStandardPaths::findExecutable("convert");
+        if (convert.isEmpty())
+            QSKIP("ImageMagick is not installed (scripts/setup installs it)");
+        QTemporaryDir dir;
+        const QString path = dir.filePath("cmyk.jpg");
+        QCOMPARE(QProcess::execute(convert, {"-size", "32x24", "xc:rgb(200,90,40)", "-colorspace",
+                                             "CMYK", "-quality", "100", path}),
+                 0);
+        const ImagePtr image = decodeFile(path);
+        QVERIFY(image);
+        QCOMPARE_LE(test::colourDistance(image->bitmap().pixel(16, 12), kSample), 6);
     }
 };
 

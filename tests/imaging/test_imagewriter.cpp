@@ -1,5 +1,8 @@
 // Writing a turned file: the tag-only copy changes the orientation and nothing else; the pixel
-// path turns exactly and refuses whatever it could not write back whole.
+// path turns exactly and refuses whatever it could not write back whole; and the file is replaced
+// atomically, keeping its mode, owner, attributes and ACL.
+#include "dngwriter.h"
+#include "imaging/atomicreplace.h"
 #include "imaging/formats.h"
 #include "imaging/imagewriter.h"
 #include "imaging/orientationpatch.h"
@@ -11,10 +14,18 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 #include <exiv2/exiv2.hpp>
+#include <grp.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 
 using namespace kivo;
 
@@ -77,30 +88,62 @@ int byteDifferences(const QByteArray& a, const QByteArray& b) {
     return count;
 }
 
-void putLE(QByteArray& out, quint32 value, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        out.append(char((value >> (8 * i)) & 0xFF));
-}
-
 // A TIFF of two 2 x 2 grey pages without orientation tags, by hand: Qt writes single pages.
 QByteArray twoPageTiff() {
-    QByteArray out("II*\0\x08\0\0\0", 8);
-    for (quint32 page = 0; page < 2; ++page) {
-        const quint32 data = quint32(out.size()) + 2 + 8 * 12 + 4;
-        putLE(out, 8, 2);
-        const quint32 entries[8][3] = {{256, 3, 2}, {257, 3, 2},    {258, 3, 8}, {259, 3, 1},
-                                       {262, 3, 1}, {273, 4, data}, {278, 3, 2}, {279, 4, 4}};
-        for (const auto& entry : entries) {
-            putLE(out, entry[0], 2);
-            putLE(out, entry[1], 2);
-            putLE(out, 1, 4);
-            putLE(out, entry[2], 4);
-        }
-        putLE(out, page == 0 ? data + 4 : 0, 4);
-        out.append(page == 0 ? QByteArray("\x00\x40\x80\xff", 4)
-                             : QByteArray("\xff\x80\x40\x00", 4));
+    using namespace test::tiff;
+    QByteArray file("II*\0\0\0\0\0", 8);
+    std::uint32_t next = 0; // the second page is written first, for the first to link to it
+    for (const char* pixels : {"\xff\x80\x40\x00", "\x00\x40\x80\xff"}) {
+        const auto data = std::uint32_t(file.size());
+        file += QByteArray(pixels, 4);
+        next = appendIfd(file,
+                         {entry(256, 3, {2}), entry(257, 3, {2}), entry(258, 3, {8}),
+                          entry(259, 3, {1}), entry(262, 3, {1}), entry(273, 4, {data}),
+                          entry(278, 3, {2}), entry(279, 4, {4})},
+                         next);
     }
-    return out;
+    return withFirstIfd(file, next);
+}
+
+const QByteArray oldContents = QByteArray("old contents ").repeated(100);
+const QByteArray newContents = QByteArray("the new, longer contents ").repeated(4000);
+
+const std::vector<ReplaceStep> allSteps{
+    ReplaceStep::create, ReplaceStep::write, ReplaceStep::permissions, ReplaceStep::attributes,
+    ReplaceStep::sync,   ReplaceStep::close, ReplaceStep::rename,      ReplaceStep::syncFolder};
+
+QStringList hiddenFiles(const QString& folder) {
+    return QDir(folder)
+        .entryList(QDir::Files | QDir::Hidden | QDir::System)
+        .filter(QRegularExpression("^\\."));
+}
+
+// Runs `body` in a child process and returns its wait status; the child's own state (limits,
+// identity, a kill) cannot disturb the test process.
+template <typename Body> int inChild(Body body) {
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        ::_exit(body());
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return status;
+}
+
+// Runs one of the system's attribute tools; its output, or none when it failed.
+std::optional<QByteArray> run(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished() || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0)
+        return std::nullopt;
+    return process.readAllStandardOutput();
+}
+
+// Everything attached to a file beyond its mode, as getfattr and getfacl show it.
+QByteArray attachments(const QString& path) {
+    return run("getfattr", {"--absolute-names", "-d", "-m", "-", "-e", "hex", path})
+               .value_or("getfattr failed") +
+           run("getfacl", {"--absolute-names", "--numeric", path}).value_or("getfacl failed");
 }
 
 } // namespace
@@ -110,14 +153,17 @@ class TestImageWriter : public QObject {
 
     QTemporaryDir dir_;
 
+    QString target_;
+    FilePath targetPath() const { return filePathFromText(target_); }
+    FilePath temporary() const { return hiddenTemporaryPath(targetPath()); }
+
     QByteArray taggedFile(const QImage& image, const char* format, const Tags& tags,
                           int quality = 90) {
         const QString path = dir_.filePath(QStringLiteral("file.") + format);
         if (!test::writeImage(image, path, format, quality) ||
             (!tags.isEmpty() && !test::setExifTags(path, tags)))
             return {};
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        return test::readFile(path);
     }
 
 private Q_SLOTS:
@@ -165,22 +211,21 @@ private Q_SLOTS:
         QCOMPARE(tag(*patched, kExif), QString("3"));
     }
 
-    void corpusJpegsTurnFullCircle() {
-        static constexpr std::uint16_t clockwise[9] = {0, 6, 5, 8, 7, 4, 3, 2, 1};
+    // Every tag value in turn and back to the stored one: the scan data never changes, and the
+    // file ends byte for byte as it began.
+    void corpusJpegsGoThroughEveryTagAndBack() {
         int files = 0;
         KIVO_REQUIRE_CORPUS("orientation");
         KIVO_REQUIRE_CORPUS("exif-samples/jpg");
         for (const QString& folder :
              {test::corpusPath("orientation"), test::corpusPath("exif-samples/jpg")}) {
             for (const QString& name : QDir(folder).entryList({"*.jpg"}, QDir::Files)) {
-                QFile file(folder + '/' + name);
-                QVERIFY(file.open(QIODevice::ReadOnly));
-                const QByteArray original = file.readAll();
+                const QByteArray original = test::readFile(folder + '/' + name);
                 const auto stored = storedOrientation(original, formatInfo(ImageFormat::jpeg));
-                std::uint16_t turned = stored && *stored >= 1 && *stored <= 8 ? *stored : 1;
+                const std::uint16_t start = stored && *stored >= 1 && *stored <= 8 ? *stored : 1;
                 QByteArray current = original;
-                for (int turn = 1; turn <= 4; ++turn) {
-                    turned = clockwise[turned];
+                for (int step = 1; step <= 8; ++step) {
+                    const auto turned = std::uint16_t((start + step - 1) % 8 + 1);
                     const auto next =
                         copyWithOrientation(current, formatInfo(ImageFormat::jpeg), turned);
                     QVERIFY2(next, qPrintable(name));
@@ -188,7 +233,7 @@ private Q_SLOTS:
                     QVERIFY2(scanData(*next) == scanData(original), qPrintable(name));
                     current = *next;
                 }
-                if (stored && *stored == turned)
+                if (stored && *stored == start)
                     QVERIFY2(current == original, qPrintable(name));
                 ++files;
             }
@@ -250,22 +295,13 @@ private Q_SLOTS:
             QCOMPARE(turned, expected);
             QCOMPARE(tag(*after, kExif) + tag(*after, kXmp), QString());
             QCOMPARE(tag(*after, "Exif.Image.Make"), QString(hasTags ? "Kivo" : ""));
-        }
-    }
-
-    // A tagged PNG or WebP turned back upright (stored tag plus the turn gives 1) is written as
-    // stored, with the tag gone: refusing it left the turn on screen only, lost at the next step.
-    void taggedFileTurnedBackUprightLosesItsTag() {
-        for (const char* format : {"png", "webp"}) {
-            const QByteArray before = taggedFile(gradient(30, 20, QImage::Format_RGB32), format,
-                                                 {{kExif, "6"}, {"Exif.Image.Make", "Kivo"}}, 100);
-            const auto upright = encodeWithOrientationApplied(
-                before, *formatForExtension(QLatin1StringView(format)), 1);
-            QVERIFY2(upright, format);
-            QCOMPARE(decodeStored(*upright).convertToFormat(QImage::Format_RGB32),
-                     decodeStored(before).convertToFormat(QImage::Format_RGB32));
-            QCOMPARE(tag(*upright, kExif), QString());
-            QCOMPARE(tag(*upright, "Exif.Image.Make"), QString("Kivo"));
+            if (!hasTags)
+                continue;
+            // Turned back upright (the stored tag plus the turn gives 1): written as stored, the
+            // tag gone. Refusing it left the turn on screen only, lost at the next step.
+            const auto upright = encodeWithOrientationApplied(before, formatInfo(c.type), 1);
+            QVERIFY2(upright && decodeStored(*upright) == decodeStored(before), c.format);
+            QCOMPARE(tag(*upright, kExif) + tag(*upright, "Exif.Image.Make"), QString("Kivo"));
         }
     }
 
@@ -279,9 +315,8 @@ private Q_SLOTS:
         QVERIFY(encodeWithOrientationApplied(ico, formatInfo(ImageFormat::ico), 6));
         QVERIFY(!encodeWithOrientationApplied(ico, formatInfo(ImageFormat::gif), 6));
         QVERIFY(!encodeWithOrientationApplied(ico, formatInfo(ImageFormat::psd), 6));
-        QFile grey(test::testDataPath("pngsuite/png/basn0g02.png")); // 2-bit grey
-        QVERIFY(grey.open(QIODevice::ReadOnly));
-        QVERIFY(!encodeWithOrientationApplied(grey.readAll(), formatInfo(ImageFormat::png), 6));
+        const QByteArray grey = test::readFile(test::testDataPath("pngsuite/png/basn0g02.png"));
+        QVERIFY(!encodeWithOrientationApplied(grey, formatInfo(ImageFormat::png), 6)); // 2-bit
         // An icon editor's file of two sizes, as ImageMagick writes it.
         const QString convert = QStandardPaths::findExecutable("convert");
         if (convert.isEmpty())
@@ -290,11 +325,155 @@ private Q_SLOTS:
         QCOMPARE(QProcess::execute(convert, {"-size", "16x16", "xc:red", "(", "+clone", "-resize",
                                              "8x8", ")", icons}),
                  0);
-        QFile two(icons);
-        QVERIFY(two.open(QIODevice::ReadOnly));
-        QVERIFY(!encodeWithOrientationApplied(two.readAll(), formatInfo(ImageFormat::ico), 6));
+        QVERIFY(
+            !encodeWithOrientationApplied(test::readFile(icons), formatInfo(ImageFormat::ico), 6));
+    }
+
+    // Replacing a file never leaves it partial or missing: failures at each step, a file-size
+    // limit and a process killed between steps. (A folder the user cannot write to: the model's
+    // rotation cases in test_fileactions.)
+    void init() {
+        QVERIFY(dir_.isValid());
+        for (const QString& name : QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden))
+            QFile::remove(dir_.filePath(name));
+        target_ = dir_.filePath(QStringLiteral("photo.png"));
+        QVERIFY(test::writeFile(target_, oldContents));
+    }
+
+    // The mode and owner, and desktop tags, a rating, an ACL and a security label all survive.
+    void keepsPermissionsOwnerAttributesAndAcl() {
+        const QByteArray target = QFile::encodeName(target_);
+        const bool root = ::geteuid() == 0;
+        QVERIFY(::chmod(target, 0640) == 0 && (!root || ::chown(target, 1234, 5678) == 0));
+        const bool tools = !QStandardPaths::findExecutable("setfattr").isEmpty() &&
+                           !QStandardPaths::findExecutable("setfacl").isEmpty();
+        if (tools) {
+            QVERIFY(run("setfattr", {"-n", "user.xdg.tags", "-v", "holiday,beach", target_}));
+            QVERIFY(run("setfattr", {"-n", "user.baloo.rating", "-v", "8", target_}));
+            QVERIFY(run("setfacl", {"-m", "u:65534:rw,g:100:r", target_}));
+            if (root) // only root may label a file freely
+                QVERIFY(run("setfattr", {"-n", "security.kivo", "-v", "label", target_}));
+        }
+        const QByteArray before = tools ? attachments(target_) : QByteArray();
+        QVERIFY2(!tools || (before.contains("user.xdg.tags") && before.contains("user:65534:rw-")),
+                 before);
+        struct stat was {
+        }, now{};
+        QVERIFY(::stat(target, &was) == 0);
+
+        QVERIFY(replaceFileAtomically(targetPath(), temporary(), newContents));
+        QCOMPARE(test::readFile(target_), newContents);
+        QVERIFY(::stat(target, &now) == 0);
+        QCOMPARE(now.st_mode, was.st_mode);
+        QVERIFY(now.st_uid == was.st_uid && now.st_gid == was.st_gid);
+        if (tools)
+            QCOMPARE(attachments(target_), before);
+        QVERIFY(hiddenFiles(dir_.path()).isEmpty());
+        if (!tools)
+            QSKIP("setfattr and setfacl (packages attr and acl) are not installed");
+    }
+
+    // A user who is not root keeps the file's group where they belong to it; an attachment the
+    // user cannot give the new file, or an owner they cannot keep, leaves the file untouched.
+    void userKeepsGroupOrLeavesTheFile_data() {
+        QTest::addColumn<uid_t>("owner");
+        QTest::addColumn<bool>("labelled");
+        QTest::addColumn<bool>("replaced");
+        QTest::newRow("own file, a group of ours") << uid_t(65534) << false << true;
+        QTest::newRow("security label") << uid_t(65534) << true << false;
+        QTest::newRow("another user's file") << uid_t(0) << false << false;
+    }
+    void userKeepsGroupOrLeavesTheFile() {
+        QFETCH(uid_t, owner);
+        QFETCH(bool, labelled);
+        QFETCH(bool, replaced);
+        if (::geteuid() != 0)
+            QSKIP("needs root to hand the file to another user");
+        const QByteArray target = QFile::encodeName(target_);
+        const QByteArray folder = QFile::encodeName(dir_.path());
+        constexpr gid_t group = 100;
+        QVERIFY(::chown(target, owner, group) == 0 && ::chmod(target, 0664) == 0);
+        QVERIFY(::chmod(folder, 0777) == 0);
+        if (labelled)
+            QVERIFY(::setxattr(target, "security.kivo", "label", 5, 0) == 0);
+        const int status = inChild([&] {
+            const gid_t groups[] = {group};
+            if (::setgroups(1, groups) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+                return 4;
+            return replaceFileAtomically(targetPath(), temporary(), newContents) ? 0 : 3;
+        });
+        QVERIFY(::chmod(folder, 0700) == 0);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), replaced ? 0 : 3);
+        QCOMPARE(test::readFile(target_), replaced ? newContents : oldContents);
+        struct stat st {};
+        QVERIFY(::stat(target, &st) == 0);
+        QCOMPARE(st.st_gid, group);
+        QCOMPARE(st.st_uid, owner);
+        QVERIFY(hiddenFiles(dir_.path()).isEmpty());
+    }
+
+    void failureAtEachStepLeavesTheOriginal() {
+        for (const ReplaceStep failing : allSteps) {
+            init();
+            const bool replaced =
+                replaceFileAtomically(targetPath(), temporary(), newContents,
+                                      [&](ReplaceStep step) { return step != failing; });
+            // After the rename the new file stands; only its durability was at stake.
+            const bool renamed = failing == ReplaceStep::syncFolder;
+            QVERIFY2(replaced == renamed, qPrintable(QString::number(int(failing))));
+            QCOMPARE(test::readFile(target_), renamed ? newContents : oldContents);
+            QVERIFY(hiddenFiles(dir_.path()).isEmpty());
+        }
+    }
+
+    // A file-size limit cuts the real write short (EFBIG), past what the injected failures
+    // reach.
+    void fileSizeLimitLeavesTheOriginal() {
+        const int status = inChild([&] {
+            ::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{4096, 4096};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            return replaceFileAtomically(targetPath(), temporary(), newContents) ? 0 : 3;
+        });
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 3);
+        QCOMPARE(test::readFile(target_), oldContents);
+        QVERIFY(hiddenFiles(dir_.path()).isEmpty());
+    }
+
+    void killedAtEachStepLeavesAWholeFile() {
+        for (const ReplaceStep dying : allSteps) {
+            init();
+            const int status = inChild([&] {
+                replaceFileAtomically(targetPath(), temporary(), newContents,
+                                      [&](ReplaceStep step) {
+                                          if (step == dying)
+                                              ::raise(SIGKILL);
+                                          return true;
+                                      });
+                return 0;
+            });
+            const QString what = QStringLiteral("step %1").arg(int(dying));
+            QVERIFY2(WIFSIGNALED(status), qPrintable(what));
+            const QByteArray now = test::readFile(target_);
+            QVERIFY2(now == oldContents || now == newContents, qPrintable(what));
+            QVERIFY2((now == newContents) == (dying == ReplaceStep::syncFolder), qPrintable(what));
+            // A killed process cannot clean up: what it leaves is hidden, and whole or partial
+            // it is never the image itself.
+            QVERIFY2(hiddenFiles(dir_.path()).size() <= 1, qPrintable(what));
+        }
+    }
+
+    void symbolicLinkIsNotReplaced() {
+        const QString link = dir_.filePath(QStringLiteral("link.png"));
+        QVERIFY(QFile::link(target_, link));
+        QVERIFY(!replaceFileAtomically(filePathFromText(link),
+                                       hiddenTemporaryPath(filePathFromText(link)), newContents));
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(test::readFile(target_), oldContents);
     }
 };
 
-QTEST_MAIN(TestImageWriter)
+QTEST_GUILESS_MAIN(TestImageWriter)
 #include "test_imagewriter.moc"

@@ -1,7 +1,8 @@
 // The file actions against the real desktop services: the freedesktop Trash in a private
 // $XDG_DATA_HOME (moves and their undo), GIO's application registry over a private
-// $XDG_DATA_DIRS of test entries, the clipboard of the offscreen platform.
+// $XDG_DATA_DIRS of test entries, the clipboard of the offscreen platform; and turning the file.
 #include "desktop/desktopservices.h"
+#include "imaging/dngwriter.h"
 #include "imaging/workerpools.h"
 #include "model/appstate.h"
 #include "support/testsupport.h"
@@ -9,10 +10,13 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
+#include <QImageReader>
 #include <QMimeData>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWindow>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace kivo;
 
@@ -25,20 +29,15 @@ QString desktopFolder(const char* name) {
     return desktopRoot->filePath(QString::fromLatin1(name));
 }
 
-void writeText(const QString& path, const QByteArray& text) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(text);
-}
-
 // An application entry whose command (markers/record.sh) records the file it was given in
 // markers/<id>.
 void writeApplication(const QString& path, const QString& name, const QString& mimeTypes) {
-    writeText(path, QStringLiteral("[Desktop Entry]\nType=Application\nName=%1\nMimeType=%2\n"
-                                   "Exec=%3/record.sh %4 %f\n")
-                        .arg(name, mimeTypes, desktopFolder("markers"),
-                             QFileInfo(path).completeBaseName())
-                        .toUtf8());
+    QVERIFY(test::writeFile(
+        path,
+        QStringLiteral("[Desktop Entry]\nType=Application\nName=%1\nMimeType=%2\n"
+                       "Exec=%3/record.sh %4 %f\n")
+            .arg(name, mimeTypes, desktopFolder("markers"), QFileInfo(path).completeBaseName())
+            .toUtf8()));
 }
 
 QString marker(const QString& id) {
@@ -46,16 +45,67 @@ QString marker(const QString& id) {
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
+// The EXIF orientation as Qt's reader applies it (1 when there is none).
+long exifOrientation(const QString& path) {
+    static constexpr long byTransformation[8] = {1, 2, 4, 3, 6, 7, 5, 8};
+    return byTransformation[QImageReader(path).transformation()];
+}
+
+// The colour at the centre of the picture's top-left quadrant, within what lossy coding and a
+// demosaic leave.
+bool topLeftIs(const ImagePtr& image, QColor expected) {
+    return test::colourDistance(image->bitmap().pixelColor(image->width() / 4, image->height() / 4),
+                                expected) < 60;
+}
+
+// Takes away the right to write into `folder` for as long as it lives. Root ignores permission
+// bits, so as root the process's effective identity becomes nobody's meanwhile.
+class ReadOnlyFolder {
+public:
+    explicit ReadOnlyFolder(const QString& folder)
+        : folder_(QFile::encodeName(folder)) {
+        ::chmod(folder_.constData(), 0555);
+        if (::geteuid() == 0)
+            dropped_ = ::setegid(65534) == 0 && ::seteuid(65534) == 0;
+    }
+    ~ReadOnlyFolder() {
+        if (dropped_) {
+            [[maybe_unused]] const int ignored = ::seteuid(0) + ::setegid(0);
+        }
+        ::chmod(folder_.constData(), 0755);
+    }
+    ReadOnlyFolder(const ReadOnlyFolder&) = delete;
+    ReadOnlyFolder& operator=(const ReadOnlyFolder&) = delete;
+
+private:
+    QByteArray folder_;
+    bool dropped_ = false;
+};
+
 } // namespace
 
 class TestFileActions : public QObject {
     Q_OBJECT
 
+    std::unique_ptr<QTemporaryDir> dir_; // for the rotation cases
+
+    QString fixture(const QString& name, const char* format) {
+        const QString path = dir_->filePath(name);
+        test::writeImage(test::quadrantImage(300, 200), path, format);
+        ::chmod(QFile::encodeName(path), 0644);
+        return path;
+    }
+
+    bool noHiddenFiles() const {
+        return QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden).filter("^\\.").isEmpty();
+    }
+
 private Q_SLOTS:
     void initTestCase() {
         QVERIFY(QDir().mkpath(desktopFolder("markers")));
         const QString recorder = desktopFolder("markers") + QStringLiteral("/record.sh");
-        writeText(recorder, "#!/bin/sh\nprintf '%s' \"$2\" > \"$(dirname \"$0\")/$1\"\n");
+        QVERIFY(test::writeFile(recorder,
+                                "#!/bin/sh\nprintf '%s' \"$2\" > \"$(dirname \"$0\")/$1\"\n"));
         QVERIFY(QFile::setPermissions(recorder, QFile::ReadOwner | QFile::ExeOwner));
         const QString apps = desktopFolder("share") + QStringLiteral("/applications");
         QVERIFY(QDir().mkpath(apps));
@@ -71,14 +121,18 @@ private Q_SLOTS:
             writeApplication(apps + QStringLiteral("/%1.desktop").arg(id), name, types);
         // The index update-desktop-database keeps from the MimeType lines, and a user's own
         // association in mimeapps.list.
-        writeText(apps + QStringLiteral("/mimeinfo.cache"),
-                  "[MIME Cache]\nimage/jpeg=kivo.desktop;preview.desktop;editor.desktop;\n"
-                  "image/png=kivo.desktop;editor.desktop;\ntext/plain=notes.desktop;\n");
-        writeText(desktopFolder("config") + QStringLiteral("/mimeapps.list"),
-                  "[Added Associations]\nimage/jpeg=zed.desktop;\n");
+        QVERIFY(test::writeFile(
+            apps + QStringLiteral("/mimeinfo.cache"),
+            "[MIME Cache]\nimage/jpeg=kivo.desktop;preview.desktop;editor.desktop;\n"
+            "image/png=kivo.desktop;editor.desktop;\ntext/plain=notes.desktop;\n"));
+        QVERIFY(test::writeFile(desktopFolder("config") + QStringLiteral("/mimeapps.list"),
+                                "[Added Associations]\nimage/jpeg=zed.desktop;\n"));
     }
 
     void init() {
+        dir_ = std::make_unique<QTemporaryDir>();
+        // Searchable by the unprivileged identity ReadOnlyFolder takes on.
+        ::chmod(QFile::encodeName(dir_->path()), 0755);
         services_ = DesktopServices::createForThisDesktop(QStringLiteral("kivo.desktop"));
         state_ = std::make_unique<AppState>(
             AppStateContext{settings_.get(), &pools_, nullptr, services_.get()});
@@ -160,6 +214,7 @@ private Q_SLOTS:
         window.resize(400, 300);
         state_->setWindow(&window);
         state_->openFile(filePathFromText(path));
+        test::settle(pools_.preload);
         QTRY_VERIFY(state_->currentImage());
         QVERIFY(!state_->currentImage()->isFullResolution());
         state_->copyImage();
@@ -204,6 +259,89 @@ private Q_SLOTS:
         QVERIFY(state_->deleteError() &&
                 state_->deleteError()->contains(QStringLiteral("another file now has its name")));
         QVERIFY(!state_->canUndoMoveToTrash());
+    }
+
+    // Rotating the current image: the file rewritten in place and shown turned after the reload,
+    // and the on-screen fall-back when it cannot be rewritten. (The arithmetic of the tags and
+    // the safety of the replacement: the image service's tests.)
+
+    void jpegTagIsRewrittenAndTheReloadShowsIt() {
+        const QString path = fixture("photo.jpg", "jpeg");
+        QVERIFY(test::setExifTags(path, {{"Exif.Image.Orientation", "2"}}));
+        state_->openFile(filePathFromText(path));
+        test::settle(pools_.preload);
+        state_->rotate(+1);
+        test::settle(pools_.preload);
+        QCOMPARE(state_->rotation(), 0.0);
+        QCOMPARE(exifOrientation(path), 5L);
+        QCOMPARE(state_->currentImage()->size(), QSize(200, 300));
+        state_->rotate(-1);
+        test::settle(pools_.preload);
+        QCOMPARE(exifOrientation(path), 2L);
+        QCOMPARE(state_->currentImage()->size(), QSize(300, 200));
+        QVERIFY(noHiddenFiles()); // (what the replacement keeps: test_imagewriter)
+    }
+
+    // What the reload shows is what LibRaw makes of the rewritten file (its flip), for the
+    // demosaic and for an embedded preview stored without a tag of its own.
+    void cameraRawIsShownTurnedAfterTheReload_data() {
+        QTest::addColumn<bool>("withPreview");
+        QTest::newRow("mosaic") << false;
+        QTest::newRow("embedded preview") << true;
+    }
+    void cameraRawIsShownTurnedAfterTheReload() {
+        QFETCH(bool, withPreview);
+        test::DngContent dng;
+        dng.picture = test::quadrantImage(256, 128);
+        if (withPreview)
+            dng.preview = dng.picture;
+        const QString path = dir_->filePath("camera.dng");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(test::makeDng(dng)) > 0);
+        file.close();
+
+        state_->openFile(filePathFromText(path));
+        test::settle(pools_.preload);
+        QVERIFY(state_->currentImage());
+        const QSize before = state_->currentImage()->size();
+        QVERIFY(topLeftIs(state_->currentImage(), Qt::red));
+        state_->rotate(+1);
+        test::settle(pools_.preload);
+        QCOMPARE(state_->rotation(), 0.0); // written, not only turned on screen
+        QCOMPARE(state_->currentImage()->size(), before.transposed());
+        QVERIFY(topLeftIs(state_->currentImage(), Qt::blue)); // the former bottom-left
+    }
+
+    void readOnlyFolderTurnsOnScreenThenTheFileTakesTheWholeTurn() {
+        const QString path = fixture("drawing.png", "png");
+        const QByteArray before = test::readFile(path);
+        state_->openFile(filePathFromText(path));
+        test::settle(pools_.preload);
+        {
+            const ReadOnlyFolder readOnly(dir_->path());
+            state_->rotate(+1);
+            test::settle(pools_.preload);
+            QCOMPARE(state_->rotation(), 90.0);
+            state_->rotate(-1);
+            test::settle(pools_.preload);
+            state_->rotate(-1);
+            test::settle(pools_.preload);
+            QCOMPARE(state_->rotation(), 270.0);
+            state_->rotate(+1);
+            test::settle(pools_.preload);
+            state_->rotate(+1);
+            test::settle(pools_.preload);
+            QCOMPARE(state_->rotation(), 90.0);
+        }
+        QCOMPARE(test::readFile(path), before);
+        QVERIFY(noHiddenFiles());
+        // Writable again: the file takes the quarter turn on screen plus this one, so the
+        // picture stays where it was turned to, upside down, and nothing is left on screen.
+        state_->rotate(+1);
+        test::settle(pools_.preload);
+        QCOMPARE(state_->rotation(), 0.0);
+        QCOMPARE(state_->currentImage()->size(), QSize(300, 200));
+        QVERIFY(topLeftIs(state_->currentImage(), Qt::white));
     }
 
 private:

@@ -4,6 +4,7 @@
 #include <QImageWriter>
 #include <QPainter>
 #include <QTest>
+#include <algorithm>
 #include <exiv2/exiv2.hpp>
 
 namespace kivo::test {
@@ -47,19 +48,33 @@ QString corpusPath(const QString& relative) {
     return corpusDir() + QLatin1Char('/') + relative;
 }
 
-bool corpusAvailable(const QString& relative) {
-    return QFileInfo::exists(corpusPath(relative));
-}
-
-QString corpusMissingMessage(const QString& relative) {
+QString corpusMissing(const QString& relative) {
+    if (QFileInfo::exists(corpusPath(relative)))
+        return {};
     return QStringLiteral("corpus file %1 not found in %2; set KIVO_CORPUS_DIR to run this test")
         .arg(relative, corpusDir());
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
 }
 
 bool writeImage(const QImage& image, const QString& path, const char* format, int quality) {
     QImageWriter writer(path, format);
     writer.setQuality(quality);
     return writer.write(image);
+}
+
+int colourDistance(const QColor& a, const QColor& b) {
+    return std::max({std::abs(a.red() - b.red()), std::abs(a.green() - b.green()),
+                     std::abs(a.blue() - b.blue())});
 }
 
 QImage quadrantImage(int width, int height) {

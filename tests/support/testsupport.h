@@ -52,24 +52,31 @@ QString testDataPath(const QString& relative);
 // $KIVO_CORPUS_DIR when set, else the shared folder beside the project.
 QString corpusDir();
 QString corpusPath(const QString& relative);
-// Whether corpusPath(relative) exists; when it does not, the line a skipped test reports.
-bool corpusAvailable(const QString& relative);
-QString corpusMissingMessage(const QString& relative);
+// Empty when corpusPath(relative) exists; else the line a skipped test reports.
+QString corpusMissing(const QString& relative);
 
 // Skips the calling test function when a corpus file or folder is absent, so a clone of the
 // project alone passes. Where the corpus must be there (CI sets KIVO_CORPUS_REQUIRED), a missing
 // file fails instead, so a broken path cannot silently turn the corpus tests off.
 #define KIVO_REQUIRE_CORPUS(relative)                                                              \
     do {                                                                                           \
-        if (!kivo::test::corpusAvailable(relative)) {                                              \
+        if (const QString kivoMissing = kivo::test::corpusMissing(relative);                       \
+            !kivoMissing.isEmpty()) {                                                              \
             if (qEnvironmentVariableIsSet("KIVO_CORPUS_REQUIRED"))                                 \
-                QFAIL(qPrintable(kivo::test::corpusMissingMessage(relative)));                     \
-            QSKIP(qPrintable(kivo::test::corpusMissingMessage(relative)));                         \
+                QFAIL(qPrintable(kivoMissing));                                                    \
+            QSKIP(qPrintable(kivoMissing));                                                        \
         }                                                                                          \
     } while (false)
 
+// A file's whole contents ("<missing>" when it cannot be read), and writing them.
+QByteArray readFile(const QString& path);
+bool writeFile(const QString& path, const QByteArray& bytes);
+
 // Writes an image with Qt's encoder for `format` ("jpeg", "png", ...). Fails the test on error.
 bool writeImage(const QImage& image, const QString& path, const char* format, int quality = 90);
+
+// The largest difference between two colours in red, green or blue.
+int colourDistance(const QColor& a, const QColor& b);
 
 // A picture whose four quadrants are red, green, blue and white (top-left, top-right,
 // bottom-left, bottom-right), so a test can tell which way up it is shown.

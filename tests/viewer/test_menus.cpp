@@ -116,6 +116,7 @@ private Q_SLOTS:
     }
 
     // Each choice as the menu bar and the context menu make it, and what the model then holds.
+    // (Zoom In and Delete Image through their shortcuts: the viewer test.)
     void choices() {
         struct Case {
             const char* title;
@@ -131,8 +132,6 @@ private Q_SLOTS:
              true},
             {"Actual Size", [](AppState&) {},
              [](const AppState& s) { return s.displayMode() == DisplayMode::actualSize; }, true},
-            {"Zoom In", [](AppState&) {},
-             [](const AppState& s) { return s.zoomAction() == ZoomAction::zoomIn; }, false},
             {"Zoom Out", [](AppState&) {},
              [](const AppState& s) { return s.zoomAction() == ZoomAction::zoomOut; }, false},
             {"Histogram", [](AppState& s) { s.setOverlayMode(OverlayMode::metadata); },
@@ -141,8 +140,6 @@ private Q_SLOTS:
              [](const AppState& s) { return s.overlayMode() == OverlayMode::none; }, false},
             {"Thumbnails", [](AppState&) {}, [](const AppState& s) { return s.showThumbnailBar(); },
              true},
-            {"Delete Image", [](AppState&) {},
-             [](const AppState& s) { return s.showDeleteConfirmation(); }, false},
         };
         for (const Case& c : cases) {
             test::PrivateSettings settings;
@@ -193,11 +190,9 @@ private Q_SLOTS:
         icon.fill(Qt::blue);
         const QString iconPath = dataHome_.filePath("viewer.png");
         QVERIFY(icon.save(iconPath));
-        QFile entry(dataHome_.filePath("applications/test-viewer.desktop"));
-        QVERIFY(entry.open(QIODevice::WriteOnly));
-        entry.write("[Desktop Entry]\nType=Application\nName=Test Viewer\nIcon=" +
-                    iconPath.toUtf8() + "\nExec=true %f\n");
-        entry.close();
+        QVERIFY(test::writeFile(dataHome_.filePath("applications/test-viewer.desktop"),
+                                "[Desktop Entry]\nType=Application\nName=Test Viewer\nIcon=" +
+                                    iconPath.toUtf8() + "\nExec=true %f\n"));
 
         DesktopServices desktop;
         auto applications = std::make_unique<RecordingApplications>();
@@ -225,19 +220,8 @@ private Q_SLOTS:
         AboutWindow& second = presenter.show();
         QCOMPARE(&first, &second);
         QVERIFY(second.isVisible());
-        int count = 0;
-        for (QWidget* widget : QApplication::topLevelWidgets())
-            count += widget->objectName() == "about-kivo" && widget->isVisible();
-        QCOMPARE(count, 1);
         QCOMPARE(second.windowTitle(), QString("About Kivo"));
-        QCOMPARE(second.versionText(), "Version " + buildAppVersion());
-        QVERIFY(!second.descriptionText().contains("About.description"));
-    }
-
-    // Missing parts of the build's version fall back to 1.0 and build 1.
-    void versionFromTheBuild() {
-        QCOMPARE(appVersion("2.3", "45"), QString("2.3 (45)"));
-        QCOMPARE(appVersion("", ""), QString("1.0 (1)"));
+        QVERIFY(!second.descriptionText().contains("About.description")); // a text, not its key
     }
 
     // The locale is read once per process, so the German run is this test in a child process
