@@ -57,6 +57,8 @@ qint64 monotonicUs() {
     return qint64(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
 }
 
+volatile std::sig_atomic_t interrupted = 0; // see interrupt()
+
 // Figures that could not be measured are NaN, printed as "n/a".
 constexpr double kMissing = std::numeric_limits<double>::quiet_NaN();
 
@@ -261,15 +263,173 @@ bool writeImage(const QImage& image, const QString& path, int quality = -1) {
     return writer.write(image);
 }
 
+struct Fixtures {
+    QStringList jpegs; // a folder of six, the first one opened
+    QString png, heic, floorPng;
+};
+
+// Real encoders' files of photo-like pictures, each in a folder of its own but the JPEGs.
+std::optional<Fixtures> writeFixtures(const DesktopSession& session, QTextStream& out) {
+    Fixtures f;
+    bool written = true;
+    for (int i = 1; i <= 6; ++i) {
+        f.jpegs << session.path(QStringLiteral("jpegs/photo-%1.jpg").arg(i));
+        written &= writeImage(kivo::bench::syntheticPhoto(i), f.jpegs.back(), 90);
+    }
+    f.png = session.path("png/photo.png");
+    written &= writeImage(kivo::bench::syntheticPhoto(7), f.png);
+    f.floorPng = session.path("floor/tiny.png");
+    written &= writeImage(kivo::bench::syntheticPhoto(8, QSize(64, 48)), f.floorPng);
+    if (!written)
+        return std::nullopt;
+    f.heic = session.path("heic/photo.heic");
+    QDir().mkpath(QFileInfo(f.heic).path());
+    kivo::test::HeifFixture heif;
+    heif.hevcPreset = "ultrafast";
+    if (!kivo::test::writeHeif(kivo::bench::syntheticPhoto(9, QSize(4000, 3000)), f.heic, heif)) {
+        out << "no HEVC encoder in libheif: the HEIC row is skipped\n";
+        f.heic.clear();
+    }
+    return f;
+}
+
+struct ColdOpen {
+    QString label, file;
+    std::vector<double> times;
+};
+
+// Cold opens, the files taking turns so a busy moment of the machine hits them alike. One
+// untimed start of each comes first: the executable, its libraries and the file in the page
+// cache and the per-user caches written, as for a user's second start of the day.
+std::vector<ColdOpen> measureColdOpens(Bench& bench, const Fixtures& f, int runs) {
+    std::vector<ColdOpen> rows = {{"64x48 PNG (floor)", f.floorPng, {}},
+                                  {"24 MP JPEG", f.jpegs[0], {}},
+                                  {"24 MP PNG", f.png, {}}};
+    if (!f.heic.isEmpty())
+        rows.push_back({"12 MP HEIC", f.heic, {}});
+    for (ColdOpen& row : rows)
+        row.label += QString::asprintf(", %.1f MB", double(QFileInfo(row.file).size()) / 1e6)
+                         .replace(", 0.0 MB", "");
+    for (const ColdOpen& row : rows)
+        bench.coldOpen(row.file);
+    for (int run = 0; run < runs && !interrupted; ++run)
+        for (ColdOpen& row : rows) {
+            progress(QStringLiteral("cold open %1, run %2...").arg(row.label).arg(run + 1));
+            if (const double time = bench.coldOpen(row.file); !std::isnan(time))
+                row.times.push_back(time);
+        }
+    return rows;
+}
+
+struct Stepping {
+    QSize window;
+    std::vector<double> steps;
+    std::optional<Memory> fit, actualSize;
+    double fullLevelMs = kMissing; // Ctrl+0 to the full-resolution picture painted
+};
+
+// Opens the first JPEG, steps five times 1 s apart (the neighbour has time to preload), then
+// asks for Actual Size.
+Stepping measureStepping(Bench& bench, Keyboard& keyboard, const Fixtures& f) {
+    Stepping result;
+    KivoRun run = bench.launch(f.jpegs[0]);
+    if (run.waitForPaint([](const Paint&) { return true; })) {
+        result.window = bench.focus(run);
+        run.pause(1000);
+        QString shown = run.paints().back().image;
+        for (int step = 0; step < 5 && !interrupted; ++step) {
+            const qint64 sent = keyboard.press(XK_Right);
+            const auto next = run.waitForPaint(
+                [&](const Paint& p) { return p.us >= sent && p.image != shown; }, 10000);
+            if (!next)
+                break;
+            result.steps.push_back(double(next->us - sent) / 1000.0);
+            shown = next->image;
+            run.pause(1000);
+        }
+        run.pause(1000);
+        result.fit = memoryOf(run.pid());
+        if (!interrupted) {
+            const qint64 sent = keyboard.press(XK_0, XK_Control_L);
+            const auto full = run.waitForPaint(
+                [&](const Paint& p) { return p.us >= sent && p.bitmap == QSize(6000, 4000); },
+                10000);
+            if (full)
+                result.fullLevelMs = double(full->us - sent) / 1000.0;
+            run.pause(2000);
+            result.actualSize = memoryOf(run.pid());
+        }
+    }
+    bench.end();
+    return result;
+}
+
+// An idle viewer's memory: the 64 x 48 PNG shown for a second.
+std::optional<Memory> measureIdleMemory(Bench& bench, const Fixtures& f) {
+    std::optional<Memory> memory;
+    KivoRun run = bench.launch(f.floorPng);
+    if (run.waitForPaint([](const Paint&) { return true; })) {
+        run.pause(1000);
+        memory = memoryOf(run.pid());
+    }
+    bench.end();
+    return memory;
+}
+
 QString ms(double value) {
     return std::isnan(value) ? QStringLiteral("     n/a") : QString::asprintf("%7.1f ms", value);
+}
+
+void reportColdOpens(QTextStream& out, const std::vector<ColdOpen>& rows, double quarter,
+                     const Fixtures& f, int runs) {
+    out << "\ncold open, start to first painted picture (median of " << runs << ")\n";
+    const double floorMs = median(rows[0].times);
+    for (const ColdOpen& row : rows) {
+        const double time = median(row.times);
+        out << "  " << row.label.leftJustified(34) << " " << ms(time);
+        const double ratio = (time - floorMs) / quarter;
+        if (!std::isnan(ratio) && row.file != f.floorPng)
+            out << QString::asprintf("   (file - floor) / djpeg 1/4 = %.2f", ratio)
+                << (row.file == f.jpegs[0] ? " (goal: 1.25)" : "");
+        if (row.times.size() < std::size_t(runs))
+            out << "   (" << runs - int(row.times.size()) << " runs painted nothing in 30 s)";
+        out << "\n";
+    }
+}
+
+void reportStepping(QTextStream& out, const Stepping& s, const std::optional<Memory>& idle) {
+    out << "\nstep to the preloaded neighbour, key press to the next picture painted\n";
+    const double step = median(s.steps);
+    if (!s.steps.empty())
+        out << "  " << QStringLiteral("median of %1 steps").arg(s.steps.size()).leftJustified(34)
+            << " " << ms(step)
+            << QString::asprintf("   / 60 Hz frame = %.2f (goal: 1)", step / kFrameMs) << "\n";
+    else
+        out << "  no step painted a new picture\n";
+
+    out << "\nmemory\n";
+    if (idle)
+        out << "  " << QStringLiteral("idle viewer, 64x48 PNG: VmHWM").leftJustified(34)
+            << QString::asprintf(" %7.1f MB\n", idle->hwmMb);
+    const auto row = [&](const QString& label, double mb) {
+        out << "  " << label.leftJustified(34) << QString::asprintf(" %7.1f MB", mb)
+            << QString::asprintf("   / 200 MB goal = %.2f", mb / kMemoryGoalMb);
+        if (idle && idle->hwmMb > 0)
+            out << QString::asprintf("   / idle viewer = %.2f", mb / idle->hwmMb);
+        out << "\n";
+    };
+    if (s.fit)
+        row("open + 5 steps, fit: VmHWM", s.fit->hwmMb);
+    if (s.actualSize) {
+        row("then Actual Size: VmHWM", s.actualSize->hwmMb);
+        row("then Actual Size: VmRSS", s.actualSize->rssMb);
+        out << "  full-resolution picture painted " << ms(s.fullLevelMs) << " after Ctrl+0\n";
+    }
 }
 
 // Interrupted, the harness ends its X server, window manager and kivo (they share its process
 // group when it leads one, as it does started from a shell), then stops at the next check and
 // removes its temporary folder on the way out. A second interruption ends it at once.
-volatile std::sig_atomic_t interrupted = 0;
-
 void interrupt(int signal) {
     if (interrupted) {
         std::signal(signal, SIG_DFL);
@@ -294,168 +454,49 @@ int main(int argc, char** argv) {
     if (getpgrp() == getpid())
         for (const int signal : {SIGINT, SIGTERM, SIGHUP})
             std::signal(signal, interrupt);
-    // Room for the window and its frame.
-    DesktopSession session(DesktopSession::Kind::x11, QSize(1920, 1200));
-    if (!session.isReady()) {
-        out << "bench_open: skipped, the X server or the window manager did not start\n";
+    DesktopSession session(DesktopSession::Kind::x11, QSize(1920, 1200)); // room for the frame
+    Keyboard keyboard(session.environment().value("DISPLAY"));
+    if (!session.isReady() || !keyboard.isReady()) {
+        out << "bench_open: skipped, the X server (with XTest) or the window manager did not "
+               "start\n";
         return 0;
     }
     Bench bench(session);
     const QString loadBefore = session.run("uptime", {}).trimmed();
 
     progress("writing the fixtures...");
-    QStringList jpegs;
-    for (int i = 1; i <= 6; ++i) {
-        jpegs << session.path(QStringLiteral("jpegs/photo-%1.jpg").arg(i));
-        writeImage(kivo::bench::syntheticPhoto(i), jpegs.back(), 90);
-    }
-    const QString png = session.path("png/photo.png");
-    writeImage(kivo::bench::syntheticPhoto(7), png);
-    const QString floorPng = session.path("floor/tiny.png");
-    writeImage(kivo::bench::syntheticPhoto(8, QSize(64, 48)), floorPng);
-    QString heic = session.path("heic/photo.heic");
-    QDir().mkpath(QFileInfo(heic).path());
-    kivo::test::HeifFixture fixture;
-    fixture.hevcPreset = "ultrafast";
-    if (!kivo::test::writeHeif(kivo::bench::syntheticPhoto(9, QSize(4000, 3000)), heic, fixture)) {
-        out << "no HEVC encoder in libheif: the HEIC row is skipped\n";
-        heic.clear();
-    }
-
-    if (interrupted)
+    const auto fixtures = writeFixtures(session, out);
+    if (!fixtures) {
+        out << "bench_open: the fixtures could not be written\n";
         return 1;
+    }
     progress("timing djpeg...");
     if (QStandardPaths::findExecutable("djpeg").isEmpty())
         out << "djpeg is missing (libjpeg-turbo-progs): the JPEG ratios are skipped\n";
-    const double quarter = djpegMs({"-scale", "1/4", "-outfile", "/dev/null", jpegs[0]}, runs);
-    const double full = djpegMs({"-outfile", "/dev/null", jpegs[0]}, runs);
-
-    // Cold opens, the files taking turns so a busy moment of the machine hits them alike.
-    struct Row {
-        QString label, file;
-        std::vector<double> times;
-    };
-    std::vector<Row> rows = {
-        {"64x48 PNG (floor)", floorPng, {}}, {"24 MP JPEG", jpegs[0], {}}, {"24 MP PNG", png, {}}};
-    if (!heic.isEmpty())
-        rows.push_back({"12 MP HEIC", heic, {}});
-    // One untimed start first: the executable, its libraries and the fixtures in the page cache
-    // and the per-user caches written, as they are for a user's second start of the day.
-    for (const Row& row : rows)
-        bench.coldOpen(row.file);
-    for (int run = 0; run < runs; ++run)
-        for (Row& row : rows) {
-            if (interrupted)
-                return 1;
-            progress(QStringLiteral("cold open %1, run %2...").arg(row.label).arg(run + 1));
-            if (const double time = bench.coldOpen(row.file); !std::isnan(time))
-                row.times.push_back(time);
-        }
-
-    // Steps through the JPEG folder, then Actual Size.
+    const QString jpeg = fixtures->jpegs[0];
+    const double quarter = djpegMs({"-scale", "1/4", "-outfile", "/dev/null", jpeg}, runs);
+    const double full = djpegMs({"-outfile", "/dev/null", jpeg}, runs);
+    const auto coldOpens = measureColdOpens(bench, *fixtures, runs);
+    if (interrupted)
+        return 1;
     progress("stepping...");
-    Keyboard keyboard(session.environment().value("DISPLAY"));
-    std::vector<double> steps;
-    std::optional<Memory> fitMemory, actualMemory;
-    double fullLevelMs = kMissing;
-    QSize windowSize;
+    const Stepping stepping = measureStepping(bench, keyboard, *fixtures);
     if (interrupted)
         return 1;
-    if (keyboard.isReady()) {
-        KivoRun run = bench.launch(jpegs[0]);
-        if (const auto first = run.waitForPaint([](const Paint&) { return true; })) {
-            windowSize = bench.focus(run);
-            run.pause(1000);
-            QString shown = run.paints().back().image;
-            for (int step = 0; step < 5 && !interrupted; ++step) {
-                const qint64 sent = keyboard.press(XK_Right);
-                const auto next = run.waitForPaint(
-                    [&](const Paint& p) { return p.us >= sent && p.image != shown; }, 10000);
-                if (!next)
-                    break;
-                steps.push_back(double(next->us - sent) / 1000.0);
-                shown = next->image;
-                run.pause(1000); // the new neighbour's preload
-            }
-            run.pause(1000);
-            if (interrupted)
-                return 1;
-            fitMemory = memoryOf(run.pid());
-            const qint64 sent = keyboard.press(XK_0, XK_Control_L);
-            const auto fullLevel = run.waitForPaint(
-                [&](const Paint& p) { return p.us >= sent && p.bitmap == QSize(6000, 4000); },
-                10000);
-            if (fullLevel)
-                fullLevelMs = double(fullLevel->us - sent) / 1000.0;
-            run.pause(2000);
-            actualMemory = memoryOf(run.pid());
-        }
-        bench.end();
-    } else {
-        out << "no XTest on the X server: the step and memory rows are skipped\n";
-    }
-
+    const auto idle = measureIdleMemory(bench, *fixtures);
     if (interrupted)
         return 1;
-    std::optional<Memory> idleMemory;
-    {
-        KivoRun run = bench.launch(floorPng);
-        if (run.waitForPaint([](const Paint&) { return true; })) {
-            run.pause(1000);
-            idleMemory = memoryOf(run.pid());
-        }
-        bench.end();
-    }
 
     out << "machine before: " << loadBefore
         << "\nmachine after:  " << session.run("uptime", {}).trimmed() << "\n";
-    if (windowSize.isValid())
-        out << "kivo window: " << windowSize.width() << " x " << windowSize.height()
+    if (stepping.window.isValid())
+        out << "kivo window: " << stepping.window.width() << " x " << stepping.window.height()
             << " (fit to window)\n";
     out << "\nreferences (median of " << runs << ")\n";
     out << "  djpeg -scale 1/4 of the 24 MP JPEG  " << ms(quarter) << "\n";
     out << "  djpeg of the 24 MP JPEG             " << ms(full) << "\n";
     out << "  60 Hz frame                         " << ms(kFrameMs) << "\n";
-
-    out << "\ncold open, start to first painted picture (median of " << runs << ")\n";
-    const double floorMs = median(rows[0].times);
-    for (const Row& row : rows) {
-        const double time = median(row.times);
-        out << "  " << row.label.leftJustified(34) << " " << ms(time);
-        const double ratio = (time - floorMs) / quarter;
-        if (!std::isnan(ratio) && row.file != floorPng)
-            out << QString::asprintf("   (file - floor) / djpeg 1/4 = %.2f", ratio)
-                << (row.file == jpegs[0] ? " (goal: 1.25)" : "");
-        if (row.times.size() < std::size_t(runs))
-            out << "   (" << runs - int(row.times.size()) << " runs painted nothing in 30 s)";
-        out << "\n";
-    }
-
-    out << "\nstep to the preloaded neighbour, key press to the next picture painted\n";
-    if (!steps.empty())
-        out << "  median of " << steps.size() << " steps               " << ms(median(steps))
-            << QString::asprintf("   / 60 Hz frame = %.2f (goal: 1)", median(steps) / kFrameMs)
-            << "\n";
-    else
-        out << "  no step painted a new picture\n";
-
-    out << "\nmemory (MB)\n";
-    const auto memoryRow = [&](const QString& label, double mb) {
-        out << "  " << label.leftJustified(34) << QString::asprintf(" %7.1f MB", mb);
-        out << QString::asprintf("   / 200 MB goal = %.2f", mb / kMemoryGoalMb);
-        if (idleMemory && idleMemory->hwmMb > 0)
-            out << QString::asprintf("   / idle viewer = %.2f", mb / idleMemory->hwmMb);
-        out << "\n";
-    };
-    if (idleMemory)
-        out << "  " << QStringLiteral("idle viewer, 64x48 PNG: VmHWM").leftJustified(34)
-            << QString::asprintf(" %7.1f MB\n", idleMemory->hwmMb);
-    if (fitMemory)
-        memoryRow("open + 5 steps, fit: VmHWM", fitMemory->hwmMb);
-    if (actualMemory) {
-        memoryRow("then Actual Size: VmHWM", actualMemory->hwmMb);
-        memoryRow("then Actual Size: VmRSS", actualMemory->rssMb);
-        out << "  full-resolution picture painted " << ms(fullLevelMs) << " after Ctrl+0\n";
-    }
+    reportColdOpens(out, coldOpens, quarter, *fixtures, runs);
+    reportStepping(out, stepping, idle);
     return 0;
 }
