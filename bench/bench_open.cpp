@@ -1,9 +1,10 @@
 // Opening and stepping in the kivo executable itself, in a real X server (Xvfb) with a window
 // manager (openbox), its own HOME and XDG folders, and a 1600 x 1000 window in fit mode:
 //  - cold open: start of `kivo FILE` to the first painted picture, for a 24 MP JPEG (one of a
-//    folder of six, so its neighbours preload meanwhile as they do for a user), a 24 MP PNG and
-//    a 12 MP HEIC, each above the same figure for a 64 x 48 PNG (the start-up floor) and next to
-//    `djpeg -scale 1/4` of the JPEG (the floor of a screen-sized decode) and a full `djpeg`;
+//    folder of six, so its neighbours preload meanwhile as they do for a user; and the same
+//    file alone in a folder), a 24 MP PNG and a 12 MP HEIC, each above the same figure for a
+//    64 x 48 PNG (the start-up floor) and next to `djpeg -scale 1/4` of the JPEG (the floor of
+//    a screen-sized decode) and a full `djpeg`;
 //  - step: Right key press (XTest) to the next picture painted (not the old one's repaint for
 //    the cross-fade), the neighbour given 1 s to preload, next to a 60 Hz frame;
 //  - memory: VmHWM after opening a JPEG and stepping five times, then VmHWM and VmRSS after
@@ -11,8 +12,8 @@
 // Paints are read from kivo's own log: with kivo.timing enabled the canvas prints the
 // CLOCK_MONOTONIC time at the end of every paint of a picture (before the frame reaches the X
 // server), compared here with the same clock taken just before the process starts and just
-// before the key press is sent. The machine's load is printed with the figures: on a busy
-// machine they are noisy.
+// before the key press is sent. Medians are printed with the fastest run and the machine's
+// load: on a busy machine the figures are noisy.
 //
 //   build/release/bench/bench_open [runs=5]
 #include "../tests/imaging/heifwriter.h"
