@@ -11,13 +11,12 @@
 #include "canvas/zoomscrollview.h"
 #include "imaging/workerpools.h"
 #include "model/appstate.h"
+#include "syntheticphoto.h"
 #include "viewer/statebinding.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QImageWriter>
-#include <QPainter>
-#include <QRandomGenerator>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -32,28 +31,6 @@ namespace {
 
 constexpr QSize kPhotoSize(6000, 4000);
 constexpr QSize kViewport(1440, 900);
-
-// A picture with the detail of a photograph (gradients, edges and grain), so the JPEG decoder
-// does the work it does on a camera's files rather than on flat colour.
-QImage syntheticPhoto(int seed) {
-    QImage image(kPhotoSize, QImage::Format_RGB32);
-    QRandomGenerator random(static_cast<quint32>(seed));
-    for (int y = 0; y < image.height(); ++y) {
-        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < image.width(); ++x) {
-            const int grain = static_cast<int>(random.bounded(24u));
-            line[x] = qRgb((x / 24 + seed * 40 + grain) & 0xff, (y / 16 + grain) & 0xff,
-                           ((x + y) / 32 + grain) & 0xff);
-        }
-    }
-    QPainter painter(&image);
-    painter.setPen(QPen(Qt::white, 9));
-    for (int i = 0; i < 60; ++i)
-        painter.drawLine(
-            static_cast<int>(random.bounded(6000u)), static_cast<int>(random.bounded(4000u)),
-            static_cast<int>(random.bounded(6000u)), static_cast<int>(random.bounded(4000u)));
-    return image;
-}
 
 // Lets the canvas run its update and paint the current picture: the old picture's snapshot
 // for the cross-fade, then the new one.
@@ -128,7 +105,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < files; ++i) {
         QImageWriter writer(folder.filePath(QStringLiteral("photo%1.jpg").arg(i)), "jpeg");
         writer.setQuality(90);
-        if (!writer.write(syntheticPhoto(i)))
+        if (!writer.write(bench::syntheticPhoto(i, kPhotoSize)))
             return 1;
     }
 

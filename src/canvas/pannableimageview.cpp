@@ -4,10 +4,12 @@
 #include "zoomscrollview.h"
 
 #include <QGuiApplication>
+#include <QLoggingCategory>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <cmath>
+#include <ctime>
 
 namespace kivo {
 
@@ -15,6 +17,9 @@ namespace {
 
 // From this magnification on, pixels are drawn as crisp squares.
 constexpr double kNearestNeighbourFrom = 2.0;
+
+// One line per painted picture, for the open and step benchmark (bench/bench_open.cpp).
+Q_LOGGING_CATEGORY(lcTiming, "kivo.timing", QtWarningMsg)
 
 } // namespace
 
@@ -78,6 +83,13 @@ void PannableImageView::paintEvent(QPaintEvent* event) {
         painter.drawImage(target, bitmap, bitmapSource);
     }
     ++paintCount_;
+    if (lcTiming().isInfoEnabled()) {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        qCInfo(lcTiming, "painted %lld us image %p bitmap %dx%d",
+               qlonglong(now.tv_sec) * 1000000 + now.tv_nsec / 1000,
+               static_cast<const void*>(image_.get()), bitmap.width(), bitmap.height());
+    }
 }
 
 QPointF PannableImageView::viewportPosition(const QMouseEvent* event) const {

@@ -31,7 +31,8 @@ class DesktopSession {
 public:
     enum class Kind { x11, wayland };
 
-    explicit DesktopSession(Kind kind) {
+    // `screen` is the X server's screen size (the Wayland compositor chooses its own).
+    explicit DesktopSession(Kind kind, QSize screen = QSize(1280, 1024)) {
         for (const char* folder : {"home", "config", "data", "cache", "runtime"})
             QDir(root_.path()).mkpath(folder);
         QFile::setPermissions(path("runtime"),
@@ -44,7 +45,7 @@ public:
         env_.insert("XDG_DATA_HOME", path("data"));
         env_.insert("XDG_CACHE_HOME", path("cache"));
         env_.insert("XDG_RUNTIME_DIR", path("runtime"));
-        kind == Kind::x11 ? startX11() : startWayland();
+        kind == Kind::x11 ? startX11(screen) : startWayland();
     }
     ~DesktopSession() {
         processes_.clear(); // kivo ends before its display does
@@ -67,6 +68,8 @@ public:
 
     bool isReady() const { return ready_; }
     QString path(const QString& relative) const { return root_.filePath(relative); }
+    // What the session's processes see (DISPLAY, the isolated folders); add to it before launch.
+    QProcessEnvironment& environment() { return env_; }
     QString settingsFile() const { return path("config/Kivo/Kivo.conf"); }
 
     void setMultiWindowMode(bool on) {
@@ -150,7 +153,7 @@ private:
         return process;
     }
 
-    void startX11() {
+    void startX11(QSize screen) {
         // Another test's X server may take a display number between the look and the start: a
         // server that exits at once lost that race, and the next free number is tried.
         int display = 100 + static_cast<int>(QCoreApplication::applicationPid() % 400);
@@ -161,8 +164,10 @@ private:
         for (int attempt = 0; attempt < 5 && !env_.contains("DISPLAY"); ++attempt, ++display) {
             while (taken(display))
                 ++display;
-            QProcess* server = startServer("Xvfb", {QStringLiteral(":%1").arg(display), "-screen",
-                                                    "0", "1280x1024x24", "-nolisten", "tcp"});
+            QProcess* server = startServer(
+                "Xvfb", {QStringLiteral(":%1").arg(display), "-screen", "0",
+                         QStringLiteral("%1x%2x24").arg(screen.width()).arg(screen.height()),
+                         "-nolisten", "tcp"});
             const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(display);
             waitUntil([&] { return QFile::exists(socket) || server->waitForFinished(0); }, 30000);
             if (server->state() != QProcess::NotRunning && QFile::exists(socket))
