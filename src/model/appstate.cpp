@@ -59,6 +59,7 @@ AppState::AppState(const AppStateContext& context, QObject* parent)
         connect(loader_, &PictureLoader::failed, this, [this](const Failure& why) {
             setLoadError(why);
             showImage(nullptr);
+            preloadNeighborsIfWaiting();
         });
         // Looking closer than a level can show, or at the histogram, needs every pixel.
         for (auto changed : {&AppState::magnificationChanged, &AppState::overlayModeChanged})
@@ -69,6 +70,10 @@ AppState::AppState(const AppStateContext& context, QObject* parent)
 AppState::~AppState() = default;
 
 void AppState::setCurrentURL(std::optional<FilePath> url) {
+    if (!url && loader_) {
+        loader_->stop(); // no file: nothing still decoding may show up
+        preloadWhenShown_ = false;
+    }
     assign(this, currentURL_, std::move(url), &AppState::currentURLChanged);
 }
 

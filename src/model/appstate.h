@@ -203,6 +203,7 @@ private:
     // resolution follows through the picture loader.
     void startShowing(const FilePath& url, ImagePtr preloaded);
     void adoptLevel(ImagePtr image);
+    void preloadNeighborsIfWaiting();
     // The device pixels a picture is shown in: the window (or, sizing itself to the picture,
     // its screen); invalid when it is shown at full size or there is no window to ask.
     QSize levelBox() const;
@@ -239,6 +240,7 @@ private:
     NeighbourPreloader* preloader_;   // child: preloadedImages and the decodes in flight
     PictureLoader* loader_ = nullptr; // child, with a pool: the current picture's levels
     bool copyWhenFull_ = false;       // Copy Image waits for the full resolution
+    bool preloadWhenShown_ = false;   // the neighbours wait for the current file's first level
     TrashUndo* trashUndo_ = nullptr;  // a child object
 };
 

@@ -6,6 +6,7 @@
 
 #include <QScreen>
 #include <algorithm>
+#include <utility>
 
 namespace kivo {
 
@@ -37,7 +38,9 @@ void AppState::startShowing(const FilePath& url, ImagePtr preloaded) {
         showImage(preloaded);
     }
     if (loader_) {
-        // Until the first level arrives the previous picture stays: a step shows no flash.
+        // Until the first level arrives the previous picture stays: a step shows no flash. The
+        // neighbours wait for it too, rather than take the cores it is decoded on.
+        preloadWhenShown_ = !preloaded;
         loader_->load(url, std::move(preloaded), levelBox());
         needSharperPicture(false);
         return;
@@ -49,6 +52,7 @@ void AppState::startShowing(const FilePath& url, ImagePtr preloaded) {
 void AppState::adoptLevel(ImagePtr image) {
     setLoadError(std::nullopt);
     showImage(std::move(image));
+    preloadNeighborsIfWaiting();
     if (copyWhenFull_ && currentImage_ && currentImage_->isFullResolution()) {
         copyWhenFull_ = false;
         copyImage();
@@ -142,7 +146,14 @@ bool AppState::isNeighbour(const FilePath& url) const {
            url == imageFiles_[static_cast<size_t>((currentIndex_ - 1 + n) % n)];
 }
 
+void AppState::preloadNeighborsIfWaiting() {
+    if (std::exchange(preloadWhenShown_, false))
+        preloadNeighbors();
+}
+
 void AppState::preloadNeighbors() {
+    if (preloadWhenShown_)
+        return; // the current file comes first
     const auto n = static_cast<qsizetype>(imageFiles_.size());
     if (n < 2)
         return;
