@@ -61,9 +61,15 @@ void PannableImageView::paintEvent(QPaintEvent* event) {
     const QImage& bitmap = bitmapForScale(m);
     const QPointF imageOffset = scrollView_->imageRectInViewport().topLeft() - QPointF(pos());
 
-    if (std::abs(m - 1.0) < 1e-9 && bitmap.size() == document.toSize()) {
-        // At 100 % draw unscaled at whole pixels: a half-pixel centring offset must not turn
-        // into a blurry resample.
+    // A bitmap as large as the picture on screen (100 %, or a level decoded for exactly this
+    // view) is drawn unscaled at whole pixels: a half-pixel centring offset must not turn into
+    // a blurry resample, and a blit costs a fraction of a smooth rescale.
+    const QSizeF onScreen = document * m;
+    const bool pixelForPixel =
+        (std::abs(m - 1.0) < 1e-9 && bitmap.size() == document.toSize()) ||
+        (devicePixelRatioF() == 1.0 && std::abs(bitmap.width() - onScreen.width()) < 1.0 &&
+         std::abs(bitmap.height() - onScreen.height()) < 1.0);
+    if (pixelForPixel) {
         const QPoint offset = imageOffset.toPoint();
         const QRect source = event->rect().translated(-offset) & bitmap.rect();
         painter.drawImage(source.topLeft() + offset, bitmap, source);

@@ -11,6 +11,7 @@
 #include <QPointF>
 #include <QPointer>
 #include <QRectF>
+#include <QSize>
 #include <QSizeF>
 #include <QString>
 #include <QWindow>
@@ -99,6 +100,10 @@ public:
     // what the application closes when the window shows no file. Not observable.
     QWindow* window() const { return window_; }
     void setWindow(QWindow* window) { window_ = window; }
+
+    // The size of the area pictures are shown in, in points, as the view last reported it;
+    // levels are decoded to fill it. Until the view says, the window's size. Not observable.
+    void setViewSize(QSize size) { viewSize_ = size; }
 
     const std::optional<ZoomAction>& zoomAction() const { return zoomAction_; }
     void setZoomAction(std::optional<ZoomAction> action);
@@ -228,6 +233,7 @@ private:
     OverlayMode overlayMode_ = OverlayMode::none;
     bool showThumbnailBar_ = false;
     QPointer<QWindow> window_;
+    QSize viewSize_;
     std::optional<ZoomAction> zoomAction_;
     double magnification_ = 1.0;
     QRectF visibleRect_{0.0, 0.0, 1.0, 1.0};

@@ -86,7 +86,7 @@ QSize AppState::levelBox() const {
     const bool zoomedIn = visibleRect_.width() < 0.999 || visibleRect_.height() < 0.999;
     if (!window_ || displayMode_ == DisplayMode::actualSize || zoomedIn)
         return {};
-    QSize box = window_->size();
+    QSize box = viewSize_.isEmpty() ? window_->size() : viewSize_;
     if (displayMode_ == DisplayMode::autoSizeWindow && window_->screen())
         box = window_->screen()->availableSize();
     return box.isEmpty() ? QSize() : box * window_->devicePixelRatio();

@@ -54,7 +54,10 @@ void PictureLoader::load(const FilePath& url, ImagePtr preloaded, QSize box) {
     QtConcurrent::task([url, box, latest = latest_, ticket]() -> Result<ImagePtr> {
         if (latest->load() != ticket)
             return superseded();
-        auto level = decodeLevel(url, box, false);
+        // A reduced decode is brought to the exact size it is shown at, so each paint is a
+        // blit; a full one is kept whole rather than decoded again when the view zooms in.
+        const FormatInfo* format = formatForPath(url);
+        auto level = decodeLevel(url, box, format && hasCheapLevel(*format));
         if (level)
             (*level)->prepareReducedCopies();
         return level;

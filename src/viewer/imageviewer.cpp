@@ -140,6 +140,7 @@ void ImageViewer::paintEvent(QPaintEvent*) {
 }
 
 void ImageViewer::resizeEvent(QResizeEvent*) {
+    state_.setViewSize(size()); // the canvas fills the viewer: levels are decoded to fit it
     placeLayers();
 }
 
