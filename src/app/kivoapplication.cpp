@@ -34,25 +34,31 @@ KivoApplication::~KivoApplication() {
 }
 
 void KivoApplication::start(const std::vector<FilePath>& files, int listeningSocket,
-                            const QString& socketPath) {
+                            const QString& socketPath, const std::optional<EarlyDecode>& early) {
     if (listeningSocket >= 0) {
         server_ = std::make_unique<SingleInstanceServer>(listeningSocket, socketPath);
         connect(server_.get(), &SingleInstanceServer::filesReceived, this,
                 &KivoApplication::receiveHandoff);
     }
     delegate_.openURLs(files);
-    openViewerWindow(std::nullopt);
+    openViewerWindow(std::nullopt, early);
     delegate_.applicationDidFinishLaunching();
 }
 
-ViewerWindow* KivoApplication::openViewerWindow(std::optional<FilePath> file) {
+ViewerWindow* KivoApplication::openViewerWindow(std::optional<FilePath> file,
+                                                const std::optional<EarlyDecode>& early) {
     ViewerWindowContext context;
     context.model = {&settings_, &pools_, nullptr, desktop_.get(), extractMetadata};
     context.overlays = {&pools_.histogram, &thumbnails_};
     context.router = &delegate_;
     context.commands = this;
     context.openWindow = [this](const FilePath& url) { openViewerWindow(url); };
-    auto* window = new ViewerWindow(context, std::move(file)); // deletes itself when closed
+    auto* window = new ViewerWindow(context, file); // deletes itself when closed
+    // The first picture decodes on a worker while the window is built and mapped.
+    if (early)
+        window->state().prefetch(*early);
+    else if (file)
+        window->prefetch(*file);
     window->show();
     return window;
 }

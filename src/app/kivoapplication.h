@@ -2,6 +2,7 @@
 
 #include "appdelegate.h"
 #include "imaging/workerpools.h"
+#include "model/pictureloader.h"
 #include "thumbnails/thumbnailcache.h"
 #include "viewer/aboutwindow.h"
 #include "viewer/viewerwindow.h"
@@ -30,8 +31,10 @@ public:
     ~KivoApplication() override;
 
     // Serves the channel (when `listeningSocket` is one), queues the launch's files and opens
-    // the first viewer window.
-    void start(const std::vector<FilePath>& files, int listeningSocket, const QString& socketPath);
+    // the first viewer window, which takes over `early`, the first file's decode when the
+    // launch started one.
+    void start(const std::vector<FilePath>& files, int listeningSocket, const QString& socketPath,
+               const std::optional<EarlyDecode>& early = std::nullopt);
 
     AppDelegate& delegate() { return delegate_; }
 
@@ -42,7 +45,8 @@ public:
     void quit() override;
 
 private:
-    ViewerWindow* openViewerWindow(std::optional<FilePath> file);
+    ViewerWindow* openViewerWindow(std::optional<FilePath> file,
+                                   const std::optional<EarlyDecode>& early = std::nullopt);
     void receiveHandoff(const std::vector<FilePath>& paths);
     void updateFocusedAppState();
 

@@ -1,12 +1,16 @@
 #include "commandline.h"
 #include "desktop/applicationid.h"
 #include "kivoapplication.h"
+#include "model/appstate.h"
+#include "model/pictureloader.h"
 #include "singleinstance.h"
 #include "viewer/translations.h"
 
 #include <QApplication>
 #include <QSettings>
 #include <QSocketNotifier>
+#include <QThreadPool>
+#include <QtConcurrent>
 #include <csignal>
 #include <cstdio>
 #include <sys/socket.h>
@@ -81,6 +85,21 @@ int main(int argc, char** argv) {
     if (attempt.delivered)
         return 0;
 
+    // The first picture decodes while the display connection and the window are made: on a
+    // launch they take as long as the decode of a large photo's screen-sized level.
+    QCoreApplication::setOrganizationName(QStringLiteral("Kivo"));
+    QCoreApplication::setApplicationName(QStringLiteral("Kivo"));
+    QThreadPool launchPool;
+    std::optional<kivo::EarlyDecode> early;
+    if (!line.files.empty()) {
+        QSettings settings;
+        const auto saved = kivo::AppState::savedWindowSize(settings);
+        const QSize box = saved ? saved->toSize() : kivo::ViewerWindow::kDefaultSize;
+        const kivo::FilePath first = line.files.front();
+        early = kivo::EarlyDecode{
+            first, box, QtConcurrent::run(&launchPool, kivo::decodeFirstLevel, first, box)};
+    }
+
     // On a Wayland session use Qt's Wayland platform, falling back to X11 where it cannot start.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
         !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
@@ -90,14 +109,13 @@ int main(int argc, char** argv) {
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};
     QApplication app(qtArgc, qtArgv);
-    QApplication::setOrganizationName(QStringLiteral("Kivo"));
-    QApplication::setApplicationName(QStringLiteral("Kivo"));
     QGuiApplication::setDesktopFileName(QString::fromLatin1(kivo::applicationId));
     kivo::installTranslations(app);
     QSettings settings;
 
     kivo::KivoApplication kivo(settings);
     quitOnTerminationSignals(kivo);
-    kivo.start(line.files, attempt.listeningSocket, socketPath);
+    kivo.start(line.files, attempt.listeningSocket, socketPath, early);
+    early.reset(); // the window holds what it took over; the picture must not outlive it here
     return app.exec();
 }

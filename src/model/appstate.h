@@ -29,6 +29,7 @@ class DesktopServices;
 class FolderWatcher;
 class NeighbourPreloader;
 class PictureLoader;
+struct EarlyDecode;
 class StatusBarAutoHide;
 class StatusBarClock;
 class TrashUndo;
@@ -149,6 +150,10 @@ public:
     // --- operations ---
     void loadFolder(const FilePath& url);
     void openFile(const FilePath& url);
+    // Starts decoding a file the window is about to open, for a view of about `box` device
+    // pixels, so the decode runs while the window is built; openFile then takes it over.
+    void prefetch(const FilePath& url, QSize box);
+    void prefetch(const EarlyDecode& early);
     void loadCurrentImage();
     void reloadCurrentImage();
     void preloadNeighbors();

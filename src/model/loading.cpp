@@ -92,6 +92,16 @@ QSize AppState::levelBox() const {
     return box.isEmpty() ? QSize() : box * window_->devicePixelRatio();
 }
 
+void AppState::prefetch(const FilePath& url, QSize box) {
+    if (loader_ && !currentURL_ && displayMode_ == DisplayMode::fitToWindow)
+        loader_->prefetch(url, box);
+}
+
+void AppState::prefetch(const EarlyDecode& early) {
+    if (loader_ && !currentURL_ && displayMode_ == DisplayMode::fitToWindow)
+        loader_->prefetch(early);
+}
+
 void AppState::openFile(const FilePath& url) {
     setCurrentURL(url);
     setRotation(0.0);

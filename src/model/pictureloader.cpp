@@ -5,6 +5,7 @@
 
 #include <QThreadPool>
 #include <QtConcurrent>
+#include <utility>
 
 namespace kivo {
 
@@ -22,6 +23,16 @@ Failure superseded() {
 
 } // namespace
 
+Result<ImagePtr> decodeFirstLevel(const FilePath& url, QSize box) {
+    // A reduced decode is brought to the exact size it is shown at, so each paint is a blit; a
+    // full one is kept whole rather than decoded again when the view zooms in.
+    const FormatInfo* format = formatForPath(url);
+    auto level = decodeLevel(url, box, format && hasCheapLevel(*format));
+    if (level)
+        (*level)->prepareReducedCopies();
+    return level;
+}
+
 PictureLoader::PictureLoader(QThreadPool& pool, QObject* parent)
     : QObject(parent)
     , pool_(pool)
@@ -38,10 +49,23 @@ void PictureLoader::stop() {
     shown_.reset();
     requestedBox_ = QSize();
     requestedFull_ = false;
+    ahead_ = false;
     latest_->store(++ticket_);
 }
 
+void PictureLoader::prefetch(const FilePath& url, QSize box) {
+    load(url, nullptr, box);
+    ahead_ = true;
+}
+
 void PictureLoader::load(const FilePath& url, ImagePtr preloaded, QSize box) {
+    const bool decodedAhead = std::exchange(ahead_, false);
+    if (decodedAhead && !preloaded && url_ == url && box.isValid() &&
+        box.width() <= requestedBox_.width() && box.height() <= requestedBox_.height()) {
+        if (shown_)
+            Q_EMIT ready(shown_);
+        return; // on its way, or here already
+    }
     stop();
     url_ = url;
     if (preloaded) {
@@ -51,26 +75,40 @@ void PictureLoader::load(const FilePath& url, ImagePtr preloaded, QSize box) {
     requestedBox_ = box;
     requestedFull_ = !box.isValid();
     const quint64 ticket = ticket_;
-    QtConcurrent::task([url, box, latest = latest_, ticket]() -> Result<ImagePtr> {
-        if (latest->load() != ticket)
-            return superseded();
-        // A reduced decode is brought to the exact size it is shown at, so each paint is a
-        // blit; a full one is kept whole rather than decoded again when the view zooms in.
-        const FormatInfo* format = formatForPath(url);
-        auto level = decodeLevel(url, box, format && hasCheapLevel(*format));
-        if (level)
-            (*level)->prepareReducedCopies();
-        return level;
-    })
-        .onThreadPool(pool_)
-        .withPriority(kFirstLevelPriority)
-        .spawn()
-        .then(this, [this, ticket](Result<ImagePtr> level) { levelArrived(ticket, level); });
+    follow(QtConcurrent::task([url, box, latest = latest_, ticket]() -> Result<ImagePtr> {
+               if (latest->load() != ticket)
+                   return superseded();
+               return decodeFirstLevel(url, box);
+           })
+               .onThreadPool(pool_)
+               .withPriority(kFirstLevelPriority)
+               .spawn());
+}
+
+void PictureLoader::prefetch(const EarlyDecode& early) {
+    stop();
+    url_ = early.url;
+    requestedBox_ = early.box;
+    ahead_ = true;
+    follow(early.level);
+}
+
+void PictureLoader::follow(QFuture<Result<ImagePtr>> level) {
+    const quint64 ticket = ticket_;
+    level.then(this, [this, ticket](Result<ImagePtr> result) { levelArrived(ticket, result); });
 }
 
 void PictureLoader::levelArrived(quint64 ticket, Result<ImagePtr> level) {
     if (ticket != ticket_)
         return;
+    if (ahead_) {
+        // Decoded ahead of the window's load(): kept for it, or decoded again to say why not.
+        if (level)
+            shown_ = *level;
+        else
+            stop();
+        return;
+    }
     if (!level) {
         qCDebug(lcModel) << "cannot show" << (url_ ? displayName(*url_) : QString()) << ":"
                          << level.failure().message;

@@ -4,6 +4,7 @@
 #include "imaging/image.h"
 #include "imaging/result.h"
 
+#include <QFuture>
 #include <QObject>
 #include <QSize>
 #include <atomic>
@@ -12,6 +13,18 @@
 class QThreadPool;
 
 namespace kivo {
+
+// The first level of a file for a view of `box` device pixels, ready to draw: what a window
+// decodes first. Safe on any thread.
+Result<ImagePtr> decodeFirstLevel(const FilePath& url, QSize box);
+
+// A first level already decoding when the window that shows it does not exist yet: a launch
+// starts it before the display connection is made.
+struct EarlyDecode {
+    FilePath url;
+    QSize box;
+    QFuture<Result<ImagePtr>> level;
+};
 
 // Brings the window's current picture on screen in levels: first a level that fills the
 // window, decoded cheaply where the format allows (a reduced JPEG or WebP, a raw file's
@@ -34,6 +47,10 @@ public:
     // Starts on `url`, decoding a level for `box` (device pixels; invalid: the full picture).
     // `preloaded`, when given, is already decoded and shown.
     void load(const FilePath& url, ImagePtr preloaded, QSize box);
+    // Starts decoding the first level of a file a window is about to open (while the window
+    // itself is still being built and shown); the load() that follows for it takes it over.
+    void prefetch(const FilePath& url, QSize box);
+    void prefetch(const EarlyDecode& early);
     // A level that fills `box` is needed now (invalid: the full resolution); nothing happens
     // when one as good is shown or on its way.
     void needLevel(QSize box);
@@ -47,6 +64,7 @@ Q_SIGNALS:
     void failed(Failure why);
 
 private:
+    void follow(QFuture<Result<ImagePtr>> level);
     void levelArrived(quint64 ticket, Result<ImagePtr> level);
     void sharperArrived(quint64 ticket, ImagePtr better);
 
@@ -56,6 +74,7 @@ private:
     quint64 ticket_ = 0; // the file's request, which results must carry to be taken
     QSize requestedBox_; // the largest box a level was decoded or asked for
     bool requestedFull_ = false;
+    bool ahead_ = false; // decoding for prefetch(), not yet taken over by load()
     // Read by queued decodes before they start, so one the user has left never runs.
     std::shared_ptr<std::atomic<quint64>> latest_;
 };

@@ -64,6 +64,12 @@ void ViewerWindow::attachViewerWindow() {
     context_.router->closeEmptyWindows();
 }
 
+void ViewerWindow::prefetch(const FilePath& url) {
+    const auto saved = AppState::savedWindowSize(*context_.model.settings);
+    const QSize size = saved ? saved->toSize() : kDefaultSize;
+    state_->prefetch(url, size * devicePixelRatioF());
+}
+
 void ViewerWindow::restoreWindowSize(QWidget* window) {
     state_->setWindow(window->windowHandle());
     if (state_->displayMode() == DisplayMode::autoSizeWindow)

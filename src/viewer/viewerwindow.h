@@ -74,6 +74,10 @@ public:
     // close empty windows, in that order.
     void attachViewerWindow();
 
+    // Starts decoding a file this window is about to show, at the size the window will have,
+    // so the picture decodes while the window is built and mapped.
+    void prefetch(const FilePath& url);
+
     // Keeps the window's left and top edges and gives it the remembered size, unless the window
     // is sized to its image or nothing usable is remembered.
     void restoreWindowSize(QWidget* window);
