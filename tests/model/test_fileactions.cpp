@@ -204,8 +204,6 @@ private Q_SLOTS:
     void copyPutsExactlyTheImageOnTheClipboard() {
         QClipboard* clipboard = QGuiApplication::clipboard();
         clipboard->setText(QStringLiteral("earlier"));
-        state_->copyImage(); // no image yet
-        QCOMPARE(clipboard->text(), QStringLiteral("earlier"));
 
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("large.jpg"));
