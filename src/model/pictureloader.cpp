@@ -138,7 +138,6 @@ void PictureLoader::needLevel(QSize box) {
         if (!better || latest->load() != ticket)
             return nullptr;
         ImagePtr refined = level->refined((*better)->bitmap());
-        better = Result<ImagePtr>(nullptr);
         if (refined)
             refined->prepareReducedCopies();
         return refined;
