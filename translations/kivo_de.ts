@@ -50,6 +50,10 @@
         <source>Kivo cannot show this file</source>
         <translation>Kivo kann diese Datei nicht anzeigen</translation>
     </message>
+    <message>
+        <source>Its folder was moved to the Trash or deleted</source>
+        <translation>Der Ordner wurde in den Papierkorb verschoben oder gelöscht</translation>
+    </message>
 </context>
 <context>
     <name>kivo::Menus</name>

@@ -51,7 +51,7 @@ AppState::AppState(const AppStateContext& context, QObject* parent)
             &AppState::hideStatusBarDeadlineChanged);
     connect(preloader_, &NeighbourPreloader::imagesChanged, this,
             &AppState::preloadedImagesChanged);
-    new FolderWatcher(*this); // a child: keeps the current folder's list up to date
+    watcher_ = new FolderWatcher(*this);
 
     if (context.pools) {
         loader_ = new PictureLoader(context.pools->preload, this);

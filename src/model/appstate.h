@@ -253,6 +253,9 @@ private:
     bool copyWhenFull_ = false;       // Copy Image waits for the full resolution
     bool preloadWhenShown_ = false;   // the neighbours wait for the current file's first level
     TrashUndo* trashUndo_ = nullptr;  // a child object
+
+    // A child: follows the folder as other programs change it.
+    FolderWatcher* watcher_ = nullptr;
 };
 
 } // namespace kivo

@@ -2,11 +2,16 @@
 
 #include "appstate.h"
 #include "folderlisting.h"
+#include "logging.h"
 #include "naturalorder.h"
+#include "neighbourpreloader.h"
+#include "pictureloader.h"
 
 #include <QSocketNotifier>
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,8 +29,9 @@ constexpr int kQuietMs = 250;
 // Above this many changed names the list is rebuilt by one merge instead of name by name.
 constexpr size_t kMergeAbove = 64;
 
-constexpr std::uint32_t kEvents =
-    IN_CREATE | IN_CLOSE_WRITE | IN_MODIFY | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE | IN_ONLYDIR;
+constexpr std::uint32_t kEvents = IN_CREATE | IN_CLOSE_WRITE | IN_MODIFY | IN_MOVED_FROM |
+                                  IN_MOVED_TO | IN_DELETE | IN_MOVE_SELF | IN_DELETE_SELF |
+                                  IN_ONLYDIR;
 
 bool isListed(std::string_view name) {
     return !name.empty() && name.front() != '.' && isSupportedExtension(pathExtension(name));
@@ -33,6 +39,17 @@ bool isListed(std::string_view name) {
 
 std::string nameOf(const FilePath& file) {
     return file.filename().native();
+}
+
+// A folder moved into a freedesktop Trash ($XDG_DATA_HOME/Trash/files, or .Trash-UID/files on
+// another volume) was deleted as far as the user is concerned.
+bool isInTrash(const FilePath& folder) {
+    for (FilePath at = folder; at.has_relative_path(); at = at.parent_path()) {
+        const std::string trash = at.parent_path().filename().native();
+        if (at.filename() == "files" && (trash == "Trash" || trash.starts_with(".Trash")))
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -51,16 +68,19 @@ FolderWatcher::FolderWatcher(AppState& state)
     currentQuiet_.setInterval(kQuietMs);
     connect(&currentQuiet_, &QTimer::timeout, this, &FolderWatcher::reloadIfRewritten);
     connect(&state_, &AppState::currentURLChanged, this, &FolderWatcher::followCurrentFolder);
-    // Whatever the window shows now is the file as it is now, Kivo's own rewrites included.
-    connect(&state_, &AppState::currentImageChanged, this, [this] {
-        shown_ = state_.currentURL() ? stampOf(*state_.currentURL()) : std::nullopt;
-    });
 }
 
 FolderWatcher::~FolderWatcher() {
     notifier_.reset();
     if (inotify_ >= 0)
         ::close(inotify_);
+    if (folderHandle_ >= 0)
+        ::close(folderHandle_);
+}
+
+void FolderWatcher::noteLoading(const FilePath& file) {
+    shownPath_ = file;
+    shown_ = stampOf(file);
 }
 
 std::optional<FolderWatcher::Stamp> FolderWatcher::stampOf(const FilePath& file) {
@@ -77,15 +97,26 @@ std::optional<FolderWatcher::Stamp> FolderWatcher::stampOf(const FilePath& file)
 void FolderWatcher::followCurrentFolder() {
     if (inotify_ < 0 || !state_.currentURL())
         return;
+    // What the folder went through before this step counts: a neighbour rewritten a moment ago
+    // must lose its preloaded picture before the step takes it.
+    readEvents();
     const FilePath folder = state_.currentURL()->parent_path();
     if (folder == folder_ && watch_ >= 0)
         return;
+    watch(folder);
+}
+
+void FolderWatcher::watch(const FilePath& folder) {
     if (watch_ >= 0)
         ::inotify_rm_watch(inotify_, watch_);
+    if (folderHandle_ >= 0)
+        ::close(folderHandle_);
     changedNames_.clear();
-    overflowed_ = false;
+    overflowed_ = folderMoved_ = false;
     folder_ = folder;
-    watch_ = ::inotify_add_watch(inotify_, folder.empty() ? "." : folder.c_str(), kEvents);
+    const char* path = folder.empty() ? "." : folder.c_str();
+    watch_ = ::inotify_add_watch(inotify_, path, kEvents);
+    folderHandle_ = ::open(path, O_PATH | O_DIRECTORY | O_CLOEXEC);
 }
 
 void FolderWatcher::readEvents() {
@@ -102,18 +133,27 @@ void FolderWatcher::readEvents() {
                 overflowed_ = true;
                 continue;
             }
-            if (event->wd != watch_ || event->len == 0)
+            if (event->wd != watch_)
+                continue;
+            if (event->mask & (IN_MOVE_SELF | IN_IGNORED))
+                folderMoved_ = true; // renamed, deleted, or its file system unmounted
+            if (event->mask & IN_IGNORED)
+                watch_ = -1; // the kernel dropped the watch; its number may be reused
+            if (event->len == 0)
                 continue;
             const std::string name(event->name);
             if (!isListed(name))
                 continue;
             changedNames_.insert(name);
+            // A preloaded picture of this file shows what it held before: never step onto it.
+            state_.preloader_->forget(folder_ / name);
+            preloadForgotten_ = preloadForgotten_ || name != current;
             if (name == current)
                 currentQuiet_.start(); // restarted by every write: reloads once they stop
         }
     }
     // Not restarted by later events, so a long burst still updates the list as it goes.
-    if ((!changedNames_.empty() || overflowed_) && !batch_.isActive()) {
+    if ((!changedNames_.empty() || overflowed_ || folderMoved_) && !batch_.isActive()) {
         const qint64 since = lastBatch_.isValid() ? lastBatch_.elapsed() : kBatchMs;
         batch_.start(int(std::clamp<qint64>(kBatchMs - since, 0, kBatchMs)));
     }
@@ -127,8 +167,68 @@ void FolderWatcher::relistFolder() {
     Q_EMIT state_.imageFilesChanged();
 }
 
+void FolderWatcher::followMovedFolder() {
+    folderMoved_ = false;
+    struct stat st {};
+    char link[PATH_MAX];
+    const std::string handle = "/proc/self/fd/" + std::to_string(folderHandle_);
+    const ssize_t length = folderHandle_ >= 0 ? ::readlink(handle.c_str(), link, sizeof link) : -1;
+    const bool alive = folderHandle_ >= 0 && ::fstat(folderHandle_, &st) == 0 && st.st_nlink > 0;
+    const FilePath now = alive && length > 0 && size_t(length) < sizeof link
+                             ? FilePath(std::string(link, size_t(length)))
+                             : FilePath();
+    if (now.empty() || isInTrash(now)) {
+        // Deleted, perhaps made again under the same name (a sync tool replacing it): what is
+        // there now, if anything, is listed afresh.
+        struct stat again {};
+        if (::stat(folder_.c_str(), &again) == 0 && S_ISDIR(again.st_mode)) {
+            watch(folder_);
+            overflowed_ = true;
+        } else {
+            folderGone();
+        }
+        return;
+    }
+    if (now == folder_ || !state_.currentURL() || state_.currentURL()->parent_path() != folder_)
+        return;
+    qCDebug(lcModel) << "following the folder to" << QString::fromStdString(now.native());
+    // Renamed: the same files under a new path. The watch follows the folder itself.
+    for (FilePath& file : state_.imageFiles_)
+        file = now / file.filename();
+    const FilePath current = now / state_.currentURL()->filename();
+    folder_ = now;
+    shownPath_ = current;
+    Q_EMIT state_.imageFilesChanged();
+    state_.setCurrentURL(current);
+    preloadForgotten_ = true;
+}
+
+void FolderWatcher::folderGone() {
+    qCDebug(lcModel) << "the folder" << QString::fromStdString(folder_.native()) << "is gone";
+    if (watch_ >= 0)
+        ::inotify_rm_watch(inotify_, watch_);
+    watch_ = -1;
+    changedNames_.clear();
+    overflowed_ = false;
+    currentQuiet_.stop();
+    if (!state_.currentURL() || state_.currentURL()->parent_path() != folder_)
+        return;
+    // The window keeps the name of what it showed, and says why it shows nothing.
+    if (state_.loader_)
+        state_.loader_->stop();
+    state_.preloader_->setImages({});
+    state_.imageFiles_.clear();
+    Q_EMIT state_.imageFilesChanged();
+    state_.setCurrentIndex(0);
+    state_.showImage(nullptr);
+    state_.setLoadError(Failure{FailureReason::unreadable, QStringLiteral("its folder is gone")});
+    state_.setMetadata({});
+}
+
 void FolderWatcher::applyChanges() {
     lastBatch_.start();
+    if (folderMoved_)
+        followMovedFolder();
     if (watch_ < 0)
         return;
     const std::optional<FilePath> current = state_.currentURL();
@@ -203,10 +303,17 @@ void FolderWatcher::applyChanges() {
     const auto place = order.placeOf(files, *current);
     if (place.present) {
         state_.setCurrentIndex(qsizetype(place.index));
+        if (std::exchange(preloadForgotten_, false))
+            state_.preloadNeighbors(); // the changed neighbour as it is now
         return;
     }
     // The current file was removed by another program: on to the next, as after a delete.
     state_.takePreloadedImage(*current);
+    struct stat folder {};
+    if (files.empty() && ::stat(folder_.c_str(), &folder) != 0) {
+        folderGone(); // removed with everything in it
+        return;
+    }
     if (files.empty()) {
         state_.setCurrentURL(std::nullopt);
         state_.setCurrentImage(nullptr);
@@ -225,11 +332,13 @@ void FolderWatcher::reloadIfRewritten() {
     const std::optional<FilePath> current = state_.currentURL();
     if (!current)
         return;
+    if (*current != shownPath_)
+        return; // not read yet: the window reads it as it is now
     const auto now = stampOf(*current);
     if (!now || now == shown_)
         return; // gone (the list update handles that), or what the window already shows
+    qCDebug(lcModel) << displayName(*current) << "was rewritten by another program: reloading";
     state_.reloadCurrentImage();
-    shown_ = now; // even if the new content does not decode, it is what was read
 }
 
 } // namespace kivo

@@ -25,6 +25,9 @@ class AppState;
 // settled, whether the writer renamed a finished file over it or wrote it in place. Kivo's own
 // writes change nothing further: the list already holds what they did, and a file the window
 // has just loaded is recognised by its identity and times.
+//
+// A neighbour that changes on disk loses its preloaded picture at once, before a step could show
+// it. A renamed folder is followed; a deleted one leaves the window with nothing to show.
 class FolderWatcher final : public QObject {
     Q_OBJECT
 
@@ -32,8 +35,13 @@ public:
     explicit FolderWatcher(AppState& state);
     ~FolderWatcher() override;
 
+    // The window starts reading `file`: what it will show is the file as it is now. Called before
+    // a decode starts, so a write that lands while it runs is still seen as a change, and Kivo's
+    // own write (a rotation) is never taken for another program's.
+    void noteLoading(const FilePath& file);
+
 private:
-    // The identity and times of the current file as the window last loaded it.
+    // The identity and times of a file.
     struct Stamp {
         std::uint64_t device = 0, inode = 0, size = 0;
         std::int64_t modified = 0, changed = 0; // nanoseconds
@@ -42,14 +50,18 @@ private:
     static std::optional<Stamp> stampOf(const FilePath& file);
 
     void followCurrentFolder();
+    void watch(const FilePath& folder);
     void readEvents();
     void applyChanges();
     void reloadIfRewritten();
     void relistFolder();
+    void followMovedFolder();
+    void folderGone();
 
     AppState& state_;
     int inotify_ = -1;
     int watch_ = -1;
+    int folderHandle_ = -1; // O_PATH: where the watched folder is now, after a rename
     FilePath folder_;
     std::unique_ptr<QSocketNotifier> notifier_;
     QTimer batch_;            // gathers a burst of changes into one update of the list
@@ -57,6 +69,10 @@ private:
     QTimer currentQuiet_;     // waits for the writes to the current file to stop
     std::set<std::string> changedNames_;
     bool overflowed_ = false;
+    bool folderMoved_ = false;
+    bool preloadForgotten_ = false;
+    // The file the window last started to read, and its stamp then.
+    FilePath shownPath_;
     std::optional<Stamp> shown_;
 };
 

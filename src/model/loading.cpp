@@ -1,5 +1,6 @@
 // Opening, stepping through the folder, preloading the neighbours, and the display mode's zoom.
 #include "appstate.h"
+#include "folderwatcher.h"
 #include "imaging/decode.h"
 #include "neighbourpreloader.h"
 #include "pictureloader.h"
@@ -33,6 +34,7 @@ void AppState::readMetadata(const FilePath& url) {
 
 void AppState::startShowing(const FilePath& url, ImagePtr preloaded) {
     copyWhenFull_ = false;
+    watcher_->noteLoading(url);
     if (preloaded) {
         setLoadError(std::nullopt);
         showImage(preloaded);

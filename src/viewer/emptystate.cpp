@@ -2,6 +2,7 @@
 
 #include "model/appstate.h"
 
+#include <QFileInfo>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
@@ -127,7 +128,13 @@ void EmptyState::refresh() {
         return;
     }
     const auto& error = state_.loadError();
-    message_->setText(error ? failureText(error->reason) : tr("Kivo cannot show this file"));
+    // Deleted with its folder, or the folder moved to the Trash: the file's name alone would
+    // leave the user wondering where it went.
+    const bool folderGone = !QFileInfo(QString::fromStdString(url->parent_path().native())).isDir();
+    if (folderGone)
+        message_->setText(tr("Its folder was moved to the Trash or deleted"));
+    else
+        message_->setText(error ? failureText(error->reason) : tr("Kivo cannot show this file"));
 }
 
 } // namespace kivo

@@ -8,6 +8,7 @@
 #include "support/testsupport.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
@@ -314,6 +315,84 @@ private Q_SLOTS:
         QCOMPARE(state.imageFiles(), listing());
         QCOMPARE(state.imageFiles()[size_t(state.currentIndex())], folder.path("e 9.jpg"));
         pools.preload.waitForDone();
+    }
+
+    // Another program rewrites the preloaded next picture just before the user steps onto it:
+    // the step shows the new content, and nothing later takes the old one for current.
+    void changedNeighbourIsNotShownFromItsPreload() {
+        PhotoFolder folder({"a.jpg", "b.jpg", "c.jpg"});
+        folder.write("c.jpg", Qt::blue);
+        AppState state(context());
+        state.openFile(folder.path("b.jpg"));
+        finishPreloads();
+        QCOMPARE(cachedFiles(state), folder.paths({"a.jpg", "c.jpg"}));
+        folder.write("c.jpg", Qt::white);
+        state.navigate(+1);
+        finishPreloads();
+        QVERIFY(showsWhite(state.currentImage()));
+        QTest::qWait(400); // past the watcher's settling time
+        finishPreloads();
+        QVERIFY(showsWhite(state.currentImage()));
+    }
+
+    // Kivo's own rotation of a large file, and a step onto a large file while the writes of a
+    // rotation are still settling, read each picture once: neither is taken for another
+    // program's rewrite, which would read the file (and its metadata) again.
+    void ownWritesAreNotReadAgain() {
+        PhotoFolder folder({"a.jpg"});
+        QImage large(6000, 4000, QImage::Format_RGB32);
+        large.fill(Qt::darkCyan);
+        QVERIFY(writeImage(large, folder.text("b.png"), "png"));
+        int readsOfB = 0;
+        AppStateContext counting = context();
+        counting.readMetadata = [&](const FilePath& url) {
+            readsOfB += url == folder.path("b.png");
+            return QList<MetadataEntry>();
+        };
+        AppState state(counting);
+        state.openFile(folder.path("a.jpg"));
+        finishPreloads();
+        state.rotate(1);
+        QTest::qWait(50); // the rotation's own events are read while a.jpg is current
+        state.navigate(+1);
+        QTRY_VERIFY_WITH_TIMEOUT(state.currentImage() && state.currentImage()->width() == 6000,
+                                 15000);
+        state.rotate(1);
+        QTRY_VERIFY_WITH_TIMEOUT(state.currentImage() && state.currentImage()->width() == 4000,
+                                 15000);
+        QTest::qWait(400);
+        finishPreloads();
+        QCOMPARE(readsOfB, 2); // the step and the rotation
+    }
+
+    // The folder is renamed, then deleted and made again: the window follows the rename, says
+    // why it shows nothing once the folder is gone, and watches the new folder of that name.
+    void followsItsFolderThroughRenameAndDeletion() {
+        PhotoFolder root(QStringList{});
+        QVERIFY(QDir(root.text(QString())).mkpath("album"));
+        for (const char* name : {"album/a.jpg", "album/b.jpg"})
+            QVERIFY(writeImage(QImage(8, 8, QImage::Format_RGB32), root.text(name), "jpeg"));
+        AppState state(context());
+        state.openFile(root.path("album/a.jpg"));
+        finishPreloads();
+
+        runInFolder(root, "mv album 'album 2'");
+        QTRY_COMPARE_WITH_TIMEOUT(state.currentURL(), root.path("album 2/a.jpg"), 15000);
+        QCOMPARE(state.imageFiles(), root.paths({"album 2/a.jpg", "album 2/b.jpg"}));
+        runInFolder(root, "cp 'album 2/a.jpg' 'album 2/c.jpg'");
+        QTRY_COMPARE_WITH_TIMEOUT(state.imageFiles().size(), 3u, 15000);
+
+        runInFolder(root, "rm -r 'album 2'");
+        QTRY_VERIFY_WITH_TIMEOUT(state.loadError().has_value(), 15000);
+        QVERIFY(state.imageFiles().empty());
+        QVERIFY(!state.currentImage());
+
+        runInFolder(root, "mkdir 'album 2'");
+        QVERIFY(writeImage(QImage(8, 8, QImage::Format_RGB32), root.text("album 2/x.jpg"), "jpeg"));
+        state.openFile(root.path("album 2/x.jpg"));
+        finishPreloads();
+        runInFolder(root, "cp 'album 2/x.jpg' 'album 2/y.jpg'");
+        QTRY_COMPARE_WITH_TIMEOUT(state.imageFiles().size(), 2u, 15000);
     }
 };
 
