@@ -1,5 +1,6 @@
 #include "frameplayer.h"
 
+#include "imaging/handoff.h"
 #include "pannableimageview.h"
 #include "rotatedimage.h"
 
@@ -64,17 +65,18 @@ void FramePlayer::stop() {
 
 void FramePlayer::prefetch(int index) {
     QPointer<FramePlayer> guard(this);
-    pool_.start([guard, image = image_, index, rotation = rotation_, generation = generation_] {
-        QImage frame = displayFrame(image, index, rotation);
-        // The guard is only read on the GUI thread, where the player lives.
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [guard, generation, index, frame = std::move(frame)] {
-                if (guard)
-                    guard->frameArrived(generation, index, frame);
-            },
-            Qt::QueuedConnection);
-    });
+    startOnPool(pool_,
+                [guard, image = image_, index, rotation = rotation_, generation = generation_] {
+                    QImage frame = displayFrame(image, index, rotation);
+                    // The guard is only read on the GUI thread, where the player lives.
+                    QMetaObject::invokeMethod(
+                        QCoreApplication::instance(),
+                        [guard, generation, index, frame = std::move(frame)] {
+                            if (guard)
+                                guard->frameArrived(generation, index, frame);
+                        },
+                        Qt::QueuedConnection);
+                });
 }
 
 void FramePlayer::frameArrived(quint64 generation, int index, const QImage& frame) {

@@ -1,10 +1,11 @@
 #include "thumbnailcache.h"
 
+#include "imaging/handoff.h"
 #include "imaging/source.h"
 
+#include <QFutureWatcher>
 #include <QThread>
 #include <QThreadPool>
-#include <QtConcurrent>
 
 namespace kivo {
 
@@ -80,7 +81,7 @@ ThumbnailRequest ThumbnailCache::requestThumbnail(const FilePath& path, QObject*
                     done(thumbnail);
             });
     // A request cancelled while it waited in the pool is dropped without touching the file.
-    watcher->setFuture(QtConcurrent::run(&pool_, [path, cancelled = request.cancelled_] {
+    watcher->setFuture(runOnPool(pool_, [path, cancelled = request.cancelled_] {
         return cancelled->load() ? std::nullopt : makeThumbnail(path);
     }));
     return request;

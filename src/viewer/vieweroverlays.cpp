@@ -25,8 +25,10 @@ ViewerOverlays::ViewerOverlays(AppState& state, const OverlayServices& services,
                 [this] { strip_->setFiles(state_.imageFiles()); });
         connect(&state_, &AppState::currentIndexChanged, this,
                 [this] { strip_->setCurrentIndex(state_.currentIndex()); });
-        // A rotation saved into the file, or a file rewritten elsewhere, shows in its cell.
-        connect(&state_, &AppState::currentImageChanged, this, [this] { strip_->revalidate(); });
+        // A rotation saved into the file, or a file rewritten elsewhere, shows in its cell; a
+        // rewritten neighbour is preloaded anew.
+        for (auto changed : {&AppState::currentImageChanged, &AppState::preloadedImagesChanged})
+            connect(&state_, changed, this, [this] { strip_->revalidate(); });
     }
     const auto relayout = [this] { Q_EMIT layoutChanged(); };
     connect(&state_, &AppState::currentImageChanged, this, [this] { feedPanel(); });
