@@ -80,25 +80,32 @@ void AppDelegate::flushMultiWindow() {
         const auto snapshot = states();
         const auto empty = std::find_if(snapshot.begin(), snapshot.end(),
                                         [](const AppState* state) { return !showsFile(state); });
-        if (empty != snapshot.end())
+        if (empty != snapshot.end()) {
             (*empty)->openFile(url);
-        else if (openWindowAction_)
+            Q_EMIT fileShown(**empty);
+        } else if (openWindowAction_) {
             openWindowAction_(url);
+        }
     }
 }
 
 void AppDelegate::flushSingleWindow() {
     if (pendingURLs_.empty())
         return;
-    const auto snapshot = states();
-    if (snapshot.empty())
-        return; // only the Settings window is left: keep the files for the next viewer window
-    const auto showing = std::find_if(snapshot.begin(), snapshot.end(), showsFile);
-    AppState* target = showing != snapshot.end() ? *showing : snapshot.front();
     // One window shows one file: the rest of the batch is dropped.
     const FilePath url = pendingURLs_.front();
     pendingURLs_.clear();
+    const auto snapshot = states();
+    if (snapshot.empty()) {
+        // Only the Settings or About window is left, and nothing on this desktop would ever
+        // bring a viewer window back for a queued file: the file gets a window of its own.
+        openWindowAction_(url);
+        return;
+    }
+    const auto showing = std::find_if(snapshot.begin(), snapshot.end(), showsFile);
+    AppState* target = showing != snapshot.end() ? *showing : snapshot.front();
     target->openFile(url);
+    Q_EMIT fileShown(*target);
     closeEmptyWindows();
 }
 

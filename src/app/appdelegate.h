@@ -18,8 +18,9 @@ class AppState;
 
 // Routes the files opened from outside into viewer windows: into empty windows or new ones in
 // multi-window mode, into the one showing window in single-window mode (closing empty windows
-// there). It never creates windows itself: it calls the open-window action the latest viewer
-// window to come on screen handed it, and until one has, it only queues. GUI thread only.
+// there, and opening a window when none is left). It never creates windows itself: it calls the
+// open-window action the latest viewer window to come on screen handed it, and until one has, it
+// only queues. GUI thread only.
 class AppDelegate : public QObject, public WindowRouter {
     Q_OBJECT
 
@@ -43,6 +44,11 @@ public:
     const std::deque<FilePath>& pendingURLs() const { return pendingURLs_; }
     // The registered models still alive, in the order they were registered.
     std::vector<AppState*> states() const;
+
+Q_SIGNALS:
+    // An existing window's model was given an opened file; a new window opened for a file goes
+    // through the open-window action instead.
+    void fileShown(kivo::AppState& state);
 
 private:
     void flushMultiWindow();

@@ -9,11 +9,38 @@
 
 #include <QApplication>
 #include <QSettings>
+#include <QShortcut>
 #include <QWindow>
 
 namespace kivo {
 
 Q_LOGGING_CATEGORY(lcApp, "kivo.app", QtWarningMsg)
+
+namespace {
+
+// The keys a viewer window's menus give it, for the windows that have no menus: Ctrl+W and
+// Escape close the window, Ctrl+Q quits.
+void addWindowKeys(QWidget& window, KivoApplication& kivo) {
+    for (const QKeySequence& keys :
+         {QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(Qt::Key_Escape)})
+        QObject::connect(new QShortcut(keys, &window), &QShortcut::activated, &window,
+                         &QWidget::close);
+    QObject::connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), &window),
+                     &QShortcut::activated, &kivo, &KivoApplication::quit);
+}
+
+// Brings a window in front of the others and gives it the keyboard, minimised or not. A Wayland
+// compositor lets a window take the focus only with the token the launcher gave the launch that
+// handed the file over; Qt's activation request takes it from the environment.
+void bringForward(QWidget& window, const QByteArray& activationToken) {
+    if (!activationToken.isEmpty() && QGuiApplication::platformName().startsWith(u"wayland"))
+        qputenv("XDG_ACTIVATION_TOKEN", activationToken);
+    window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+    window.raise();
+    window.activateWindow();
+}
+
+} // namespace
 
 KivoApplication::KivoApplication(QSettings& settings, QObject* parent)
     : ApplicationCommands(parent)
@@ -24,13 +51,24 @@ KivoApplication::KivoApplication(QSettings& settings, QObject* parent)
     connect(qApp, &QApplication::focusChanged, this, &KivoApplication::updateFocusedAppState);
     connect(qApp, &QGuiApplication::focusWindowChanged, this,
             &KivoApplication::updateFocusedAppState);
+    connect(&delegate_, &AppDelegate::fileShown, this, [this](AppState& state) {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (auto* viewer = qobject_cast<ViewerWindow*>(window);
+                viewer && &viewer->state() == &state)
+                routedTo_ = viewer;
+    });
 }
 
 KivoApplication::~KivoApplication() {
     // Windows hold references to what this object owns, so they go first.
+    // Deleting a window deletes the dialogs and menus it owns, which are top-levels too.
+    std::vector<QPointer<QWidget>> windows;
     for (QWidget* window : QApplication::topLevelWidgets())
         if (qobject_cast<ViewerWindow*>(window) || qobject_cast<SettingsWindow*>(window))
-            std::unique_ptr<QWidget>{window}.reset();
+            windows.emplace_back(window);
+    for (const QPointer<QWidget>& window : windows)
+        if (window)
+            std::unique_ptr<QWidget>{window.data()}.reset();
 }
 
 void KivoApplication::start(const std::vector<FilePath>& files, int listeningSocket,
@@ -52,7 +90,7 @@ ViewerWindow* KivoApplication::openViewerWindow(std::optional<FilePath> file,
     context.overlays = {&pools_.histogram, &thumbnails_};
     context.router = &delegate_;
     context.commands = this;
-    context.openWindow = [this](const FilePath& url) { openViewerWindow(url); };
+    context.openWindow = [this](const FilePath& url) { routedTo_ = openViewerWindow(url); };
     auto* window = new ViewerWindow(context, file); // deletes itself when closed
     // The first picture decodes on a worker while the window is built and mapped.
     if (early)
@@ -63,17 +101,14 @@ ViewerWindow* KivoApplication::openViewerWindow(std::optional<FilePath> file,
     return window;
 }
 
-void KivoApplication::receiveHandoff(const std::vector<FilePath>& paths) {
-    if (!paths.empty()) {
-        delegate_.openURLs(paths);
-        if (AppState::isMultiWindowMode(settings_))
-            return; // the new windows come forward by themselves
-    }
-    // The window that now shows the file, or the one last used, comes forward.
-    if (lastActiveViewer_) {
-        lastActiveViewer_->raise();
-        lastActiveViewer_->activateWindow();
-    }
+void KivoApplication::receiveHandoff(const std::vector<FilePath>& paths,
+                                     const QByteArray& activationToken) {
+    routedTo_ = nullptr;
+    delegate_.openURLs(paths);
+    // The window that now shows the file comes forward, also one that was behind another (a
+    // reused empty window) or not the last one used; without a file, the last one used does.
+    if (ViewerWindow* target = routedTo_ ? routedTo_.data() : lastActiveViewer_.data())
+        bringForward(*target, activationToken);
 }
 
 void KivoApplication::updateFocusedAppState() {
@@ -88,20 +123,21 @@ void KivoApplication::updateFocusedAppState() {
 }
 
 void KivoApplication::showAbout() {
-    about_.show();
+    AboutWindow& about = about_.show();
+    if (aboutWithKeys_ != &about) {
+        addWindowKeys(about, *this);
+        aboutWithKeys_ = &about;
+    }
 }
 
 void KivoApplication::showSettings() {
-    if (!settingsWindow_)
+    if (!settingsWindow_) {
         settingsWindow_ = new SettingsWindow(settings_); // deletes itself when closed
+        addWindowKeys(*settingsWindow_, *this);
+    }
     settingsWindow_->show();
     settingsWindow_->raise();
     settingsWindow_->activateWindow();
-}
-
-void KivoApplication::openInFocusedWindow(const FilePath& file) {
-    if (focused_)
-        focused_->openFile(file);
 }
 
 void KivoApplication::quit() {

@@ -41,13 +41,12 @@ public:
     AppState* focusedAppState() const override { return focused_; }
     void showSettings() override;
     void showAbout() override;
-    void openInFocusedWindow(const FilePath& file) override;
     void quit() override;
 
 private:
     ViewerWindow* openViewerWindow(std::optional<FilePath> file,
                                    const std::optional<EarlyDecode>& early = std::nullopt);
-    void receiveHandoff(const std::vector<FilePath>& paths);
+    void receiveHandoff(const std::vector<FilePath>& paths, const QByteArray& activationToken);
     void updateFocusedAppState();
 
     QSettings& settings_;
@@ -60,6 +59,8 @@ private:
     QPointer<SettingsWindow> settingsWindow_;
     QPointer<AppState> focused_;
     QPointer<ViewerWindow> lastActiveViewer_;
+    QPointer<ViewerWindow> routedTo_; // the window the latest opened file went to
+    QPointer<AboutWindow> aboutWithKeys_;
 };
 
 } // namespace kivo

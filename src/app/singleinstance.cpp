@@ -28,14 +28,21 @@ namespace handoff {
 
 namespace {
 constexpr char kMagic[] = "KIVO";
+constexpr char kTokenKey[] = "activation-token=";
 } // namespace
 
-QByteArray encode(const std::vector<FilePath>& paths) {
+QByteArray launchActivationToken() {
+    return qgetenv("XDG_ACTIVATION_TOKEN");
+}
+
+QByteArray encode(const std::vector<FilePath>& paths, const QByteArray& activationToken) {
     QByteArray payload;
     for (const FilePath& path : paths) {
         payload.append(path.native().data(), static_cast<qsizetype>(path.native().size()));
         payload.append('\0');
     }
+    if (!activationToken.isEmpty() && !activationToken.contains('\0'))
+        payload += kTokenKey + activationToken + '\0';
     QByteArray message(kMagic, 4);
     const quint32 length = qToBigEndian(static_cast<quint32>(payload.size()));
     message.append(reinterpret_cast<const char*>(&length), sizeof length);
@@ -51,23 +58,27 @@ qsizetype payloadLength(const QByteArray& header) {
     return length > kMaxPayload ? -1 : static_cast<qsizetype>(length);
 }
 
-std::optional<std::vector<FilePath>> decode(const QByteArray& message) {
+std::optional<Message> decode(const QByteArray& message) {
     const qsizetype length = payloadLength(message);
     if (length < 0 || message.size() != kHeaderSize + length)
         return std::nullopt;
     const QByteArray payload = message.mid(kHeaderSize);
     if (!payload.isEmpty() && !payload.endsWith('\0'))
         return std::nullopt;
-    std::vector<FilePath> paths;
+    Message decoded;
     for (qsizetype start = 0; start < payload.size();) {
         const qsizetype end = payload.indexOf('\0', start);
-        if (end == start || payload.at(start) != '/' ||
-            static_cast<qsizetype>(paths.size()) == kMaxPaths)
-            return std::nullopt; // empty or relative names, or too many
-        paths.emplace_back(payload.mid(start, end - start).toStdString());
+        const QByteArray entry = payload.mid(start, end - start);
         start = end + 1;
+        if (entry.startsWith(kTokenKey) && start == payload.size()) {
+            decoded.activationToken = entry.mid(qsizetype(sizeof kTokenKey) - 1);
+            continue;
+        }
+        if (!entry.startsWith('/') || static_cast<qsizetype>(decoded.paths.size()) == kMaxPaths)
+            return std::nullopt; // empty or relative names, or too many
+        decoded.paths.emplace_back(entry.toStdString());
     }
-    return paths;
+    return decoded;
 }
 
 } // namespace handoff
@@ -197,7 +208,7 @@ QString singleInstanceSocketPath() {
 
 HandoffAttempt handOffOrListen(const QString& socketPath, const std::vector<FilePath>& paths) {
     const QByteArray path = QFile::encodeName(socketPath);
-    const QByteArray message = handoff::encode(paths);
+    const QByteArray message = handoff::encode(paths, handoff::launchActivationToken());
     if (socketPath.isEmpty() || message.size() > handoff::kHeaderSize + handoff::kMaxPayload ||
         paths.size() > handoff::kMaxPaths)
         return {};
@@ -273,8 +284,8 @@ void SingleInstanceServer::readFrom(QLocalSocket* socket) {
     }
     if (buffer.size() < handoff::kHeaderSize + length)
         return;
-    const auto paths = handoff::decode(buffer);
-    if (!paths) {
+    const auto received = handoff::decode(buffer);
+    if (!received) {
         qCDebug(lcApp) << "dropped a malformed hand-off message";
         socket->abort();
         return;
@@ -282,7 +293,7 @@ void SingleInstanceServer::readFrom(QLocalSocket* socket) {
     socket->write("\x06", 1);
     socket->flush();
     socket->disconnectFromServer();
-    Q_EMIT filesReceived(*paths);
+    Q_EMIT filesReceived(received->paths, received->activationToken);
 }
 
 } // namespace kivo

@@ -15,15 +15,26 @@ namespace kivo {
 
 // The wire format of a hand-off: "KIVO", a 4-byte big-endian payload length, then the absolute
 // paths as raw bytes, each ended by a NUL (a path can hold any byte but NUL, so names that are
-// not UTF-8 or that contain newlines survive). The receiver answers one byte once it has taken
-// the files.
+// not UTF-8 or that contain newlines survive), and last, when the launch was given one, the
+// desktop's activation token as "activation-token=TOKEN" and a NUL. The receiver answers one
+// byte once it has taken the files.
 namespace handoff {
 inline constexpr qsizetype kMaxPayload = 1 << 20; // 1 MiB
 inline constexpr qsizetype kMaxPaths = 10000;
 inline constexpr qsizetype kHeaderSize = 8;
-QByteArray encode(const std::vector<FilePath>& paths);
-// The paths of a complete message, or nothing when it is malformed or too large.
-std::optional<std::vector<FilePath>> decode(const QByteArray& message);
+
+struct Message {
+    std::vector<FilePath> paths;
+    // What lets the running process's window take the focus for this launch: the launcher's
+    // XDG activation token (Wayland); empty when none came.
+    QByteArray activationToken;
+};
+
+QByteArray encode(const std::vector<FilePath>& paths, const QByteArray& activationToken = {});
+// A complete message, or nothing when it is malformed or too large.
+std::optional<Message> decode(const QByteArray& message);
+// The token the desktop gave this launch, or empty.
+QByteArray launchActivationToken();
 // The payload length a header announces, or -1 when the header is malformed or too large.
 qsizetype payloadLength(const QByteArray& header);
 } // namespace handoff
@@ -39,10 +50,11 @@ struct HandoffAttempt {
     int listeningSocket = -1; // else: a bound, listening socket this process now serves, or -1
 };
 
-// Hands `paths` to the Kivo already serving `socketPath`, or, when none answers (no socket, or a
-// stale one left by a crashed process), takes the socket over. A lock beside the socket makes
-// two processes started at the same moment end with exactly one server. Plain POSIX calls, so
-// it runs before the GUI is set up and a hand-off never pays for connecting to the display.
+// Hands `paths` (and this launch's activation token) to the Kivo already serving `socketPath`, or,
+// when none answers (no socket, or a stale one left by a crashed process), takes the socket over. A
+// lock beside the socket makes two processes started at the same moment end with exactly one
+// server. Plain POSIX calls, so it runs before the GUI is set up and a hand-off never pays for
+// connecting to the display.
 HandoffAttempt handOffOrListen(const QString& socketPath, const std::vector<FilePath>& paths);
 
 // The running instance's end: accepts connections from this user only, reads each message
@@ -60,7 +72,7 @@ public:
     bool isListening() const;
 
 Q_SIGNALS:
-    void filesReceived(const std::vector<kivo::FilePath>& paths);
+    void filesReceived(const std::vector<kivo::FilePath>& paths, const QByteArray& activationToken);
 
 private:
     void acceptConnections();

@@ -19,6 +19,7 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QUrl>
+#include <memory>
 
 namespace kivo {
 
@@ -239,10 +240,14 @@ void ImageViewer::dropEvent(QDropEvent* event) {
 }
 
 void ImageViewer::contextMenuEvent(QContextMenuEvent* event) {
-    QMenu menu(this);
-    fillContextMenu(menu, state_);
-    if (!menu.isEmpty())
-        menu.exec(event->globalPos());
+    auto menu = std::make_unique<QMenu>(this);
+    fillContextMenu(*menu, state_);
+    if (menu->isEmpty())
+        return;
+    // A popup, not a nested event loop: the window may close while the menu is up (a file routed
+    // elsewhere closes an empty window), and then takes its menu with it.
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu.release()->popup(event->globalPos()); // this viewer owns it now
 }
 
 } // namespace kivo

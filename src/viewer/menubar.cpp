@@ -10,6 +10,7 @@
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QPointer>
+#include <memory>
 
 namespace kivo {
 
@@ -31,19 +32,24 @@ QAction* addCommand(QMenu& menu, const char* title, QKeySequence shortcut,
     return action;
 }
 
-// The desktop's own file dialog (the portal's where the platform theme uses it), one file.
-// Without an application to route it, the choice opens in this window's model.
-void runOpenDialog(QWidget& parent, const MenuCommands& commands, AppState* state) {
-    QPointer<AppState> model(state);
-    const QString chosen = QFileDialog::getOpenFileName(
+// The desktop's own file dialog (the portal's where the platform theme uses it), one file. The
+// choice opens in this window's model, whichever window is active when the dialog returns. The
+// dialog is window-modal but runs no event loop of its own: a window closed under it (the user,
+// or a file routed elsewhere closing an empty window) takes the dialog with it.
+void runOpenDialog(QWidget& parent, AppState* state) {
+    auto dialog = std::make_unique<QFileDialog>(
         &parent, translated(QT_TRANSLATE_NOOP("kivo::Menus", "Open Image")), QString(),
         openDialogFilter());
-    if (chosen.isEmpty())
-        return;
-    if (commands.openInFocusedWindow)
-        commands.openInFocusedWindow(filePathFromText(chosen));
-    else if (model)
-        model->openFile(filePathFromText(chosen));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setWindowModality(Qt::WindowModal);
+    QPointer<AppState> model(state);
+    QObject::connect(dialog.get(), &QFileDialog::fileSelected, &parent,
+                     [model](const QString& chosen) {
+                         if (model && !chosen.isEmpty())
+                             model->openFile(filePathFromText(chosen));
+                     });
+    dialog.release()->open(); // the window owns it now
 }
 
 // Undoing a move to the Trash is offered once the model can restore the file; a model without
@@ -73,9 +79,9 @@ void fillFileMenu(QMenu& menu, QMainWindow& window, AppState* state, const MenuC
     QPointer<QMainWindow> host(&window);
     QPointer<AppState> model(state);
     addCommand(menu, QT_TRANSLATE_NOOP("kivo::Menus", "Open..."),
-               QKeySequence(Qt::CTRL | Qt::Key_O), [host, model, commands] {
+               QKeySequence(Qt::CTRL | Qt::Key_O), [host, model] {
                    if (host)
-                       runOpenDialog(*host, commands, model);
+                       runOpenDialog(*host, model);
                });
     menu.addSeparator();
     addCommand(menu, QT_TRANSLATE_NOOP("kivo::Menus", "Close Window"),

@@ -12,9 +12,9 @@ namespace kivo {
 class AppState;
 
 // What the menus ask of the application rather than of one window's model. Any of them may be
-// empty; its menu item is then disabled.
+// empty; its menu item is then disabled. The window's own commands (Open among them) act on the
+// model the menu bar was filled with, never on whichever window happens to be active.
 struct MenuCommands {
-    std::function<void(const FilePath&)> openInFocusedWindow; // the Open dialog's choice
     std::function<void()> showSettings;
     std::function<void()> showAbout;
     std::function<void()> quit;

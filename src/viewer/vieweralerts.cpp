@@ -3,6 +3,8 @@
 #include "model/appstate.h"
 
 #include <QPushButton>
+#include <filesystem>
+#include <optional>
 
 namespace kivo {
 
@@ -29,6 +31,14 @@ void dismiss(QPointer<QMessageBox>& box, QObject* listener) {
     box = nullptr;
 }
 
+// Whether the named file is still in its folder; a link counts even when what it points to is gone.
+bool stillThere(const FilePath& path) {
+    std::error_code error;
+    return std::filesystem::symlink_status(path, error).type() !=
+               std::filesystem::file_type::not_found &&
+           !error;
+}
+
 } // namespace
 
 ViewerAlerts::ViewerAlerts(AppState& state, QWidget& host)
@@ -49,20 +59,27 @@ void ViewerAlerts::syncDeleteConfirmation() {
     }
     if (deleteConfirmation_)
         return;
-    const auto& url = state_.currentURL();
+    // The dialog is bound to the file it names. Another file can become current behind it (a file
+    // handed over from outside, the folder watcher stepping on after another program moved the
+    // named one); "Delete" must never reach that file, so the dialog then goes unanswered.
+    const std::optional<FilePath> named = state_.currentURL();
     const QString message =
-        url ? tr("Move \"%1\" to the Trash?").arg(displayName(*url)) : QString();
+        named ? tr("Move \"%1\" to the Trash?").arg(displayName(*named)) : QString();
     QMessageBox* box = openAlert(host_, tr("Delete Image"), message);
     QPushButton* deleteButton = box->addButton(tr("Delete"), QMessageBox::DestructiveRole);
     QPushButton* cancel = box->addButton(tr("Cancel"), QMessageBox::RejectRole);
     box->setDefaultButton(cancel);
     box->setEscapeButton(cancel);
     deleteConfirmation_ = box;
+    connect(&state_, &AppState::currentURLChanged, box, [this, named] {
+        if (state_.currentURL() != named)
+            state_.setShowDeleteConfirmation(false);
+    });
     // finished comes for every way out: either button, Escape, closing the window.
-    connect(box, &QMessageBox::finished, this, [this, box, deleteButton] {
+    connect(box, &QMessageBox::finished, this, [this, box, deleteButton, named] {
         const bool confirmed = box->clickedButton() == deleteButton;
         deleteConfirmation_ = nullptr;
-        if (confirmed)
+        if (confirmed && named && state_.currentURL() == named && stillThere(*named))
             state_.deleteCurrentImage();
         state_.setShowDeleteConfirmation(false);
     });

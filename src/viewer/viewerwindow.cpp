@@ -22,8 +22,7 @@ ViewerWindow::ViewerWindow(const ViewerWindowContext& context, std::optional<Fil
     content->setFocus();
     ApplicationCommands* commands = context_.commands;
     fillMenuBar(*this, state_.get(),
-                {[commands](const FilePath& file) { commands->openInFocusedWindow(file); },
-                 [commands] { commands->showSettings(); }, [commands] { commands->showAbout(); },
+                {[commands] { commands->showSettings(); }, [commands] { commands->showAbout(); },
                  [commands] { commands->quit(); }});
 
     // The remembered size is the window's client size, the one measure that is the same before

@@ -24,9 +24,6 @@ public:
     virtual AppState* focusedAppState() const = 0;
     virtual void showSettings() = 0;
     virtual void showAbout() = 0;
-    // Shows `file` in the active viewer window, whatever the window mode; without an active
-    // viewer window the file is not opened.
-    virtual void openInFocusedWindow(const FilePath& file) = 0;
     virtual void quit() = 0;
 
 Q_SIGNALS:
