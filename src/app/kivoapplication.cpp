@@ -27,10 +27,14 @@ KivoApplication::KivoApplication(QSettings& settings, QObject* parent)
 }
 
 KivoApplication::~KivoApplication() {
-    // Windows hold references to what this object owns, so they go first.
+    // Windows hold references to what this object owns, so they go first. They are picked out
+    // before any goes: a window takes its own top-level children (its menus) with it.
+    std::vector<QWidget*> windows;
     for (QWidget* window : QApplication::topLevelWidgets())
         if (qobject_cast<ViewerWindow*>(window) || qobject_cast<SettingsWindow*>(window))
-            std::unique_ptr<QWidget>{window}.reset();
+            windows.push_back(window);
+    for (QWidget* window : windows)
+        std::unique_ptr<QWidget>{window}.reset();
 }
 
 void KivoApplication::start(const std::vector<FilePath>& files, int listeningSocket,

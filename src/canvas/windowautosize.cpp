@@ -28,6 +28,11 @@ QWidget* windowForAutoSize(ZoomScrollView* scrollView) {
 
 } // namespace
 
+bool hasNormalState(const QWidget* window) {
+    return !(window->windowState() &
+             (Qt::WindowMaximized | Qt::WindowFullScreen | Qt::WindowMinimized));
+}
+
 void resizeWindowProgrammatically(QWidget* window, QSize clientSize) {
     window->setProperty(kProgrammaticSize, clientSize);
     window->resize(clientSize);
@@ -35,7 +40,7 @@ void resizeWindowProgrammatically(QWidget* window, QSize clientSize) {
 
 void resizeWindowForImage(ZoomScrollView* scrollView, QSizeF imageSize) {
     QWidget* window = windowForAutoSize(scrollView);
-    if (!window || !window->screen())
+    if (!window || !window->screen() || !hasNormalState(window))
         return;
     const QRectF visibleArea = window->screen()->availableGeometry();
     const QSizeF frame = window->frameGeometry().size();
@@ -113,7 +118,8 @@ bool WindowAccessor::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void WindowAccessor::reportResizeEnd() {
-    if (window_ && onLiveResizeEnd_)
+    // A maximised or full-screen window has the screen's size, not one the user chose.
+    if (window_ && onLiveResizeEnd_ && hasNormalState(window_))
         onLiveResizeEnd_(QSizeF(window_->frameGeometry().size()));
 }
 

@@ -1,14 +1,21 @@
 // Routing of opened files into windows, closing of empty windows in single-window mode, and the
 // first window's size and place, over real models in plain windows; file arguments as shells and
-// file managers pass them, through a hand-off message.
+// file managers pass them, through a hand-off message; and the assembled application's windows
+// on a real X server under openbox: full screen, maximised and auto-sized, and its keys.
 #include "app/appdelegate.h"
 #include "app/commandline.h"
+#include "app/kivoapplication.h"
 #include "app/singleinstance.h"
 #include "model/appstate.h"
+#include "panels/metadatapanel.h"
 #include "support/testsupport.h"
 
 #include <QApplication>
+#include <QLabel>
+#include <QProcess>
 #include <QScreen>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
 
@@ -146,6 +153,94 @@ private Q_SLOTS:
             const QPoint centre = window->screen()->availableGeometry().center();
             QVERIFY((window->frameGeometry().center() - centre).manhattanLength() <= 2);
         }
+    }
+
+    // The test below in a session of its own: Xvfb and openbox, which decides what maximised
+    // and full screen mean.
+    void windowsOnARealXServer() {
+        if (qEnvironmentVariableIsSet("KIVO_ON_X_SERVER"))
+            QSKIP("already running on the X server");
+        for (const char* program : {"xvfb-run", "openbox", "wmctrl"})
+            if (QStandardPaths::findExecutable(QLatin1String(program)).isEmpty())
+                QSKIP("xvfb-run, openbox and wmctrl are needed");
+        QTemporaryDir home;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "xcb");
+        environment.insert("HOME", home.path());
+        environment.insert("KIVO_ON_X_SERVER", "1");
+        QProcess test;
+        test.setProcessEnvironment(environment);
+        test.setWorkingDirectory(home.path());
+        test.setProcessChannelMode(QProcess::MergedChannels);
+        test.start("xvfb-run",
+                   {"-a", "-s", "-screen 0 1280x1024x24", "sh", "-c",
+                    "openbox --sm-disable --startup 'touch managed' & for i in $(seq 100); do "
+                    "[ -e managed ] && break; sleep 0.1; done; [ -e managed ] || exit 3; "
+                    "exec \"$0\" windowStatesAndKeys",
+                    QCoreApplication::applicationFilePath()});
+        QVERIFY(test.waitForFinished(120000));
+        QVERIFY2(test.exitCode() == 0, test.readAll().constData());
+    }
+
+    // Full screen returns to the maximised state it came from; a maximised or full-screen
+    // window keeps its size while the window is sized to its pictures, which applies again once
+    // it is normal; a clicked metadata value leaves the arrow keys to the viewer.
+    void windowStatesAndKeys() {
+        if (!qEnvironmentVariableIsSet("KIVO_ON_X_SERVER"))
+            QSKIP("runs in the session of windowsOnARealXServer");
+        const test::PhotoFolder photos({"a.jpg", "b.jpg", "c.jpg"});
+        KivoApplication kivo(settings_.settings());
+        kivo.start({photos.path("a.jpg")}, -1, {});
+        ViewerWindow* window = nullptr;
+        QTRY_VERIFY((window = qobject_cast<ViewerWindow*>(QApplication::activeWindow())));
+        QWindow* handle = window->windowHandle();
+        QTRY_COMPARE(window->windowTitle(), QString("a.jpg [1/3]"));
+        const QRect screen = window->screen()->geometry();
+        const QRect available = window->screen()->availableGeometry();
+        const auto wm = [window](const char* change) {
+            QProcess::execute("wmctrl", {"-i", "-r", QString::number(window->winId()), "-b",
+                                         QString::fromLatin1(change)});
+        };
+        const auto step = [&](const char* title) {
+            QTest::keyClick(handle, Qt::Key_Right);
+            QTRY_COMPARE(window->windowTitle(), QString(title));
+            QTest::qWait(500); // a resize, had one been asked for, has landed by now
+        };
+
+        QTest::keyClick(handle, Qt::Key_Tab); // the metadata panel
+        auto* panel = window->findChild<MetadataPanel*>();
+        QVERIFY(panel);
+        QLabel* value = panel->valueLabel("File Size");
+        QTRY_VERIFY(value && value->isVisible());
+        QTest::mouseDClick(handle, Qt::LeftButton, {},
+                           value->mapTo(window, value->rect().center()));
+        QVERIFY(value->hasSelectedText());
+        step("b.jpg [2/3]");
+        QTest::keyClick(handle, Qt::Key_Escape); // hides the panel
+
+        const QSize normalSize = window->size();
+        wm("add,maximized_vert,maximized_horz");
+        QTRY_VERIFY(window->isMaximized());
+        QTest::keyClick(handle, 'f');
+        QTRY_VERIFY(window->isFullScreen());
+        QTRY_COMPARE(window->geometry(), screen);
+        QTest::keyClick(handle, Qt::Key_2, Qt::ControlModifier); // size the window to the picture
+        step("c.jpg [3/3]");
+        QVERIFY(window->isFullScreen());
+        QCOMPARE(window->geometry(), screen);
+        QTest::keyClick(handle, Qt::Key_Escape);
+        QTRY_VERIFY(!window->isFullScreen());
+        QVERIFY(window->isMaximized());
+        QTRY_COMPARE(window->frameGeometry(), available);
+        step("a.jpg [1/3]");
+        QCOMPARE(window->frameGeometry(), available);
+
+        wm("remove,maximized_vert,maximized_horz");
+        QTRY_VERIFY(!window->isMaximized());
+        step("b.jpg [2/3]");
+        // Sized to the small picture, as far as the window's minimum allows, about the centre.
+        QTRY_VERIFY(window->size() != normalSize &&
+                    window->frameGeometry().contains(available.center()));
     }
 
     void argumentsArriveIntact_data() {
