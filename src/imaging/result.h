@@ -17,6 +17,7 @@ enum class FailureReason {
     damaged,     // the format is known but the content is broken or cut short
     tooLarge,    // would exceed the memory budget
     writeFailed, // a rewrite could not be written or put in place; the original is untouched
+    noImages,    // a folder that holds no image Kivo reads
 };
 
 // A reason and a short message for the log (not for the user: the viewer words the reason).
@@ -27,11 +28,12 @@ struct Failure {
 
 // The value asked for, or why it could not be had. Errors are values: nothing is thrown across
 // the image service's boundary.
-template <class T>
-class Result {
+template <class T> class Result {
 public:
-    Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}
-    Result(Failure failure) : state_(std::in_place_index<1>, std::move(failure)) {}
+    Result(T value)
+        : state_(std::in_place_index<0>, std::move(value)) {}
+    Result(Failure failure)
+        : state_(std::in_place_index<1>, std::move(failure)) {}
     Result(FailureReason reason, QString message = {})
         : state_(std::in_place_index<1>, Failure{reason, std::move(message)}) {}
 
@@ -69,13 +71,22 @@ private:
 // The reason's name, for logs and kivo-tool.
 inline const char* reasonName(FailureReason reason) {
     switch (reason) {
-    case FailureReason::notAFile: return "not a regular file";
-    case FailureReason::unreadable: return "cannot be read";
-    case FailureReason::notAnImage: return "not an image";
-    case FailureReason::unsupported: return "unsupported variant";
-    case FailureReason::damaged: return "damaged";
-    case FailureReason::tooLarge: return "too large for the memory budget";
-    case FailureReason::writeFailed: return "could not be written";
+    case FailureReason::notAFile:
+        return "not a regular file";
+    case FailureReason::unreadable:
+        return "cannot be read";
+    case FailureReason::notAnImage:
+        return "not an image";
+    case FailureReason::unsupported:
+        return "unsupported variant";
+    case FailureReason::damaged:
+        return "damaged";
+    case FailureReason::tooLarge:
+        return "too large for the memory budget";
+    case FailureReason::writeFailed:
+        return "could not be written";
+    case FailureReason::noImages:
+        return "no images in the folder";
     }
     return "failed";
 }
