@@ -142,6 +142,19 @@ QByteArray layoutOf(const QByteArray& bytes, ImageFormat format) {
     }
 }
 
+// Whether the new file stores its pixels as the original did. A PNG palette of 2 or 4 bits is
+// the one exception, since Qt's writer has no such depth: the same palette at 8 bits keeps every
+// colour and index.
+bool keepsLayout(const QByteArray& encoded, const QByteArray& original, ImageFormat format) {
+    const QByteArray was = layoutOf(original, format);
+    const QByteArray now = layoutOf(encoded, format);
+    if (was == now)
+        return true;
+    constexpr char kPalette = 3;
+    return format == ImageFormat::png && was.size() == 2 && was[1] == kPalette && was[0] < 8 &&
+           now == QByteArray("\x08\x03", 2);
+}
+
 Exiv2::ExifData withoutOrientation(Exiv2::ExifData exif) {
     const auto tag = exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
     if (tag != exif.end())
@@ -226,7 +239,7 @@ Result<QByteArray> encodeWithOrientationApplied(const QByteArray& file, const Fo
                                             : encodeWithQt(turned, format, png);
     if (!encoded)
         return refused("the encoder refused the pixels");
-    if (layoutOf(*encoded, info.format) != layoutOf(file, info.format))
+    if (!keepsLayout(*encoded, file, info.format))
         return refused("the encoder would change the pixel layout");
     QImage check = decodeStored(*encoded, format);
     check.setColorSpace(turned.colorSpace()); // compared below as pixels alone
