@@ -34,7 +34,11 @@ bool hasNormalState(const QWidget* window) {
 }
 
 void resizeWindowProgrammatically(QWidget* window, QSize clientSize) {
-    window->setProperty(kProgrammaticSize, clientSize);
+    // Noted as the size the window will take: held within its minimum and maximum, as resize
+    // holds it, so a picture smaller than the window's minimum is not taken for the user's size.
+    window->setProperty(
+        kProgrammaticSize,
+        clientSize.expandedTo(window->minimumSize()).boundedTo(window->maximumSize()));
     window->resize(clientSize);
 }
 

@@ -6,6 +6,7 @@
 #include "app/commandline.h"
 #include "app/kivoapplication.h"
 #include "app/singleinstance.h"
+#include "canvas/windowautosize.h"
 #include "model/appstate.h"
 #include "panels/metadatapanel.h"
 #include "support/testsupport.h"
@@ -242,6 +243,9 @@ private Q_SLOTS:
         // Sized to the small picture, as far as the window's minimum allows, about the centre.
         QTRY_VERIFY(window->size() != normalSize &&
                     window->frameGeometry().contains(available.center()));
+        // Maximised, full screen, sized to pictures: none of them was the user's size.
+        QTest::qWait(WindowAccessor::kQuietTimeMs * 2);
+        QVERIFY(!AppState::savedWindowSize(settings_.settings()));
     }
 
     void argumentsArriveIntact_data() {
