@@ -231,8 +231,7 @@ private Q_SLOTS:
         QVERIFY(window->isFullScreen());
         QCOMPARE(window->geometry(), screen);
         QTest::keyClick(handle, Qt::Key_Escape);
-        QTRY_VERIFY(!window->isFullScreen());
-        QVERIFY(window->isMaximized());
+        QTRY_VERIFY(!window->isFullScreen() && window->isMaximized());
         QTRY_COMPARE(window->frameGeometry(), available);
         QVERIFY(step("a.jpg [1/3]"));
         QCOMPARE(window->frameGeometry(), available);
