@@ -135,17 +135,17 @@ private Q_SLOTS:
         QVERIFY(kivoTool({"histogram", dir.filePath(QStringLiteral("absent.png"))}).status != 0);
     }
 
-    // Palette PNGs of every depth turn upright, at their own depth or, below 8 bits where Qt has
-    // no writer, at 8 bits with the same palette. A 2-bit grey PNG would come back widened: it
-    // is left as it was, and the refusal says why.
+    // Palette PNGs of every depth turn upright at their own depth, though Qt has no writer for 2
+    // and 4 bits. A 2-bit grey PNG would come back widened: it is left as it was, and the
+    // refusal says why.
     void rotateTurnsPalettesAndSaysWhyItRefuses_data() {
         QTest::addColumn<QString>("sample");
         QTest::addColumn<bool>("tagged");
         QTest::addColumn<QString>("said");
         QTest::addColumn<QByteArray>("layout"); // IHDR bit depth and colour type afterwards
         QTest::newRow("1-bit palette") << "basn3p01" << true << "pixels" << QByteArray("\1\3", 2);
-        QTest::newRow("2-bit palette") << "basn3p02" << true << "pixels" << QByteArray("\10\3", 2);
-        QTest::newRow("4-bit palette") << "basn3p04" << true << "pixels" << QByteArray("\10\3", 2);
+        QTest::newRow("2-bit palette") << "basn3p02" << true << "pixels" << QByteArray("\2\3", 2);
+        QTest::newRow("4-bit palette") << "basn3p04" << true << "pixels" << QByteArray("\4\3", 2);
         QTest::newRow("2-bit grey") << "basn0g02" << false
                                     << "not rewritten: could not be written: the encoder would "
                                        "change the pixel layout"
