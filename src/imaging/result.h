@@ -28,12 +28,11 @@ struct Failure {
 
 // The value asked for, or why it could not be had. Errors are values: nothing is thrown across
 // the image service's boundary.
-template <class T> class Result {
+template <class T>
+class Result {
 public:
-    Result(T value)
-        : state_(std::in_place_index<0>, std::move(value)) {}
-    Result(Failure failure)
-        : state_(std::in_place_index<1>, std::move(failure)) {}
+    Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}
+    Result(Failure failure) : state_(std::in_place_index<1>, std::move(failure)) {}
     Result(FailureReason reason, QString message = {})
         : state_(std::in_place_index<1>, Failure{reason, std::move(message)}) {}
 
@@ -71,22 +70,14 @@ private:
 // The reason's name, for logs and kivo-tool.
 inline const char* reasonName(FailureReason reason) {
     switch (reason) {
-    case FailureReason::notAFile:
-        return "not a regular file";
-    case FailureReason::unreadable:
-        return "cannot be read";
-    case FailureReason::notAnImage:
-        return "not an image";
-    case FailureReason::unsupported:
-        return "unsupported variant";
-    case FailureReason::damaged:
-        return "damaged";
-    case FailureReason::tooLarge:
-        return "too large for the memory budget";
-    case FailureReason::writeFailed:
-        return "could not be written";
-    case FailureReason::noImages:
-        return "no images in the folder";
+    case FailureReason::notAFile: return "not a regular file";
+    case FailureReason::unreadable: return "cannot be read";
+    case FailureReason::notAnImage: return "not an image";
+    case FailureReason::unsupported: return "unsupported variant";
+    case FailureReason::damaged: return "damaged";
+    case FailureReason::tooLarge: return "too large for the memory budget";
+    case FailureReason::writeFailed: return "could not be written";
+    case FailureReason::noImages: return "no images in the folder";
     }
     return "failed";
 }
