@@ -2,6 +2,95 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE">
 <context>
+    <name>ApplicationChooser</name>
+    <message>
+        <source>Choose Application</source>
+        <translation>Programm auswählen</translation>
+    </message>
+    <message>
+        <source>Applications (*.desktop)</source>
+        <translation>Programme (*.desktop)</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>Öffnen</translation>
+    </message>
+</context>
+<context>
+    <name>FreedesktopTrash</name>
+    <message>
+        <source>The file cannot be moved to the Trash because its volume has no Trash folder.</source>
+        <translation>Die Datei kann nicht in den Papierkorb gelegt werden, weil ihr Datenträger keinen Papierkorb hat.</translation>
+    </message>
+    <message>
+        <source>“%1” is no longer in the Trash.</source>
+        <translation>„%1“ ist nicht mehr im Papierkorb.</translation>
+    </message>
+    <message>
+        <source>“%1” cannot be put back because the folder it was in no longer exists.</source>
+        <translation>„%1“ kann nicht zurückgelegt werden, weil sein Ordner nicht mehr existiert.</translation>
+    </message>
+    <message>
+        <source>“%1” cannot be put back because another file now has its name.</source>
+        <translation>„%1“ kann nicht zurückgelegt werden, weil jetzt eine andere Datei so heißt.</translation>
+    </message>
+</context>
+<context>
+    <name>Metadata</name>
+    <message>
+        <source>File Size</source>
+        <translation>Dateigröße</translation>
+    </message>
+    <message>
+        <source>Dimensions</source>
+        <translation>Abmessungen</translation>
+    </message>
+    <message>
+        <source>Bit Depth</source>
+        <translation>Farbtiefe</translation>
+    </message>
+    <message>
+        <source>Color Model</source>
+        <translation>Farbmodell</translation>
+    </message>
+    <message>
+        <source>Camera</source>
+        <translation>Kamera</translation>
+    </message>
+    <message>
+        <source>Model</source>
+        <translation>Modell</translation>
+    </message>
+    <message>
+        <source>Date</source>
+        <translation>Datum</translation>
+    </message>
+    <message>
+        <source>Focal Length</source>
+        <translation>Brennweite</translation>
+    </message>
+    <message>
+        <source>Aperture</source>
+        <translation>Blende</translation>
+    </message>
+    <message>
+        <source>Shutter</source>
+        <translation>Belichtungszeit</translation>
+    </message>
+    <message>
+        <source>ISO</source>
+        <translation>ISO</translation>
+    </message>
+    <message>
+        <source>Lens</source>
+        <translation>Objektiv</translation>
+    </message>
+    <message>
+        <source>GPS</source>
+        <translation>GPS</translation>
+    </message>
+</context>
+<context>
     <name>kivo::AboutWindow</name>
     <message>
         <source>About Kivo</source>
@@ -53,6 +142,17 @@
     <message>
         <source>Its folder was moved to the Trash or deleted</source>
         <translation>Der Ordner wurde in den Papierkorb verschoben oder gelöscht</translation>
+    </message>
+    <message>
+        <source>No images in this folder</source>
+        <translation>Keine Bilder in diesem Ordner</translation>
+    </message>
+</context>
+<context>
+    <name>kivo::HistogramPanel</name>
+    <message>
+        <source>Histogram</source>
+        <translation>Histogramm</translation>
     </message>
 </context>
 <context>
@@ -172,6 +272,36 @@
     <message>
         <source>About Kivo</source>
         <translation>Über Kivo</translation>
+    </message>
+</context>
+<context>
+    <name>kivo::MetadataPanel</name>
+    <message>
+        <source>Metadata</source>
+        <translation>Metadaten</translation>
+    </message>
+    <message>
+        <source>No metadata available</source>
+        <translation>Keine Metadaten verfügbar</translation>
+    </message>
+</context>
+<context>
+    <name>kivo::SettingsWindow</name>
+    <message>
+        <source>Open each image in its own window</source>
+        <translation>Jedes Bild in einem eigenen Fenster öffnen</translation>
+    </message>
+    <message>
+        <source>Settings</source>
+        <translation>Einstellungen</translation>
+    </message>
+    <message>
+        <source>Every opened image gets a separate window.</source>
+        <translation>Jedes geöffnete Bild erhält ein eigenes Fenster.</translation>
+    </message>
+    <message>
+        <source>Opened images reuse the existing window.</source>
+        <translation>Geöffnete Bilder verwenden das vorhandene Fenster.</translation>
     </message>
 </context>
 <context>

@@ -28,14 +28,23 @@ QWidget* windowForAutoSize(ZoomScrollView* scrollView) {
 
 } // namespace
 
+bool hasNormalState(const QWidget* window) {
+    return !(window->windowState() &
+             (Qt::WindowMaximized | Qt::WindowFullScreen | Qt::WindowMinimized));
+}
+
 void resizeWindowProgrammatically(QWidget* window, QSize clientSize) {
-    window->setProperty(kProgrammaticSize, clientSize);
+    // Noted as the size the window will take: held within its minimum and maximum, as resize
+    // holds it, so a picture smaller than the window's minimum is not taken for the user's size.
+    window->setProperty(
+        kProgrammaticSize,
+        clientSize.expandedTo(window->minimumSize()).boundedTo(window->maximumSize()));
     window->resize(clientSize);
 }
 
 void resizeWindowForImage(ZoomScrollView* scrollView, QSizeF imageSize) {
     QWidget* window = windowForAutoSize(scrollView);
-    if (!window || !window->screen())
+    if (!window || !window->screen() || !hasNormalState(window))
         return;
     const QRectF visibleArea = window->screen()->availableGeometry();
     const QSizeF frame = window->frameGeometry().size();
@@ -113,7 +122,8 @@ bool WindowAccessor::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void WindowAccessor::reportResizeEnd() {
-    if (window_ && onLiveResizeEnd_)
+    // A maximised or full-screen window has the screen's size, not one the user chose.
+    if (window_ && onLiveResizeEnd_ && hasNormalState(window_))
         onLiveResizeEnd_(QSizeF(window_->frameGeometry().size()));
 }
 

@@ -13,9 +13,14 @@ namespace kivo {
 
 class ZoomScrollView;
 
+// Whether a top-level window is in the normal state, the one where its size is its own (or the
+// program's) to choose; a maximised, full-screen or minimised window's size is the screen's.
+bool hasNormalState(const QWidget* window);
+
 // Resizes the canvas's top-level window so the image shows at 100 % when the screen allows it,
 // scaled down just enough to fit the screen's usable area otherwise, and centres the window on
-// that area. Without a window or a screen it does nothing.
+// that area. Without a window or a screen, or while the window is maximised or full screen, it
+// does nothing.
 void resizeWindowForImage(ZoomScrollView* scrollView, QSizeF imageSize);
 
 // The step that follows a window auto-size in a later turn of the event loop, once the new size
@@ -30,8 +35,8 @@ void resizeWindowProgrammatically(QWidget* window, QSize clientSize);
 
 // Tells a window scene which top-level window hosts a widget (once), and when the user has
 // finished resizing that window, with the outer frame size. Qt has no live-resize-end event: a
-// resize counts as finished after a short quiet time, and sizes the program set itself
-// (resizeWindowProgrammatically) are not reported.
+// resize counts as finished after a short quiet time, and neither sizes the program set itself
+// (resizeWindowProgrammatically) nor those of a maximised or full-screen window are reported.
 class WindowAccessor : public QObject {
     Q_OBJECT
 

@@ -9,7 +9,9 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QPoint>
+#include <QtEndian>
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <webp/encode.h>
 #include <webp/mux.h>
@@ -142,6 +144,86 @@ QByteArray layoutOf(const QByteArray& bytes, ImageFormat format) {
     }
 }
 
+std::uint32_t pngCrc(QByteArrayView bytes) {
+    static const auto table = [] {
+        std::array<std::uint32_t, 256> entries{};
+        for (std::uint32_t n = 0; n < 256; ++n) {
+            std::uint32_t c = n;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xedb88320u ^ (c >> 1) : c >> 1;
+            entries[n] = c;
+        }
+        return entries;
+    }();
+    std::uint32_t c = 0xffffffffu;
+    for (const char byte : bytes)
+        c = table[(c ^ static_cast<std::uint8_t>(byte)) & 0xff] ^ (c >> 8);
+    return c ^ 0xffffffffu;
+}
+
+QByteArray pngChunk(const char* type, const QByteArray& data) {
+    const QByteArray body = QByteArray(type, 4) + data;
+    const auto length = qToBigEndian(static_cast<std::uint32_t>(data.size()));
+    const auto crc = qToBigEndian(pngCrc(body));
+    return QByteArray(reinterpret_cast<const char*>(&length), 4) + body +
+           QByteArray(reinterpret_cast<const char*>(&crc), 4);
+}
+
+// The bits per index of a palette PNG below 8 bits, else 0.
+int smallPaletteDepth(const QByteArray& png) {
+    const QByteArray layout = layoutOf(png, ImageFormat::png);
+    return layout.size() == 2 && layout[1] == 3 && (layout[0] == 2 || layout[0] == 4) ? layout[0]
+                                                                                      : 0;
+}
+
+// Qt reads palettes of 2 and 4 bits as 8-bit ones and has no writer for the smaller depths:
+// `encoded`, Qt's 8-bit file of `image`, with the indices packed back to `depth` bits and every
+// other chunk kept. None when an index does not fit.
+std::optional<QByteArray> packedPalette(const QByteArray& encoded, const QImage& image, int depth) {
+    if (image.format() != QImage::Format_Indexed8)
+        return std::nullopt;
+    const int perByte = 8 / depth;
+    const qsizetype rowBytes = (qsizetype(image.width()) * depth + 7) / 8;
+    QByteArray rows((rowBytes + 1) * image.height(), '\0'); // each row: filter type 0, indices
+    for (int y = 0; y < image.height(); ++y) {
+        const uchar* in = image.constScanLine(y);
+        char* out = rows.data() + y * (rowBytes + 1) + 1;
+        for (int x = 0; x < image.width(); ++x) {
+            if (in[x] >> depth)
+                return std::nullopt;
+            out[x / perByte] =
+                static_cast<char>(out[x / perByte] | in[x] << (8 - depth * (x % perByte + 1)));
+        }
+    }
+    QByteArray packed = encoded.left(8); // the signature
+    bool hasData = false;
+    for (const PngChunk& chunk : pngChunks(encoded)) {
+        if (chunk.type == "IHDR") {
+            QByteArray header = chunk.whole.sliced(8, 13).toByteArray();
+            header[8] = static_cast<char>(depth);
+            packed += pngChunk("IHDR", header);
+        } else if (chunk.type != "IDAT") {
+            packed += chunk.whole.toByteArray();
+        } else if (!std::exchange(hasData, true)) {
+            packed += pngChunk("IDAT", qCompress(rows).mid(4)); // a zlib stream after its length
+        }
+    }
+    return packed;
+}
+
+// Whether the new file stores its pixels as the original did. A PNG palette of 2 or 4 bits that
+// could not be packed back is the one exception: the same palette at 8 bits keeps every colour
+// and index.
+bool keepsLayout(const QByteArray& encoded, const QByteArray& original, ImageFormat format) {
+    const QByteArray was = layoutOf(original, format);
+    const QByteArray now = layoutOf(encoded, format);
+    if (was == now)
+        return true;
+    constexpr char kPalette = 3;
+    return format == ImageFormat::png && was.size() == 2 && was[1] == kPalette && was[0] < 8 &&
+           now == QByteArray("\x08\x03", 2);
+}
+
 Exiv2::ExifData withoutOrientation(Exiv2::ExifData exif) {
     const auto tag = exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
     if (tag != exif.end())
@@ -226,7 +308,10 @@ Result<QByteArray> encodeWithOrientationApplied(const QByteArray& file, const Fo
                                             : encodeWithQt(turned, format, png);
     if (!encoded)
         return refused("the encoder refused the pixels");
-    if (layoutOf(*encoded, info.format) != layoutOf(file, info.format))
+    if (const int depth = png ? smallPaletteDepth(file) : 0)
+        if (auto packed = packedPalette(*encoded, turned, depth))
+            encoded = std::move(packed);
+    if (!keepsLayout(*encoded, file, info.format))
         return refused("the encoder would change the pixel layout");
     QImage check = decodeStored(*encoded, format);
     check.setColorSpace(turned.colorSpace()); // compared below as pixels alone

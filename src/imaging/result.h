@@ -17,6 +17,7 @@ enum class FailureReason {
     damaged,     // the format is known but the content is broken or cut short
     tooLarge,    // would exceed the memory budget
     writeFailed, // a rewrite could not be written or put in place; the original is untouched
+    noImages,    // a folder that holds no image Kivo reads
 };
 
 // A reason and a short message for the log (not for the user: the viewer words the reason).
@@ -76,6 +77,7 @@ inline const char* reasonName(FailureReason reason) {
     case FailureReason::damaged: return "damaged";
     case FailureReason::tooLarge: return "too large for the memory budget";
     case FailureReason::writeFailed: return "could not be written";
+    case FailureReason::noImages: return "no images in the folder";
     }
     return "failed";
 }

@@ -149,6 +149,7 @@ public:
 
     // --- operations ---
     void loadFolder(const FilePath& url);
+    // Shows `url`; a folder shows its first picture, or says it holds none.
     void openFile(const FilePath& url);
     // Starts decoding a file the window is about to open, for a view of about `box` device
     // pixels, so the decode runs while the window is built; openFile then takes it over.
@@ -207,6 +208,7 @@ Q_SIGNALS:
     void trashUndoChanged();
 
 private:
+    void openImageFile(const FilePath& url);
     bool isNeighbour(const FilePath& url) const;
     void showImage(ImagePtr image);
     // Shows `url`: `preloaded` at once when given, else whatever decodes first; the full

@@ -1,12 +1,15 @@
 // Opening, stepping through the folder, preloading the neighbours, and the display mode's zoom.
 #include "appstate.h"
+#include "folderlisting.h"
 #include "folderwatcher.h"
 #include "imaging/decode.h"
+#include "logging.h"
 #include "neighbourpreloader.h"
 #include "pictureloader.h"
 
 #include <QScreen>
 #include <algorithm>
+#include <filesystem>
 #include <utility>
 
 namespace kivo {
@@ -105,6 +108,33 @@ void AppState::prefetch(const EarlyDecode& early) {
 }
 
 void AppState::openFile(const FilePath& url) {
+    // A folder stands for its first picture, as file managers and other viewers take it.
+    std::error_code error;
+    if (!std::filesystem::is_directory(url, error)) {
+        openImageFile(url);
+        return;
+    }
+    auto files = listSupportedImages(url);
+    if (files && !files->empty()) {
+        // Not a folder again: a folder named like a picture, or a link to its own folder, must
+        // not lead on from folder to folder.
+        openImageFile(files->front());
+        return;
+    }
+    const auto why = files ? FailureReason::noImages : FailureReason::unreadable;
+    qCDebug(lcModel) << displayPath(url) << "shows nothing:" << reasonName(why);
+    if (loader_)
+        loader_->stop(); // the picture shown before must not arrive now
+    setCurrentURL(url);
+    setRotation(0.0);
+    setLoadError(Failure{why, {}});
+    showImage(nullptr);
+    setImageFiles({});
+    setCurrentIndex(0);
+    setMetadata({});
+}
+
+void AppState::openImageFile(const FilePath& url) {
     setCurrentURL(url);
     setRotation(0.0);
     startShowing(url, nullptr);

@@ -119,6 +119,7 @@ QString fileSizeText(qint64 bytes) {
 
 class RowList {
 public:
+    // `english` is marked where it is written (QT_TRANSLATE_NOOP), so the catalogues list it.
     void add(const char* english, const std::optional<QString>& value) {
         if (value)
             rows_.append({label(english), *value});
@@ -141,7 +142,7 @@ auto mapped(const std::optional<T>& value, F&& f) -> std::optional<QString> {
 QList<MetadataEntry> metadataRows(std::optional<qint64> fileSize,
                                   const std::optional<QVariantMap>& properties) {
     RowList rows;
-    rows.add("File Size", mapped(fileSize, fileSizeText));
+    rows.add(QT_TRANSLATE_NOOP("Metadata", "File Size"), mapped(fileSize, fileSizeText));
     if (!properties)
         return rows.take();
     const QVariantMap& top = *properties;
@@ -149,35 +150,42 @@ QList<MetadataEntry> metadataRows(std::optional<qint64> fileSize,
     const auto width = integerValue(top.value(prop::PixelWidth));
     const auto height = integerValue(top.value(prop::PixelHeight));
     if (width && height)
-        rows.add("Dimensions", decimal(*width) + QStringLiteral(" \u00d7 ") + decimal(*height));
-    rows.add("Bit Depth", mapped(integerValue(top.value(prop::Depth)),
-                                 [](qint64 d) { return decimal(d) + QStringLiteral(" bits"); }));
-    rows.add("Color Model", textValue(top.value(prop::ColorModel)));
+        rows.add(QT_TRANSLATE_NOOP("Metadata", "Dimensions"),
+                 decimal(*width) + QStringLiteral(" \u00d7 ") + decimal(*height));
+    rows.add(QT_TRANSLATE_NOOP("Metadata", "Bit Depth"),
+             mapped(integerValue(top.value(prop::Depth)),
+                    [](qint64 d) { return decimal(d) + QStringLiteral(" bits"); }));
+    rows.add(QT_TRANSLATE_NOOP("Metadata", "Color Model"), textValue(top.value(prop::ColorModel)));
 
     if (const auto tiff = mapValue(top.value(prop::TIFF))) {
-        rows.add("Camera", textValue(tiff->value(prop::Make)));
-        rows.add("Model", textValue(tiff->value(prop::Model)));
+        rows.add(QT_TRANSLATE_NOOP("Metadata", "Camera"), textValue(tiff->value(prop::Make)));
+        rows.add(QT_TRANSLATE_NOOP("Metadata", "Model"), textValue(tiff->value(prop::Model)));
     }
 
     if (const auto exif = mapValue(top.value(prop::Exif))) {
-        rows.add("Date", textValue(exif->value(prop::DateTimeOriginal)));
-        rows.add("Focal Length", mapped(doubleValue(exif->value(prop::FocalLength)),
-                                        [](double mm) -> std::optional<QString> {
-                                            return mapped(truncated(mm), [](qint64 whole) {
-                                                return decimal(whole) + QStringLiteral("mm");
-                                            });
-                                        }));
-        rows.add("Aperture", mapped(doubleValue(exif->value(prop::FNumber)),
-                                    [](double f) { return QStringLiteral("f/") + fixed(f, 1); }));
-        rows.add("Shutter", mapped(doubleValue(exif->value(prop::ExposureTime)), shutterText));
+        rows.add(QT_TRANSLATE_NOOP("Metadata", "Date"),
+                 textValue(exif->value(prop::DateTimeOriginal)));
+        rows.add(QT_TRANSLATE_NOOP("Metadata", "Focal Length"),
+                 mapped(doubleValue(exif->value(prop::FocalLength)),
+                        [](double mm) -> std::optional<QString> {
+                            return mapped(truncated(mm), [](qint64 whole) {
+                                return decimal(whole) + QStringLiteral("mm");
+                            });
+                        }));
+        rows.add(QT_TRANSLATE_NOOP("Metadata", "Aperture"),
+                 mapped(doubleValue(exif->value(prop::FNumber)),
+                        [](double f) { return QStringLiteral("f/") + fixed(f, 1); }));
+        rows.add(QT_TRANSLATE_NOOP("Metadata", "Shutter"),
+                 mapped(doubleValue(exif->value(prop::ExposureTime)), shutterText));
         const QVariant iso = exif->value(prop::ISOSpeedRatings);
         if (iso.typeId() == QMetaType::QVariantList && !iso.toList().isEmpty())
-            rows.add("ISO", mapped(integerValue(iso.toList().front()), decimal));
-        rows.add("Lens", textValue(exif->value(prop::LensModel)));
+            rows.add(QT_TRANSLATE_NOOP("Metadata", "ISO"),
+                     mapped(integerValue(iso.toList().front()), decimal));
+        rows.add(QT_TRANSLATE_NOOP("Metadata", "Lens"), textValue(exif->value(prop::LensModel)));
     }
 
     if (const auto gps = mapValue(top.value(prop::GPS)))
-        rows.add("GPS", positionText(*gps));
+        rows.add(QT_TRANSLATE_NOOP("Metadata", "GPS"), positionText(*gps));
     return rows.take();
 }
 

@@ -71,8 +71,10 @@ void MetadataPanel::setEntries(const QList<MetadataEntry>& entries) {
             row.label->setWordWrap(true);
             row.value = captionLabel(entry.value, QStringLiteral("white"), this);
             row.value->setWordWrap(true);
-            row.value->setTextInteractionFlags(Qt::TextSelectableByMouse |
-                                               Qt::TextSelectableByKeyboard);
+            // Selectable and copyable with the mouse, but never focused: a focused value
+            // would take the arrow keys that step through the folder.
+            row.value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+            row.value->setFocusPolicy(Qt::NoFocus);
             row.value->setAlignment(Qt::AlignLeft | Qt::AlignTop);
             row.value->setMinimumWidth(1);
             // Not left to the layout, which shows new children only later: the fitted size

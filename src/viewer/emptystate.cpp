@@ -66,6 +66,8 @@ QString failureText(FailureReason reason) {
         return EmptyState::tr("Not an image Kivo can read");
     case FailureReason::tooLarge:
         return EmptyState::tr("Too large to show");
+    case FailureReason::noImages:
+        return EmptyState::tr("No images in this folder");
     case FailureReason::notAFile:
     case FailureReason::unreadable:
     case FailureReason::writeFailed:

@@ -138,10 +138,17 @@ QString openDialogFilter() {
 }
 
 void toggleFullScreen(QWidget& window) {
-    if (window.isFullScreen())
-        window.showNormal();
-    else
+    // Qt's full-screen state replaces a maximised one, and window managers drop it too: it is
+    // noted here, so that leaving full screen returns the window to the state it had before.
+    static const char* const kMaximisedBefore = "kivoMaximisedBeforeFullScreen";
+    if (!window.isFullScreen()) {
+        window.setProperty(kMaximisedBefore, window.isMaximized());
         window.showFullScreen();
+    } else if (window.property(kMaximisedBefore).toBool()) {
+        window.showMaximized();
+    } else {
+        window.showNormal();
+    }
 }
 
 void fillMenuBar(QMainWindow& window, AppState* state, const MenuCommands& commands) {

@@ -2,13 +2,16 @@
 // first window's size and place, over real models in plain windows; file arguments as shells and
 // file managers pass them, through a hand-off message. Then the application as a user meets it:
 // KivoApplication with its real windows, menus, shortcuts and dialogs on an X server with a
-// window manager, files handed over through its channel.
+// window manager, files handed over through its channel; full screen, maximised and auto-sized
+// windows, and its keys.
 #include "app/appdelegate.h"
 #include "app/commandline.h"
 #include "app/kivoapplication.h"
 #include "app/singleinstance.h"
+#include "canvas/windowautosize.h"
 #include "desktopsession.h"
 #include "model/appstate.h"
+#include "panels/metadatapanel.h"
 #include "support/testsupport.h"
 #include "viewer/imageviewer.h"
 #include "viewer/vieweralerts.h"
@@ -18,9 +21,11 @@
 #include <QContextMenuEvent>
 #include <QEventLoop>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProcess>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
@@ -41,7 +46,8 @@ struct FakeWindow {
 // The cases on the assembled application run in a child of this program, on the private X server
 // that onAnXServerWithAWindowManager starts.
 constexpr char kOnXServer[] = "KIVO_ON_X_SERVER";
-const QStringList kOnXServerCases{"openActsOnItsOwnWindow",
+const QStringList kOnXServerCases{"windowStatesAndKeys",
+                                  "openActsOnItsOwnWindow",
                                   "aWindowClosedUnderItsDialogOrMenu",
                                   "deleteActsOnlyOnTheFileItNames",
                                   "aFileWithNoViewerWindowOpensOne",
@@ -206,6 +212,68 @@ private Q_SLOTS:
             const QPoint centre = window->screen()->availableGeometry().center();
             QVERIFY((window->frameGeometry().center() - centre).manhattanLength() <= 2);
         }
+    }
+
+    // Full screen returns to the maximised state it came from; a maximised or full-screen
+    // window keeps its size while the window is sized to its pictures, which applies again once
+    // it is normal; a clicked metadata value leaves the arrow keys to the viewer.
+    void windowStatesAndKeys() {
+        const test::PhotoFolder photos({"a.jpg", "b.jpg", "c.jpg"});
+        KivoApplication kivo(settings_.settings());
+        kivo.start({photos.path("a.jpg")}, -1, {});
+        ViewerWindow* window = nullptr;
+        QTRY_VERIFY((window = qobject_cast<ViewerWindow*>(QApplication::activeWindow())));
+        QWindow* handle = window->windowHandle();
+        QTRY_COMPARE(window->windowTitle(), QString("a.jpg [1/3]"));
+        const QRect screen = window->screen()->geometry();
+        const QRect available = window->screen()->availableGeometry();
+        const auto wm = [window](const char* change) {
+            QProcess::execute("wmctrl", {"-i", "-r", QString::number(window->winId()), "-b",
+                                         QString::fromLatin1(change)});
+        };
+        const auto step = [&](const char* title) {
+            QTest::keyClick(handle, Qt::Key_Right);
+            const bool stepped = QTest::qWaitFor([&] { return window->windowTitle() == title; });
+            QTest::qWait(500); // a resize, had one been asked for, has landed by now
+            return stepped;
+        };
+
+        QTest::keyClick(handle, Qt::Key_Tab); // the metadata panel
+        auto* panel = window->findChild<MetadataPanel*>();
+        QVERIFY(panel);
+        QLabel* value = panel->valueLabel("File Size");
+        QTRY_VERIFY(value && value->isVisible());
+        QTest::mouseDClick(handle, Qt::LeftButton, {},
+                           value->mapTo(window, value->rect().center()));
+        QVERIFY(value->hasSelectedText());
+        QVERIFY(step("b.jpg [2/3]"));
+        QTest::keyClick(handle, Qt::Key_Escape); // hides the panel
+
+        const QSize normalSize = window->size();
+        wm("add,maximized_vert,maximized_horz");
+        QTRY_VERIFY(window->isMaximized());
+        QTest::keyClick(handle, 'f');
+        QTRY_VERIFY(window->isFullScreen());
+        QTRY_COMPARE(window->geometry(), screen);
+        QTest::keyClick(handle, Qt::Key_2, Qt::ControlModifier); // size the window to the picture
+        QVERIFY(step("c.jpg [3/3]"));
+        QVERIFY(window->isFullScreen());
+        QCOMPARE(window->geometry(), screen);
+        QTest::keyClick(handle, Qt::Key_Escape);
+        QTRY_VERIFY(!window->isFullScreen() && window->isMaximized());
+        QTRY_COMPARE(window->frameGeometry(), available);
+        QVERIFY(step("a.jpg [1/3]"));
+        QCOMPARE(window->frameGeometry(), available);
+
+        wm("remove,maximized_vert,maximized_horz");
+        QTRY_VERIFY(!window->isMaximized());
+        QVERIFY(step("b.jpg [2/3]"));
+        // Sized to the small picture, as far as the window's minimum allows, about the centre.
+        QTRY_VERIFY(window->size() != normalSize &&
+                    window->frameGeometry().contains(available.center()));
+        // Maximised, full screen, sized to pictures: none of them was the user's size.
+        QTest::qWait(WindowAccessor::kQuietTimeMs * 2);
+        QVERIFY(!AppState::savedWindowSize(settings_.settings()));
     }
 
     void argumentsArriveIntact_data() {

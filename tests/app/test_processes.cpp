@@ -86,22 +86,37 @@ private Q_SLOTS:
         QVERIFY(allWindowsBelongTo(first->processId()));
     }
 
+    // Only a size the user gave a normal window is remembered: a maximised or full-screen window
+    // has the screen's size, which the next window must not take.
     void rememberedSizeSurvivesRelaunchesAndTheLastWindowEndsTheProcess() {
         QFile::remove(x11_->settingsFile());
-        for (int launch = 0; launch < 4; ++launch) {
+        const QStringList states{"", "maximized_vert,maximized_horz", "fullscreen", ""};
+        for (int launch = 0; launch < states.size(); ++launch) {
             QProcess* kivo = x11_->launch({});
             QVERIFY(DesktopSession::waitUntil([&] { return x11_->windows().size() == 1; }));
             const auto window = x11_->windows().front();
             QCOMPARE(window.size, launch == 0 ? QSize(400, 300) : QSize(640, 480));
-            if (launch == 0) {
+            if (launch == 0)
                 x11_->run("wmctrl", {"-i", "-r", window.id, "-e", "0,-1,-1,640,480"});
-                QVERIFY(DesktopSession::waitUntil(
-                    [&] { return x11_->windows().front().size == QSize(640, 480); }));
-                QTest::qWait(600); // the resize counts as finished after a quiet time
+            else if (!states[launch].isEmpty())
+                x11_->run("wmctrl", {"-i", "-r", window.id, "-b", "add," + states[launch]});
+            if (launch < 3) {
+                QVERIFY(DesktopSession::waitUntil([&] {
+                    return (x11_->windows().front().size == QSize(640, 480)) == (launch == 0);
+                }));
+                QTest::qWait(600); // a resize counts as finished after a quiet time
             }
             x11_->run("wmctrl", {"-i", "-c", window.id});
             QCOMPARE(exitStatusOf(kivo), 0);
         }
+    }
+
+    // A folder stands for its first picture in natural order; an empty one shows its name.
+    void folderShowsItsFirstPicture() {
+        x11_->setMultiWindowMode(true);
+        const QTemporaryDir empty;
+        x11_->launch({QFileInfo(photo("b.jpg")).path(), empty.path()});
+        QVERIFY(showsTitles({"a.jpg [1/4]", QFileInfo(empty.path()).fileName()}));
     }
 
     void simultaneousLaunchesEndInOneProcess() {

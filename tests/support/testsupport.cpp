@@ -3,6 +3,9 @@
 #include <QFileInfo>
 #include <QImageWriter>
 #include <QPainter>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
 #include <exiv2/exiv2.hpp>
@@ -125,6 +128,37 @@ bool setExifTags(const QString& path, const QList<QPair<QString, QString>>& tags
     } catch (const std::exception&) {
         return false;
     }
+}
+
+bool xServerToolsInstalled() {
+    for (const char* program : {"xvfb-run", "openbox", "wmctrl"})
+        if (QStandardPaths::findExecutable(QLatin1String(program)).isEmpty())
+            return false;
+    return true;
+}
+
+QByteArray rerunOnXServer(const QString& testFunction, bool windowManager) {
+    const QString waitForManager =
+        QStringLiteral("openbox --sm-disable --startup 'touch managed' & for i in $(seq 100); do "
+                       "[ -e managed ] && break; sleep 0.1; done; [ -e managed ] || exit 3; ");
+    QTemporaryDir home;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    environment.insert("HOME", home.path());
+    environment.insert("KIVO_ON_X_SERVER", "1");
+    QProcess test;
+    test.setProcessEnvironment(environment);
+    test.setWorkingDirectory(home.path());
+    test.setProcessChannelMode(QProcess::MergedChannels);
+    test.start("xvfb-run", {"-a", "-s", "-screen 0 1280x1024x24", "sh", "-c",
+                            (windowManager ? waitForManager : QString()) + "exec \"$0\" \"$1\"",
+                            QCoreApplication::applicationFilePath(), testFunction});
+    if (!test.waitForFinished(120000))
+        return "did not finish";
+    const QByteArray output = test.readAll();
+    return test.exitStatus() == QProcess::NormalExit && test.exitCode() == 0 ? QByteArray()
+           : output.isEmpty()                                                ? QByteArray("failed")
+                                                                             : output;
 }
 
 } // namespace kivo::test

@@ -99,4 +99,20 @@ inline void settle(QThreadPool& pool) {
     }
 }
 
+// Runs `testFunction` of this test program again in a real X server of its own (xvfb-run),
+// under openbox when `windowManager` is set, with its own HOME; the run sees KIVO_ON_X_SERVER.
+// Empty when it passed, else why not (its output). Skips the test when the tools are missing
+// or when already on that X server.
+#define KIVO_RERUN_ON_X_SERVER(testFunction, windowManager)                                        \
+    do {                                                                                           \
+        if (qEnvironmentVariableIsSet("KIVO_ON_X_SERVER"))                                         \
+            QSKIP("already running on the X server");                                              \
+        if (!kivo::test::xServerToolsInstalled())                                                  \
+            QSKIP("xvfb-run, openbox and wmctrl are needed");                                      \
+        const QByteArray kivoFailure = kivo::test::rerunOnXServer(testFunction, windowManager);    \
+        QVERIFY2(kivoFailure.isEmpty(), kivoFailure.constData());                                  \
+    } while (false)
+bool xServerToolsInstalled();
+QByteArray rerunOnXServer(const QString& testFunction, bool windowManager);
+
 } // namespace kivo::test

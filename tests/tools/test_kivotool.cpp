@@ -4,6 +4,7 @@
 
 #include <QFileInfo>
 #include <QImage>
+#include <QImageReader>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -134,14 +135,53 @@ private Q_SLOTS:
         QVERIFY(kivoTool({"histogram", dir.filePath(QStringLiteral("absent.png"))}).status != 0);
     }
 
-    // A 2-bit grey PNG would come back widened by Qt: rotate refuses rather than change it.
-    void rotateLeavesWhatItCannotKeepExact() {
+    // Palette PNGs of every depth turn upright at their own depth, though Qt has no writer for 2
+    // and 4 bits. A 2-bit grey PNG would come back widened: it is left as it was, and the
+    // refusal says why.
+    void rotateTurnsPalettesAndSaysWhyItRefuses_data() {
+        QTest::addColumn<QString>("sample");
+        QTest::addColumn<bool>("tagged");
+        QTest::addColumn<QString>("said");
+        QTest::addColumn<QByteArray>("layout"); // IHDR bit depth and colour type afterwards
+        QTest::newRow("1-bit palette") << "basn3p01" << true << "pixels" << QByteArray("\1\3", 2);
+        QTest::newRow("2-bit palette") << "basn3p02" << true << "pixels" << QByteArray("\2\3", 2);
+        QTest::newRow("4-bit palette") << "basn3p04" << true << "pixels" << QByteArray("\4\3", 2);
+        QTest::newRow("2-bit grey") << "basn0g02" << false
+                                    << "not rewritten: could not be written: the encoder would "
+                                       "change the pixel layout"
+                                    << QByteArray();
+    }
+
+    void rotateTurnsPalettesAndSaysWhyItRefuses() {
+        QFETCH(QString, sample);
+        QFETCH(bool, tagged);
+        QFETCH(QString, said);
+        QFETCH(QByteArray, layout);
         QTemporaryDir dir;
-        const QString grey = dir.filePath("grey.png");
-        QVERIFY(QFile::copy(test::testDataPath("pngsuite/png/basn0g02.png"), grey));
-        const QByteArray before = test::readFile(grey);
-        QCOMPARE(kivoTool({"rotate", grey, "+1"}).status, 1);
-        QCOMPARE(test::readFile(grey), before);
+        const QString file = dir.filePath("p6.png");
+        QVERIFY(QFile::copy(test::testDataPath("pngsuite/png/" + sample + ".png"), file));
+        QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
+        if (tagged)
+            QVERIFY(test::setExifTags(file, {{"Exif.Image.Orientation", "6"}}));
+        const QByteArray before = test::readFile(file);
+        const auto storedPixels = [&file] {
+            QImageReader reader(file);
+            reader.setAutoTransform(false);
+            return reader.read().convertToFormat(QImage::Format_ARGB32);
+        };
+        const QImage stored = storedPixels(); // tag 6 turned back a quarter: as stored, untagged
+        const Run run = kivoTool({"rotate", file, "-1"});
+        QCOMPARE(run.lines(), QStringList{said});
+        if (layout.isEmpty()) {
+            QCOMPARE(run.status, 1);
+            QVERIFY(run.errors.join(' ').endsWith(said.mid(said.indexOf(':') + 2)));
+            QCOMPARE(test::readFile(file), before);
+            return;
+        }
+        QCOMPARE(run.status, 0);
+        const QByteArray after = test::readFile(file);
+        QCOMPARE(after.mid(24, 2), layout);
+        QCOMPARE(storedPixels(), stored);
     }
 
     void thumbnailWritesPngs() {

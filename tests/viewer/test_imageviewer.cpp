@@ -9,8 +9,10 @@
 #include "viewerhost.h"
 
 #include <QAbstractButton>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QTemporaryDir>
 #include <QUrl>
 #include <tuple>
 
@@ -295,6 +297,12 @@ private Q_SLOTS:
                                   "Kivo cannot show this file"};
         QVERIFY2(reasons.contains(empty->messageText()), qPrintable(empty->messageText()));
         QCOMPARE(host.window->windowTitle(), host.state->windowTitle());
+        // A folder without pictures, as a drop or the command line gives it: its name and that
+        // it holds none.
+        const QTemporaryDir emptyFolder;
+        host.state->openFile(filePathFromText(emptyFolder.path()));
+        QCOMPARE(empty->fileNameText(), QFileInfo(emptyFolder.path()).fileName());
+        QCOMPARE(empty->messageText(), QString("No images in this folder"));
         QTest::qWait(20);
         const QImage shot = host.viewer->grab().toImage();
         for (int y = 0; y < shot.height(); y += 7)

@@ -18,14 +18,26 @@ int run(const QStringList& args) {
     const int turns = args[1] == QLatin1String("-1") ? -1 : 1;
     const kivo::FilePath file = kivo::filePathFromText(path);
     const auto format = kivo::sniffFormat(file);
-    if (const auto method = format ? kivo::turnMethodFor(**format) : std::nullopt) {
-        if (const auto written = kivo::writeTurnedFile(file, turns, *method)) {
+    const auto method = format ? kivo::turnMethodFor(**format) : std::nullopt;
+    kivo::Failure why;
+    if (!format) {
+        why = format.failure();
+    } else if (!method) {
+        why = {kivo::FailureReason::unsupported,
+               QStringLiteral("%1 can only be turned on screen").arg(QString((*format)->name))};
+    } else {
+        const auto written = kivo::writeTurnedFile(file, turns, *method);
+        if (written) {
             QTextStream(stdout) << (*written == kivo::TurnMethod::tagPatch ? "tag\n" : "pixels\n");
             return 0;
         }
+        why = written.failure();
     }
-    QTextStream(stdout) << "not rewritten\n";
-    return kivo::tool::fail(QStringLiteral("%1 was not rewritten").arg(path));
+    QString reason = QString::fromLatin1(kivo::reasonName(why.reason));
+    if (!why.message.isEmpty())
+        reason += QStringLiteral(": ") + why.message;
+    QTextStream(stdout) << "not rewritten: " << reason << '\n';
+    return kivo::tool::fail(QStringLiteral("%1 was not rewritten: %2").arg(path, reason));
 }
 
 const kivo::tool::CommandRegistration reg(QStringLiteral("rotate"),
