@@ -1,5 +1,6 @@
 #include "neighbourpreloader.h"
 
+#include "imaging/cancellation.h"
 #include "imaging/decode.h"
 #include "logging.h"
 
@@ -15,6 +16,7 @@ namespace {
 // prepared, so nothing costly is left for the GUI thread.
 // A cancelled preload stops at the next check and lets its picture go on the worker.
 ImagePtr decodeReadyToDraw(const FilePath& path, QSize box, const std::atomic_bool& cancelled) {
+    const CancelScope scope(cancelled);
     if (cancelled.load())
         return nullptr;
     auto decoded = decodeLevel(path, box, true);

@@ -54,14 +54,17 @@ bool writeLargePicture(const QString& path, const char* format) {
 
 // Keeps every thread of `pool` busy until released, so what is queued meanwhile waits.
 struct PoolHold {
-    explicit PoolHold(QThreadPool& pool)
-        : threads(pool.maxThreadCount()) {
+    explicit PoolHold(QThreadPool& held)
+        : pool(held) {
         pool.waitForDone();
-        for (int i = 0; i < threads; ++i)
+        for (int i = 0; i < pool.maxThreadCount(); ++i)
             pool.start([this] { gate.acquire(); });
     }
-    ~PoolHold() { gate.release(threads); }
-    int threads;
+    ~PoolHold() {
+        gate.release(pool.maxThreadCount());
+        pool.waitForDone();
+    }
+    QThreadPool& pool;
     QSemaphore gate;
 };
 } // namespace
@@ -213,7 +216,8 @@ private Q_SLOTS:
         window.resize(400, 300);
         auto state = std::make_unique<AppState>(context());
         state->setWindow(&window);
-        state->openFile(filePathFromText(large_.filePath("b.jpg")));
+        // Beside b.jpg in d/ is a PNG, whose preload takes long enough to be running at close.
+        state->openFile(filePathFromText(large_.filePath(stage == 1 ? "d/b.jpg" : "b.jpg")));
         if (stage >= 1) // the neighbours start decoding once the first level shows
             QTRY_VERIFY_WITH_TIMEOUT(state->currentImage(), 20'000);
         if (stage >= 2) { // zoomed in: the full resolution is asked for
