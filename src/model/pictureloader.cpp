@@ -72,6 +72,7 @@ void PictureLoader::load(const FilePath& url, ImagePtr preloaded, QSize box) {
     const bool decodedAhead = std::exchange(ahead_, false);
     if (decodedAhead && !preloaded && url_ == url && box.isValid() &&
         box.width() <= requestedBox_.width() && box.height() <= requestedBox_.height()) {
+        qCDebug(lcModel) << "taking over the decode of" << displayName(url) << "made ahead";
         if (shown_)
             Q_EMIT ready(shown_);
         return; // on its way, or here already
@@ -84,6 +85,7 @@ void PictureLoader::load(const FilePath& url, ImagePtr preloaded, QSize box) {
     }
     requestedBox_ = box;
     requestedFull_ = !box.isValid();
+    qCDebug(lcModel) << "decoding" << displayName(url) << "for" << box;
     const quint64 ticket = ticket_;
     follow(QtConcurrent::task([url, box, latest = latest_, ticket]() -> Result<ImagePtr> {
                if (latest->load() != ticket)
