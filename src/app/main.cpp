@@ -1,5 +1,6 @@
 #include "commandline.h"
 #include "desktop/applicationid.h"
+#include "imaging/handoff.h"
 #include "kivoapplication.h"
 #include "model/appstate.h"
 #include "model/pictureloader.h"
@@ -7,10 +8,10 @@
 #include "viewer/translations.h"
 
 #include <QApplication>
+#include <QScreen>
 #include <QSettings>
 #include <QSocketNotifier>
 #include <QThreadPool>
-#include <QtConcurrent>
 #include <csignal>
 #include <cstdio>
 #include <sys/socket.h>
@@ -85,20 +86,8 @@ int main(int argc, char** argv) {
     if (attempt.delivered)
         return 0;
 
-    // The first picture decodes while the display connection and the window are made: on a
-    // launch they take as long as the decode of a large photo's screen-sized level.
     QCoreApplication::setOrganizationName(QStringLiteral("Kivo"));
     QCoreApplication::setApplicationName(QStringLiteral("Kivo"));
-    QThreadPool launchPool;
-    std::optional<kivo::EarlyDecode> early;
-    if (!line.files.empty()) {
-        QSettings settings;
-        const auto saved = kivo::AppState::savedWindowSize(settings);
-        const QSize box = saved ? saved->toSize() : kivo::ViewerWindow::kDefaultSize;
-        const kivo::FilePath first = line.files.front();
-        early = kivo::EarlyDecode{
-            first, box, QtConcurrent::run(&launchPool, kivo::decodeFirstLevel, first, box)};
-    }
 
     // On a Wayland session use Qt's Wayland platform, falling back to X11 where it cannot start.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
@@ -110,8 +99,26 @@ int main(int argc, char** argv) {
     char* qtArgv[] = {argv[0], nullptr};
     QApplication app(qtArgc, qtArgv);
     QGuiApplication::setDesktopFileName(QString::fromLatin1(kivo::applicationId));
-    kivo::installTranslations(app);
     QSettings settings;
+
+    // The first picture decodes while the translations, the window and its first paint are
+    // made: on a launch they take about as long as a large photo's screen-sized level. It starts
+    // only once the application exists: decoders that go through Qt's image plugins read the
+    // plugin paths its construction sets up, and the screen's pixel ratio is known only then,
+    // so the level is decoded in device pixels, as the window asks for it.
+    QThreadPool launchPool;
+    std::optional<kivo::EarlyDecode> early;
+    if (!line.files.empty()) {
+        const auto saved = kivo::AppState::savedWindowSize(settings);
+        const QSizeF points = saved ? *saved : QSizeF(kivo::ViewerWindow::kDefaultSize);
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        const QSize box = (points * (screen ? screen->devicePixelRatio() : 1.0)).toSize();
+        const kivo::FilePath first = line.files.front();
+        early = kivo::EarlyDecode{first, box, kivo::runOnPool(launchPool, [first, box] {
+                                      return kivo::decodeFirstLevel(first, box);
+                                  })};
+    }
+    kivo::installTranslations(app);
 
     kivo::KivoApplication kivo(settings);
     quitOnTerminationSignals(kivo);

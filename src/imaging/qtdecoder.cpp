@@ -1,5 +1,6 @@
 #include "qtdecoder.h"
 
+#include "cancellation.h"
 #include "decodecore.h"
 #include "iccprofile.h"
 #include "orientation.h"
@@ -7,11 +8,21 @@
 #include "source.h"
 
 #include <QColorSpace>
+#include <QFile>
 #include <QImageReader>
 
 namespace kivo {
 
 namespace {
+
+// A file that gives no more bytes once the decode reading it is cancelled: Qt's readers cannot be
+// interrupted otherwise, and a large PNG takes a second to read.
+class CancellableFile : public QFile {
+protected:
+    qint64 readData(char* data, qint64 maxSize) override {
+        return CancelScope::requested() ? -1 : QFile::readData(data, maxSize);
+    }
+};
 
 // An icon file holds several sizes; the viewer shows the largest.
 void jumpToLargestIcon(QImageReader& reader) {
@@ -42,7 +53,7 @@ int chunkExifOrientation(const FilePath& path) {
 Result<DecodedPixels> decodeWithQt(const FilePath& path, const FormatInfo& format, bool upright) {
     if (format.qtFormat.isEmpty())
         return Failure{FailureReason::unsupported, QStringLiteral("no Qt plugin reads it")};
-    QFile file;
+    CancellableFile file;
     Failure why;
     if (!openForReading(file, path, &why))
         return why;

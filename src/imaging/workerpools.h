@@ -13,6 +13,12 @@ struct WorkerPools {
         animation.setMaxThreadCount(1); // frames decode in order
         histogram.setMaxThreadCount(1);
     }
+    // Work still queued when the application quits is dropped rather than waited for: only what
+    // already runs is finished.
+    ~WorkerPools() {
+        for (QThreadPool* pool : {&preload, &thumbnails, &histogram, &animation})
+            pool->clear();
+    }
     QThreadPool preload;    // current image, neighbours, full-resolution levels
     QThreadPool thumbnails; // the thumbnail cache
     QThreadPool histogram;  // histogram counts

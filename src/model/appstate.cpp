@@ -56,6 +56,7 @@ AppState::AppState(const AppStateContext& context, QObject* parent)
     if (context.pools) {
         loader_ = new PictureLoader(context.pools->preload, this);
         connect(loader_, &PictureLoader::ready, this, &AppState::adoptLevel);
+        connect(loader_, &PictureLoader::fullResolutionFailed, this, &AppState::copyBestLevel);
         connect(loader_, &PictureLoader::failed, this, [this](const Failure& why) {
             setLoadError(why);
             showImage(nullptr);
@@ -67,7 +68,10 @@ AppState::AppState(const AppStateContext& context, QObject* parent)
     }
 }
 
-AppState::~AppState() = default;
+// The window's picture is let go on a worker like every other (see NeighbourPreloader::release).
+AppState::~AppState() {
+    preloader_->release({std::move(currentImage_)});
+}
 
 void AppState::setCurrentURL(std::optional<FilePath> url) {
     if (!url && loader_) {

@@ -215,6 +215,7 @@ private:
     // resolution follows through the picture loader.
     void startShowing(const FilePath& url, ImagePtr preloaded);
     void adoptLevel(ImagePtr image);
+    void copyBestLevel(const Failure& whyNotFull);
     void preloadNeighborsIfWaiting();
     // The device pixels a picture is shown in: the window (or, sizing itself to the picture,
     // its screen); invalid when it is shown at full size or there is no window to ask.

@@ -2,12 +2,14 @@
 // another application, move to the Trash.
 #include "appstate.h"
 #include "desktop/desktopservices.h"
+#include "logging.h"
 #include "neighbourpreloader.h"
 #include "pictureloader.h"
 #include "trashundo.h"
 
 #include <QCollator>
 #include <algorithm>
+#include <utility>
 
 namespace kivo {
 
@@ -20,6 +22,18 @@ void AppState::copyImage() {
         loader_->needLevel(QSize());
         return;
     }
+    context_.desktop->clipboard->putImage(currentImage_->bitmap());
+}
+
+// A copy waiting for a full resolution that cannot be had copies the level shown instead: the
+// best there is, rather than nothing.
+void AppState::copyBestLevel(const Failure& whyNotFull) {
+    if (!std::exchange(copyWhenFull_, false) || !currentImage_ || !context_.desktop ||
+        !context_.desktop->clipboard)
+        return;
+    qCDebug(lcModel) << "copying a" << currentImage_->bitmap().size() << "level of"
+                     << (currentURL_ ? displayName(*currentURL_) : QString())
+                     << ": no full resolution," << whyNotFull.message;
     context_.desktop->clipboard->putImage(currentImage_->bitmap());
 }
 

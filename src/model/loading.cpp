@@ -46,7 +46,12 @@ void AppState::startShowing(const FilePath& url, ImagePtr preloaded) {
         // Until the first level arrives the previous picture stays: a step shows no flash. The
         // neighbours wait for it too, rather than take the cores it is decoded on.
         preloadWhenShown_ = !preloaded;
-        loader_->load(url, std::move(preloaded), levelBox());
+        // A neighbour still preloading is waited for rather than decoded a second time.
+        auto running = preloaded ? std::nullopt : preloader_->takeRunning(url);
+        if (running)
+            loader_->adopt(url, std::move(*running), levelBox());
+        else
+            loader_->load(url, std::move(preloaded), levelBox());
         needSharperPicture(false);
         return;
     }

@@ -1,10 +1,11 @@
 #include "neighbourpreloader.h"
 
+#include "imaging/cancellation.h"
 #include "imaging/decode.h"
+#include "imaging/handoff.h"
 #include "logging.h"
 
 #include <QThreadPool>
-#include <QtConcurrent>
 
 namespace kivo {
 
@@ -13,12 +14,16 @@ namespace {
 // A decoded image made ready to draw: decoded at the size it is shown (a full decode scaled
 // down where the format has no cheaper way) and the reduced-size copies the canvas draws from
 // prepared, so nothing costly is left for the GUI thread.
-ImagePtr decodeReadyToDraw(const FilePath& path, QSize box) {
+// A cancelled preload stops at the next check and lets its picture go on the worker.
+ImagePtr decodeReadyToDraw(const FilePath& path, QSize box, const std::atomic_bool& cancelled) {
+    const CancelScope scope(cancelled);
+    if (cancelled.load())
+        return nullptr;
     auto decoded = decodeLevel(path, box, true);
-    if (!decoded)
+    if (!decoded || cancelled.load())
         return nullptr;
     (*decoded)->prepareReducedCopies();
-    return *decoded;
+    return cancelled.load() ? nullptr : *decoded;
 }
 
 } // namespace
@@ -30,8 +35,15 @@ NeighbourPreloader::NeighbourPreloader(QThreadPool* pool,
     , pool_(pool)
     , isNeighbour_(std::move(isNeighbour)) {}
 
-// Decodes still running finish on their own; their continuations die with this object.
-NeighbourPreloader::~NeighbourPreloader() = default;
+// Decodes that have not started never do; the watchers of those running die with this object.
+NeighbourPreloader::~NeighbourPreloader() {
+    for (auto& [url, inFlight] : inFlight_)
+        inFlight.cancelled->store(true);
+    std::vector<ImagePtr> held;
+    for (auto& [url, image] : images_)
+        held.push_back(std::move(image));
+    release(std::move(held));
+}
 
 void NeighbourPreloader::setImages(std::map<FilePath, ImagePtr> images) {
     if (images == images_)
@@ -69,27 +81,49 @@ void NeighbourPreloader::preload(const FilePath& previous, const FilePath& next,
     }
     setImages(std::move(kept));
     release(std::move(dropped));
+    // Decodes of files that are no longer neighbours would only be dropped when they arrive.
+    std::vector<FilePath> stale;
+    for (const auto& [url, inFlight] : inFlight_) {
+        if (url != next && url != previous)
+            stale.push_back(url);
+    }
+    for (const FilePath& url : stale)
+        cancel(url);
     if (!pool_)
         return;
 
     for (const FilePath& url : {next, previous}) {
         if (images_.count(url) || inFlight_.count(url))
             continue;
-        const quint64 ticket = ++lastTicket_;
-        inFlight_[url] = ticket;
-        QtConcurrent::run(pool_, decodeReadyToDraw, url, box)
-            .then(this,
-                  [this, url, ticket](ImagePtr image) { arrived(url, ticket, std::move(image)); });
+        auto& inFlight = inFlight_.try_emplace(url, this, pool_).first->second;
+        inFlight.result.wait(runOnPool(*pool_,
+                                       [url, box, cancelled = inFlight.cancelled] {
+                                           return decodeReadyToDraw(url, box, *cancelled);
+                                       }),
+                             [this, url](ImagePtr image) { arrived(url, std::move(image)); });
     }
 }
 
-void NeighbourPreloader::arrived(const FilePath& url, quint64 ticket, ImagePtr image) {
+std::optional<QFuture<ImagePtr>> NeighbourPreloader::takeRunning(const FilePath& url) {
     auto inFlight = inFlight_.find(url);
-    if (inFlight == inFlight_.end() || inFlight->second != ticket) {
-        release({std::move(image)}); // superseded: the file was rewritten or trashed meanwhile
-        return;
-    }
+    if (inFlight == inFlight_.end())
+        return std::nullopt;
+    auto running = inFlight->second.result.takeFuture();
     inFlight_.erase(inFlight);
+    return running;
+}
+
+void NeighbourPreloader::cancel(const FilePath& url) {
+    auto inFlight = inFlight_.find(url);
+    if (inFlight == inFlight_.end())
+        return;
+    inFlight->second.cancelled->store(true);
+    inFlight_.erase(inFlight);
+}
+
+void NeighbourPreloader::arrived(const FilePath& url, ImagePtr image) {
+    // Only the latest decode of a file is awaited: one of content since replaced never arrives.
+    inFlight_.erase(url);
     if (!isNeighbour_(url)) {
         // The user stepped on while it decoded: holding it would let fast stepping pile up
         // pictures until the next step trims the cache.
@@ -101,7 +135,7 @@ void NeighbourPreloader::arrived(const FilePath& url, quint64 ticket, ImagePtr i
 }
 
 void NeighbourPreloader::forget(const FilePath& url) {
-    inFlight_.erase(url);
+    cancel(url);
     release({take(url)});
 }
 
@@ -111,8 +145,7 @@ void NeighbourPreloader::release(std::vector<ImagePtr> images) {
         return;
     // Ahead of queued decodes, so the memory is back before the next picture needs it. Where a
     // view still holds one, the picture simply lives on there.
-    constexpr int aheadOfDecodes = 1;
-    pool_->start([images = std::move(images)]() mutable { images.clear(); }, aheadOfDecodes);
+    releaseOn(*pool_, std::move(images));
 }
 
 } // namespace kivo

@@ -2,11 +2,15 @@
 
 #include "imaging/filepath.h"
 #include "imaging/image.h"
+#include "imaging/pendingresult.h"
 
 #include <QObject>
 #include <QSize>
+#include <atomic>
 #include <functional>
 #include <map>
+#include <memory>
+#include <optional>
 #include <vector>
 
 class QThreadPool;
@@ -16,8 +20,9 @@ namespace kivo {
 // Decodes the previous and next image of the folder in the background and keeps them until one
 // becomes current, so a step does not wait for a decode. Holds at most those two: a decode that
 // comes back after the user moved on is kept only if its file is still a neighbour. Results come
-// back on the GUI thread as continuations bound to this object, so nothing reaches a preloader
-// (or its window's model) destroyed meanwhile.
+// back on the GUI thread through watchers this object owns, so nothing reaches a preloader (or
+// its window's model) destroyed meanwhile; a preloader destroyed or moved on cancels its decodes
+// that have not started.
 class NeighbourPreloader : public QObject {
     Q_OBJECT
 
@@ -32,6 +37,8 @@ public:
     void setImages(std::map<FilePath, ImagePtr> images); // notifies only on change
     void store(const FilePath& url, ImagePtr image);     // none removes the entry; notifies
     ImagePtr take(const FilePath& url);                  // notifies when there was an entry
+    // The decode running for `url`, handed over to whoever shows it now; none when there is none.
+    std::optional<QFuture<ImagePtr>> takeRunning(const FilePath& url);
 
     // Keeps only the entries of `previous` and `next` and starts decoding whichever is missing,
     // at the size it is shown in `box` (device pixels; invalid: full size).
@@ -49,15 +56,21 @@ Q_SIGNALS:
     void imagesChanged();
 
 private:
-    void arrived(const FilePath& url, quint64 ticket, ImagePtr image);
+    void arrived(const FilePath& url, ImagePtr image);
+    void cancel(const FilePath& url);
 
     QThreadPool* pool_;
     std::function<bool(const FilePath&)> isNeighbour_;
     std::map<FilePath, ImagePtr> images_;
-    // The latest decode started for each file, so a neighbour is not decoded twice at once and
-    // a decode of content since replaced (or of a file since trashed) is never stored.
-    std::map<FilePath, quint64> inFlight_;
-    quint64 lastTicket_ = 0;
+    // The decode running for each file, so a neighbour is not decoded twice at once and a
+    // decode of content since replaced (or of a file since trashed) is never stored.
+    struct InFlight {
+        InFlight(QObject* owner, QThreadPool* pool)
+            : result(owner, pool) {}
+        std::shared_ptr<std::atomic_bool> cancelled = std::make_shared<std::atomic_bool>(false);
+        PendingResult<ImagePtr> result;
+    };
+    std::map<FilePath, InFlight> inFlight_;
 };
 
 } // namespace kivo

@@ -1,10 +1,10 @@
 #include "pictureloader.h"
 
 #include "imaging/decode.h"
+#include "imaging/handoff.h"
 #include "logging.h"
 
 #include <QThreadPool>
-#include <QtConcurrent>
 #include <utility>
 
 namespace kivo {
@@ -38,19 +38,29 @@ PictureLoader::PictureLoader(QThreadPool& pool, QObject* parent)
     , pool_(pool)
     , latest_(std::make_shared<std::atomic<quint64>>(0)) {}
 
-// Decodes already running finish on their own; their continuations die with this object, and
-// the next check of `latest_` stops whatever has not started.
+// A decode already running stops at its next check of `latest_` and its watcher dies with this
+// object; one that has not started never does.
 PictureLoader::~PictureLoader() {
     latest_->store(0);
+    releaseLater(std::move(shown_));
 }
 
 void PictureLoader::stop() {
     url_.reset();
-    shown_.reset();
+    releaseLater(std::exchange(shown_, nullptr));
     requestedBox_ = QSize();
     requestedFull_ = false;
+    fullFailure_.reset();
     ahead_ = false;
     latest_->store(++ticket_);
+    level_.drop();
+    adopted_.drop();
+    sharper_.drop();
+}
+
+void PictureLoader::releaseLater(ImagePtr image) {
+    if (image)
+        releaseOn(pool_, std::move(image));
 }
 
 void PictureLoader::prefetch(const FilePath& url, QSize box) {
@@ -62,6 +72,7 @@ void PictureLoader::load(const FilePath& url, ImagePtr preloaded, QSize box) {
     const bool decodedAhead = std::exchange(ahead_, false);
     if (decodedAhead && !preloaded && url_ == url && box.isValid() &&
         box.width() <= requestedBox_.width() && box.height() <= requestedBox_.height()) {
+        qCDebug(lcModel) << "taking over the decode of" << displayName(url) << "made ahead";
         if (shown_)
             Q_EMIT ready(shown_);
         return; // on its way, or here already
@@ -74,15 +85,18 @@ void PictureLoader::load(const FilePath& url, ImagePtr preloaded, QSize box) {
     }
     requestedBox_ = box;
     requestedFull_ = !box.isValid();
+    qCDebug(lcModel) << "decoding" << displayName(url) << "for" << box;
     const quint64 ticket = ticket_;
-    follow(QtConcurrent::task([url, box, latest = latest_, ticket]() -> Result<ImagePtr> {
-               if (latest->load() != ticket)
-                   return superseded();
-               return decodeFirstLevel(url, box);
-           })
-               .onThreadPool(pool_)
-               .withPriority(kFirstLevelPriority)
-               .spawn());
+    follow(runOnPool(
+        pool_,
+        [url, box, latest = latest_, ticket]() -> Result<ImagePtr> {
+            if (latest->load() != ticket)
+                return superseded();
+            auto level = decodeFirstLevel(url, box);
+            // Let go here when the user has moved on meanwhile, not on the GUI thread.
+            return latest->load() == ticket ? level : superseded();
+        },
+        kFirstLevelPriority));
 }
 
 void PictureLoader::prefetch(const EarlyDecode& early) {
@@ -93,14 +107,35 @@ void PictureLoader::prefetch(const EarlyDecode& early) {
     follow(early.level);
 }
 
+void PictureLoader::adopt(const FilePath& url, QFuture<ImagePtr> running, QSize box) {
+    stop();
+    url_ = url;
+    requestedBox_ = box;
+    requestedFull_ = !box.isValid();
+    const quint64 ticket = ticket_;
+    adopted_.wait(std::move(running), [this, ticket, url, box](ImagePtr image) {
+        if (ticket != ticket_)
+            return releaseLater(std::move(image));
+        if (!image)
+            return load(url, nullptr, box); // decoded again to say why it cannot be shown
+        shown_ = std::move(image);
+        Q_EMIT ready(shown_);
+    });
+}
+
 void PictureLoader::follow(QFuture<Result<ImagePtr>> level) {
     const quint64 ticket = ticket_;
-    level.then(this, [this, ticket](Result<ImagePtr> result) { levelArrived(ticket, result); });
+    level_.wait(std::move(level), [this, ticket](Result<ImagePtr> result) {
+        levelArrived(ticket, std::move(result));
+    });
 }
 
 void PictureLoader::levelArrived(quint64 ticket, Result<ImagePtr> level) {
-    if (ticket != ticket_)
+    if (ticket != ticket_) {
+        if (level)
+            releaseLater(std::move(*level));
         return;
+    }
     if (ahead_) {
         // Decoded ahead of the window's load(): kept for it, or decoded again to say why not.
         if (level)
@@ -120,8 +155,13 @@ void PictureLoader::levelArrived(quint64 ticket, Result<ImagePtr> level) {
 }
 
 void PictureLoader::needLevel(QSize box) {
-    if (!url_ || !shown_ || shown_->isFullResolution() || requestedFull_)
+    if (!url_ || !shown_ || shown_->isFullResolution())
         return;
+    if (requestedFull_) {
+        if (fullFailure_ && !box.isValid())
+            Q_EMIT fullResolutionFailed(*fullFailure_); // asked again: the answer stands
+        return;
+    }
     const bool full = !box.isValid();
     if (!full && requestedBox_.isValid() && box.width() <= requestedBox_.width() &&
         box.height() <= requestedBox_.height())
@@ -129,32 +169,50 @@ void PictureLoader::needLevel(QSize box) {
     requestedFull_ = full;
     requestedBox_ = box;
     const quint64 ticket = ticket_;
-    QtConcurrent::task([url = *url_, level = shown_, box, latest = latest_, ticket]() -> ImagePtr {
-        if (latest->load() != ticket)
-            return nullptr;
-        auto better = decodeLevel(url, box, false);
-        // Dropped here when the user has moved on meanwhile: handing back a large picture's
-        // memory takes milliseconds the GUI thread should not spend.
-        if (!better || latest->load() != ticket)
-            return nullptr;
-        ImagePtr refined = level->refined((*better)->bitmap());
-        if (refined)
+    auto sharper = runOnPool(
+        pool_,
+        [url = *url_, level = shown_, box, latest = latest_, ticket]() -> Result<ImagePtr> {
+            if (latest->load() != ticket)
+                return superseded();
+            auto better = decodeLevel(url, box, false);
+            if (!better)
+                return better.failure();
+            // Dropped here when the user has moved on meanwhile: handing back a
+            // large picture's memory takes milliseconds the GUI thread should not
+            // spend.
+            if (latest->load() != ticket)
+                return superseded();
+            ImagePtr refined = level->refined((*better)->bitmap());
+            if (!refined)
+                return Failure{FailureReason::unreadable, QStringLiteral("not the same picture")};
             refined->prepareReducedCopies();
-        return refined;
-    })
-        .onThreadPool(pool_)
-        .withPriority(kSharperLevelPriority)
-        .spawn()
-        .then(this, [this, ticket](ImagePtr better) { sharperArrived(ticket, std::move(better)); });
+            return refined;
+        },
+        kSharperLevelPriority);
+    sharper_.wait(std::move(sharper), [this, ticket, full](Result<ImagePtr> better) {
+        sharperArrived(ticket, full, std::move(better));
+    });
 }
 
-void PictureLoader::sharperArrived(quint64 ticket, ImagePtr better) {
+void PictureLoader::sharperArrived(quint64 ticket, bool full, Result<ImagePtr> result) {
+    if (ticket != ticket_)
+        return releaseLater(result ? std::move(*result) : nullptr);
     // A file that fails in full (over the memory budget, say) keeps showing its level, and is
-    // not tried again for every zoom step. Two requests may cross: only a gain is shown.
-    if (ticket != ticket_ || !better || !shown_ ||
-        better->bitmap().width() <= shown_->bitmap().width())
+    // not tried again for every zoom step.
+    if (!result) {
+        qCDebug(lcModel) << "no sharper level of" << (url_ ? displayName(*url_) : QString()) << ":"
+                         << result.failure().message;
+        if (full) {
+            fullFailure_ = result.failure();
+            Q_EMIT fullResolutionFailed(*fullFailure_);
+        }
         return;
-    shown_ = std::move(better);
+    }
+    // Two requests may cross: only a gain is shown.
+    ImagePtr better = std::move(*result);
+    if (!shown_ || better->bitmap().width() <= shown_->bitmap().width())
+        return releaseLater(std::move(better));
+    releaseLater(std::exchange(shown_, std::move(better)));
     Q_EMIT ready(shown_);
 }
 

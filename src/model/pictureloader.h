@@ -2,6 +2,7 @@
 
 #include "imaging/filepath.h"
 #include "imaging/image.h"
+#include "imaging/pendingresult.h"
 #include "imaging/result.h"
 
 #include <QFuture>
@@ -34,7 +35,7 @@ struct EarlyDecode {
 // refinement of the same picture. A fitted picture never needs more than its level, so
 // flicking through a folder decodes and holds only what the window shows.
 //
-// Results arrive on the GUI thread as continuations bound to this object, and only the latest
+// Results arrive on the GUI thread through watchers this object owns, and only the latest
 // request's: stepping on, reloading or closing the window drops a decode still running, and one
 // not yet started never starts.
 class PictureLoader : public QObject {
@@ -51,6 +52,9 @@ public:
     // itself is still being built and shown); the load() that follows for it takes it over.
     void prefetch(const FilePath& url, QSize box);
     void prefetch(const EarlyDecode& early);
+    // Starts on `url` by waiting for a decode already running for it (a neighbour's preload that
+    // the user stepped onto), rather than decoding it a second time.
+    void adopt(const FilePath& url, QFuture<ImagePtr> running, QSize box);
     // A level that fills `box` is needed now (invalid: the full resolution); nothing happens
     // when one as good is shown or on its way.
     void needLevel(QSize box);
@@ -62,11 +66,16 @@ Q_SIGNALS:
     void ready(ImagePtr image);
     // The file could not be decoded at all; nothing of it was shown.
     void failed(Failure why);
+    // The full resolution was asked for and cannot be decoded (over the memory budget, a raw
+    // file whose body is damaged although its preview shows): the level shown is the best there
+    // is.
+    void fullResolutionFailed(Failure why);
 
 private:
     void follow(QFuture<Result<ImagePtr>> level);
     void levelArrived(quint64 ticket, Result<ImagePtr> level);
-    void sharperArrived(quint64 ticket, ImagePtr better);
+    void sharperArrived(quint64 ticket, bool full, Result<ImagePtr> result);
+    void releaseLater(ImagePtr image);
 
     QThreadPool& pool_;
     std::optional<FilePath> url_;
@@ -74,9 +83,13 @@ private:
     quint64 ticket_ = 0; // the file's request, which results must carry to be taken
     QSize requestedBox_; // the largest box a level was decoded or asked for
     bool requestedFull_ = false;
-    bool ahead_ = false; // decoding for prefetch(), not yet taken over by load()
+    std::optional<Failure> fullFailure_; // why the full resolution cannot be had
+    bool ahead_ = false;                 // decoding for prefetch(), not yet taken over by load()
     // Read by queued decodes before they start, so one the user has left never runs.
     std::shared_ptr<std::atomic<quint64>> latest_;
+    PendingResult<Result<ImagePtr>> level_{this, &pool_};
+    PendingResult<ImagePtr> adopted_{this, &pool_};
+    PendingResult<Result<ImagePtr>> sharper_{this, &pool_};
 };
 
 } // namespace kivo

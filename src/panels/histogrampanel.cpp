@@ -1,10 +1,10 @@
 #include "histogrampanel.h"
 
+#include "imaging/handoff.h"
 #include "panels/histogramchart.h"
 
 #include <QThreadPool>
 #include <QVBoxLayout>
-#include <QtConcurrent>
 
 namespace kivo {
 
@@ -23,6 +23,11 @@ HistogramPanel::HistogramPanel(QThreadPool& pool, QWidget* parent)
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
+HistogramPanel::~HistogramPanel() {
+    if (cancelled_)
+        cancelled_->store(true);
+}
+
 bool HistogramPanel::isCounting() const {
     return hasImage_ && !chart_->data();
 }
@@ -35,19 +40,23 @@ void HistogramPanel::setImage(ImagePtr image) {
         return;
     image_ = image;
     hasImage_ = bool(image);
-    const quint64 generation = ++generation_;
+    if (cancelled_)
+        cancelled_->store(true);
+    count_.drop();
     chart_->setData(std::nullopt);
     if (!image)
         return;
     // The task holds the image, so it stays alive while counted even if the viewer moves on,
-    // and lets it go on the pool thread; the panel is the continuation's context, so nothing
-    // arrives after the panel is gone.
-    QtConcurrent::run(&pool_, [image = std::move(image)] {
-        return computeHistogram(*image);
-    }).then(this, [this, generation](std::optional<HistogramData> counts) {
-        if (generation == generation_ && counts)
-            chart_->setData(std::move(counts));
-    });
+    // and lets it go on the pool thread.
+    cancelled_ = std::make_shared<std::atomic_bool>(false);
+    count_.wait(runOnPool(pool_,
+                          [image = std::move(image), cancelled = cancelled_] {
+                              return cancelled->load() ? std::nullopt : computeHistogram(*image);
+                          }),
+                [this](std::optional<HistogramData> counts) {
+                    if (counts)
+                        chart_->setData(std::move(counts));
+                });
 }
 
 } // namespace kivo

@@ -1,7 +1,12 @@
 #pragma once
 
 #include "imaging/image.h"
+#include "imaging/pendingresult.h"
+#include "panels/histogram.h"
 #include "panels/overlaycard.h"
+
+#include <atomic>
+#include <memory>
 
 class QThreadPool;
 
@@ -19,6 +24,7 @@ class HistogramPanel : public OverlayCard {
 public:
     // `pool` (the application's histogram pool) must outlive the panel.
     explicit HistogramPanel(QThreadPool& pool, QWidget* parent = nullptr);
+    ~HistogramPanel() override;
 
     // The image whose histogram is shown; another image clears the chart and counts anew.
     void setImage(ImagePtr image);
@@ -32,7 +38,10 @@ private:
     // frees a 100 MB picture on the GUI thread when the viewer has moved on.
     std::weak_ptr<const Image> image_;
     bool hasImage_ = false;
-    quint64 generation_ = 0; // bumped for every image, so older counts are recognised
+    // The count under way: cancelled when the image changes or the panel goes, so a count
+    // nobody waits for any more does not start.
+    std::shared_ptr<std::atomic_bool> cancelled_;
+    PendingResult<std::optional<HistogramData>> count_{this, nullptr};
 };
 
 } // namespace kivo

@@ -1,5 +1,6 @@
 #include "thumbnailcache.h"
 
+#include "imaging/cancellation.h"
 #include "imaging/handoff.h"
 #include "imaging/source.h"
 
@@ -80,8 +81,10 @@ ThumbnailRequest ThumbnailCache::requestThumbnail(const FilePath& path, QObject*
                 if ((guard || !guarded) && !cancelled->load())
                     done(thumbnail);
             });
-    // A request cancelled while it waited in the pool is dropped without touching the file.
+    // A request cancelled while it waited in the pool is dropped without touching the file, and
+    // one cancelled while it decodes stops at its next read.
     watcher->setFuture(runOnPool(pool_, [path, cancelled = request.cancelled_] {
+        const CancelScope scope(*cancelled);
         return cancelled->load() ? std::nullopt : makeThumbnail(path);
     }));
     return request;

@@ -36,6 +36,12 @@ ThumbnailStrip::ThumbnailStrip(ThumbnailCache& cache, QWidget* parent)
             [this](const QVariant& value) { setScrollOffset(value.toDouble()); });
 }
 
+// A closed window's cells no longer wait for their pictures: those not decoded yet never are.
+ThumbnailStrip::~ThumbnailStrip() {
+    for (auto& [index, cell] : cells_)
+        cell.request.cancel();
+}
+
 void ThumbnailStrip::setFiles(std::vector<FilePath> files) {
     files_ = std::move(files);
     // Cells stand for indices; a cell whose index now names another file (one was trashed or

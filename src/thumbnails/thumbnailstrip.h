@@ -30,6 +30,7 @@ public:
     static constexpr int kScrollDurationMs = 200;
 
     explicit ThumbnailStrip(ThumbnailCache& cache, QWidget* parent = nullptr);
+    ~ThumbnailStrip() override;
 
     // The folder's files in order. Cells whose file changed load their picture anew.
     void setFiles(std::vector<FilePath> files);

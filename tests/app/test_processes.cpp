@@ -176,6 +176,30 @@ private Q_SLOTS:
         QVERIFY(showsTitles({"a.jpg [1/4]", "b.jpg [2/4]"}));
     }
 
+    // On a screen of pixel ratio 2 the window shows the launch's own decode of the first
+    // picture: it is made in device pixels, as the window asks for it, not decoded again.
+    void hiDpiLaunchDecodesTheFirstPictureOnce() {
+        QTemporaryDir dir;
+        QImage picture(6000, 4000, QImage::Format_RGB32);
+        picture.fill(Qt::darkCyan);
+        QVERIFY(test::writeImage(picture, dir.filePath("large.jpg"), "jpeg"));
+        auto& environment = x11_->environment();
+        environment.insert("QT_SCALE_FACTOR", "2");
+        environment.insert("QT_LOGGING_RULES", "kivo.model.debug=true");
+        QProcess* kivo = x11_->launch({dir.filePath("large.jpg")});
+        environment.remove("QT_SCALE_FACTOR");
+        environment.remove("QT_LOGGING_RULES");
+        QVERIFY(showsTitles({"large.jpg"}));
+        QByteArray log;
+        kivo->setReadChannel(QProcess::StandardError);
+        QVERIFY(DesktopSession::waitUntil([&] {
+            kivo->waitForReadyRead(100);
+            log += kivo->readAllStandardError();
+            return log.contains("made ahead") || log.contains("decoding");
+        }));
+        QVERIFY2(!log.contains("decoding"), log.constData());
+    }
+
     void waylandSmokeRun() {
         if (!DesktopSession::available(DesktopSession::Kind::wayland))
             QSKIP("weston is not installed");

@@ -3,6 +3,7 @@
 // $XDG_DATA_DIRS of test entries, the clipboard of the offscreen platform; and turning the file.
 #include "desktop/desktopservices.h"
 #include "imaging/dngwriter.h"
+#include "imaging/pixelbuffer.h"
 #include "imaging/workerpools.h"
 #include "model/appstate.h"
 #include "support/testsupport.h"
@@ -200,8 +201,21 @@ private Q_SLOTS:
         QCOMPARE(state_->currentImage(), shown);
     }
 
-    // Every pixel of the picture, although the window shows a level that only fills it.
+    // Every pixel of the picture, although the window shows a level that only fills it; the
+    // level itself when the full resolution cannot be had (over the memory budget), asked once
+    // or twice.
+    void copyPutsExactlyTheImageOnTheClipboard_data() {
+        QTest::addColumn<qint64>("budget");
+        QTest::addColumn<int>("copies");
+        QTest::addColumn<QSize>("copied");
+        QTest::newRow("full resolution") << qint64(0) << 1 << QSize(1600, 1200);
+        QTest::newRow("over the budget") << qint64(1 << 20) << 1 << QSize(400, 300);
+        QTest::newRow("over the budget, twice") << qint64(1 << 20) << 2 << QSize(400, 300);
+    }
     void copyPutsExactlyTheImageOnTheClipboard() {
+        QFETCH(qint64, budget);
+        QFETCH(int, copies);
+        QFETCH(QSize, copied);
         QClipboard* clipboard = QGuiApplication::clipboard();
         clipboard->setText(QStringLiteral("earlier"));
 
@@ -215,10 +229,15 @@ private Q_SLOTS:
         test::settle(pools_.preload);
         QTRY_VERIFY(state_->currentImage());
         QVERIFY(!state_->currentImage()->isFullResolution());
-        state_->copyImage();
-        test::settle(pools_.preload);
+        setDecodeBudgetBytes(budget);
+        for (int copy = 0; copy < copies; ++copy) {
+            clipboard->setText(QStringLiteral("earlier"));
+            state_->copyImage();
+            test::settle(pools_.preload);
+        }
+        setDecodeBudgetBytes(0);
         QVERIFY(clipboard->mimeData()->hasImage() && !clipboard->mimeData()->hasText());
-        QCOMPARE(clipboard->image().size(), QSize(1600, 1200));
+        QCOMPARE(clipboard->image().size(), copied);
         QCOMPARE(clipboard->image().convertToFormat(QImage::Format_RGB32),
                  state_->currentImage()->bitmap().convertToFormat(QImage::Format_RGB32));
     }

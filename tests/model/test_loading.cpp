@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QProcess>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
 #include <QWindow>
@@ -41,6 +42,31 @@ bool near(const QColor& a, const QColor& b) {
     return std::abs(a.red() - b.red()) < 24 && std::abs(a.green() - b.green()) < 24 &&
            std::abs(a.blue() - b.blue()) < 24;
 }
+
+// A 24-megapixel photo: its decodes are still running when a test acts right after asking.
+bool writeLargePicture(const QString& path, const char* format) {
+    QImage picture(6000, 4000, QImage::Format_RGB32);
+    for (int y = 0; y < picture.height(); ++y)
+        std::fill_n(reinterpret_cast<QRgb*>(picture.scanLine(y)), picture.width(),
+                    qRgb(y % 256, 128, 255 - y % 256));
+    return writeImage(picture, path, format);
+}
+
+// Keeps every thread of `pool` busy until released, so what is queued meanwhile waits.
+struct PoolHold {
+    explicit PoolHold(QThreadPool& held)
+        : pool(held) {
+        pool.waitForDone();
+        for (int i = 0; i < pool.maxThreadCount(); ++i)
+            pool.start([this] { gate.acquire(); });
+    }
+    ~PoolHold() {
+        gate.release(pool.maxThreadCount());
+        pool.waitForDone();
+    }
+    QThreadPool& pool;
+    QSemaphore gate;
+};
 } // namespace
 
 class TestLoading : public QObject {
@@ -48,6 +74,7 @@ class TestLoading : public QObject {
 
     test::PrivateSettings settings_;
     WorkerPools pools_;
+    QTemporaryDir large_; // 24-megapixel pictures shared by the tests that need decodes to last
 
     // Lets every decode still running finish and hands its result to the model.
     void finishPreloads() { settle(pools_.preload); }
@@ -167,17 +194,79 @@ private Q_SLOTS:
         QCOMPARE(state.windowTitle(), QStringLiteral("b.jpg [2/3]"));
     }
 
-    // A window closed while its decodes run (its first level, the neighbours) is not touched
-    // by their results.
-    void closingWhilePreloadingIsSafe() {
-        test::PhotoFolder folder({"a.jpg", "b.jpg", "c.jpg"});
+    void initTestCase() {
+        QVERIFY(large_.isValid() && QDir(large_.path()).mkpath(QStringLiteral("d")));
+        for (const char* name : {"a.jpg", "b.jpg", "c.jpg"})
+            QVERIFY(writeLargePicture(large_.filePath(name), "jpeg"));
+        QVERIFY(writeLargePicture(large_.filePath("d/a.png"), "png"));
+        QVERIFY(QFile::copy(large_.filePath("a.jpg"), large_.filePath("d/b.jpg")));
+    }
+
+    // A window closed while its decodes run (its first level, the neighbours, the full
+    // resolution) is not touched by their results.
+    void closingWhileDecodingIsSafe_data() {
+        QTest::addColumn<int>("stage");
+        QTest::newRow("first level") << 0;
+        QTest::newRow("neighbours") << 1;
+        QTest::newRow("full resolution") << 2;
+    }
+    void closingWhileDecodingIsSafe() {
+        QFETCH(int, stage);
         QWindow window;
         window.resize(400, 300);
         auto state = std::make_unique<AppState>(context());
         state->setWindow(&window);
-        state->openFile(folder.path("b.jpg"));
+        // Beside b.jpg in d/ is a PNG, whose preload takes long enough to be running at close.
+        state->openFile(filePathFromText(large_.filePath(stage == 1 ? "d/b.jpg" : "b.jpg")));
+        if (stage >= 1) // the neighbours start decoding once the first level shows
+            QTRY_VERIFY_WITH_TIMEOUT(state->currentImage(), 20'000);
+        if (stage >= 2) { // zoomed in: the full resolution is asked for
+            state->setVisibleRect(QRectF(0.2, 0.2, 0.5, 0.5));
+            state->setMagnification(1.0);
+        }
         state.reset();
         finishPreloads();
+    }
+
+    // A closed window's pictures (its own, its neighbours') are let go on a worker: handing a
+    // large picture's memory back takes the GUI thread milliseconds.
+    void closedWindowLetsItsPicturesGoOnAWorker() {
+        QWindow window;
+        window.resize(400, 300);
+        auto state = std::make_unique<AppState>(context());
+        state->setWindow(&window);
+        state->openFile(filePathFromText(large_.filePath("b.jpg")));
+        finishPreloads();
+        std::vector<std::weak_ptr<const Image>> held{state->currentImage()};
+        for (const auto& [url, image] : state->preloadedImages())
+            held.push_back(image);
+        QCOMPARE(held.size(), 3u);
+        {
+            PoolHold hold(pools_.preload);
+            state.reset();
+            for (const auto& picture : held)
+                QVERIFY(!picture.expired());
+        }
+        finishPreloads();
+        for (const auto& picture : held)
+            QVERIFY(picture.expired());
+    }
+
+    // Stepping onto a neighbour whose preload still runs waits for that decode instead of
+    // starting another: the picture shows as the preload decodes it, at the window's size.
+    void steppingOntoARunningPreloadAdoptsIt() {
+        QWindow window;
+        window.resize(400, 300);
+        AppState state(context());
+        state.setWindow(&window);
+        state.openFile(filePathFromText(large_.filePath("d/b.jpg")));
+        QTRY_VERIFY_WITH_TIMEOUT(state.currentImage(), 20'000); // a.png starts preloading
+        state.navigate(+1);
+        finishPreloads();
+        QCOMPARE(*state.currentURL(), filePathFromText(large_.filePath("d/a.png")));
+        QCOMPARE(state.currentImage()->size(), QSize(6000, 4000));
+        QVERIFY(state.currentImage()->bitmap().width() <= 400);
+        QVERIFY(!state.loadError());
     }
 
     // In a window a file shows as a level that fills it, and neighbours wait at that size: a

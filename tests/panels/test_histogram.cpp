@@ -258,6 +258,22 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!panel.isCounting(), 10'000);
         QCOMPARE(panel.chart()->data()->red[0], 32 * 32);
     }
+
+    // A panel put away while it counts a large picture (the overlay switched, the window
+    // closed) gets nothing: the count has nowhere to land.
+    void panelGoneWhileCountingGetsNothing() {
+        QImage large(6000, 4000, QImage::Format_RGB32);
+        large.fill(Qt::gray);
+        QThreadPool pool;
+        for (int round = 0; round < 3; ++round) {
+            auto panel = std::make_unique<HistogramPanel>(pool);
+            panel->setImage(Image::create(large));
+            QVERIFY(panel->isCounting());
+            panel.reset();
+            pool.waitForDone();
+            QCoreApplication::sendPostedEvents();
+        }
+    }
 };
 
 QTEST_MAIN(TestHistogram)

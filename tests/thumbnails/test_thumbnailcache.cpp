@@ -222,6 +222,30 @@ private Q_SLOTS:
         QCOMPARE(cache.count(), strip.cellCount());
         QVERIFY(!cache.cached(folder.path(names.front())));
     }
+
+    // A closed window's strip takes its queued requests with it: none is decoded afterwards.
+    void closedStripsQueuedRequestsAreDropped() {
+        QStringList names;
+        for (int i = 0; i < 40; ++i)
+            names.append(QStringLiteral("%1.jpg").arg(i, 2, 10, QLatin1Char('0')));
+        test::PhotoFolder folder(names);
+        QThreadPool pool;
+        pool.setMaxThreadCount(1);
+        QSemaphore hold;
+        pool.start([&hold] { hold.acquire(); });
+        ThumbnailCache cache(pool);
+        auto strip = std::make_unique<ThumbnailStrip>(cache);
+        strip->resize(40 * (ThumbnailStrip::kCellSize + ThumbnailStrip::kSpacing),
+                      ThumbnailStrip::kHeight);
+        strip->setFiles(folder.paths(names));
+        strip->show();
+        QVERIFY(strip->cellCount() >= 30);
+        strip.reset();
+        hold.release();
+        pool.waitForDone();
+        QCoreApplication::processEvents();
+        QCOMPARE(cache.count(), 0);
+    }
 };
 
 QTEST_MAIN(TestThumbnailCache)
