@@ -176,8 +176,24 @@ private:
         if (!env_.contains("DISPLAY"))
             return;
         env_.insert("QT_QPA_PLATFORM", "xcb");
-        startServer("openbox", {});
-        ready_ = waitUntil([&] { return !run("wmctrl", {"-m"}).isEmpty(); }, 30000);
+        // Now and then openbox comes up without taking the screen over (wmctrl finds no window
+        // manager on it for good): one that has not answered within a few seconds, or has left,
+        // is replaced.
+        QProcess* manager = startServer("openbox", {});
+        QElapsedTimer managerAge;
+        managerAge.start();
+        ready_ = waitUntil(
+            [&] {
+                if (manager->state() == QProcess::NotRunning || managerAge.elapsed() > 8000) {
+                    qWarning("openbox did not take the screen over; starting it again");
+                    manager->kill();
+                    manager->waitForFinished(3000);
+                    manager = startServer("openbox", {});
+                    managerAge.restart();
+                }
+                return !run("wmctrl", {"-m"}).isEmpty();
+            },
+            40000);
     }
 
     void startWayland() {
