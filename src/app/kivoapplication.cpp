@@ -48,9 +48,8 @@ KivoApplication::KivoApplication(QSettings& settings, QObject* parent)
     , desktop_(DesktopServices::createForThisDesktop(QString::fromLatin1(applicationId) +
                                                      QStringLiteral(".desktop")))
     , delegate_(settings) {
-    connect(qApp, &QApplication::focusChanged, this, &KivoApplication::updateFocusedAppState);
-    connect(qApp, &QGuiApplication::focusWindowChanged, this,
-            &KivoApplication::updateFocusedAppState);
+    connect(qApp, &QApplication::focusChanged, this, &KivoApplication::noteActiveViewer);
+    connect(qApp, &QGuiApplication::focusWindowChanged, this, &KivoApplication::noteActiveViewer);
     connect(&delegate_, &AppDelegate::fileShown, this, [this](AppState& state) {
         for (QWidget* window : QApplication::topLevelWidgets())
             if (auto* viewer = qobject_cast<ViewerWindow*>(window);
@@ -111,15 +110,10 @@ void KivoApplication::receiveHandoff(const std::vector<FilePath>& paths,
         bringForward(*target, activationToken);
 }
 
-void KivoApplication::updateFocusedAppState() {
-    auto* viewer = qobject_cast<ViewerWindow*>(QApplication::activeWindow());
-    if (viewer)
+// The viewer window last used: a hand-off with no file brings it forward.
+void KivoApplication::noteActiveViewer() {
+    if (auto* viewer = qobject_cast<ViewerWindow*>(QApplication::activeWindow()))
         lastActiveViewer_ = viewer;
-    AppState* state = viewer ? &viewer->state() : nullptr;
-    if (state == focused_.data())
-        return;
-    focused_ = state;
-    Q_EMIT focusedAppStateChanged(state);
 }
 
 void KivoApplication::showAbout() {

@@ -22,7 +22,7 @@ class SingleInstanceServer;
 
 // The running application: owns the delegate, the worker pools, the desktop services and the
 // single-instance channel, opens viewer windows for the delegate, keeps the one settings window
-// and tracks which viewer window's model has the focus. Create it after the QApplication.
+// and remembers the viewer window last used. Create it after the QApplication.
 class KivoApplication : public ApplicationCommands {
     Q_OBJECT
 
@@ -38,7 +38,6 @@ public:
 
     AppDelegate& delegate() { return delegate_; }
 
-    AppState* focusedAppState() const override { return focused_; }
     void showSettings() override;
     void showAbout() override;
     void quit() override;
@@ -47,7 +46,7 @@ private:
     ViewerWindow* openViewerWindow(std::optional<FilePath> file,
                                    const std::optional<EarlyDecode>& early = std::nullopt);
     void receiveHandoff(const std::vector<FilePath>& paths, const QByteArray& activationToken);
-    void updateFocusedAppState();
+    void noteActiveViewer();
 
     QSettings& settings_;
     WorkerPools pools_;
@@ -57,7 +56,6 @@ private:
     AppDelegate delegate_;
     std::unique_ptr<SingleInstanceServer> server_;
     QPointer<SettingsWindow> settingsWindow_;
-    QPointer<AppState> focused_;
     QPointer<ViewerWindow> lastActiveViewer_;
     QPointer<ViewerWindow> routedTo_; // the window the latest opened file went to
     QPointer<AboutWindow> aboutWithKeys_;

@@ -19,15 +19,9 @@ class ApplicationCommands : public QObject {
 public:
     using QObject::QObject;
 
-    // The model of the active viewer window; null while the Settings or About window, or no
-    // window at all, is active.
-    virtual AppState* focusedAppState() const = 0;
     virtual void showSettings() = 0;
     virtual void showAbout() = 0;
     virtual void quit() = 0;
-
-Q_SIGNALS:
-    void focusedAppStateChanged(kivo::AppState* state);
 };
 
 // The application's router of opened files, as a viewer window sees it when it comes on screen.
