@@ -7,7 +7,7 @@
 
 #include "../tests/imaging/dngwriter.h"
 #include "../tests/imaging/heifwriter.h"
-#include "imaging/codecs.h"
+#include "imaging/codecs/codecs.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -9,7 +9,7 @@
 #include "canvas/pannableimageview.h"
 #include "canvas/zoomableimageview.h"
 #include "canvas/zoomscrollview.h"
-#include "imaging/workerpools.h"
+#include "imaging/tasks/workerpools.h"
 #include "model/appstate.h"
 #include "syntheticphoto.h"
 #include "viewer/statebinding.h"

@@ -4,7 +4,7 @@
 // Usage: bench_thumbnails [COUNT]   (COUNT files, default 16)
 
 #include "imaging/filepath.h"
-#include "imaging/workerpools.h"
+#include "imaging/tasks/workerpools.h"
 #include "thumbnails/thumbnailcache.h"
 
 #include <QDir>

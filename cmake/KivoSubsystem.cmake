@@ -1,9 +1,10 @@
 # kivo_subsystem(<name> PUBLIC <libs...> PRIVATE <libs...>)
-# One static library per subsystem folder, made of every source file in that folder, so adding a
-# file needs no build edit. Includes are written from src/ ("imaging/image.h").
+# One static library per subsystem folder, made of every source file in that folder and the
+# folders beneath it, so adding a file needs no build edit. Includes are written from src/
+# ("imaging/image.h", "imaging/codecs/codecs.h").
 function(kivo_subsystem name)
     cmake_parse_arguments(ARG "" "" "PUBLIC;PRIVATE" ${ARGN})
-    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp
+    file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp
         ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
     list(FILTER sources EXCLUDE REGEX ".*/(fuzz_[^/]*|main)\\.cpp$")
     list(FILTER sources INCLUDE REGEX ".*\\.cpp$")

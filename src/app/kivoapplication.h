@@ -1,7 +1,7 @@
 #pragma once
 
 #include "appdelegate.h"
-#include "imaging/workerpools.h"
+#include "imaging/tasks/workerpools.h"
 #include "model/pictureloader.h"
 #include "thumbnails/thumbnailcache.h"
 #include "viewer/aboutwindow.h"

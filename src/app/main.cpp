@@ -1,6 +1,6 @@
 #include "commandline.h"
 #include "desktop/applicationid.h"
-#include "imaging/handoff.h"
+#include "imaging/tasks/handoff.h"
 #include "kivoapplication.h"
 #include "model/appstate.h"
 #include "model/pictureloader.h"

@@ -1,6 +1,6 @@
 #include "frameplayer.h"
 
-#include "imaging/handoff.h"
+#include "imaging/tasks/handoff.h"
 #include "pannableimageview.h"
 #include "rotatedimage.h"
 

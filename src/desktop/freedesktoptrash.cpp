@@ -1,6 +1,6 @@
 #include "freedesktoptrash.h"
 
-#include "imaging/atomicreplace.h"
+#include "imaging/write/atomicreplace.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -1,15 +1,15 @@
-#include "decode.h"
+#include "imaging/decode.h"
 
-#include "animation.h"
-#include "codecs.h"
-#include "colour.h"
-#include "contenttype.h"
-#include "decodecore.h"
-#include "jpegdecoder.h"
-#include "orientation.h"
-#include "pixelbuffer.h"
-#include "qtdecoder.h"
-#include "webpdecoder.h"
+#include "imaging/bytes/contenttype.h"
+#include "imaging/codecs/animation.h"
+#include "imaging/codecs/codecs.h"
+#include "imaging/codecs/decodecore.h"
+#include "imaging/codecs/jpegdecoder.h"
+#include "imaging/codecs/qtdecoder.h"
+#include "imaging/codecs/webpdecoder.h"
+#include "imaging/metadata/orientation.h"
+#include "imaging/pixels/colour.h"
+#include "imaging/pixels/pixelbuffer.h"
 
 #include <QBuffer>
 #include <QColorSpace>

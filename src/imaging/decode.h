@@ -1,9 +1,9 @@
 #pragma once
 
-#include "filepath.h"
-#include "formats.h"
-#include "image.h"
-#include "result.h"
+#include "imaging/filepath.h"
+#include "imaging/formats.h"
+#include "imaging/image.h"
+#include "imaging/result.h"
 
 namespace kivo {
 

@@ -1,4 +1,4 @@
-#include "formats.h"
+#include "imaging/formats.h"
 
 #include <array>
 

@@ -5,7 +5,7 @@
 // rotation may do to the file and how a thumbnail is made. Per-format decisions read the table;
 // adding a format touches the table and its decoder only.
 
-#include "filepath.h"
+#include "imaging/filepath.h"
 
 #include <QByteArray>
 #include <QLatin1StringView>

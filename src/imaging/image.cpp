@@ -1,6 +1,6 @@
-#include "image.h"
+#include "imaging/image.h"
 
-#include "animation.h"
+#include "imaging/codecs/animation.h"
 
 #include <QColorSpace>
 #include <algorithm>

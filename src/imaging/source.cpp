@@ -1,7 +1,7 @@
-#include "source.h"
+#include "imaging/source.h"
 
-#include "contenttype.h"
-#include "decodecore.h"
+#include "imaging/bytes/contenttype.h"
+#include "imaging/codecs/decodecore.h"
 
 namespace kivo {
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "filepath.h"
-#include "formats.h"
-#include "result.h"
+#include "imaging/filepath.h"
+#include "imaging/formats.h"
+#include "imaging/result.h"
 
 #include <QImage>
 #include <QString>

@@ -1,7 +1,7 @@
 #include "appstate.h"
 
 #include "folderwatcher.h"
-#include "imaging/workerpools.h"
+#include "imaging/tasks/workerpools.h"
 #include "logging.h"
 #include "neighbourpreloader.h"
 #include "pictureloader.h"

@@ -2,7 +2,7 @@
 
 #include "imaging/filepath.h"
 #include "imaging/image.h"
-#include "imaging/metadataentry.h"
+#include "imaging/metadata/metadataentry.h"
 #include "imaging/result.h"
 #include "preferences.h"
 

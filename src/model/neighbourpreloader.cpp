@@ -1,8 +1,8 @@
 #include "neighbourpreloader.h"
 
-#include "imaging/cancellation.h"
 #include "imaging/decode.h"
-#include "imaging/handoff.h"
+#include "imaging/tasks/cancellation.h"
+#include "imaging/tasks/handoff.h"
 #include "logging.h"
 
 #include <QThreadPool>

@@ -2,7 +2,7 @@
 
 #include "imaging/filepath.h"
 #include "imaging/image.h"
-#include "imaging/pendingresult.h"
+#include "imaging/tasks/pendingresult.h"
 
 #include <QObject>
 #include <QSize>

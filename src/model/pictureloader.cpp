@@ -1,7 +1,7 @@
 #include "pictureloader.h"
 
 #include "imaging/decode.h"
-#include "imaging/handoff.h"
+#include "imaging/tasks/handoff.h"
 #include "logging.h"
 
 #include <QThreadPool>

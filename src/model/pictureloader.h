@@ -2,8 +2,8 @@
 
 #include "imaging/filepath.h"
 #include "imaging/image.h"
-#include "imaging/pendingresult.h"
 #include "imaging/result.h"
+#include "imaging/tasks/pendingresult.h"
 
 #include <QFuture>
 #include <QObject>

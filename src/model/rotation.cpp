@@ -1,8 +1,8 @@
 // Turning the current image: written into the file where that can be done without losing
 // anything, otherwise shown turned on screen until another image becomes current.
 #include "appstate.h"
-#include "imaging/contenttype.h"
-#include "imaging/turnedfile.h"
+#include "imaging/bytes/contenttype.h"
+#include "imaging/write/turnedfile.h"
 #include "logging.h"
 
 #include <cmath>

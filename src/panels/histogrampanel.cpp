@@ -1,6 +1,6 @@
 #include "histogrampanel.h"
 
-#include "imaging/handoff.h"
+#include "imaging/tasks/handoff.h"
 #include "panels/histogramchart.h"
 
 #include <QThreadPool>

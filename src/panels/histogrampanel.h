@@ -1,7 +1,7 @@
 #pragma once
 
 #include "imaging/image.h"
-#include "imaging/pendingresult.h"
+#include "imaging/tasks/pendingresult.h"
 #include "panels/histogram.h"
 #include "panels/overlaycard.h"
 

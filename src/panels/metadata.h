@@ -1,7 +1,7 @@
 #pragma once
 
 #include "imaging/filepath.h"
-#include "imaging/metadataentry.h"
+#include "imaging/metadata/metadataentry.h"
 
 #include <QList>
 #include <QString>

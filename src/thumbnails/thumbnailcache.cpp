@@ -1,8 +1,8 @@
 #include "thumbnailcache.h"
 
-#include "imaging/cancellation.h"
-#include "imaging/handoff.h"
 #include "imaging/source.h"
+#include "imaging/tasks/cancellation.h"
+#include "imaging/tasks/handoff.h"
 
 #include <QFutureWatcher>
 #include <QThread>

@@ -7,7 +7,7 @@
 #include "canvas/navigatoroverlay.h"
 #include "canvas/windowautosize.h"
 #include "canvasharness.h"
-#include "imaging/animation.h"
+#include "imaging/codecs/animation.h"
 #include "model/appstate.h"
 #include "support/testsupport.h"
 #include "viewer/statebinding.h"

@@ -8,9 +8,9 @@
 #include "clutprofile.h"
 #include "dngwriter.h"
 #include "heifwriter.h"
-#include "imaging/codecs.h"
+#include "imaging/codecs/codecs.h"
 #include "imaging/decode.h"
-#include "imaging/psdreader.h"
+#include "imaging/codecs/psdreader.h"
 #include "psdwriter.h"
 #include "support/testsupport.h"
 

@@ -2,10 +2,10 @@
 // and files that are not regular files are refused before reading, pixel buffers are never
 // shared. (Each format's files, read at once from several threads and cut short, are in the format
 // runner, test_formats.)
-#include "imaging/contenttype.h"
+#include "imaging/bytes/contenttype.h"
 #include "imaging/decode.h"
-#include "imaging/imagewriter.h"
-#include "imaging/pixelbuffer.h"
+#include "imaging/write/imagewriter.h"
+#include "imaging/pixels/pixelbuffer.h"
 #include "imaging/source.h"
 #include "support/testsupport.h"
 

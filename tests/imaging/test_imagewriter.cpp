@@ -2,10 +2,10 @@
 // path turns exactly and refuses whatever it could not write back whole; and the file is replaced
 // atomically, keeping its mode, owner, attributes and ACL.
 #include "dngwriter.h"
-#include "imaging/atomicreplace.h"
+#include "imaging/write/atomicreplace.h"
 #include "imaging/formats.h"
-#include "imaging/imagewriter.h"
-#include "imaging/orientationpatch.h"
+#include "imaging/write/imagewriter.h"
+#include "imaging/write/orientationpatch.h"
 #include "support/testsupport.h"
 
 #include <QBuffer>

@@ -3,8 +3,8 @@
 // $XDG_DATA_DIRS of test entries, the clipboard of the offscreen platform; and turning the file.
 #include "desktop/desktopservices.h"
 #include "imaging/dngwriter.h"
-#include "imaging/pixelbuffer.h"
-#include "imaging/workerpools.h"
+#include "imaging/pixels/pixelbuffer.h"
+#include "imaging/tasks/workerpools.h"
 #include "model/appstate.h"
 #include "support/testsupport.h"
 

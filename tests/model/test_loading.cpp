@@ -1,8 +1,8 @@
 // Opening, stepping and preloading on folders of real JPEGs written at test time, and following
 // a folder that another program changes while the window shows it.
 #include "imaging/dngwriter.h"
-#include "imaging/pixelbuffer.h"
-#include "imaging/workerpools.h"
+#include "imaging/pixels/pixelbuffer.h"
+#include "imaging/tasks/workerpools.h"
 #include "model/appstate.h"
 #include "model/folderlisting.h"
 #include "support/testsupport.h"

@@ -1,6 +1,6 @@
 // Counting the three channels in every pixel layout, against ImageMagick on a real photo; and the
 // chart drawn from counts by the panel that counts off the GUI thread.
-#include "imaging/handoff.h"
+#include "imaging/tasks/handoff.h"
 #include "panels/histogram.h"
 #include "panels/histogramchart.h"
 #include "panels/histogrampanel.h"

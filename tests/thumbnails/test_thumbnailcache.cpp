@@ -1,7 +1,7 @@
 // Thumbnails decoded off the caller's thread, upright, bounded, cached until the cache is full;
 // the strip that shows them: cells only for what is on screen, the outline on the current one,
 // clicks, centring, requests dropped when their cells scroll away, pictures that follow files.
-#include "imaging/workerpools.h"
+#include "imaging/tasks/workerpools.h"
 #include "support/testsupport.h"
 #include "thumbnails/thumbnailcache.h"
 #include "thumbnails/thumbnailstrip.h"

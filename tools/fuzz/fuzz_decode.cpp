@@ -1,13 +1,13 @@
 // libFuzzer target: the whole decode and properties path on arbitrary bytes saved under each
 // extension the viewer lists. The first byte picks the extension, the rest is the file.
 
-#include "imaging/bytereader.h"
-#include "imaging/codecs.h"
+#include "imaging/bytes/bytereader.h"
+#include "imaging/codecs/codecs.h"
 #include "imaging/decode.h"
 #include "imaging/formats.h"
-#include "imaging/heiforientation.h"
-#include "imaging/orientation.h"
-#include "imaging/orientationpatch.h"
+#include "imaging/metadata/heiforientation.h"
+#include "imaging/metadata/orientation.h"
+#include "imaging/write/orientationpatch.h"
 #include "imaging/source.h"
 
 #include <QCoreApplication>

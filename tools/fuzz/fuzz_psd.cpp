@@ -1,6 +1,6 @@
 // libFuzzer target: the PSD reader on arbitrary bytes, header probe and full decode.
 
-#include "imaging/psdreader.h"
+#include "imaging/codecs/psdreader.h"
 
 #include <cstddef>
 #include <cstdint>

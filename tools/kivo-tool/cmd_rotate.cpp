@@ -1,7 +1,7 @@
 // kivo-tool rotate FILE +1|-1: turns a file as the viewer's rotate buttons do and says how.
 #include "command.h"
-#include "imaging/contenttype.h"
-#include "imaging/turnedfile.h"
+#include "imaging/bytes/contenttype.h"
+#include "imaging/write/turnedfile.h"
 
 #include <QFileInfo>
 #include <QTextStream>

@@ -3,7 +3,7 @@
 
 #include "command.h"
 #include "imaging/filepath.h"
-#include "imaging/workerpools.h"
+#include "imaging/tasks/workerpools.h"
 #include "thumbnails/thumbnailcache.h"
 
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 // kivo-tool type FILE...: the MIME type sniffed from each file's bytes, one per line, as
 // `file --mime-type` prints it.
 #include "command.h"
-#include "imaging/contenttype.h"
+#include "imaging/bytes/contenttype.h"
 
 #include <QTextStream>
 

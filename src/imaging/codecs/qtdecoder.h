@@ -1,0 +1,25 @@
+#pragma once
+
+#include "imaging/codecs/codecs.h"
+#include "imaging/filepath.h"
+#include "imaging/formats.h"
+#include "imaging/result.h"
+
+#include <QString>
+#include <optional>
+
+namespace kivo {
+
+// Image 0 of a PNG, GIF, BMP, ICO, TIFF or WebP file through Qt's image plugins, at its stored
+// precision. `upright` applies the file's orientation: TIFF's through Qt, PNG's and WebP's EXIF
+// tag through chunkExifOrientation. The profile is the image's
+// QColorSpace when Qt could read it, otherwise the raw bytes are handed back for lcms2.
+// The size is checked against the decode budget before any pixel is allocated.
+Result<DecodedPixels> decodeWithQt(const FilePath& path, const FormatInfo& format, bool upright);
+
+// The EXIF orientation of a PNG or WebP file (eXIf / EXIF chunk), which Qt's readers ignore but
+// browsers and other viewers honour, and which a rotation save writes pixels against. 1 when the
+// file has none.
+int chunkExifOrientation(const FilePath& path);
+
+} // namespace kivo
