@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Paint time of the canvas for a 50 MP photo at fit, 100 % and 800 % and while panning, and the
 // time from a new image to its first finished paint. Every figure is set against a reference
 // measured in the same run: one QPainter::drawImage of the full bitmap scaled to the viewport,

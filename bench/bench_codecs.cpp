@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Codec benchmark. Writes its own files, then times in one run:
 //  - a 12-megapixel HEIC: decodeHeif against libheif's `heif-convert` of the
 //    same file to y4m (raw YUV out, so the reference is decode plus a plain write);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Decoding a large JPEG to the display image, side by side with libjpeg-turbo's own djpeg on
 // the same file in the same run. Target: within 1.25x of djpeg.
 //

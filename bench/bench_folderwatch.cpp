@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A folder that stays current: the time from another program's new file appearing to the
 // window's list holding it, next to a fresh listing of the same folder, for 100 and 100,000
 // entries.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Handing a file to the running Kivo: a second `kivo FILE` from start to exit, and from start
 // until the running instance shows the file in a new window, next to a cold start of a first
 // `kivo FILE` on the same photo until its window shows it, all in one private X session.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Histogram of a 24-megapixel picture: the bitmap as decoders leave it (read in place), a
 // straight-alpha one (premultiplied per sample), a 24-bit one (converted strip by strip), and as
 // reference the obvious way of drawing

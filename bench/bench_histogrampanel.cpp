@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The histogram panel given a new 24-megapixel image: the time until its chart is drawn (counting
 // on the histogram pool, the result handed back, the chart painted), next to the counting alone
 // in the same run, and next to the same counting sent to the pool and waited for (the thread

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Listing a folder of 100,000 entries: Kivo's list + filter + natural sort next to a plain
 // readdir of the same folder, measured in the same run.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Metadata rows per file, in process, against exiftool -fast and exiv2 -pa reading the same
 // files in one batch each. Usage: bench_metadata [FOLDER] (default: the corpus's exif-samples/jpg).
 

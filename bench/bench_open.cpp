@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opening and stepping in the kivo executable itself, in a real X server (Xvfb) with a window
 // manager (openbox), its own HOME and XDG folders, and a 1600 x 1000 window in fit mode:
 //  - cold open: start of `kivo FILE` to the first painted picture, for a 24 MP JPEG (one of a

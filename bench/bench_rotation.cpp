@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How long a rotation keeps the user waiting, against the plain file work it cannot avoid:
 // the tag-only save of a 24-megapixel JPEG against copying that file durably, and the pixel
 // save of a 6-megapixel PNG against Qt encoding the same picture as PNG once.

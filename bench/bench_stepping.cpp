@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GUI-thread time of one step to the next picture in a folder of 24-megapixel JPEGs: the
 // model's navigate() alone, and navigate() until the canvas (bound to the model as in the
 // viewer, 1440 x 900) has painted the new picture. Measured twice in the same run: when the

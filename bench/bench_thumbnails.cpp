@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Thumbnails per second from a folder of 24-megapixel JPEGs through ThumbnailCache (decoding on
 // the thread pool), against vipsthumbnail making 120-pixel thumbnails of the same files on the
 // same cores in the same run; and the memory each decoding thread needs at its peak.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The thumbnail strip over a generated folder of 10,000 photos: the time from showing the strip
 // until every visible cell has its picture, next to vipsthumbnail making 120-pixel thumbnails of
 // the same visible files in the same run; then the paint time per frame while the strip scrolls

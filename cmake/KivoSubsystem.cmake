@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # kivo_subsystem(<name> PUBLIC <libs...> PRIVATE <libs...>)
 # One static library per subsystem folder, made of every source file in that folder and the
 # folders beneath it, so adding a file needs no build edit. Includes are written from src/

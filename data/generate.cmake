@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Fills the desktop entry and the AppStream metainfo with the MIME types the viewer opens, as
 # listed by `kivo-tool mime-types` from the format table, so the two never drift from the code.
 # Run at build time: cmake -DKIVO_TOOL=... -DTEMPLATE_DIR=... -DOUTPUT_DIR=... -D<substitutions>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The canvas's arithmetic, free of widgets so that every rule can be checked with plain numbers.

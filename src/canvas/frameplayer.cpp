@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "frameplayer.h"
 
 #include "imaging/tasks/handoff.h"

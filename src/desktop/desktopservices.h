@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The operating-system services the viewer's file actions rely on, each behind a small interface

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the user does with the current file besides looking at it: copy, reveal, open with
 // another application, move to the Trash.
 #include "appstate.h"

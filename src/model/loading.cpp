@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opening, stepping through the folder, preloading the neighbours, and the display mode's zoom.
 #include "appstate.h"
 #include "folderlisting.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Turning the current image: written into the file where that can be done without losing
 // anything, otherwise shown turned on screen until another image becomes current.
 #include "appstate.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Undoing a move to the Trash: the file goes back where it was and into the folder's list at
 // its place in natural order, and is shown.
 #include "trashundo.h"

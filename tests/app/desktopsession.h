@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // A private desktop session for end-to-end runs of the kivo executable: its own HOME, XDG

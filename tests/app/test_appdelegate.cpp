@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Routing of opened files into windows, closing of empty windows in single-window mode, and the
 // first window's size and place, over real models in plain windows; file arguments as shells and
 // file managers pass them, through a hand-off message. Then the application as a user meets it:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The kivo executable end to end: real processes on a real X server with a window manager, and a
 // smoke run on a headless Wayland compositor.
 #include "desktopsession.h"

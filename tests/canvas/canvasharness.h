@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // A canvas on screen whose inputs a test sets directly, recording what the canvas reports back

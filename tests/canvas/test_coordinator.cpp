@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The canvas's update cycle: the image, zoom and scroll steps, the state report, rotation, the
 // cross-fade and animation playback, seen through real widgets and the pixels they draw, alone
 // and bound to a model; and its arithmetic with plain numbers (unit coordinates, turned sizes,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The canvas under real events: wheel zoom anchored under the pointer and refit on resize,
 // pinch, the floating scroll bars, drawing quality, and press, drag and click on the image
 // (panning, the drag threshold, click navigation and the double click that undoes its click).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The desktop services against the real thing: the freedesktop.org Trash on real folders (a
 // private $XDG_DATA_HOME for the home trash and, where the machine has one, a second volume,
 // /dev/shm, for a volume's own trash), and reveal in the file manager and the portal's application

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // ICC profiles whose only transform is a colour look-up table to Lab, made with lcms2: the kind

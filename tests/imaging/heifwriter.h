@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Encodes HEIF and AVIF files with libheif's own encoders (x265, aom) for the tests, the

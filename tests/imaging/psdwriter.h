@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Writes Photoshop documents byte by byte for the PSD reader's tests and fuzz seeds.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the codecs do beyond the format runner's pictures, on files from phones and files written
 // here: LibRaw on DNGs (which source, mosaic or embedded preview, each request is served from,
 // turned by the orientation tag, and broken files), libheif on files from its own encoders (x265,

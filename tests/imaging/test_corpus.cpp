@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Real-world files (camera JPEGs and TIFFs, phones' HEIF, the PngSuite kept with the tests and
 // deliberately broken files) decoded and read for their properties, with a few files written here
 // for what no sample holds.

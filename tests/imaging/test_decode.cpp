@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The display decode as its callers rely on it: failures are values that say why, hostile headers
 // and files that are not regular files are refused before reading, pixel buffers are never
 // shared. (Each format's files, read at once from several threads and cut short, are in the format

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The format runner: a folder per format (named by its MIME type) of small files written once by
 // real encoders, each with the picture a viewer must show beside it (<name>.expected.png) and the
 // folder's tolerance (the mean difference per channel, 0 to 255, that its codec may add). One

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writing a turned file: the tag-only copy changes the orientation and nothing else; the pixel
 // path turns exactly and refuses whatever it could not write back whole; and the file is replaced
 // atomically, keeping its mode, owner, attributes and ACL.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The viewer model's fields: stored preferences, change notification, and the status bar that
 // mouse movement anywhere in the application shows and that hides two seconds after the last.
 #include "model/appstate.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The file actions against the real desktop services: the freedesktop Trash in a private
 // $XDG_DATA_HOME (moves and their undo), GIO's application registry over a private
 // $XDG_DATA_DIRS of test entries, the clipboard of the offscreen platform; and turning the file.

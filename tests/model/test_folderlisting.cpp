@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Listing the opened file's folder: which entries count, their natural order in any locale, and
 // the quiet fall-backs when the folder cannot be read.
 #include "imaging/decode.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opening, stepping and preloading on folders of real JPEGs written at test time, and following
 // a folder that another program changes while the window shows it.
 #include "imaging/dngwriter.h"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Shared by the packaging checks: a temporary folder removed on exit, and the build installed
 # into it as DESTDIR under /usr, the prefix of the Debian package.
 set -euo pipefail

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package: built by CPack with dpkg-shlibdeps, free of lintian errors, holding exactly
 # the install tree, and installable by apt with the dependencies it declares (simulated).
 source "$(dirname "$0")/common.sh"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The installed tree: validated desktop entry and metainfo, every MIME type of the format table
 # and of the supported extensions in both, every icon size a PNG of that size, the man pages,
 # and a kivo-tool that runs from where it was installed.

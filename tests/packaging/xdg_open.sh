@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # File associations as a desktop without its own opener uses them: with the installed entry the
 # default for image/jpeg in a private XDG_CONFIG_HOME, `xdg-open photo.jpg` under Xvfb starts the
 # installed Kivo on that photo. Mode `handoff` then opens a second photo the same way and expects

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Counting the three channels in every pixel layout, against ImageMagick on a real photo; and the
 // chart drawn from counts by the panel that counts off the GUI thread.
 #include "imaging/tasks/handoff.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The metadata rows read from files, checked against exiftool on real camera and phone files, and
 // the card that shows them: fixed width, right-aligned labels, wrapping values that can be copied.
 #include "imaging/source.h"

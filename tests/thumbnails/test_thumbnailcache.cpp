@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Thumbnails decoded off the caller's thread, upright, bounded, cached until the cache is full;
 // the strip that shows them: cells only for what is on screen, the outline on the current one,
 // clicks, centring, requests dropped when their cells scroll away, pictures that follow files.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kivo-tool run as a user would run it: type, decode, props, info, histogram, thumbnail and
 // rotate, and the one-line reasons it gives when it refuses.
 #include "support/testsupport.h"

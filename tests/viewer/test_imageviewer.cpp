@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The viewer window's content: keys, drops, alerts, the status pill, the empty state, and where
 // the navigator, the panel and the strip stand.
 #include "canvas/zoomableimageview.h"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Fails when a text marked for translation has no translation in a catalogue: lupdate, run over
 # the sources into a copy of each catalogue, must leave no message unfinished. The catalogues in
 # the source tree are never touched.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target: the whole decode and properties path on arbitrary bytes saved under each
 // extension the viewer lists. The first byte picks the extension, the rest is the file.
 

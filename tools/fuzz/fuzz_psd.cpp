@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target: the PSD reader on arbitrary bytes, header probe and full decode.
 
 #include "imaging/codecs/psdreader.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the seed inputs of the fuzz targets: small documents of every kind our own decoders
 // read, made by the same writers as the tests. Usage: kivo-fuzz-seeds <folder>; fills
 // <folder>/psd (plain PSD files) and <folder>/decode (files prefixed with their extension's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kivo-tool decode FILE -o OUT.png: writes the picture the viewer shows (upright, sRGB).
 #include "command.h"
 #include "imaging/decode.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kivo-tool histogram FILE: the histogram panel's counts, three lines of 256 numbers (red,
 // green, blue).
 

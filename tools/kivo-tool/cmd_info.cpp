@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kivo-tool info FILE...: the metadata panel's rows, one "label<TAB>value" line each, with a
 // blank line between files.
 

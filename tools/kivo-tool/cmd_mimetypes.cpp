@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kivo-tool mime-types: the MIME types the viewer opens, one a line, the primary type of each
 // format followed by the aliases file managers use. The build writes them into the desktop entry
 // and the AppStream metainfo, so the file associations follow the format table.

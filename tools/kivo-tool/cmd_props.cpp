@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kivo-tool props FILE: the property dictionary of the file's first image, as callers get it.
 #include "command.h"
 #include "imaging/source.h"

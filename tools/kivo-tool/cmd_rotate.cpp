@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kivo-tool rotate FILE +1|-1: turns a file as the viewer's rotate buttons do and says how.
 #include "command.h"
 #include "imaging/bytes/contenttype.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kivo-tool thumbnail FILE... -o DIR: writes each file's strip thumbnail as DIR/<name>.png,
 // made through the same cache and background decoding the viewer uses.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kivo-tool type FILE...: the MIME type sniffed from each file's bytes, one per line, as
 // `file --mime-type` prints it.
 #include "command.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the sample folder the viewer opens when it is started without a file: a few pictures
 // drawn here, saved in several formats, the JPEGs carrying real EXIF fields.
 #include <QColorSpace>

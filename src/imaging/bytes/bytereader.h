@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The one place where the containers' bytes are read: a bounds-checked cursor, JPEG marker

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The decoders outside Qt's image plugins: libheif (HEIC, HEIF, AVIF), LibRaw (camera raw) and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "imaging/codecs/codecs.h"
 #include "imaging/codecs/decodecore.h"
 #include "imaging/metadata/heiforientation.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Reads the merged composite image of a Photoshop document (PSD and its large variant PSB) from

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // HEIF keeps an image's rotation and mirroring in item properties ('irot', 'imir') that a

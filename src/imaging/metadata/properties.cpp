@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The property dictionary of image 0: EXIF, TIFF and GPS fields through exiv2, and the pixel
 // layout from the cheapest place that states it exactly (the codec's own header, exiv2, or Qt's
 // image reader). No pixels are decoded here: this runs on every step through a folder.

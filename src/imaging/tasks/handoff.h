@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Work handed from the GUI thread to a worker pool. Every task of the application starts through

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pixel half of imagewriter.h: the stored pixels turned exactly and written in the file's
 // own format, with every check that the new file still holds what the old one did.
 #include "imaging/bytes/bytereader.h"

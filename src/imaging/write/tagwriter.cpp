@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tag-only half of imagewriter.h: a copy of the file whose orientation alone differs.
 #include "imaging/codecs/decodecore.h"
 #include "imaging/metadata/exivbuffer.h"

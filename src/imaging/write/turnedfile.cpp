@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writing a file turned by quarter turns: the orientation arithmetic, and the choice between
 // patching the tag and laying out the pixels anew that the caller made.
 #include "imaging/write/turnedfile.h"
