@@ -105,6 +105,10 @@
         <translation>Erstellt mit Qt %1</translation>
     </message>
     <message>
+        <source>Licensed under the GNU GPL, version 3 or later</source>
+        <translation>Lizenziert unter der GNU GPL, Version 3 oder später</translation>
+    </message>
+    <message>
         <source>About.description</source>
         <translation>Ein schneller Bildbetrachter: Öffnen Sie ein Bild und blättern Sie mit den Pfeiltasten durch seinen Ordner.</translation>
     </message>

@@ -218,7 +218,7 @@ HandoffAttempt handOffOrListen(const QString& socketPath, const std::vector<File
         const bool delivered = sendAll(fd, message) && awaitAcknowledgement(fd, 10000);
         close(fd);
         if (!delivered)
-            qCWarning(lcApp) << "the running Kivo did not take the files; opening them here";
+            qCInfo(lcApp) << "the running Kivo did not take the files; opening them here";
         return {delivered, -1};
     }
     if (errno != ECONNREFUSED && errno != ENOENT)

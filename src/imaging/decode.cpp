@@ -6,6 +6,7 @@
 #include "imaging/codecs/codecs.h"
 #include "imaging/codecs/decodecore.h"
 #include "imaging/codecs/jpegdecoder.h"
+#include "imaging/codecs/librarymessages.h"
 #include "imaging/codecs/qtdecoder.h"
 #include "imaging/codecs/webpdecoder.h"
 #include "imaging/metadata/orientation.h"
@@ -194,6 +195,8 @@ QImage scaledToFit(const QImage& image, int maxPixelSize) {
 }
 
 bool openForReading(QFile& file, const FilePath& path, Failure* why) {
+    // Every file the imaging layer reads comes through here before any library sees it.
+    routeLibraryMessages();
     const auto refuse = [&](FailureReason reason, const QString& message) {
         if (why)
             *why = Failure{reason, message};

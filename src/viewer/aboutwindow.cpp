@@ -30,6 +30,7 @@ namespace {
 constexpr int kSpacing = 16;
 constexpr int kIconCornerRadius = 22;
 constexpr auto kQtPage = "https://www.qt.io/";
+constexpr auto kLicencePage = "https://www.gnu.org/licenses/gpl-3.0.html";
 
 // Kivo's own icon from the resources; a build without it falls back to the window icon the
 // application set, then to the icon theme's.
@@ -133,6 +134,21 @@ AboutWindow::AboutWindow(QWidget* parent)
     link->setOpenExternalLinks(true);
     layout->addStretch(1);
 
+    // The licence and the footer share the bottom as one caption block, so the licence costs
+    // the window no height of its own.
+    auto* bottom = new QVBoxLayout;
+    bottom->setSpacing(0);
+    layout->addLayout(bottom);
+    QLabel* licence =
+        addLabel(*bottom,
+                 QStringLiteral("<a href=\"%1\">%2</a>")
+                     .arg(QString::fromLatin1(kLicencePage),
+                          tr("Licensed under the GNU GPL, version 3 or later").toHtmlEscaped()),
+                 0.8, 1.0);
+    licence->setObjectName(QStringLiteral("licence"));
+    licence->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    licence->setOpenExternalLinks(true);
+
     auto* footer = new QPushButton(tr("Built with Qt %1").arg(QString::fromLatin1(qVersion())));
     footer->setFlat(true);
     footer->setCursor(Qt::PointingHandCursor);
@@ -146,7 +162,7 @@ AboutWindow::AboutWindow(QWidget* parent)
     footer->setPalette(palette);
     connect(footer, &QPushButton::clicked, this,
             [] { QDesktopServices::openUrl(QUrl(QString::fromLatin1(kQtPage))); });
-    layout->addWidget(footer, 0, Qt::AlignHCenter);
+    bottom->addWidget(footer, 0, Qt::AlignHCenter);
 }
 
 QString AboutWindow::versionText() const {

@@ -13,7 +13,8 @@ QString appVersion(const QString& shortVersion, const QString& build);
 // The version of this build, from the project version and the build number it was made with.
 QString buildAppVersion();
 
-// A small fixed window with Kivo's icon, name, version, a description and two links.
+// A small fixed window with Kivo's icon, name, version, a description, two links and the
+// licence.
 class AboutWindow : public QWidget {
     Q_OBJECT
 

@@ -201,6 +201,33 @@ private Q_SLOTS:
         QVERIFY2(!log.contains("decoding"), log.constData());
     }
 
+    // A camera's TIFF with tags libtiff does not know, and a damaged TIFF: the viewer opens both
+    // without a word on stderr beyond the category the run enabled.
+    void tiffsOpenWithoutLibraryChatter() {
+        QTemporaryDir dir;
+        const QString camera = dir.filePath("camera.tif"), damaged = dir.filePath("damaged.tif");
+        QVERIFY(test::writeImage(test::quadrantImage(64, 48), camera, "tiff"));
+        QVERIFY(test::setExifTags(camera, {{"Exif.Image.PrintImageMatching", "80 114 105 109"},
+                                           {"Exif.Image.0xc7f1", "7"}}));
+        QVERIFY(QFile::copy(camera, damaged));
+        QVERIFY(QFile::resize(damaged, QFileInfo(damaged).size() / 2));
+        x11_->setMultiWindowMode(true);
+        auto& environment = x11_->environment();
+        environment.insert("QT_LOGGING_RULES", "kivo.model.debug=true");
+        QProcess* kivo = x11_->launch({camera, damaged});
+        environment.remove("QT_LOGGING_RULES");
+        QByteArray log;
+        kivo->setReadChannel(QProcess::StandardError);
+        QVERIFY2(DesktopSession::waitUntil([&] {
+                     kivo->waitForReadyRead(100);
+                     log += kivo->readAllStandardError();
+                     return log.contains("cannot show") && x11_->titles().size() == 2;
+                 }),
+                 log.constData());
+        for (const QByteArray& line : log.split('\n'))
+            QVERIFY2(line.isEmpty() || line.startsWith("kivo.model: "), log.constData());
+    }
+
     void waylandSmokeRun() {
         if (!DesktopSession::available(DesktopSession::Kind::wayland))
             QSKIP("weston is not installed");

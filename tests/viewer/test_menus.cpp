@@ -5,6 +5,7 @@
 #include "viewerhost.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -223,6 +224,10 @@ private Q_SLOTS:
         QVERIFY(second.isVisible());
         QCOMPARE(second.windowTitle(), QString("About Kivo"));
         QVERIFY(!second.descriptionText().contains("About.description")); // a text, not its key
+        const auto* licence = second.findChild<QLabel*>("licence");
+        QVERIFY(licence && licence->isVisible());
+        QCOMPARE(licence->text(), QString("<a href=\"https://www.gnu.org/licenses/gpl-3.0.html\">"
+                                          "Licensed under the GNU GPL, version 3 or later</a>"));
     }
 
     // The locale is read once per process, so the German run is this test in a child process
@@ -250,7 +255,10 @@ private Q_SLOTS:
             titles << action->text();
         QCOMPARE(titles, (QStringList{"Datei", "Bearbeiten", "Bild", "Hilfe"}));
         QVERIFY(find(*window.menuBar()->actions()[2]->menu(), "An Fenster anpassen"));
-        QCOMPARE(AboutWindow().windowTitle(), QString("Über Kivo"));
+        const AboutWindow about;
+        QCOMPARE(about.windowTitle(), QString("Über Kivo"));
+        QVERIFY(about.findChild<QLabel*>("licence")->text().contains(
+            "Lizenziert unter der GNU GPL, Version 3 oder später"));
     }
 
 private:

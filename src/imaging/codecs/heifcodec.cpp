@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "imaging/codecs/codecs.h"
 #include "imaging/codecs/decodecore.h"
+#include "imaging/codecs/librarymessages.h"
 #include "imaging/metadata/heiforientation.h"
 #include "imaging/pixels/pixelbuffer.h"
 
@@ -140,6 +141,7 @@ QImage decodeHandle(const heif_image_handle* handle) {
         !raw)
         return {};
     std::unique_ptr<heif_image, ImageDeleter> decoded(raw);
+    logHeifDecodingWarnings(raw);
     const int width = heif_image_get_width(raw, heif_channel_interleaved);
     const int height = heif_image_get_height(raw, heif_channel_interleaved);
     int stride = 0;

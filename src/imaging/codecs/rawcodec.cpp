@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "imaging/codecs/codecs.h"
+#include "imaging/codecs/librarymessages.h"
 #include "imaging/formats.h"
 #include "imaging/metadata/orientation.h"
 #include "imaging/pixels/pixelbuffer.h"
@@ -40,6 +41,7 @@ int orientationFromFlip(int flip) {
 // One LibRaw instance per call: the library is thread-safe across instances, not within one.
 std::unique_ptr<LibRaw> openRaw(const FilePath& path) {
     auto raw = std::make_unique<LibRaw>(LIBRAW_OPTIONS_NONE);
+    routeLibRawMessages(*raw);
     raw->imgdata.params.max_raw_memory_mb = kRawMemoryLimitMb;
     if (raw->open_file(path.c_str()) != LIBRAW_SUCCESS)
         return nullptr;

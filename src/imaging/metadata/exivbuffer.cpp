@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "imaging/metadata/exivbuffer.h"
 
+#include "imaging/codecs/librarymessages.h"
+
 #include <mutex>
 
 namespace kivo::exivbuffer {
@@ -23,10 +25,10 @@ void lockXmpNamespaces(void*, bool lock) {
 void initialiseOnce() {
     static std::once_flag once;
     std::call_once(once, [] {
-        // The XMP toolkit must be set up once before images are read on several threads, and a
-        // viewer logs nothing about files it merely could not read.
+        // The XMP toolkit must be set up once before images are read on several threads, and
+        // exiv2's log goes where the other libraries' messages go.
         Exiv2::XmpParser::initialize(lockXmpNamespaces, nullptr);
-        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+        routeLibraryMessages();
     });
 }
 

@@ -1,0 +1,140 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "imaging/codecs/librarymessages.h"
+
+#include <QString>
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <exiv2/exiv2.hpp>
+#include <libheif/heif.h>
+#include <libraw/libraw.h>
+#include <mutex>
+#include <tiffio.h>
+
+namespace kivo {
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcTiff, "kivo.imaging.tiff", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcQtReaders, "kivo.imaging.qt", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcExiv2, "kivo.imaging.exiv2", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcHeif, "kivo.imaging.heif", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcRaw, "kivo.imaging.raw", QtWarningMsg)
+
+// A library's warning becomes a debug message, its error an info message; Qt's fatal messages
+// stay what they are, since Qt ends the process after them.
+QtMsgType demoted(QtMsgType type) {
+    switch (type) {
+    case QtCriticalMsg:
+        return QtInfoMsg;
+    case QtFatalMsg:
+        return QtFatalMsg;
+    default:
+        return QtDebugMsg;
+    }
+}
+
+void log(const QLoggingCategory& category, bool error, const QString& text) {
+    if (error)
+        qCInfo(category).noquote() << text;
+    else
+        qCDebug(category).noquote() << text;
+}
+
+// The lines libtiff's default handlers would print on stderr, in our category instead.
+void tiffMessage(bool error, const char* module, const char* format, va_list args) {
+    if (!lcTiff().isEnabled(error ? QtInfoMsg : QtDebugMsg))
+        return;
+    QString text = QString::vasprintf(format, args);
+    if (!error)
+        text.prepend(QStringLiteral("Warning, "));
+    if (module)
+        text.prepend(QString::fromUtf8(module) + QStringLiteral(": "));
+    log(lcTiff(), error, text);
+}
+
+void tiffWarning(const char* module, const char* format, va_list args) {
+    tiffMessage(false, module, format, args);
+}
+
+void tiffError(const char* module, const char* format, va_list args) {
+    tiffMessage(true, module, format, args);
+}
+
+void exiv2Message(int level, const char* text) {
+    log(lcExiv2(), level >= Exiv2::LogMsg::error, QString::fromUtf8(text).trimmed());
+}
+
+// exiv2 formats no message below its level: ask only for what the category shows.
+Exiv2::LogMsg::Level exiv2Level() {
+    if (lcExiv2().isDebugEnabled())
+        return Exiv2::LogMsg::debug;
+    return lcExiv2().isInfoEnabled() ? Exiv2::LogMsg::error : Exiv2::LogMsg::mute;
+}
+
+// The handler that was in place before ours: Qt's default, or kivo-tool's, or a test's.
+std::atomic<QtMessageHandler> previousQtHandler{nullptr};
+
+void forwardQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (const QtMessageHandler previous = previousQtHandler.load())
+        previous(type, context, text);
+    else // only in the instant between installing ours and learning the previous one
+        std::fputs(qPrintable(qFormatLogMessage(type, context, text) + u'\n'), stderr);
+}
+
+// Qt's image readers say what their libraries report under "qt.gui.imageio" (libpng's warnings
+// as "libpng warning: ..."); every other message goes on to the previous handler unchanged.
+void routeQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type == QtFatalMsg || !context.category ||
+        std::strcmp(context.category, "qt.gui.imageio") != 0) {
+        forwardQtMessage(type, context, text);
+        return;
+    }
+    const QtMsgType routedType = demoted(type);
+    if (!lcQtReaders().isEnabled(routedType))
+        return;
+    const QMessageLogContext routed(context.file, context.line, context.function,
+                                    lcQtReaders().categoryName());
+    forwardQtMessage(routedType, routed, text);
+}
+
+void rawDataError(void*, const char* file, const int offset) {
+    if (offset < 0)
+        qCInfo(lcRaw, "%s: unexpected end of file", file);
+    else
+        qCInfo(lcRaw, "%s: data corrupted at %d", file, offset);
+}
+
+void rawMemoryError(void*, const char* file, const char* where) {
+    qCInfo(lcRaw, "%s: out of memory in %s", file, where);
+}
+
+} // namespace
+
+void routeLibraryMessages() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // Set in the libtiff we link, which is the one Qt's TIFF plugin loads (one soname).
+        TIFFSetWarningHandler(tiffWarning);
+        TIFFSetErrorHandler(tiffError);
+        Exiv2::LogMsg::setHandler(exiv2Message);
+        Exiv2::LogMsg::setLevel(exiv2Level());
+        previousQtHandler.store(qInstallMessageHandler(routeQtMessage));
+    });
+}
+
+void routeLibRawMessages(LibRaw& raw) {
+    raw.set_dataerror_handler(rawDataError, nullptr);
+    raw.set_memerror_handler(rawMemoryError, nullptr);
+}
+
+void logHeifDecodingWarnings(heif_image* image) {
+    if (!lcHeif().isDebugEnabled())
+        return;
+    heif_error warning{};
+    for (int index = 0; heif_image_get_decoding_warnings(image, index, &warning, 1) == 1; ++index)
+        qCDebug(lcHeif, "decoded despite: %s", warning.message);
+}
+
+} // namespace kivo
