@@ -20,5 +20,5 @@ while IFS= read -r -d '' file; do
         missing=1
     fi
 done < <(find "$root/src" "$root/tools" "$root/tests" "$root/bench" "$root/scripts" "$root/cmake" \
-    "$root/.ci" "$root/CMakeLists.txt" -path "$root/tests/data" -prune -o -type f -print0)
+    "$root/.ci" "$root/data" "$root/samples" "$root/CMakeLists.txt" -path "$root/tests/data" -prune -o -type f -print0)
 exit $missing
