@@ -5,11 +5,11 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
 #include <exiv2/exiv2.hpp>
 #include <libheif/heif.h>
 #include <libraw/libraw.h>
 #include <mutex>
+#include <string_view>
 #include <tiffio.h>
 
 namespace kivo {
@@ -22,20 +22,12 @@ Q_LOGGING_CATEGORY(lcExiv2, "kivo.imaging.exiv2", QtWarningMsg)
 Q_LOGGING_CATEGORY(lcHeif, "kivo.imaging.heif", QtWarningMsg)
 Q_LOGGING_CATEGORY(lcRaw, "kivo.imaging.raw", QtWarningMsg)
 
-// A library's warning becomes a debug message, its error an info message; Qt's fatal messages
-// stay what they are, since Qt ends the process after them.
+// A library's warning becomes a debug message, its error an info message.
 QtMsgType demoted(QtMsgType type) {
-    switch (type) {
-    case QtCriticalMsg:
-        return QtInfoMsg;
-    case QtFatalMsg:
-        return QtFatalMsg;
-    default:
-        return QtDebugMsg;
-    }
+    return type == QtCriticalMsg ? QtInfoMsg : QtDebugMsg;
 }
 
-void log(const QLoggingCategory& category, bool error, const QString& text) {
+void logLibraryMessage(const QLoggingCategory& category, bool error, const QString& text) {
     if (error)
         qCInfo(category).noquote() << text;
     else
@@ -51,7 +43,7 @@ void tiffMessage(bool error, const char* module, const char* format, va_list arg
         text.prepend(QStringLiteral("Warning, "));
     if (module)
         text.prepend(QString::fromUtf8(module) + QStringLiteral(": "));
-    log(lcTiff(), error, text);
+    logLibraryMessage(lcTiff(), error, text);
 }
 
 void tiffWarning(const char* module, const char* format, va_list args) {
@@ -63,7 +55,7 @@ void tiffError(const char* module, const char* format, va_list args) {
 }
 
 void exiv2Message(int level, const char* text) {
-    log(lcExiv2(), level >= Exiv2::LogMsg::error, QString::fromUtf8(text).trimmed());
+    logLibraryMessage(lcExiv2(), level >= Exiv2::LogMsg::error, QString::fromUtf8(text).trimmed());
 }
 
 // exiv2 formats no message below its level: ask only for what the category shows.
@@ -83,11 +75,20 @@ void forwardQtMessage(QtMsgType type, const QMessageLogContext& context, const Q
         std::fputs(qPrintable(qFormatLogMessage(type, context, text) + u'\n'), stderr);
 }
 
-// Qt's image readers say what their libraries report under "qt.gui.imageio" (libpng's warnings
-// as "libpng warning: ..."); every other message goes on to the previous handler unchanged.
+// Whether a Qt message is about a file's contents: Qt's image readers pass on what their
+// libraries report under "qt.gui.imageio" and its subcategories (libpng's warnings as "libpng
+// warning: ...", libjpeg's under ".jpeg"), and its ICC parser judges embedded profiles.
+bool aboutFileContents(const char* category) {
+    if (!category)
+        return false;
+    const std::string_view name(category);
+    return name == "qt.gui.imageio" || name.starts_with("qt.gui.imageio.") || name == "qt.gui.icc";
+}
+
+// Messages about a file's contents go to our category; every other message, and a fatal one in
+// any case, goes on to the previous handler unchanged.
 void routeQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-    if (type == QtFatalMsg || !context.category ||
-        std::strcmp(context.category, "qt.gui.imageio") != 0) {
+    if (type == QtFatalMsg || !aboutFileContents(context.category)) {
         forwardQtMessage(type, context, text);
         return;
     }
@@ -96,7 +97,8 @@ void routeQtMessage(QtMsgType type, const QMessageLogContext& context, const QSt
         return;
     const QMessageLogContext routed(context.file, context.line, context.function,
                                     lcQtReaders().categoryName());
-    forwardQtMessage(routedType, routed, text);
+    forwardQtMessage(routedType, routed,
+                     QString::fromLatin1(context.category) + QStringLiteral(": ") + text);
 }
 
 void rawDataError(void*, const char* file, const int offset) {

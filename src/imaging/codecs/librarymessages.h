@@ -4,8 +4,8 @@
 // What the codec and metadata libraries would print on their own, routed into Kivo's logging
 // categories instead, which stay silent unless enabled (QT_LOGGING_RULES="kivo.*=true"):
 //   kivo.imaging.tiff   libtiff's warnings and errors (Qt's TIFF plugin uses the same libtiff)
-//   kivo.imaging.qt     Qt's image readers, libpng's warnings among them (Qt's PNG reader passes
-//                       them on as messages of its own)
+//   kivo.imaging.qt     Qt's image readers and ICC parser on a file's contents, libpng's
+//                       warnings among them (Qt's PNG reader passes them on as its own)
 //   kivo.imaging.exiv2  exiv2's log
 //   kivo.imaging.heif   the warnings libheif attaches to a picture it decoded anyway
 //   kivo.imaging.raw    LibRaw's reports of damaged data and failed allocations
