@@ -208,11 +208,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString camera = dir.filePath("camera.tif"), damaged = dir.filePath("damaged.tif"),
                       scanned = dir.filePath("scanned.png");
-        QVERIFY(test::writeImage(test::quadrantImage(64, 48), camera, "tiff"));
-        QVERIFY(test::setExifTags(camera, {{"Exif.Image.PrintImageMatching", "80 114 105 109"},
-                                           {"Exif.Image.0xc7f1", "7"}}));
-        QVERIFY(QFile::copy(camera, damaged));
-        QVERIFY(QFile::resize(damaged, QFileInfo(damaged).size() / 2));
+        QVERIFY(test::writeCameraTiffs(camera, damaged));
         QImage page = test::quadrantImage(64, 48);
         page.setText("Comment", "scanned");
         QVERIFY(test::writeImage(page, scanned, "png"));

@@ -91,6 +91,10 @@ QTransform shownForOrientation(int orientation);
 // text for the tag's type.
 bool setExifTags(const QString& path, const QList<QPair<QString, QString>>& tags);
 
+// A TIFF as cameras and scanners write them, with private tags libtiff does not know (PrintIM
+// and a maker's own), at `camera`; and, when `damaged` is given, the same file cut in half there.
+bool writeCameraTiffs(const QString& camera, const QString& damaged = {});
+
 // Lets the decodes running on `pool` finish and hands their results over, including the work
 // those results start in turn (a picture's full resolution after its first level).
 inline void settle(QThreadPool& pool) {

@@ -217,12 +217,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString camera = dir.filePath("camera.tif"), damaged = dir.filePath("damaged.tif"),
                       phone = dir.filePath("phone.heic"), raw = dir.filePath("short.dng");
-        QVERIFY(test::writeImage(test::quadrantImage(64, 48), camera, "tiff"));
-        QVERIFY(test::setExifTags(camera, {{"Exif.Image.Make", "Kivo Camera Works"},
-                                           {"Exif.Image.PrintImageMatching", "80 114 105 109"},
-                                           {"Exif.Image.0xc7f1", "7"}}));
-        QVERIFY(QFile::copy(camera, damaged));
-        QVERIFY(QFile::resize(damaged, QFileInfo(damaged).size() / 2));
+        QVERIFY(test::writeCameraTiffs(camera, damaged));
         QVERIFY(test::writeHeif(test::quadrantImage(64, 48), phone, {}));
         QVERIFY(test::writeFile(raw, shortDng()));
         const QStringList commands{"type",      "decode",    "props", "info",
