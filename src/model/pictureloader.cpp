@@ -50,6 +50,7 @@ void PictureLoader::stop() {
     url_.reset();
     releaseLater(std::exchange(shown_, nullptr));
     requestedBox_ = QSize();
+    renderedBox_ = QSize();
     requestedFull_ = false;
     fullFailure_.reset();
     ahead_ = false;
@@ -156,17 +157,27 @@ void PictureLoader::levelArrived(quint64 ticket, Result<ImagePtr> level) {
 }
 
 void PictureLoader::needLevel(QSize box) {
-    if (!url_ || !shown_ || shown_->isFullResolution())
+    // A vector picture can always be rendered sharper; the box says how sharp.
+    const bool scalable = shown_ && shown_->isScalable() && box.isValid();
+    if (!url_ || !shown_ || (shown_->isFullResolution() && !scalable))
         return;
-    if (requestedFull_) {
+    if (requestedFull_ && !scalable) {
         if (fullFailure_ && !box.isValid())
             Q_EMIT fullResolutionFailed(*fullFailure_); // asked again: the answer stands
         return;
     }
     const bool full = !box.isValid();
-    if (!full && requestedBox_.isValid() && box.width() <= requestedBox_.width() &&
-        box.height() <= requestedBox_.height())
+    const auto within = [box](QSize outer) {
+        return outer.isValid() && box.width() <= outer.width() && box.height() <= outer.height();
+    };
+    if (scalable) {
+        // Its first level was rendered no larger than the picture, whatever box it was for.
+        if (within(shown_->bitmap().size()) || within(renderedBox_))
+            return;
+        renderedBox_ = box;
+    } else if (!full && within(requestedBox_)) {
         return; // asked for already, or a level that fills a larger box is on screen
+    }
     requestedFull_ = full;
     requestedBox_ = box;
     const quint64 ticket = ticket_;

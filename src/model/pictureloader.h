@@ -83,6 +83,7 @@ private:
     ImagePtr shown_;     // the best level handed out for url_
     quint64 ticket_ = 0; // the file's request, which results must carry to be taken
     QSize requestedBox_; // the largest box a level was decoded or asked for
+    QSize renderedBox_;  // the largest box a vector picture was rendered again for
     bool requestedFull_ = false;
     std::optional<Failure> fullFailure_; // why the full resolution cannot be had
     bool ahead_ = false;                 // decoding for prefetch(), not yet taken over by load()
