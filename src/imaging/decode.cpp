@@ -304,7 +304,7 @@ Result<ImagePtr> decodeLevel(const FilePath& path, QSize box, bool shrink) {
         return animation;
     DecodeRequest request;
     request.fitBox = box;
-    request.enlarge = !shrink;
+    request.enlarge = !shrink && box.isValid();
     auto still = decodeLogged(path, info, request);
     if (!still)
         return still.failure();
