@@ -37,7 +37,8 @@ Result<ImagePtr> decodeFirstLevel(const FilePath& url, QSize box) {
 PictureLoader::PictureLoader(QThreadPool& pool, QObject* parent)
     : QObject(parent)
     , pool_(pool)
-    , latest_(std::make_shared<std::atomic<quint64>>(0)) {}
+    , latest_(std::make_shared<std::atomic<quint64>>(0))
+    , latestSharper_(std::make_shared<std::atomic<quint64>>(0)) {}
 
 // A decode already running stops at its next check of `latest_` and its watcher dies with this
 // object; one that has not started never does.
@@ -181,10 +182,14 @@ void PictureLoader::needLevel(QSize box) {
     requestedFull_ = full;
     requestedBox_ = box;
     const quint64 ticket = ticket_;
+    // Only the latest request's result is waited for: one it replaced (a zoom step passed
+    // over, each a rendering of a vector picture) is not started at all.
+    const quint64 request = latestSharper_->fetch_add(1) + 1;
     auto sharper = runOnPool(
         pool_,
-        [url = *url_, level = shown_, box, latest = latest_, ticket]() -> Result<ImagePtr> {
-            if (latest->load() != ticket)
+        [url = *url_, level = shown_, box, latest = latest_, ticket, latestSharper = latestSharper_,
+         request]() -> Result<ImagePtr> {
+            if (latest->load() != ticket || latestSharper->load() != request)
                 return superseded();
             auto better = decodeLevel(url, box, false);
             if (!better)

@@ -89,6 +89,7 @@ private:
     bool ahead_ = false;                 // decoding for prefetch(), not yet taken over by load()
     // Read by queued decodes before they start, so one the user has left never runs.
     std::shared_ptr<std::atomic<quint64>> latest_;
+    std::shared_ptr<std::atomic<quint64>> latestSharper_; // the sharper level last asked for
     PendingResult<Result<ImagePtr>> level_{this, &pool_};
     PendingResult<ImagePtr> adopted_{this, &pool_};
     PendingResult<Result<ImagePtr>> sharper_{this, &pool_};

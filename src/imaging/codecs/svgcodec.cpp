@@ -13,6 +13,11 @@ namespace kivo {
 
 namespace {
 
+// A view zoomed in far gets the whole picture rendered no larger than this (64 megapixels, 800 %
+// of a 1024-pixel drawing): beyond, it would cost seconds and far more memory than the screen
+// it is shown on.
+constexpr double kMaxEnlargedBytes = 256.0 * 1024 * 1024;
+
 QSize renderSize(QSize intrinsic, const DecodeRequest& request) {
     double scale = 1.0;
     if (request.fitBox.isValid()) {
@@ -29,10 +34,14 @@ QSize renderSize(QSize intrinsic, const DecodeRequest& request) {
     return {side(intrinsic.width()), side(intrinsic.height())};
 }
 
-// A view zoomed in far asks for more than memory allows: it gets the largest picture that fits.
-QSize shrunkToBudget(QSize size) {
-    const double area = double(size.width()) * size.height() * 4;
-    const double factor = std::sqrt(double(decodeBudgetBytes()) / area) * 0.999;
+// A view zoomed in far asks for more than that or the decode budget allow: it gets the largest
+// picture that fits.
+QSize shrunkToFit(QSize size) {
+    const double bytes = double(size.width()) * size.height() * 4;
+    const double limit = std::min(double(decodeBudgetBytes()), kMaxEnlargedBytes);
+    if (bytes <= limit)
+        return size;
+    const double factor = std::sqrt(limit / bytes) * 0.999;
     return QSize(std::max(1, int(size.width() * factor)), std::max(1, int(size.height() * factor)));
 }
 
@@ -46,12 +55,11 @@ Result<DecodedPixels> decodeSvg(const FilePath& path, const DecodeRequest& reque
     if (!document)
         return document.failure();
     QSize size = renderSize(document->intrinsicSize, request);
-    if (!fitsDecodeBudget(size, 4)) {
-        if (!request.enlarge)
-            return Failure{FailureReason::tooLarge,
-                           QStringLiteral("%1x%2 pixels").arg(size.width()).arg(size.height())};
-        size = shrunkToBudget(size);
-    }
+    if (request.enlarge)
+        size = shrunkToFit(size);
+    if (!fitsDecodeBudget(size, 4))
+        return Failure{FailureReason::tooLarge,
+                       QStringLiteral("%1x%2 pixels").arg(size.width()).arg(size.height())};
     applyQtAllocationLimit(); // pictures embedded as data: URIs decode through Qt's readers
     QSvgRenderer renderer;
     if (!renderer.load(document->xml) || !renderer.isValid())

@@ -10,7 +10,7 @@
 namespace kivo {
 
 // Rendered to fill the request's fitBox (beyond the intrinsic size only when it says `enlarge`,
-// then shrunk to the largest that fits the decode budget), or with its longer side at
+// then shrunk to at most 64 megapixels and the decode budget), or with its longer side at
 // maxPixelSize, or else at its intrinsic size. fullSize is always the intrinsic size.
 Result<DecodedPixels> decodeSvg(const FilePath& path, const DecodeRequest& request);
 
