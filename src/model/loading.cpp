@@ -101,8 +101,8 @@ void AppState::needSharperPicture(bool magnificationIsCurrent) {
 }
 
 // A vector picture is rendered again, on a worker, for every closer look than its level has
-// pixels for: its full resolution is whatever the view shows (the decoder caps it by the
-// memory budget).
+// pixels for: its full resolution is whatever the view shows (the decoder caps that at 64
+// megapixels and the memory budget).
 void AppState::needSharperRendering(bool magnificationIsCurrent) {
     const double deviceScale = magnification_ * (window_ ? window_->devicePixelRatio() : 1.0);
     const bool wholeNeeded = overlayMode_ == OverlayMode::histogram || copyWhenFull_;
