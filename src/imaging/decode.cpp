@@ -8,6 +8,7 @@
 #include "imaging/codecs/jpegdecoder.h"
 #include "imaging/codecs/librarymessages.h"
 #include "imaging/codecs/qtdecoder.h"
+#include "imaging/codecs/svgcodec.h"
 #include "imaging/codecs/webpdecoder.h"
 #include "imaging/metadata/orientation.h"
 #include "imaging/pixels/colour.h"
@@ -124,6 +125,8 @@ Result<DecodedPixels> decodePixels(const FilePath& path, const FormatInfo& forma
         return fromCodec(decodeRaw(path, request.maxPixelSize, request.fitBox), format, path);
     case DecoderKind::psdReader:
         return fromCodec(decodePsd(path), format, path);
+    case DecoderKind::qtSvg:
+        return decodeSvg(path, request);
     case DecoderKind::qtPlugin:
         break;
     }
@@ -304,9 +307,15 @@ Result<ImagePtr> decodeLevel(const FilePath& path, QSize box, bool shrink) {
         return animation;
     DecodeRequest request;
     request.fitBox = box;
+    request.enlarge = !shrink && box.isValid();
     auto still = decodeLogged(path, info, request);
     if (!still)
         return still.failure();
+    if (isVector(info)) {
+        if (ImagePtr image = Image::createScalable(std::move(still->image), still->fullSize))
+            return image;
+        return damaged(info);
+    }
     QImage bitmap = std::move(still->image);
     QSize fullSize = still->fullSize;
     if (shrink && box.isValid() && !bitmap.isNull()) {

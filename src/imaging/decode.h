@@ -18,6 +18,8 @@ Result<ImagePtr> decodeImage(const FilePath& path);
 // at a reduced DCT scale, a still WebP at its final size, a raw file from its embedded preview;
 // the other formats decode in full and, when `shrink` is set, are scaled down to the box (a
 // preloaded neighbour then holds what it shows). An invalid box decodes the full picture.
+// A vector picture (SVG) is a scalable Image rendered to fill the box: without `shrink` also
+// beyond its intrinsic size, which is how a view zoomed in gets it sharp.
 Result<ImagePtr> decodeLevel(const FilePath& path, QSize box, bool shrink);
 
 // Whether a format's screen-sized level costs much less than its full picture.

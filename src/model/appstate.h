@@ -224,6 +224,7 @@ private:
     // Asks for a sharper level of the current picture when the one shown cannot give what the
     // view needs: it looks closer, the window grew, or the histogram counts every pixel.
     void needSharperPicture(bool magnificationIsCurrent);
+    void needSharperRendering(bool magnificationIsCurrent);
     void readMetadata(const FilePath& url);
     TrashUndo* trashUndo();     // made on first use; null without a Trash
     friend class FolderWatcher; // edits imageFiles_ in place, one entry at a time

@@ -37,7 +37,8 @@ Result<ImagePtr> decodeFirstLevel(const FilePath& url, QSize box) {
 PictureLoader::PictureLoader(QThreadPool& pool, QObject* parent)
     : QObject(parent)
     , pool_(pool)
-    , latest_(std::make_shared<std::atomic<quint64>>(0)) {}
+    , latest_(std::make_shared<std::atomic<quint64>>(0))
+    , latestSharper_(std::make_shared<std::atomic<quint64>>(0)) {}
 
 // A decode already running stops at its next check of `latest_` and its watcher dies with this
 // object; one that has not started never does.
@@ -50,6 +51,7 @@ void PictureLoader::stop() {
     url_.reset();
     releaseLater(std::exchange(shown_, nullptr));
     requestedBox_ = QSize();
+    renderedBox_ = QSize();
     requestedFull_ = false;
     fullFailure_.reset();
     ahead_ = false;
@@ -156,24 +158,38 @@ void PictureLoader::levelArrived(quint64 ticket, Result<ImagePtr> level) {
 }
 
 void PictureLoader::needLevel(QSize box) {
-    if (!url_ || !shown_ || shown_->isFullResolution())
+    // A vector picture can always be rendered sharper; the box says how sharp.
+    const bool scalable = shown_ && shown_->isScalable() && box.isValid();
+    if (!url_ || !shown_ || (shown_->isFullResolution() && !scalable))
         return;
-    if (requestedFull_) {
+    if (requestedFull_ && !scalable) {
         if (fullFailure_ && !box.isValid())
             Q_EMIT fullResolutionFailed(*fullFailure_); // asked again: the answer stands
         return;
     }
     const bool full = !box.isValid();
-    if (!full && requestedBox_.isValid() && box.width() <= requestedBox_.width() &&
-        box.height() <= requestedBox_.height())
+    const auto within = [box](QSize outer) {
+        return outer.isValid() && box.width() <= outer.width() && box.height() <= outer.height();
+    };
+    if (scalable) {
+        // Its first level was rendered no larger than the picture, whatever box it was for.
+        if (within(shown_->bitmap().size()) || within(renderedBox_))
+            return;
+        renderedBox_ = box;
+    } else if (!full && within(requestedBox_)) {
         return; // asked for already, or a level that fills a larger box is on screen
+    }
     requestedFull_ = full;
     requestedBox_ = box;
     const quint64 ticket = ticket_;
+    // Only the latest request's result is waited for: one it replaced (a zoom step passed
+    // over, each a rendering of a vector picture) is not started at all.
+    const quint64 request = latestSharper_->fetch_add(1) + 1;
     auto sharper = runOnPool(
         pool_,
-        [url = *url_, level = shown_, box, latest = latest_, ticket]() -> Result<ImagePtr> {
-            if (latest->load() != ticket)
+        [url = *url_, level = shown_, box, latest = latest_, ticket, latestSharper = latestSharper_,
+         request]() -> Result<ImagePtr> {
+            if (latest->load() != ticket || latestSharper->load() != request)
                 return superseded();
             auto better = decodeLevel(url, box, false);
             if (!better)

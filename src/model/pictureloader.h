@@ -83,11 +83,13 @@ private:
     ImagePtr shown_;     // the best level handed out for url_
     quint64 ticket_ = 0; // the file's request, which results must carry to be taken
     QSize requestedBox_; // the largest box a level was decoded or asked for
+    QSize renderedBox_;  // the largest box a vector picture was rendered again for
     bool requestedFull_ = false;
     std::optional<Failure> fullFailure_; // why the full resolution cannot be had
     bool ahead_ = false;                 // decoding for prefetch(), not yet taken over by load()
     // Read by queued decodes before they start, so one the user has left never runs.
     std::shared_ptr<std::atomic<quint64>> latest_;
+    std::shared_ptr<std::atomic<quint64>> latestSharper_; // the sharper level last asked for
     PendingResult<Result<ImagePtr>> level_{this, &pool_};
     PendingResult<ImagePtr> adopted_{this, &pool_};
     PendingResult<Result<ImagePtr>> sharper_{this, &pool_};

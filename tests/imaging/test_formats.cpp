@@ -12,10 +12,10 @@
 #include "dngwriter.h"
 #include "heifwriter.h"
 #include "imaging/bytes/bytereader.h"
-#include "imaging/pixels/colour.h"
 #include "imaging/bytes/contenttype.h"
 #include "imaging/decode.h"
 #include "imaging/metadata/orientation.h"
+#include "imaging/pixels/colour.h"
 #include "imaging/pixels/pixelbuffer.h"
 #include "imaging/source.h"
 #include "psdwriter.h"
@@ -157,6 +157,33 @@ public:
                                      psdOf(picture));
     }
 
+    // SVG as text: a picture of the quadrants, its size given by `root`'s attributes, with
+    // `extra` drawn over it. Written gzip-compressed by the gzip tool as .svgz.
+    void svg(const QString& name, const QByteArray& root, QSize shown, const QByteArray& extra = {},
+             bool compressed = false) {
+        const QByteArray text =
+            "\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<!-- drawn by hand -->\n<!DOCTYPE svg PUBLIC "
+            "\"-//W3C//DTD SVG 1.1//EN\" \"http://www.w3.org/Graphics/SVG/1.1/DTD/svg11.dtd\">\n"
+            "<svg xmlns=\"http://www.w3.org/2000/svg\" " +
+            root +
+            "><rect width=\"48\" height=\"32\" fill=\"#f00\"/><rect x=\"48\" width=\"48\" "
+            "height=\"32\" fill=\"#0f0\"/><rect y=\"32\" width=\"48\" height=\"32\" "
+            "fill=\"#00f\"/><rect x=\"48\" y=\"32\" width=\"48\" height=\"32\" fill=\"#fff\"/>" +
+            extra + "</svg>";
+        const QString mime = compressed ? "image/svg+xml-compressed" : "image/svg+xml";
+        const QString path = file(mime, name, compressed ? "svgz" : "svg",
+                                  test::quadrantImage(shown.width(), shown.height()), 3);
+        if (!compressed) {
+            ok_ = ok_ && test::writeFile(path, text);
+            return;
+        }
+        QProcess gzip;
+        gzip.start("gzip", {"-c"});
+        gzip.write(text);
+        gzip.closeWriteChannel();
+        ok_ = ok_ && gzip.waitForFinished() && test::writeFile(path, gzip.readAllStandardOutput());
+    }
+
     bool ok() const { return ok_; }
 
 private:
@@ -264,6 +291,14 @@ private Q_SLOTS:
         w.dng(false);
         w.dng(true);
         w.psd();
+        w.svg("sized", "width=\"96\" height=\"64\"", kScene);
+        w.svg("viewbox", "viewBox=\"0 0 96 64\"", {1024, 683});        // 1024 on the long side
+        w.svg("text", "width=\"25.4mm\" height=\"16.9333mm\"", kScene, // 96 pixels an inch
+              "<text x=\"50\" y=\"60\" font-size=\"6\" fill=\"#000\">Kivo</text>");
+        w.svg("animated", "width=\"96px\" height=\"64px\"", kScene,
+              "<rect width=\"4\" height=\"4\" fill=\"#f00\"><animate attributeName=\"fill\" "
+              "from=\"#f00\" to=\"#00f\" dur=\"1s\" repeatCount=\"indefinite\"/></rect>");
+        w.svg("compressed", "width=\"96\" height=\"64\"", kScene, {}, true);
         QVERIFY(w.ok());
     }
 
@@ -316,7 +351,7 @@ private Q_SLOTS:
                 QVERIFY2(!refused && refused.reason() == FailureReason::tooLarge, qPrintable(what));
             }
         }
-        QCOMPARE(inputs_.size(), 4 * 10 + 14);
+        QCOMPARE(inputs_.size(), 4 * 10 + 14 + 5);
     }
 
     // Every decoder may run on several threads at once.
@@ -380,12 +415,82 @@ private Q_SLOTS:
             {{}, "jpg", u"-"_s},
             {"hello, world", "png", u"-"_s},
             {b("\xFF\xD8"), {}, u"-"_s}, // cut short
-            {b("\0\0\x01\0\0\0"), {}, u"-"_s}};
+            {b("\0\0\x01\0\0\0"), {}, u"-"_s},
+            {"<svg:svg xmlns:svg=\"http://www.w3.org/2000/svg\"/>", {}, u"image/svg+xml"_s},
+            {"<?xml version=\"1.0\"?><html><svg/></html>", "svg", u"-"_s},
+            {"<!DOCTYPE svg [ <!ENTITY a \"<svg>\"> ]", "svg", u"-"_s}}; // cut in the DTD
         for (const auto& [head, extension, type] : cases) {
             const FormatInfo* format = sniffFormat(head, extension);
             QVERIFY2(format ? format->mimeType == type : type == u"-",
                      qPrintable(type + " " + extension));
         }
+    }
+
+    // What a hostile SVG could make a renderer do is refused before Qt SVG parses it: load a
+    // file or URL, expand entities or <use> chains a billion-fold, recurse past the stack.
+    void hostileSvgIsRefused_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("reason");
+        const auto svg = [](const QByteArray& body, const QByteArray& dtd = {}) {
+            return dtd +
+                   "<svg xmlns=\"http://www.w3.org/2000/svg\" "
+                   "xmlns:xlink=\"http://www.w3.org/1999/xlink\" width=\"8\" height=\"8\">" +
+                   body + "</svg>";
+        };
+        const int unsupported = int(FailureReason::unsupported);
+        QTest::newRow("image from a file")
+            << svg("<image xlink:href=\"/etc/hostname\" width=\"8\" height=\"8\"/>") << unsupported;
+        QTest::newRow("image from a URL")
+            << svg("<image href=\" https://example.org/a.png\" width=\"8\" height=\"8\"/>")
+            << unsupported;
+        QTest::newRow("use of another file")
+            << svg("<use xlink:href=\"other.svg#a\"/>") << unsupported;
+        QTest::newRow("external entity")
+            << svg("<text>&x;</text>", "<!DOCTYPE svg [<!ENTITY x SYSTEM \"/etc/hostname\">]>")
+            << unsupported;
+        QByteArray laughs = "<!DOCTYPE svg [<!ENTITY a0 \"lol\">";
+        for (int i = 1; i < 10; ++i)
+            laughs += QStringLiteral("<!ENTITY a%1 \"%2\">")
+                          .arg(i)
+                          .arg(QStringLiteral("&a%1;").arg(i - 1).repeated(10))
+                          .toUtf8();
+        QTest::newRow("billion laughs")
+            << svg("<text>&a9;</text>", laughs + "]>") << int(FailureReason::damaged);
+        QTest::newRow("many entity references")
+            << svg("<text>" + QByteArray("&a;").repeated(20000) + "</text>",
+                   "<!DOCTYPE svg [<!ENTITY a \"" + QByteArray(4000, 'a') + "\">]>")
+            << int(FailureReason::tooLarge);
+        QTest::newRow("nested too deeply")
+            << svg(QByteArray("<g>").repeated(100000) + QByteArray("</g>").repeated(100000))
+            << unsupported;
+        QByteArray fanOut = "<defs><rect id=\"l0\" width=\"1\" height=\"1\"/>";
+        for (int i = 1; i < 10; ++i)
+            fanOut += QStringLiteral("<g id=\"l%1\">%2</g>")
+                          .arg(i)
+                          .arg(QStringLiteral("<use xlink:href=\"#l%1\"/>").arg(i - 1).repeated(10))
+                          .toUtf8();
+        QTest::newRow("use fan-out")
+            << svg(fanOut + "</defs><use xlink:href=\"#l9\"/>") << unsupported;
+        QTest::newRow("use cycle")
+            << svg("<g id=\"a\"><g><use xlink:href=\"#a\"/></g></g>") << unsupported;
+        QTest::newRow("a size beyond reason")
+            << QByteArray("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"1e9\" height=\"1\"/>")
+            << int(FailureReason::tooLarge);
+    }
+    void hostileSvgIsRefused() {
+        QFETCH(QByteArray, content);
+        QFETCH(int, reason);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("hostile.svg");
+        QVERIFY(test::writeFile(path, content));
+        const auto image = decodeImage(filePathFromText(path));
+        QVERIFY(!image);
+        QCOMPARE(int(image.reason()), reason);
+        // A hyperlink is only followed by a click: it does not stop the picture.
+        QVERIFY(test::writeFile(path, "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"8\" "
+                                      "height=\"8\"><a href=\"https://example.org\"><rect "
+                                      "width=\"8\" height=\"8\"/></a></svg>"));
+        QVERIFY(decodeImage(filePathFromText(path)));
     }
 
     // Every pixel lands where Qt's own transforms put it, for every pixel size the orienting
@@ -549,5 +654,6 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestFormats)
+// Qt SVG draws text with the GUI's fonts.
+QTEST_MAIN(TestFormats)
 #include "test_formats.moc"

@@ -252,6 +252,31 @@ private Q_SLOTS:
                  qPrintable(said));
     }
 
+    // An SVG through the commands: rendered at its own size on transparency, described as RGB
+    // with alpha, thumbnailed sharp at the strip's size, and never rewritten by a rotation.
+    void svgThroughTheCommands() {
+        QTemporaryDir dir;
+        const QString svg = dir.filePath("drawn.svg"), out = dir.filePath("drawn.png");
+        QVERIFY(test::writeFile(svg,
+                                "<svg xmlns='http://www.w3.org/2000/svg' width='30' "
+                                "height='20'><rect width='15' height='20' fill='red'/></svg>"));
+        QVERIFY(kivoTool({"mime-types"}).lines().contains("image/svg+xml"));
+        QCOMPARE(kivoTool({"type", svg}).lines(), QStringList{"image/svg+xml"});
+        QCOMPARE(kivoTool({"decode", svg, "-o", out}).status, 0);
+        const QImage decoded(out);
+        QCOMPARE(decoded.size(), QSize(30, 20));
+        QCOMPARE(decoded.pixelColor(5, 5), QColor(Qt::red));
+        QCOMPARE(decoded.pixelColor(25, 5).alpha(), 0);
+        const QStringList props = kivoTool({"props", svg}).lines();
+        for (const char* line : {"ColorModel = RGB", "HasAlpha = true", "PixelWidth = 30"})
+            QVERIFY2(props.contains(line), line);
+        QCOMPARE(kivoTool({"thumbnail", svg, "-o", dir.path()}).status, 0);
+        QCOMPARE(QImage(out).size(), QSize(120, 80));
+        const QByteArray before = test::readFile(svg);
+        QCOMPARE(kivoTool({"rotate", svg, "+1"}).status, 1);
+        QCOMPARE(test::readFile(svg), before);
+    }
+
     void thumbnailWritesPngs() {
         QTemporaryDir dir;
         const QString photo = dir.filePath(QStringLiteral("wide.jpg"));

@@ -8,11 +8,11 @@
 #include "imaging/formats.h"
 #include "imaging/metadata/heiforientation.h"
 #include "imaging/metadata/orientation.h"
-#include "imaging/write/orientationpatch.h"
 #include "imaging/source.h"
+#include "imaging/write/orientationpatch.h"
 
-#include <QCoreApplication>
 #include <QFile>
+#include <QGuiApplication>
 #include <QTemporaryDir>
 #include <array>
 #include <cstddef>
@@ -49,6 +49,9 @@ void decodeDirectly(const kivo::FilePath& path, const QString& extension) {
     } else if (format->decoder == kivo::DecoderKind::libraw) {
         kivo::probeRaw(path);
         kivo::decodeRaw(path, 120);
+    } else if (format->decoder == kivo::DecoderKind::qtSvg) {
+        // A view zoomed in asks for a rendering beyond the intrinsic size.
+        kivo::decodeLevel(path, QSize(900, 700), false);
     }
 }
 
@@ -68,7 +71,9 @@ void readBytesDirectly(const QByteArray& bytes) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    static QCoreApplication app(*argc, *argv);
+    // A GUI application, offscreen: Qt SVG draws text with the GUI's fonts.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static QGuiApplication app(*argc, *argv);
     return 0;
 }
 

@@ -3,6 +3,7 @@
 
 #include "imaging/bytes/bytereader.h"
 #include "imaging/codecs/decodecore.h"
+#include "imaging/codecs/svgdocument.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -130,6 +131,8 @@ const FormatInfo* sniffFormat(QByteArrayView head, QStringView extension) {
     // ICONDIR: reserved 0, type 1, at least one entry
     if (startsWith(head, QByteArrayView("\0\0\1\0", 4)) && head.size() >= 6 && (head[4] || head[5]))
         return format(ImageFormat::ico);
+    if (looksLikeSvg(head))
+        return format(startsWith(head, "\x1F\x8B") ? ImageFormat::svgz : ImageFormat::svg);
     return nullptr;
 }
 

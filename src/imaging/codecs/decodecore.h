@@ -29,6 +29,9 @@ struct DecodeRequest {
     // cheap reduced decode decode just large enough to fill it (and say the full size in
     // DecodedPixels::fullSize); the others decode in full. Not scaled down further.
     QSize fitBox;
+    // A vector picture may be rendered beyond its intrinsic size to fill fitBox (a view zoomed
+    // in); otherwise a fitted view never shows it larger than that.
+    bool enlarge = false;
     // Turn the pixels upright by the file's orientation (EXIF tag, HEIF transforms, raw flip).
     bool upright = true;
     // Convert to the sRGB display format; otherwise keep the file's colour space (tagged on

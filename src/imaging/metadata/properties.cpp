@@ -6,6 +6,7 @@
 #include "imaging/bytes/bytereader.h"
 #include "imaging/codecs/codecs.h"
 #include "imaging/codecs/decodecore.h"
+#include "imaging/codecs/svgcodec.h"
 #include "imaging/metadata/exivbuffer.h"
 #include "imaging/source.h"
 
@@ -330,6 +331,8 @@ std::optional<PixelInfo> probe(const FormatInfo& format, const FilePath& path) {
         return probeRaw(path);
     case DecoderKind::psdReader:
         return probePsd(path);
+    case DecoderKind::qtSvg:
+        return probeSvg(path);
     case DecoderKind::libjpeg:
     case DecoderKind::qtPlugin:
         break;
