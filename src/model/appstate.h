@@ -4,6 +4,7 @@
 #include "imaging/filepath.h"
 #include "imaging/image.h"
 #include "imaging/metadata/metadataentry.h"
+#include "imaging/pixels/displayprofile.h"
 #include "imaging/result.h"
 #include "preferences.h"
 
@@ -102,6 +103,12 @@ public:
     // what the application closes when the window shows no file. Not observable.
     QWindow* window() const { return window_; }
     void setWindow(QWindow* window) { window_ = window; }
+
+    // The colour profile of the screen the window is on, which pictures are converted to. A
+    // change converts the picture shown again, in place, and drops the preloaded neighbours.
+    // Not observable.
+    const DisplayProfile& displayProfile() const { return displayProfile_; }
+    void setDisplayProfile(const DisplayProfile& profile);
 
     // The size of the area pictures are shown in, in points, as the view last reported it;
     // levels are decoded to fill it. Until the view says, the window's size. Not observable.
@@ -243,6 +250,7 @@ private:
     bool showThumbnailBar_ = false;
     QPointer<QWindow> window_;
     QSize viewSize_;
+    DisplayProfile displayProfile_;
     std::optional<ZoomAction> zoomAction_;
     double magnification_ = 1.0;
     QRectF visibleRect_{0.0, 0.0, 1.0, 1.0};
