@@ -208,6 +208,7 @@ void PictureLoader::setTarget(const DisplayProfile& target) {
     if (!shown || ahead_) {
         // Nothing on screen yet: what is decoding for the old profile starts again.
         const bool wasAhead = ahead_;
+        stop(); // not taken over: decoded for the old profile
         load(url, nullptr, box);
         ahead_ = wasAhead;
         return;
