@@ -212,6 +212,23 @@ QImage toDisplay(QImage image, const QByteArray& icc, const DisplayProfile& targ
     const QByteArray source = sourceProfile(image, icc, &grey);
     const bool alpha = image.hasAlphaChannel();
     const bool deep = isDeep(image);
+    // Between two profiles Qt can describe (primaries and curves, what almost every display
+    // profile is) Qt converts at the cost an sRGB conversion always had, half that of lcms2's
+    // 8-bit path; for those black-point compensation changes nothing, their black being zero.
+    const QColorSpace to = target.colorSpace();
+    const QColorSpace from =
+        source.isEmpty() ? QColorSpace(QColorSpace::SRgb) : QColorSpace::fromIccProfile(source);
+    if (!grey && !target.isLutBased() && to.isValid() && from.isValid()) {
+        if (deep)
+            image.convertTo(alpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64);
+        else
+            image.convertTo(displayFormat(alpha));
+        image.setColorSpace(from);
+        image.convertToColorSpace(to);
+        image.convertTo(displayFormat(alpha));
+        image.setColorSpace(to);
+        return image;
+    }
     cmsUInt32Number inFormat = kLcmsArgb32;
     cmsUInt32Number flags = alpha ? cmsFLAGS_COPY_ALPHA : 0;
     if (grey) {

@@ -44,10 +44,12 @@ private:
 
 // Converts a picture in its display format to `target`, the way toDisplaySrgb converts to sRGB
 // (and, for the sRGB target, exactly as it does). Its colour space is `icc` when given, else the
-// one tagged on the image, else sRGB. lcms2 converts, through a transform cached per pair of
-// profiles: relative colorimetric with black-point compensation, perceptual for a table-based
-// display profile. The result is tagged with the target's colour space where Qt can describe it,
-// so whoever needs the picture's own values (the histogram) can convert back.
+// one tagged on the image, else sRGB. Qt converts between profiles it can describe (primaries and
+// curves: relative colorimetric); lcms2 converts the rest (table-based display profiles, grey and
+// table-based sources) through a transform cached per pair of profiles: relative colorimetric
+// with black-point compensation, perceptual for a table-based display profile. The result is tagged
+// with the target's colour space where Qt can describe it, so whoever needs the picture's own
+// values (the histogram) can convert back.
 QImage toDisplay(QImage image, const QByteArray& icc, const DisplayProfile& target);
 
 } // namespace kivo
