@@ -106,7 +106,6 @@ public:
 
     // The colour profile of the screen the window is on, which pictures are converted to. A
     // change converts the picture shown again, in place, and drops the preloaded neighbours.
-    // Not observable.
     const DisplayProfile& displayProfile() const { return displayProfile_; }
     void setDisplayProfile(const DisplayProfile& profile);
 
@@ -193,6 +192,7 @@ public:
 
 Q_SIGNALS:
     void currentURLChanged();
+    void displayProfileChanged();
     void currentImageChanged();
     void imageFilesChanged();
     void currentIndexChanged();

@@ -64,6 +64,7 @@ void AppState::setDisplayProfile(const DisplayProfile& profile) {
     if (profile == displayProfile_)
         return;
     displayProfile_ = profile;
+    Q_EMIT displayProfileChanged();
     preloader_->setTarget(profile);
     if (loader_) {
         // The neighbours follow once the picture shown is converted.

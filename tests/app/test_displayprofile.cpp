@@ -24,8 +24,9 @@ const QString kSrgb = QStringLiteral("/usr/share/color/icc/sRGB.icc");
 const QString kColord = QStringLiteral("org.freedesktop.ColorManager");
 const QString kDevicePath = QStringLiteral("/org/freedesktop/ColorManager/devices/xrandr_screen");
 const QString kProfilePath = QStringLiteral("/org/freedesktop/ColorManager/profiles/icc_display");
-// sRGB (0, 200, 0) on an Adobe RGB screen, as transicc computes it.
+// sRGB colours on an Adobe RGB screen, as transicc computes them.
 const QColor kGreen(0, 200, 0), kGreenOnAdobe(112, 199, 47);
+const QColor kOrange(230, 120, 20), kOrangeOnAdobe(205, 119, 37);
 
 QByteArray readAll(const QString& path) {
     QFile file(path);
@@ -102,8 +103,8 @@ class TestDisplayProfile : public QObject {
     QTemporaryDir dir_;
     QString picture_;
 
-    // The colour in the middle of the kivo window, as the X server has it.
-    QColor shownColour() {
+    // The kivo window as the X server has it.
+    QImage grabWindow() {
         const auto windows = x11_->windows();
         if (windows.isEmpty())
             return {};
@@ -111,8 +112,27 @@ class TestDisplayProfile : public QObject {
         grab.setProcessEnvironment(x11_->environment());
         grab.start("import", {"-window", windows.first().id, "png:-"});
         grab.waitForFinished(5000);
-        const QImage shot = QImage::fromData(grab.readAllStandardOutput(), "PNG");
+        return QImage::fromData(grab.readAllStandardOutput(), "PNG");
+    }
+
+    // The colour in the middle of the window: the picture.
+    QColor shownColour() {
+        const QImage shot = grabWindow();
         return shot.isNull() ? QColor() : shot.pixelColor(shot.width() / 2, shot.height() / 2);
+    }
+
+    // Whether any pixel of the window is `colour` within 2 levels: a thumbnail in the strip.
+    bool showsSomewhere(const QColor& colour) {
+        return QTest::qWaitFor(
+            [&] {
+                const QImage shot = grabWindow().convertToFormat(QImage::Format_RGB32);
+                for (int y = 0; y < shot.height(); ++y)
+                    for (int x = 0; x < shot.width(); ++x)
+                        if (test::colourDistance(shot.pixelColor(x, y), colour) <= 2)
+                            return true;
+                return false;
+            },
+            10000);
     }
 
     // Waits (answering D-Bus calls meanwhile) until the window shows `expected`, within 2 levels.
@@ -140,6 +160,9 @@ private Q_SLOTS:
         green.fill(kGreen);
         picture_ = dir_.filePath("green.png");
         QVERIFY(green.save(picture_));
+        QImage orange(40, 30, QImage::Format_RGB32);
+        orange.fill(kOrange);
+        QVERIFY(orange.save(dir_.filePath("orange.png"))); // the neighbour in the strip
     }
 
     void cleanup() {
@@ -151,11 +174,14 @@ private Q_SLOTS:
     void rootWindowProfileIsShownAndFollowed() {
         const QString display = x11_->environment().value("DISPLAY");
         QVERIFY(setRootProfile(display, readAll(kAdobe)));
+        QSettings(x11_->settingsFile(), QSettings::IniFormat).setValue("showThumbnailBar", true);
         x11_->launch({picture_});
         QVERIFY(shows(kGreenOnAdobe));
+        QVERIFY(showsSomewhere(kOrangeOnAdobe));
         // A calibration tool loads another profile: the picture follows without a restart.
         QVERIFY(setRootProfile(display, readAll(kSrgb)));
         QVERIFY(shows(kGreen));
+        QVERIFY(showsSomewhere(kOrange));
     }
 
     void colordProfileIsShownAndFollowed() {
