@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // kivo-tool decode --display-profile against lcms2's own calculator (transicc): pictures of known
 // colours converted for an Adobe RGB screen, and display profiles that must be refused.
+#include "imaging/clutprofile.h"
 #include "support/testsupport.h"
 
 #include <QColorSpace>
@@ -35,11 +36,11 @@ Decoded decode(const QString& picture, const QString& profile, const QString& ou
             QString::fromUtf8(process.readAllStandardError())};
 }
 
-// What lcms2's calculator says sRGB `colour` becomes on a screen with `profile`: relative
+// What lcms2's calculator says `colour` in `from` becomes on a screen with `profile`: relative
 // colorimetric with black-point compensation.
-QColor transicc(const QColor& colour, const QString& profile) {
+QColor transicc(const QColor& colour, const QString& profile, const QString& from = "*sRGB") {
     QProcess process;
-    process.start("transicc", {"-t1", "-b", "-n", "-i", "*sRGB", "-o", profile});
+    process.start("transicc", {"-t1", "-b", "-n", "-i", from, "-o", profile});
     process.write(QStringLiteral("%1 %2 %3\n")
                       .arg(colour.red())
                       .arg(colour.green())
@@ -70,6 +71,25 @@ QByteArray invertedCurvesProfile() {
     cmsSaveProfileToMem(profile, bytes.data(), &size);
     cmsCloseProfile(profile);
     cmsFreeToneCurve(curve);
+    return bytes;
+}
+
+// Adobe RGB to Lab as a table: a profile Qt cannot read, so lcms2 converts from it.
+QByteArray adobeAsTable() {
+    cmsHPROFILE adobe = cmsOpenProfileFromFile(qPrintable(kAdobe), "r");
+    cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
+    cmsHTRANSFORM toLab =
+        cmsCreateTransform(adobe, TYPE_RGB_16, lab, TYPE_Lab_16, INTENT_RELATIVE_COLORIMETRIC, 0);
+    const QByteArray bytes = kivo::test::clutProfile(
+        3, 17,
+        [](const cmsUInt16Number in[], cmsUInt16Number out[], void* transform) -> cmsInt32Number {
+            cmsDoTransform(transform, in, out, 1);
+            return 1;
+        },
+        toLab);
+    cmsDeleteTransform(toLab);
+    cmsCloseProfile(lab);
+    cmsCloseProfile(adobe);
     return bytes;
 }
 
@@ -113,6 +133,12 @@ private Q_SLOTS:
         QTest::newRow("untagged sRGB") << dir_.filePath("green.png") << transicc(green, kAdobe);
         QTest::newRow("16-bit sRGB") << dir_.filePath("orange16.png") << transicc(orange, kAdobe);
         QTest::newRow("already Adobe RGB") << dir_.filePath("adobe.png") << green;
+        // Embedded by ImageMagick, which keeps the pixels as they are.
+        const QString table = write("table.icc", adobeAsTable());
+        QProcess::execute(
+            "convert", {dir_.filePath("green.png"), "-profile", table, dir_.filePath("table.png")});
+        QTest::newRow("table-based source")
+            << dir_.filePath("table.png") << transicc(green, kAdobe, table);
     }
     void convertsAsLcmsSays() {
         QFETCH(QString, picture);
