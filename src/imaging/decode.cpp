@@ -12,6 +12,7 @@
 #include "imaging/codecs/webpdecoder.h"
 #include "imaging/metadata/orientation.h"
 #include "imaging/pixels/colour.h"
+#include "imaging/pixels/displayprofile.h"
 #include "imaging/pixels/pixelbuffer.h"
 
 #include <QBuffer>
@@ -152,7 +153,7 @@ Result<DecodedPixels> decodeOrRefuse(const FilePath& path, const FormatInfo& for
             return damaged(format);
         QImage image = std::move(pixels->image);
         if (request.toSrgb) {
-            image = toDisplaySrgb(std::move(image), pixels->iccProfile);
+            image = toDisplay(std::move(image), pixels->iccProfile, request.target);
             if (image.isNull())
                 return Failure{FailureReason::tooLarge,
                                QStringLiteral("no memory for the display copy")};
@@ -294,11 +295,12 @@ Result<QImage> decodeStill(const FilePath& path, const FormatInfo& format,
     return std::move(pixels->image);
 }
 
-Result<ImagePtr> decodeImage(const FilePath& path) {
-    return decodeLevel(path, QSize(), false);
+Result<ImagePtr> decodeImage(const FilePath& path, const DisplayProfile& target) {
+    return decodeLevel(path, QSize(), false, target);
 }
 
-Result<ImagePtr> decodeLevel(const FilePath& path, QSize box, bool shrink) {
+Result<ImagePtr> decodeLevel(const FilePath& path, QSize box, bool shrink,
+                             const DisplayProfile& target) {
     const auto format = sniffLogged(path);
     if (!format)
         return format.failure();
@@ -308,6 +310,7 @@ Result<ImagePtr> decodeLevel(const FilePath& path, QSize box, bool shrink) {
     DecodeRequest request;
     request.fitBox = box;
     request.enlarge = !shrink && box.isValid();
+    request.target = target;
     auto still = decodeLogged(path, info, request);
     if (!still)
         return still.failure();

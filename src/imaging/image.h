@@ -11,7 +11,8 @@ namespace kivo {
 
 class FrameSource;
 
-// A decoded picture as the viewer shows it: upright and in sRGB. It is shared and immutable,
+// A decoded picture as the viewer shows it: upright and in the colour space of the screen it was
+// decoded for (sRGB unless a display profile was given). It is shared and immutable,
 // so it can be handed between threads freely; its identity is the object, not its pixels
 // (two decodes of one file are two images).
 //

@@ -58,7 +58,22 @@ void AppState::startShowing(const FilePath& url, ImagePtr preloaded) {
         return;
     }
     if (!preloaded)
-        showImage(shownOrWhy(*this, decodeImage(url)));
+        showImage(shownOrWhy(*this, decodeImage(url, displayProfile_)));
+}
+
+void AppState::setDisplayProfile(const DisplayProfile& profile) {
+    if (profile == displayProfile_)
+        return;
+    displayProfile_ = profile;
+    Q_EMIT displayProfileChanged();
+    preloader_->setTarget(profile);
+    if (loader_) {
+        // The neighbours follow once the picture shown is converted.
+        preloadWhenShown_ = currentURL_.has_value();
+        loader_->setTarget(profile);
+    } else if (currentURL_) {
+        showImage(shownOrWhy(*this, decodeImage(*currentURL_, profile)));
+    }
 }
 
 void AppState::adoptLevel(ImagePtr image) {

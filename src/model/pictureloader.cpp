@@ -24,11 +24,11 @@ Failure superseded() {
 
 } // namespace
 
-Result<ImagePtr> decodeFirstLevel(const FilePath& url, QSize box) {
+Result<ImagePtr> decodeFirstLevel(const FilePath& url, QSize box, const DisplayProfile& target) {
     // A reduced decode is brought to the exact size it is shown at, so each paint is a blit; a
     // full one is kept whole rather than decoded again when the view zooms in.
     const FormatInfo* format = formatForPath(url);
-    auto level = decodeLevel(url, box, format && hasCheapLevel(*format));
+    auto level = decodeLevel(url, box, format && hasCheapLevel(*format), target);
     if (level)
         (*level)->prepareReducedCopies();
     return level;
@@ -92,10 +92,10 @@ void PictureLoader::load(const FilePath& url, ImagePtr preloaded, QSize box) {
     const quint64 ticket = ticket_;
     follow(runOnPool(
         pool_,
-        [url, box, latest = latest_, ticket]() -> Result<ImagePtr> {
+        [url, box, latest = latest_, ticket, target = target_]() -> Result<ImagePtr> {
             if (latest->load() != ticket)
                 return superseded();
-            auto level = decodeFirstLevel(url, box);
+            auto level = decodeFirstLevel(url, box, target);
             // Let go here when the user has moved on meanwhile, not on the GUI thread.
             return latest->load() == ticket ? level : superseded();
         },
@@ -188,10 +188,10 @@ void PictureLoader::needLevel(QSize box) {
     auto sharper = runOnPool(
         pool_,
         [url = *url_, level = shown_, box, latest = latest_, ticket, latestSharper = latestSharper_,
-         request]() -> Result<ImagePtr> {
+         request, target = target_]() -> Result<ImagePtr> {
             if (latest->load() != ticket || latestSharper->load() != request)
                 return superseded();
-            auto better = decodeLevel(url, box, false);
+            auto better = decodeLevel(url, box, false, target);
             if (!better)
                 return better.failure();
             // Dropped here when the user has moved on meanwhile: handing back a
@@ -208,6 +208,52 @@ void PictureLoader::needLevel(QSize box) {
         kSharperLevelPriority);
     sharper_.wait(std::move(sharper), [this, ticket, full](Result<ImagePtr> better) {
         sharperArrived(ticket, full, std::move(better));
+    });
+}
+
+void PictureLoader::setTarget(const DisplayProfile& target) {
+    if (target == target_)
+        return;
+    target_ = target;
+    if (!url_)
+        return;
+    const FilePath url = *url_;
+    const QSize box = requestedFull_ ? QSize() : requestedBox_;
+    ImagePtr shown = shown_;
+    if (!shown || ahead_) {
+        // Nothing on screen yet: what is decoding for the old profile starts again.
+        const bool wasAhead = ahead_;
+        stop(); // not taken over: decoded for the old profile
+        load(url, nullptr, box);
+        ahead_ = wasAhead;
+        return;
+    }
+    stop();
+    url_ = url;
+    requestedBox_ = box;
+    requestedFull_ = !box.isValid();
+    shown_ = shown; // stays on screen until the converted copy is here
+    const quint64 ticket = ticket_;
+    auto converted = runOnPool(
+        pool_,
+        [url, box, shown, latest = latest_, ticket, target = target_]() -> Result<ImagePtr> {
+            if (latest->load() != ticket)
+                return superseded();
+            auto again = decodeFirstLevel(url, box, target);
+            if (!again || latest->load() != ticket)
+                return again ? superseded() : again.failure();
+            ImagePtr level = shown->refined((*again)->bitmap());
+            if (!level)
+                return Failure{FailureReason::unreadable, QStringLiteral("not the same picture")};
+            level->prepareReducedCopies();
+            return level;
+        },
+        kFirstLevelPriority);
+    sharper_.wait(std::move(converted), [this, ticket](Result<ImagePtr> result) {
+        if (ticket != ticket_ || !result)
+            return releaseLater(result ? std::move(*result) : nullptr);
+        releaseLater(std::exchange(shown_, std::move(*result)));
+        Q_EMIT ready(shown_);
     });
 }
 

@@ -6,6 +6,7 @@
 
 #include "imaging/filepath.h"
 #include "imaging/formats.h"
+#include "imaging/pixels/displayprofile.h"
 #include "imaging/result.h"
 
 #include <QByteArray>
@@ -37,6 +38,8 @@ struct DecodeRequest {
     // Convert to the sRGB display format; otherwise keep the file's colour space (tagged on
     // the image where Qt can describe it) and its precision.
     bool toSrgb = true;
+    // The screen's colour space the display format is in, when converting (sRGB by default).
+    DisplayProfile target;
 };
 
 // Image 0 of a file whose format has been sniffed.
