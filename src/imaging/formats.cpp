@@ -42,13 +42,15 @@ constexpr std::array kDngExt{L("dng")};
 constexpr std::array kOrfExt{L("orf")};
 constexpr std::array kRw2Ext{L("rw2")};
 constexpr std::array kRw2Mime{L("image/x-panasonic-raw2"), L("image/x-panasonic-raw")};
+constexpr std::array kJxlExt{L("jxl")};
 
 // Columns: format, name, MIME type, aliases, extensions, decoder, Qt format, layout, profile,
 // rotation, thumbnail, TIFF container, container orients, Exif in a chunk, may animate, raw.
 // HEIF and the Sony and Panasonic raws carry a tag exiv2 cannot write, and GIF, PSD (layers) and
-// AVIF (lossy) cannot be rewritten without loss: they turn on screen only.
+// AVIF (lossy) cannot be rewritten without loss: they turn on screen only. JPEG XL keeps its
+// orientation in the codestream header, which nothing here rewrites yet.
 // clang-format off
-const std::array<FormatInfo, 20> kFormats{{
+const std::array<FormatInfo, 21> kFormats{{
     {jpeg, L("JPEG"), L("image/jpeg"), kJpegMime, kJpegExt, libjpeg, L("jpeg"), jpegFrame,
      decoder, tagPatch, reducedDct, false, false, false, false, false},
     {png, L("PNG"), L("image/png"), kNone, kPngExt, qtPlugin, L("png"), pngHeader, pngChunk,
@@ -89,6 +91,8 @@ const std::array<FormatInfo, 20> kFormats{{
      onScreenOnly, rawPreview, false, true, false, false, true},
     {pef, L("Pentax PEF"), L("image/x-pentax-pef"), kNone, kNone, libraw, {}, codecProbe, decoder,
      onScreenOnly, rawPreview, true, true, false, false, true},
+    {jxl, L("JPEG XL"), L("image/jxl"), kNone, kJxlExt, libjxl, {}, codecProbe, decoder,
+     onScreenOnly, dcPass, false, true, false, true, false},
 }};
 // clang-format on
 

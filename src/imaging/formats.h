@@ -38,6 +38,7 @@ enum class ImageFormat {
     rw2,
     raf,
     pef,
+    jxl,
 };
 
 // Which decoder reads the pixels.
@@ -47,6 +48,7 @@ enum class DecoderKind {
     libheif,   // HEIC, HEIF, AVIF; upright by the container's transforms
     libraw,    // camera raw; upright by LibRaw's flip
     psdReader, // our own PSD reader of the merged composite
+    libjxl,    // JPEG XL; upright by its codestream's orientation
 };
 
 // Where the size, depth, colour model and orientation come from (tags are always read with
@@ -73,6 +75,7 @@ enum class ThumbnailPath {
     scaledDecode, // WebP decoded at its final size
     rawPreview,   // the raw's own preview or a half-size demosaic
     fullAndScale, // a full decode, then scaled down
+    dcPass,       // JPEG XL: a VarDCT frame's DC pass (1/8) when it covers the size, else in full
 };
 
 // Where an ICC profile the decoder does not hand over itself is found.

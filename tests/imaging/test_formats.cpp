@@ -12,10 +12,10 @@
 #include "dngwriter.h"
 #include "heifwriter.h"
 #include "imaging/bytes/bytereader.h"
-#include "imaging/pixels/colour.h"
 #include "imaging/bytes/contenttype.h"
 #include "imaging/decode.h"
 #include "imaging/metadata/orientation.h"
+#include "imaging/pixels/colour.h"
 #include "imaging/pixels/pixelbuffer.h"
 #include "imaging/source.h"
 #include "psdwriter.h"
@@ -157,9 +157,47 @@ public:
                                      psdOf(picture));
     }
 
+    // JPEG XL by cjxl from a file Qt or ImageMagick writes: `source` is stored as `sourceType`
+    // and shown as `expected`. A JPEG source is recompressed losslessly and its Exif orientation
+    // moves into the codestream header.
+    void jxl(const QString& name, const QImage& source, const char* sourceType,
+             const QImage& expected, const QStringList& options, int orientation = 1) {
+        const QString path = file("image/jxl", name, "jxl", expected, 3);
+        const QString input = path + "." + sourceType;
+        ok_ = ok_ && test::writeImage(source, input, sourceType, 100);
+        if (orientation != 1)
+            ok_ = ok_ && test::setExifTags(
+                             input, {{"Exif.Image.Orientation", QString::number(orientation)}});
+        encodeJxl(input, path, options);
+    }
+
+    // Three frames of plain red, green and blue, 200 ms each, through a GIF.
+    void animatedJxl() {
+        QStringList frames{"-delay", "20"};
+        for (const QColor colour : {QColor(Qt::red), QColor(Qt::green), QColor(Qt::blue)}) {
+            QImage frame(kScene, QImage::Format_RGB32);
+            frame.fill(colour);
+            frames << root_ + "/" + colour.name().mid(1) + ".png";
+            ok_ = ok_ && frame.save(frames.last());
+            if (colour == Qt::red)
+                file("image/jxl", "animated", "jxl", frame, 3);
+        }
+        const QString gif = root_ + "/animated.gif";
+        ok_ = ok_ && QProcess::execute("convert", frames << "-loop"
+                                                         << "0" << gif) == 0;
+        encodeJxl(gif, root_ + "/image_jxl/animated.jxl", {"-d", "0"});
+    }
+
     bool ok() const { return ok_; }
 
 private:
+    void encodeJxl(const QString& input, const QString& output, const QStringList& options) {
+        QProcess cjxl;
+        cjxl.start("cjxl", QStringList{input, output} << options);
+        ok_ = ok_ && cjxl.waitForFinished() && cjxl.exitCode() == 0;
+        QFile::remove(input);
+    }
+
     QString file(const QString& mime, const QString& name, const QString& extension,
                  const QImage& expected, int tolerance) {
         QDir folder(root_);
@@ -264,7 +302,22 @@ private Q_SLOTS:
         w.dng(false);
         w.dng(true);
         w.psd();
-        QVERIFY(w.ok());
+        const QImage scene = test::quadrantImage(kScene.width(), kScene.height());
+        w.jxl("still", scene, "png", scene, {"-d", "1"});
+        w.jxl("progressive", scene, "png", scene, {"-d", "1", "-p"});
+        QImage p3(kScene, QImage::Format_RGB32);
+        p3.fill(QColor(200, 90, 40));
+        p3.setColorSpace(QColorSpace::DisplayP3);
+        const QImage p3Shown = p3.convertedToColorSpace(QColorSpace::SRgb);
+        w.jxl("iccLossless", p3, "png", p3Shown, {"-d", "0"}); // the profile's own pixels
+        w.jxl("iccXyb", p3, "png", p3Shown, {"-d", "1"});      // XYB, shown through sRGB
+        for (int orientation : {3, 6})
+            w.jxl(QStringLiteral("oriented%1").arg(orientation),
+                  scene.transformed(test::shownForOrientation(orientation).inverted()), "jpg",
+                  scene, {}, orientation);
+        w.animatedJxl();
+        QVERIFY2(w.ok(), "cjxl and ImageMagick's convert write the JPEG XL fixtures "
+                         "(scripts/setup installs them)");
     }
 
     void everyFixtureReadsAsExpected() {
@@ -289,7 +342,7 @@ private Q_SLOTS:
                 QCOMPARE((*image)->size(), expected.size());
                 QVERIFY2(meanDifference((*image)->bitmap(), expected) <= tolerance,
                          qPrintable(what));
-                QCOMPARE((*image)->frameCount(), 1);
+                QCOMPARE((*image)->frameCount(), input.baseName() == "animated" ? 3 : 1);
                 decoded_ << (*image)->bitmap();
 
                 const auto source = ImageSource::open(path);
@@ -316,7 +369,7 @@ private Q_SLOTS:
                 QVERIFY2(!refused && refused.reason() == FailureReason::tooLarge, qPrintable(what));
             }
         }
-        QCOMPARE(inputs_.size(), 4 * 10 + 14);
+        QCOMPARE(inputs_.size(), 4 * 10 + 14 + 7);
     }
 
     // Every decoder may run on several threads at once.

@@ -6,6 +6,7 @@
 #include "imaging/bytes/bytereader.h"
 #include "imaging/codecs/codecs.h"
 #include "imaging/codecs/decodecore.h"
+#include "imaging/codecs/jxlcodec.h"
 #include "imaging/metadata/exivbuffer.h"
 #include "imaging/source.h"
 
@@ -168,10 +169,23 @@ struct Layout {
     std::optional<QString> colorModel;
     std::optional<bool> hasAlpha;
     std::optional<int> orientation;
+    std::optional<QString> profileName;
 };
 
 Layout fromPixelInfo(const PixelInfo& info) {
-    return {info.size, info.depth, info.colorModel, info.hasAlpha, info.orientation};
+    Layout layout{info.size, info.depth, info.colorModel, info.hasAlpha, info.orientation, {}};
+    if (!info.profileName.isEmpty())
+        layout.profileName = info.profileName;
+    return layout;
+}
+
+// A JPEG XL codestream states its colour space and any ICC profile in its header, which in a
+// container may follow an Exif or XMP box.
+std::optional<PixelInfo> probeJxlFile(const FilePath& path) {
+    QFile file;
+    if (!openForReading(file, path))
+        return std::nullopt;
+    return probeJxl(file.read(256 * 1024));
 }
 
 // What a JPEG's markers before the scan hold: the frame header (precision and component count;
@@ -330,6 +344,8 @@ std::optional<PixelInfo> probe(const FormatInfo& format, const FilePath& path) {
         return probeRaw(path);
     case DecoderKind::psdReader:
         return probePsd(path);
+    case DecoderKind::libjxl:
+        return probeJxlFile(path);
     case DecoderKind::libjpeg:
     case DecoderKind::qtPlugin:
         break;
@@ -454,8 +470,10 @@ Result<QVariantMap> ImageSource::properties() const {
         insertIf(properties, prop::Orientation, layout.orientation);
     else if (tags)
         insertIf(properties, prop::Orientation, tags->orientation);
-    if (tags)
+    if (tags && tags->profileName)
         insertIf(properties, prop::ProfileName, tags->profileName);
+    else
+        insertIf(properties, prop::ProfileName, layout.profileName);
     return properties;
 }
 
