@@ -81,6 +81,12 @@ QByteArray psdOf(const QImage& picture) {
     return psd.bytes();
 }
 
+bool cjxl(const QString& input, const QString& output, const QStringList& options) {
+    QProcess encoder;
+    encoder.start("cjxl", QStringList{input, output} << options);
+    return encoder.waitForFinished() && encoder.exitCode() == 0;
+}
+
 // Writes the fixture folders under `root`.
 class FixtureWriter {
 public:
@@ -192,9 +198,7 @@ public:
 
 private:
     void encodeJxl(const QString& input, const QString& output, const QStringList& options) {
-        QProcess cjxl;
-        cjxl.start("cjxl", QStringList{input, output} << options);
-        ok_ = ok_ && cjxl.waitForFinished() && cjxl.exitCode() == 0;
+        ok_ = ok_ && cjxl(input, output, options);
         QFile::remove(input);
     }
 
@@ -409,6 +413,36 @@ private Q_SLOTS:
                 }
             }
         }
+    }
+
+    // A JPEG XL's first pass (its DC image, an eighth of each side) is a level of its own when
+    // it fills the box; a header declaring a billion pixels is refused before any allocation.
+    void jpegXlLevelsAndHostileHeaders() {
+        QTemporaryDir dir;
+        const QImage scene = test::quadrantImage(1024, 768);
+        const QString png = dir.filePath("scene.png"), jxl = dir.filePath("scene.jxl");
+        QVERIFY(scene.save(png));
+        for (const QStringList& options : {QStringList{"-p"}, QStringList{}}) {
+            QVERIFY(cjxl(png, jxl, options));
+            const auto level = decodeLevel(filePathFromText(jxl), QSize(120, 90), false);
+            QVERIFY(level);
+            QCOMPARE((*level)->size(), scene.size());
+            QCOMPARE((*level)->bitmap().size(), QSize(120, 90));
+            QVERIFY(meanDifference((*level)->bitmap(), scene.scaled(120, 90)) <= 8);
+        }
+        // An animation's frames come in any order: an earlier one restarts the decoder.
+        const ImagePtr animation = decodeFile(root_.filePath("image_jxl/animated.jxl"));
+        QVERIFY(animation);
+        QCOMPARE(animation->frameDelayMs(1), 200);
+        QCOMPARE_LE(test::colourDistance(animation->frame(2).pixel(5, 5), QColor(Qt::blue)), 2);
+        QCOMPARE_LE(test::colourDistance(animation->frame(1).pixel(5, 5), QColor(Qt::green)), 2);
+
+        const QString huge = dir.filePath("huge.jxl");
+        QVERIFY(test::writeFile(huge, b("\xFF\x0A\xFE\xFF\x7F\x00\xF0\xFF\xFF\x03\x10")));
+        const auto refused = decodeImage(filePathFromText(huge));
+        QVERIFY(!refused && refused.reason() == FailureReason::tooLarge);
+        const auto properties = ImageSource::open(filePathFromText(huge))->properties();
+        QCOMPARE(properties->value(prop::PixelWidth).toInt(), 1 << 20);
     }
 
     // Formats the runner has no fixtures for, the TIFF-based raws told apart by their tags or
