@@ -4,12 +4,13 @@
 
 #include "imaging/bytes/bytereader.h"
 #include "imaging/codecs/codecs.h"
+#include "imaging/codecs/jxlcodec.h"
 #include "imaging/decode.h"
 #include "imaging/formats.h"
 #include "imaging/metadata/heiforientation.h"
 #include "imaging/metadata/orientation.h"
-#include "imaging/write/orientationpatch.h"
 #include "imaging/source.h"
+#include "imaging/write/orientationpatch.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -49,6 +50,20 @@ void decodeDirectly(const kivo::FilePath& path, const QString& extension) {
     } else if (format->decoder == kivo::DecoderKind::libraw) {
         kivo::probeRaw(path);
         kivo::decodeRaw(path, 120);
+    } else if (format->decoder == kivo::DecoderKind::libjxl) {
+        // The stored pixels, the DC pass and the frames out of order, which the dispatch above
+        // reaches only for files that decode far enough.
+        QFile file(kivo::displayPath(path));
+        if (!file.open(QIODevice::ReadOnly))
+            return;
+        const QByteArray bytes = file.readAll();
+        kivo::probeJxl(bytes);
+        kivo::decodeJxl(bytes, {false, 0, {}});
+        kivo::decodeJxl(bytes, {true, 0, QSize(16, 16)});
+        if (auto frames = kivo::openJxlFrames(bytes)) {
+            frames->decodeFrame(frames->frameCount() - 1);
+            frames->decodeFrame(0);
+        }
     }
 }
 
