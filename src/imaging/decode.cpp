@@ -69,11 +69,7 @@ Result<DecodedPixels> decodeJxlFile(const FilePath& path, const DecodeRequest& r
     const auto bytes = readWholeFile(path, kMaxFileBytes);
     if (!bytes)
         return bytes.failure();
-    JxlRequest jxl;
-    jxl.upright = request.upright;
-    jxl.minLongSide = request.maxPixelSize;
-    jxl.fitBox = request.fitBox;
-    return decodeJxl(*bytes, jxl);
+    return decodeJxl(*bytes, request.upright);
 }
 
 // A still WebP decoded straight to the size a level or a thumbnail needs.

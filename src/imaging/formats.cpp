@@ -92,7 +92,7 @@ const std::array<FormatInfo, 21> kFormats{{
     {pef, L("Pentax PEF"), L("image/x-pentax-pef"), kNone, kNone, libraw, {}, codecProbe, decoder,
      onScreenOnly, rawPreview, true, true, false, false, true},
     {jxl, L("JPEG XL"), L("image/jxl"), kNone, kJxlExt, libjxl, {}, codecProbe, decoder,
-     onScreenOnly, dcPass, false, true, false, true, false},
+     onScreenOnly, fullAndScale, false, true, false, true, false},
 }};
 // clang-format on
 

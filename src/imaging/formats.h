@@ -75,7 +75,6 @@ enum class ThumbnailPath {
     scaledDecode, // WebP decoded at its final size
     rawPreview,   // the raw's own preview or a half-size demosaic
     fullAndScale, // a full decode, then scaled down
-    dcPass,       // JPEG XL: a VarDCT frame's DC pass (1/8) when it covers the size, else in full
 };
 
 // Where an ICC profile the decoder does not hand over itself is found.

@@ -51,15 +51,14 @@ void decodeDirectly(const kivo::FilePath& path, const QString& extension) {
         kivo::probeRaw(path);
         kivo::decodeRaw(path, 120);
     } else if (format->decoder == kivo::DecoderKind::libjxl) {
-        // The stored pixels, the DC pass and the frames out of order, which the dispatch above
+        // The stored pixels and the frames out of order, which the dispatch above
         // reaches only for files that decode far enough.
         QFile file(kivo::displayPath(path));
         if (!file.open(QIODevice::ReadOnly))
             return;
         const QByteArray bytes = file.readAll();
         kivo::probeJxl(bytes);
-        kivo::decodeJxl(bytes, {false, 0, {}});
-        kivo::decodeJxl(bytes, {true, 0, QSize(16, 16)});
+        kivo::decodeJxl(bytes, false);
         if (auto frames = kivo::openJxlFrames(bytes)) {
             frames->decodeFrame(frames->frameCount() - 1);
             frames->decodeFrame(0);

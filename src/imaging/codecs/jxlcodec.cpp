@@ -2,14 +2,12 @@
 #include "imaging/codecs/jxlcodec.h"
 
 #include "imaging/codecs/decodecore.h"
-#include "imaging/metadata/orientation.h"
+#include "imaging/codecs/jxlrunner.h"
 #include "imaging/pixels/colour.h"
 #include "imaging/pixels/pixelbuffer.h"
 
-#include <QThread>
 #include <algorithm>
 #include <jxl/decode.h>
-#include <jxl/thread_parallel_runner.h>
 #include <lcms2.h>
 #include <vector>
 
@@ -20,13 +18,9 @@ namespace {
 struct DecoderDeleter {
     void operator()(JxlDecoder* d) const { JxlDecoderDestroy(d); }
 };
-struct RunnerDeleter {
-    void operator()(void* r) const { JxlThreadParallelRunnerDestroy(r); }
-};
 
-// One pass of libjxl over a file's bytes. Pixels are decoded by libjxl's own thread runner,
-// sized to the machine: the decode already runs on a worker of the application's pools, and a
-// runner that borrowed threads from those pools would wait on the very queue it sits in.
+// One pass of libjxl over a file's bytes, all handed over at once. Pixels are decoded on the
+// codec helpers' pool (runJxlOnPool).
 class JxlStream {
 public:
     JxlStream(QByteArrayView data, int events, bool withThreads, bool keepOrientation = false)
@@ -34,17 +28,13 @@ public:
         const auto* bytes = reinterpret_cast<const uint8_t*>(data.data());
         if (!decoder_ || JxlDecoderSubscribeEvents(decoder_.get(), events) != JXL_DEC_SUCCESS ||
             JxlDecoderSetKeepOrientation(decoder_.get(), keepOrientation) != JXL_DEC_SUCCESS ||
+            (withThreads && JxlDecoderSetParallelRunner(decoder_.get(), runJxlOnPool, nullptr) !=
+                                JXL_DEC_SUCCESS) ||
             JxlDecoderSetInput(decoder_.get(), bytes, size_t(data.size())) != JXL_DEC_SUCCESS) {
             decoder_.reset();
             return;
         }
         JxlDecoderCloseInput(decoder_.get());
-        if (withThreads) {
-            const size_t threads = size_t(std::max(1, QThread::idealThreadCount()));
-            runner_.reset(JxlThreadParallelRunnerCreate(nullptr, threads));
-            if (runner_)
-                JxlDecoderSetParallelRunner(decoder_.get(), JxlThreadParallelRunner, runner_.get());
-        }
     }
 
     bool ok() const { return decoder_ != nullptr; }
@@ -62,7 +52,6 @@ public:
 
 private:
     std::unique_ptr<JxlDecoder, DecoderDeleter> decoder_;
-    std::unique_ptr<void, RunnerDeleter> runner_;
 };
 
 QSize storedSize(const JxlBasicInfo& info) {
@@ -161,13 +150,6 @@ Failure overBudget(QSize size) {
                    QStringLiteral("%1x%2 pixels").arg(size.width()).arg(size.height())};
 }
 
-// The long side a reduced request needs of the picture as decoded, 0 for the full one.
-int wantedLongSide(const JxlRequest& request, QSize decoded) {
-    if (request.fitBox.isValid())
-        return longSideToFill(decoded, 1, request.fitBox);
-    return request.minLongSide;
-}
-
 QString encodedSpaceName(const JxlColorEncoding& c) {
     if (c.color_space == JXL_COLOR_SPACE_GRAY)
         return c.transfer_function == JXL_TRANSFER_FUNCTION_LINEAR ? QStringLiteral("Linear Gray")
@@ -207,63 +189,41 @@ QString iccDescription(const QByteArray& icc) {
 
 } // namespace
 
-Result<DecodedPixels> decodeJxl(QByteArrayView data, const JxlRequest& request) {
-    const bool reducible = request.minLongSide > 0 || request.fitBox.isValid();
-    const int events = JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING | JXL_DEC_FULL_IMAGE |
-                       (reducible ? JXL_DEC_FRAME_PROGRESSION : 0);
-    const JxlStream stream(data, events, true, !request.upright);
+Result<DecodedPixels> decodeJxl(QByteArrayView data, bool upright) {
+    const JxlStream stream(data, JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING | JXL_DEC_FULL_IMAGE,
+                           true, !upright);
     if (!stream.ok())
         return damaged(QStringLiteral("no decoder"));
     JxlDecoder* dec = stream.get();
     JxlBasicInfo info{};
     OutputLayout layout{};
     DecodedPixels out;
-    QSize size;
-    int wanted = 0;
     for (;;) {
         switch (stream.next()) {
         case JXL_DEC_BASIC_INFO: {
             info = *stream.basicInfo();
-            const QSize stored = storedSize(info);
-            if (stored.isEmpty())
+            if (storedSize(info).isEmpty())
                 return damaged(QStringLiteral("no size"));
             layout = outputLayout(info);
             // Checked before libjxl allocates a single frame buffer of its own.
             const int bytesPerPixel = int(layout.pixel.num_channels) *
                                       (layout.pixel.data_type == JXL_TYPE_UINT16 ? 2 : 1);
-            if (!fitsDecodeBudget(stored, std::max(4, bytesPerPixel)))
-                return overBudget(stored);
-            // Unless asked to keep the orientation, libjxl states the size it turns the
-            // pixels to.
-            size = stored;
-            wanted = reducible ? wantedLongSide(request, size) : 0;
+            if (!fitsDecodeBudget(storedSize(info), std::max(4, bytesPerPixel)))
+                return overBudget(storedSize(info));
             break;
         }
         case JXL_DEC_COLOR_ENCODING:
             out.iccProfile = settleColour(dec, info, layout.grey);
             break;
         case JXL_DEC_NEED_IMAGE_OUT_BUFFER:
-            out.image = allocateImage(size, layout.format);
+            // Unless asked to keep the orientation, libjxl states the size it turns the
+            // pixels to.
+            out.image = allocateImage(storedSize(info), layout.format);
             if (out.image.isNull())
-                return overBudget(size);
+                return overBudget(storedSize(info));
             if (!setOutputBuffer(dec, layout, out.image))
                 return damaged(QStringLiteral("output buffer refused"));
             break;
-        case JXL_DEC_FRAME_PROGRESSION: {
-            // The DC pass, upsampled to the full size by the flush: enough when an eighth of
-            // each side still covers what was asked for.
-            const int dcLongSide = (std::max(size.width(), size.height()) + 7) / 8;
-            if (wanted > 0 && dcLongSide >= wanted && !out.image.isNull() &&
-                JxlDecoderFlushImage(dec) == JXL_DEC_SUCCESS) {
-                const QSize reduced =
-                    size.scaled(wanted, wanted, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
-                out.image =
-                    out.image.scaled(reduced, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-                out.fullSize = size;
-                return out;
-            }
-            break;
-        }
         case JXL_DEC_FULL_IMAGE:
             // The first frame of an animation is its still picture.
             if (out.image.isNull())

@@ -11,24 +11,15 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QSize>
 #include <memory>
 #include <optional>
 
 namespace kivo {
 
-struct JxlRequest {
-    bool upright = true; // turned by the codestream's orientation
-    // > 0 or a valid box: a reduced picture is enough. A VarDCT frame then stops at its DC pass
-    // (1/8 of each side) when that still fills the box or covers the long side, and says the
-    // full size in DecodedPixels::fullSize.
-    int minLongSide = 0;
-    QSize fitBox;
-};
-
-// Image 0 (for an animation, its first frame), or why not: tooLarge is told before anything is
-// allocated for the pixels.
-Result<DecodedPixels> decodeJxl(QByteArrayView data, const JxlRequest& request);
+// Image 0 (for an animation, its first frame), upright unless asked otherwise, or why not:
+// tooLarge is told before anything is allocated for the pixels. Always the full picture: libjxl
+// 0.7 renders even a frame's DC pass at full size, which costs as much as the whole decode.
+Result<DecodedPixels> decodeJxl(QByteArrayView data, bool upright = true);
 
 // What the codestream header states; profileName is the embedded ICC profile's or the encoded
 // colour space's name.
