@@ -215,6 +215,10 @@ private Q_SLOTS:
         const QImage decoded(out);
         QCOMPARE(decoded.size(), QSize(60, 40));
         QVERIFY(decoded.pixelColor(10, 10).red() > 200 && decoded.pixelColor(50, 30).blue() > 200);
+        // The orientation lives in the codestream, which nothing rewrites: turned on screen only.
+        const QByteArray before = test::readFile(jxl);
+        QCOMPARE(kivoTool({"rotate", jxl, "+1"}).status, 1);
+        QCOMPARE(test::readFile(jxl), before);
         QCOMPARE(kivoTool({"thumbnail", jxl, "-o", dir.path()}).status, 0);
         QCOMPARE(QImage(dir.filePath("turned.png")).size(), QSize(60, 40)); // never enlarged
     }
