@@ -58,6 +58,7 @@ void decodeDirectly(const kivo::FilePath& path, const QString& extension) {
             return;
         const QByteArray bytes = file.readAll();
         kivo::probeJxl(bytes);
+        kivo::jxlExifBox(bytes);
         kivo::decodeJxl(bytes, false);
         if (auto frames = kivo::openJxlFrames(bytes)) {
             frames->decodeFrame(frames->frameCount() - 1);

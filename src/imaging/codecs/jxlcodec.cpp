@@ -6,6 +6,7 @@
 #include "imaging/pixels/colour.h"
 #include "imaging/pixels/pixelbuffer.h"
 
+#include <QtEndian>
 #include <algorithm>
 #include <jxl/decode.h>
 #include <lcms2.h>
@@ -281,6 +282,54 @@ std::optional<PixelInfo> probeJxl(QByteArrayView head) {
             // The head ended inside a long ICC profile, or the file right after its header:
             // what the basic info said stands.
             return pixel.size.isEmpty() ? std::nullopt : std::optional(pixel);
+        }
+    }
+}
+
+QByteArray jxlExifBox(QByteArrayView data) {
+    constexpr qsizetype kMaxExif = 16 << 20;
+    const JxlStream stream(data, JXL_DEC_BOX, false);
+    if (!stream.ok() || JxlDecoderSetDecompressBoxes(stream.get(), JXL_TRUE) != JXL_DEC_SUCCESS)
+        return {};
+    QByteArray exif;
+    qsizetype filled = 0;
+    bool reading = false;
+    const auto giveBuffer = [&] {
+        exif.resize(std::max<qsizetype>(exif.size() * 2, 4096));
+        return exif.size() <= kMaxExif &&
+               JxlDecoderSetBoxBuffer(stream.get(),
+                                      reinterpret_cast<uint8_t*>(exif.data()) + filled,
+                                      size_t(exif.size() - filled)) == JXL_DEC_SUCCESS;
+    };
+    const auto finish = [&] {
+        exif.truncate(exif.size() - qsizetype(JxlDecoderReleaseBoxBuffer(stream.get())));
+        // The box starts with the offset of the TIFF header after these four bytes.
+        const quint32 offset = exif.size() >= 4 ? qFromBigEndian<quint32>(exif.constData()) : ~0u;
+        return offset <= quint32(exif.size() - 4) ? exif.mid(4 + offset) : QByteArray();
+    };
+    for (;;) {
+        switch (stream.next()) {
+        case JXL_DEC_BOX: {
+            if (reading)
+                return finish();
+            JxlBoxType type;
+            if (JxlDecoderGetBoxType(stream.get(), type, JXL_TRUE) == JXL_DEC_SUCCESS &&
+                QByteArrayView(type, 4) == "Exif") {
+                reading = true;
+                if (!giveBuffer())
+                    return {};
+            }
+            break;
+        }
+        case JXL_DEC_BOX_NEED_MORE_OUTPUT:
+            filled = exif.size() - qsizetype(JxlDecoderReleaseBoxBuffer(stream.get()));
+            if (!giveBuffer())
+                return {};
+            break;
+        case JXL_DEC_SUCCESS:
+            return reading ? finish() : QByteArray();
+        default:
+            return {};
         }
     }
 }

@@ -25,6 +25,10 @@ Result<DecodedPixels> decodeJxl(QByteArrayView data, bool upright = true);
 // colour space's name.
 std::optional<PixelInfo> probeJxl(QByteArrayView head);
 
+// The TIFF structure of the file's Exif box, decompressed when it is stored Brotli-compressed
+// (as cjxl keeps a JPEG's Exif), which exiv2 cannot read; empty when there is none.
+QByteArray jxlExifBox(QByteArrayView data);
+
 // Whether the header announces an animation (read from the first bytes only).
 bool jxlIsAnimated(QByteArrayView head);
 

@@ -406,11 +406,34 @@ std::optional<TagReading> readJpeg(const FilePath& path) {
     return reading;
 }
 
+// A JPEG XL's Exif box through libjxl, which also unpacks the Brotli-compressed box cjxl makes
+// of a JPEG's Exif; exiv2 reads neither a bare codestream nor such a box.
+std::optional<TagReading> readJxl(const FilePath& path) {
+    const auto bytes = readWholeFile(path, qint64(256) << 20);
+    if (!bytes)
+        return std::nullopt;
+    const QByteArray tiff = jxlExifBox(*bytes);
+    TagReading reading;
+    Exiv2::ExifData exif;
+    if (!tiff.isEmpty()) {
+        try {
+            Exiv2::ExifParser::decode(exif, reinterpret_cast<const Exiv2::byte*>(tiff.data()),
+                                      uint32_t(tiff.size()));
+        } catch (...) {
+            exif.clear();
+        }
+    }
+    readExif(exif, formatInfo(ImageFormat::jxl), reading);
+    return reading;
+}
+
 std::optional<TagReading> readTags(const FilePath& path, const FormatInfo& type) {
     prepareExiv2();
     if (type.layout == LayoutSource::jpegFrame)
         if (auto reading = readJpeg(path))
             return reading;
+    if (type.decoder == DecoderKind::libjxl)
+        return readJxl(path);
     try {
         auto image = Exiv2::ImageFactory::open(path.native(), false);
         if (image.get() == nullptr)
