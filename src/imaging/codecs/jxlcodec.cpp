@@ -202,7 +202,7 @@ Result<DecodedPixels> decodeJxl(QByteArrayView data, bool upright) {
     for (;;) {
         switch (stream.next()) {
         case JXL_DEC_BASIC_INFO: {
-            info = *stream.basicInfo();
+            info = stream.basicInfo().value_or(JxlBasicInfo{});
             if (storedSize(info).isEmpty())
                 return damaged(QStringLiteral("no size"));
             layout = outputLayout(info);
@@ -355,7 +355,7 @@ public:
         for (;;) {
             const JxlDecoderStatus status = scan.next();
             if (status == JXL_DEC_BASIC_INFO) {
-                info_ = *scan.basicInfo();
+                info_ = scan.basicInfo().value_or(JxlBasicInfo{});
                 size_ = storedSize(info_); // as libjxl turns the frames: upright
                 if (size_.isEmpty() || !fitsDecodeBudget(size_, 8) || !info_.have_animation ||
                     info_.animation.tps_numerator == 0)
