@@ -6,6 +6,7 @@
 #include "imaging/codecs/codecs.h"
 #include "imaging/codecs/decodecore.h"
 #include "imaging/codecs/jpegdecoder.h"
+#include "imaging/codecs/jxlcodec.h"
 #include "imaging/codecs/librarymessages.h"
 #include "imaging/codecs/qtdecoder.h"
 #include "imaging/codecs/svgcodec.h"
@@ -67,6 +68,13 @@ Result<DecodedPixels> decodeJpegFile(const FilePath& path, const DecodeRequest& 
                          fullSize != jpeg->image.size() ? fullSize : QSize()};
 }
 
+Result<DecodedPixels> decodeJxlFile(const FilePath& path, const DecodeRequest& request) {
+    const auto bytes = readWholeFile(path, kMaxFileBytes);
+    if (!bytes)
+        return bytes.failure();
+    return decodeJxl(*bytes, request.upright);
+}
+
 // A still WebP decoded straight to the size a level or a thumbnail needs.
 std::optional<DecodedPixels> decodeWebpReduced(const FilePath& path, const DecodeRequest& request) {
     const auto bytes = readWholeFile(path, kMaxFileBytes);
@@ -120,6 +128,8 @@ Result<DecodedPixels> decodePixels(const FilePath& path, const FormatInfo& forma
     switch (format.decoder) {
     case DecoderKind::libjpeg:
         return decodeJpegFile(path, request);
+    case DecoderKind::libjxl:
+        return decodeJxlFile(path, request);
     case DecoderKind::libheif:
         return fromCodec(decodeHeif(path, request.maxPixelSize), format, path);
     case DecoderKind::libraw:
@@ -265,14 +275,16 @@ Result<const FormatInfo*> sniffLogged(const FilePath& path) {
     return format;
 }
 
-// A GIF or WebP with more than one frame, or none for stills (and for animations that cannot
-// be opened, which then decode as stills).
+// A GIF, WebP or JPEG XL with more than one frame, or none for stills (and for animations that
+// cannot be opened, which then decode as stills).
 ImagePtr decodeAnimation(const FilePath& path, const FormatInfo& info) {
     if (!info.mayAnimate)
         return nullptr;
     QFile file;
     const bool animated = openForReading(file, path) &&
-                          (info.format == ImageFormat::gif || webpHeaderIsAnimated(file.peek(32)));
+                          (info.format == ImageFormat::gif ||
+                           (info.format == ImageFormat::jxl ? jxlIsAnimated(file.peek(64 * 1024))
+                                                            : webpHeaderIsAnimated(file.peek(32))));
     file.close();
     if (!animated)
         return nullptr;

@@ -38,6 +38,7 @@ enum class ImageFormat {
     rw2,
     raf,
     pef,
+    jxl,
     svg,
     svgz,
 };
@@ -49,6 +50,7 @@ enum class DecoderKind {
     libheif,   // HEIC, HEIF, AVIF; upright by the container's transforms
     libraw,    // camera raw; upright by LibRaw's flip
     psdReader, // our own PSD reader of the merged composite
+    libjxl,    // JPEG XL; upright by its codestream's orientation
     qtSvg,     // Qt SVG, rendered at the size the view asks for
 };
 

@@ -81,6 +81,12 @@ QByteArray psdOf(const QImage& picture) {
     return psd.bytes();
 }
 
+bool cjxl(const QString& input, const QString& output, const QStringList& options) {
+    QProcess encoder;
+    encoder.start("cjxl", QStringList{input, output} << options);
+    return encoder.waitForFinished() && encoder.exitCode() == 0;
+}
+
 // Writes the fixture folders under `root`.
 class FixtureWriter {
 public:
@@ -184,9 +190,45 @@ public:
         ok_ = ok_ && gzip.waitForFinished() && test::writeFile(path, gzip.readAllStandardOutput());
     }
 
+    // JPEG XL by cjxl from a file Qt or ImageMagick writes: `source` is stored as `sourceType`
+    // and shown as `expected`. A JPEG source is recompressed losslessly and its Exif orientation
+    // moves into the codestream header.
+    void jxl(const QString& name, const QImage& source, const char* sourceType,
+             const QImage& expected, const QStringList& options, int orientation = 1) {
+        const QString path = file("image/jxl", name, "jxl", expected, 3);
+        const QString input = path + "." + sourceType;
+        ok_ = ok_ && test::writeImage(source, input, sourceType, 100);
+        if (orientation != 1)
+            ok_ = ok_ && test::setExifTags(
+                             input, {{"Exif.Image.Orientation", QString::number(orientation)}});
+        encodeJxl(input, path, options);
+    }
+
+    // Three frames of plain red, green and blue, 200 ms each, through a GIF.
+    void animatedJxl() {
+        QStringList frames{"-delay", "20"};
+        for (const QColor colour : {QColor(Qt::red), QColor(Qt::green), QColor(Qt::blue)}) {
+            QImage frame(kScene, QImage::Format_RGB32);
+            frame.fill(colour);
+            frames << root_ + "/" + colour.name().mid(1) + ".png";
+            ok_ = ok_ && frame.save(frames.last());
+            if (colour == Qt::red)
+                file("image/jxl", "animated", "jxl", frame, 3);
+        }
+        const QString gif = root_ + "/animated.gif";
+        ok_ = ok_ && QProcess::execute("convert", frames << "-loop"
+                                                         << "0" << gif) == 0;
+        encodeJxl(gif, root_ + "/image_jxl/animated.jxl", {"-d", "0"});
+    }
+
     bool ok() const { return ok_; }
 
 private:
+    void encodeJxl(const QString& input, const QString& output, const QStringList& options) {
+        ok_ = ok_ && cjxl(input, output, options);
+        QFile::remove(input);
+    }
+
     QString file(const QString& mime, const QString& name, const QString& extension,
                  const QImage& expected, int tolerance) {
         QDir folder(root_);
@@ -300,6 +342,22 @@ private Q_SLOTS:
               "from=\"#f00\" to=\"#00f\" dur=\"1s\" repeatCount=\"indefinite\"/></rect>");
         w.svg("compressed", "width=\"96\" height=\"64\"", kScene, {}, true);
         QVERIFY(w.ok());
+        const QImage scene = test::quadrantImage(kScene.width(), kScene.height());
+        w.jxl("still", scene, "png", scene, {"-d", "1"});
+        w.jxl("progressive", scene, "png", scene, {"-d", "1", "-p"});
+        QImage p3(kScene, QImage::Format_RGB32);
+        p3.fill(QColor(200, 90, 40));
+        p3.setColorSpace(QColorSpace::DisplayP3);
+        const QImage p3Shown = p3.convertedToColorSpace(QColorSpace::SRgb);
+        w.jxl("iccLossless", p3, "png", p3Shown, {"-d", "0"}); // the profile's own pixels
+        w.jxl("iccXyb", p3, "png", p3Shown, {"-d", "1"});      // XYB, shown through sRGB
+        for (int orientation : {3, 6})
+            w.jxl(QStringLiteral("oriented%1").arg(orientation),
+                  scene.transformed(test::shownForOrientation(orientation).inverted()), "jpg",
+                  scene, {}, orientation);
+        w.animatedJxl();
+        QVERIFY2(w.ok(), "cjxl and ImageMagick's convert write the JPEG XL fixtures "
+                         "(scripts/setup installs them)");
     }
 
     void everyFixtureReadsAsExpected() {
@@ -324,7 +382,7 @@ private Q_SLOTS:
                 QCOMPARE((*image)->size(), expected.size());
                 QVERIFY2(meanDifference((*image)->bitmap(), expected) <= tolerance,
                          qPrintable(what));
-                QCOMPARE((*image)->frameCount(), 1);
+                QCOMPARE((*image)->frameCount(), input.baseName() == "animated" ? 3 : 1);
                 decoded_ << (*image)->bitmap();
 
                 const auto source = ImageSource::open(path);
@@ -351,7 +409,7 @@ private Q_SLOTS:
                 QVERIFY2(!refused && refused.reason() == FailureReason::tooLarge, qPrintable(what));
             }
         }
-        QCOMPARE(inputs_.size(), 4 * 10 + 14 + 5);
+        QCOMPARE(inputs_.size(), 4 * 10 + 14 + 5 + 7);
     }
 
     // Every decoder may run on several threads at once.
@@ -391,6 +449,31 @@ private Q_SLOTS:
                 }
             }
         }
+    }
+
+    // A JPEG XL animation's frames in any order, and a header declaring a trillion pixels,
+    // refused before any allocation.
+    void jpegXlFramesAndHostileHeaders() {
+        // An animation's frames come in any order: an earlier one restarts the decoder.
+        const ImagePtr animation = decodeFile(root_.filePath("image_jxl/animated.jxl"));
+        QVERIFY(animation);
+        QCOMPARE(animation->frameDelayMs(1), 200);
+        QCOMPARE_LE(test::colourDistance(animation->frame(2).pixel(5, 5), QColor(Qt::blue)), 2);
+        QCOMPARE_LE(test::colourDistance(animation->frame(1).pixel(5, 5), QColor(Qt::green)), 2);
+
+        QTemporaryDir dir;
+        const QString huge = dir.filePath("huge.jxl");
+        QVERIFY(test::writeFile(huge, b("\xFF\x0A\xFE\xFF\x7F\x00\xF0\xFF\xFF\x03\x10")));
+        const auto refused = decodeImage(filePathFromText(huge));
+        QVERIFY(!refused && refused.reason() == FailureReason::tooLarge);
+        const auto properties = ImageSource::open(filePathFromText(huge))->properties();
+        QCOMPARE(properties->value(prop::PixelWidth).toInt(), 1 << 20);
+        // A container whose codestream box claims 2 GB of a 44-byte file.
+        QVERIFY(
+            test::writeFile(huge, QByteArray::fromHex("0000000c4a584c200d0a870a00000014667479706a"
+                                                      "786c20000000006a786c207fffffff6a786c63ff0a"
+                                                      "fa01")));
+        QVERIFY(!decodeImage(filePathFromText(huge)));
     }
 
     // Formats the runner has no fixtures for, the TIFF-based raws told apart by their tags or

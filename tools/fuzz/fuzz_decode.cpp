@@ -4,6 +4,7 @@
 
 #include "imaging/bytes/bytereader.h"
 #include "imaging/codecs/codecs.h"
+#include "imaging/codecs/jxlcodec.h"
 #include "imaging/decode.h"
 #include "imaging/formats.h"
 #include "imaging/metadata/heiforientation.h"
@@ -52,6 +53,20 @@ void decodeDirectly(const kivo::FilePath& path, const QString& extension) {
     } else if (format->decoder == kivo::DecoderKind::qtSvg) {
         // A view zoomed in asks for a rendering beyond the intrinsic size.
         kivo::decodeLevel(path, QSize(900, 700), false);
+    } else if (format->decoder == kivo::DecoderKind::libjxl) {
+        // The stored pixels and the frames out of order, which the dispatch above
+        // reaches only for files that decode far enough.
+        QFile file(kivo::displayPath(path));
+        if (!file.open(QIODevice::ReadOnly))
+            return;
+        const QByteArray bytes = file.readAll();
+        kivo::probeJxl(bytes);
+        kivo::jxlExifBox(bytes);
+        kivo::decodeJxl(bytes, false);
+        if (auto frames = kivo::openJxlFrames(bytes)) {
+            frames->decodeFrame(frames->frameCount() - 1);
+            frames->decodeFrame(0);
+        }
     }
 }
 

@@ -19,7 +19,8 @@ namespace {
 using namespace kivo::test;
 
 // Index of each extension in fuzz_decode's table.
-constexpr char kHeic = 7, kAvif = 10, kPsd = 12, kDng = 16, kNef = 14, kSvg = 19, kSvgz = 20;
+constexpr char kHeic = 9, kAvif = 11, kPsd = 12, kDng = 16, kNef = 14, kJxl = 19, kSvg = 20,
+               kSvgz = 21;
 
 QImage picture(int width, int height) {
     QImage image(width, height, QImage::Format_RGBA8888);
@@ -159,5 +160,11 @@ int main(int argc, char** argv) {
     for (const QByteArray& svg : svgs)
         decodeSeed(kSvg, svg);
     decodeSeed(kSvgz, storedGzip(svgs.front()));
+
+    // JPEG XL headers that lie: a codestream declaring 2^20 pixels square with no frame after
+    // it, and a container whose codestream box claims more bytes than the file holds.
+    decodeSeed(kJxl, QByteArray("\xFF\x0A\xFE\xFF\x7F\x00\xF0\xFF\xFF\x03\x10", 11));
+    decodeSeed(kJxl, QByteArray::fromHex("0000000c4a584c200d0a870a00000014667479706a786c2000000000"
+                                         "6a786c207fffffff6a786c63ff0afa01"));
     return ok ? 0 : 1;
 }
