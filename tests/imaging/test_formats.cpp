@@ -337,7 +337,7 @@ private Q_SLOTS:
         w.svg("viewbox", "viewBox=\"0 0 96 64\"", {1024, 683});        // 1024 on the long side
         w.svg("text", "width=\"25.4mm\" height=\"16.9333mm\"", kScene, // 96 pixels an inch
               "<text x=\"50\" y=\"60\" font-size=\"6\" fill=\"#000\">Kivo</text>");
-        w.svg("animated", "width=\"96px\" height=\"64px\"", kScene,
+        w.svg("animatedFirstFrame", "width=\"96px\" height=\"64px\"", kScene,
               "<rect width=\"4\" height=\"4\" fill=\"#f00\"><animate attributeName=\"fill\" "
               "from=\"#f00\" to=\"#00f\" dur=\"1s\" repeatCount=\"indefinite\"/></rect>");
         w.svg("compressed", "width=\"96\" height=\"64\"", kScene, {}, true);
