@@ -51,7 +51,7 @@ constexpr std::array kRw2Mime{L("image/x-panasonic-raw2"), L("image/x-panasonic-
 const std::array<FormatInfo, 20> kFormats{{
     {jpeg, L("JPEG"), L("image/jpeg"), kJpegMime, kJpegExt, libjpeg, L("jpeg"), jpegFrame,
      decoder, tagPatch, reducedDct, false, false, false, false, false},
-    {png, L("PNG"), L("image/png"), kNone, kPngExt, qtPlugin, L("png"), pngHeader, pngChunk,
+    {png, L("PNG"), L("image/png"), kNone, kPngExt, libspng, L("png"), pngHeader, pngChunk,
      pixelRewrite, fullAndScale, false, false, true, false, false},
     {gif, L("GIF"), L("image/gif"), kNone, kGifExt, qtPlugin, L("gif"), qtReader, decoder,
      onScreenOnly, fullAndScale, false, false, false, true, false},

@@ -44,6 +44,8 @@ enum class ImageFormat {
 enum class DecoderKind {
     libjpeg,   // our libjpeg-turbo reader: reduced DCT scales for small sizes
     qtPlugin,  // Qt's image plugins (QImageReader with `qtFormat`)
+    libspng,   // PNG for display, rows converted (and scaled) as they arrive; Qt's reader for
+               // the stored pixels a rewrite needs and for what libspng refuses
     libheif,   // HEIC, HEIF, AVIF; upright by the container's transforms
     libraw,    // camera raw; upright by LibRaw's flip
     psdReader, // our own PSD reader of the merged composite

@@ -29,6 +29,9 @@ struct DecodeRequest {
     // cheap reduced decode decode just large enough to fill it (and say the full size in
     // DecodedPixels::fullSize); the others decode in full. Not scaled down further.
     QSize fitBox;
+    // With `fitBox`: a format without a cheap reduced decode may still scale its rows down to
+    // the box as they arrive (a preloaded neighbour), instead of decoding the full picture.
+    bool shrink = false;
     // Turn the pixels upright by the file's orientation (EXIF tag, HEIF transforms, raw flip).
     bool upright = true;
     // Convert to the sRGB display format; otherwise keep the file's colour space (tagged on

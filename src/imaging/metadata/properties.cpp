@@ -331,6 +331,7 @@ std::optional<PixelInfo> probe(const FormatInfo& format, const FilePath& path) {
     case DecoderKind::psdReader:
         return probePsd(path);
     case DecoderKind::libjpeg:
+    case DecoderKind::libspng:
     case DecoderKind::qtPlugin:
         break;
     }

@@ -1,0 +1,382 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "imaging/codecs/pngdecoder.h"
+
+#include "imaging/codecs/decodecore.h"
+#include "imaging/metadata/orientation.h"
+#include "imaging/pixels/colour.h"
+#include "imaging/pixels/pixelbuffer.h"
+#include "imaging/tasks/cancellation.h"
+
+#include <QColorSpace>
+#include <QFile>
+#include <QRgba64>
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <spng.h>
+#include <type_traits>
+#include <vector>
+
+namespace kivo {
+
+namespace {
+
+// Larger text or profile chunks are not worth holding; libspng's own default is unbounded.
+constexpr size_t kMaxChunkBytes = 64 * 1024 * 1024;
+// How many rows are decoded between two looks at whether the decode is still wanted.
+constexpr int kRowsPerCancelCheck = 32;
+
+struct ContextFree {
+    void operator()(spng_ctx* context) const { spng_ctx_free(context); }
+};
+using Context = std::unique_ptr<spng_ctx, ContextFree>;
+
+// libspng reads through this, so that a cancelled decode also stops inside a long IDAT run.
+int readFromFile(spng_ctx*, void* user, void* destination, size_t length) {
+    auto* file = static_cast<QFile*>(user);
+    auto* out = static_cast<char*>(destination);
+    while (length > 0) {
+        if (CancelScope::requested())
+            return SPNG_IO_ERROR;
+        const qint64 got = file->read(out, qint64(length));
+        if (got <= 0)
+            return got == 0 ? SPNG_IO_EOF : SPNG_IO_ERROR;
+        out += got;
+        length -= size_t(got);
+    }
+    return 0;
+}
+
+struct PngColour {
+    QColorSpace space;
+    QByteArray icc; // only when QColorSpace cannot read the embedded profile
+};
+
+// The same precedence as Qt's PNG reader, so both paths show a file alike: a profile Qt can
+// read, else the sRGB chunk, else gAMA (with cHRM's primaries when they are usable).
+PngColour colourOf(spng_ctx* context) {
+    PngColour colour;
+    uint8_t intent = 0;
+    if (spng_get_srgb(context, &intent) == 0 && intent <= 3)
+        colour.space = QColorSpace::SRgb;
+    QByteArray profile;
+    spng_iccp iccp{};
+    if (spng_get_iccp(context, &iccp) == 0 && iccp.profile && iccp.profile_len <= INT_MAX) {
+        profile = QByteArray(iccp.profile, qsizetype(iccp.profile_len));
+        const QColorSpace parsed = QColorSpace::fromIccProfile(profile);
+        if (parsed.isValid())
+            colour.space = parsed;
+    }
+    double gamma = 0;
+    if (!colour.space.isValid() && spng_get_gama(context, &gamma) == 0 && gamma > 0) {
+        const float exponent = float(1.0 / gamma);
+        spng_chrm chrm{};
+        if (spng_get_chrm(context, &chrm) == 0)
+            colour.space = QColorSpace(
+                QPointF(chrm.white_point_x, chrm.white_point_y), QPointF(chrm.red_x, chrm.red_y),
+                QPointF(chrm.green_x, chrm.green_y), QPointF(chrm.blue_x, chrm.blue_y),
+                QColorSpace::TransferFunction::Gamma, exponent);
+        if (!colour.space.isValid())
+            colour.space = QColorSpace(QColorSpace::Primaries::SRgb,
+                                       QColorSpace::TransferFunction::Gamma, exponent);
+    }
+    if (!colour.space.isValid())
+        colour.icc = profile;
+    return colour;
+}
+
+// libspng's RGBA8 row turned, in place, into QImage's native-endian words.
+void toDisplayRow(uchar* row, int width, bool alpha) {
+    auto* out = reinterpret_cast<QRgb*>(row);
+    for (int x = 0; x < width; ++x) {
+        const uchar* p = row + 4 * x;
+        const QRgb rgba = qRgba(p[0], p[1], p[2], p[3]);
+        out[x] = alpha ? qPremultiply(rgba) : (rgba | 0xff000000u);
+    }
+}
+
+// libspng's host-endian RGBA16 row is already QRgba64's layout; only alpha is premultiplied.
+void toDeepRow(uchar* row, int width, bool alpha) {
+    if (!alpha)
+        return;
+    auto* out = reinterpret_cast<QRgba64*>(row);
+    for (int x = 0; x < width; ++x)
+        out[x] = out[x].premultiplied();
+}
+
+// Averages whole rows into a smaller bitmap as they arrive (a box filter over premultiplied
+// values), so a screen-sized level of a large picture never holds the full one.
+template <typename Pixel> class RowReducer {
+public:
+    RowReducer(int sourceWidth, int sourceHeight, QImage& out)
+        : sourceHeight_(sourceHeight)
+        , out_(out)
+        , column_(size_t(sourceWidth))
+        , perColumn_(size_t(out.width()), 0)
+        , sums_(size_t(out.width()) * 4, 0) {
+        for (int x = 0; x < sourceWidth; ++x) {
+            column_[size_t(x)] = int(qint64(x) * out.width() / sourceWidth);
+            ++perColumn_[size_t(column_[size_t(x)])];
+        }
+    }
+
+    void add(int y, const uchar* row) {
+        const int target = int(qint64(y) * out_.height() / sourceHeight_);
+        if (target != row_)
+            flush();
+        row_ = target;
+        const auto* pixels = reinterpret_cast<const Pixel*>(row);
+        for (size_t x = 0; x < column_.size(); ++x) {
+            quint64* sum = &sums_[size_t(column_[x]) * 4];
+            const Pixel p = pixels[x];
+            sum[0] += red(p);
+            sum[1] += green(p);
+            sum[2] += blue(p);
+            sum[3] += alpha(p);
+        }
+        ++rows_;
+    }
+
+    void flush() {
+        if (rows_ == 0 || row_ < 0)
+            return;
+        auto* out = reinterpret_cast<Pixel*>(out_.scanLine(row_));
+        for (size_t x = 0; x < perColumn_.size(); ++x) {
+            const quint64 n = perColumn_[x] * rows_;
+            quint64* sum = &sums_[x * 4];
+            const auto mean = [&](int c) { return (sum[c] + n / 2) / n; };
+            out[x] = make(mean(0), mean(1), mean(2), mean(3));
+            std::fill(sum, sum + 4, 0);
+        }
+        rows_ = 0;
+    }
+
+private:
+    static quint64 red(QRgb p) { return quint64(qRed(p)); }
+    static quint64 green(QRgb p) { return quint64(qGreen(p)); }
+    static quint64 blue(QRgb p) { return quint64(qBlue(p)); }
+    static quint64 alpha(QRgb p) { return quint64(qAlpha(p)); }
+    static quint64 red(QRgba64 p) { return p.red(); }
+    static quint64 green(QRgba64 p) { return p.green(); }
+    static quint64 blue(QRgba64 p) { return p.blue(); }
+    static quint64 alpha(QRgba64 p) { return p.alpha(); }
+    static Pixel make(quint64 r, quint64 g, quint64 b, quint64 a) {
+        if constexpr (std::is_same_v<Pixel, QRgb>)
+            return qRgba(int(r), int(g), int(b), int(a));
+        else
+            return qRgba64(quint16(r), quint16(g), quint16(b), quint16(a));
+    }
+
+    int sourceHeight_;
+    QImage& out_;
+    std::vector<int> column_;        // target column of each source column
+    std::vector<quint64> perColumn_; // source columns averaged into each target column
+    std::vector<quint64> sums_;
+    int row_ = -1;
+    quint64 rows_ = 0;
+};
+
+// The stored size the decode aims at: what fills the box once turned upright, or what the long
+// side allows; the full size when that is no smaller.
+QSize targetSize(QSize stored, const PngDecodeOptions& options) {
+    if (options.fitBox.isValid() && !options.fitBox.isEmpty()) {
+        const QSize upright = orientedSize(stored, options.orientation);
+        const QSize fitted = upright.scaled(options.fitBox, Qt::KeepAspectRatio).expandedTo({1, 1});
+        return fitted.width() < upright.width() ? orientedSize(fitted, options.orientation)
+                                                : stored;
+    }
+    const int longSide = std::max(stored.width(), stored.height());
+    const int wanted = options.maxLongSide;
+    if (wanted <= 0 || longSide <= wanted)
+        return stored;
+    const auto shortSide = [&](int side) {
+        return std::max(1, int(qint64(side) * wanted / longSide));
+    };
+    return stored.width() >= stored.height() ? QSize(wanted, shortSide(stored.height()))
+                                             : QSize(shortSide(stored.width()), wanted);
+}
+
+Failure refused(const char* what, int error) {
+    return Failure{FailureReason::unsupported,
+                   QStringLiteral("libspng %1: %2")
+                       .arg(QLatin1StringView(what), QLatin1StringView(spng_strerror(error)))};
+}
+
+Failure stopped(int error) {
+    if (CancelScope::requested())
+        return Failure{FailureReason::unreadable, QStringLiteral("cancelled")};
+    return Failure{FailureReason::damaged,
+                   QStringLiteral("libspng: %1").arg(QLatin1StringView(spng_strerror(error)))};
+}
+
+// Feeds every decoded row, in order, through `convert` and then into the bitmap or the reducer.
+class RowPipeline {
+public:
+    virtual ~RowPipeline() = default;
+    virtual void take(int y, uchar* row) = 0;
+    virtual void finish() = 0;
+};
+
+template <typename Pixel> class Reducing : public RowPipeline {
+public:
+    Reducing(int width, int height, QImage& out, bool alpha)
+        : reducer_(width, height, out)
+        , width_(width)
+        , alpha_(alpha) {}
+    void take(int y, uchar* row) override {
+        if constexpr (std::is_same_v<Pixel, QRgb>)
+            toDisplayRow(row, width_, alpha_);
+        else
+            toDeepRow(row, width_, alpha_);
+        reducer_.add(y, row);
+    }
+    void finish() override { reducer_.flush(); }
+
+private:
+    RowReducer<Pixel> reducer_;
+    int width_;
+    bool alpha_;
+};
+
+} // namespace
+
+Result<DecodedPixels> decodePng(const FilePath& path, const PngDecodeOptions& options) {
+    QFile file;
+    Failure why;
+    if (!openForReading(file, path, &why))
+        return why;
+    const Context context(spng_ctx_new(0));
+    if (!context)
+        return Failure{FailureReason::tooLarge, QStringLiteral("no memory for libspng")};
+    spng_ctx* ctx = context.get();
+    // As libpng: a broken critical chunk is an error, a broken ancillary one is skipped.
+    spng_set_crc_action(ctx, SPNG_CRC_ERROR, SPNG_CRC_DISCARD);
+    spng_set_chunk_limits(ctx, kMaxChunkBytes, kMaxChunkBytes);
+    spng_set_png_stream(ctx, readFromFile, &file);
+
+    spng_ihdr header{};
+    if (const int error = spng_get_ihdr(ctx, &header))
+        return refused("header", error);
+    if (header.width > INT_MAX || header.height > INT_MAX)
+        return Failure{FailureReason::tooLarge,
+                       QStringLiteral("%1x%2 pixels").arg(header.width).arg(header.height)};
+    const int width = int(header.width), height = int(header.height);
+    const QSize stored(width, height);
+    const bool deepSource = header.bit_depth == 16;
+    // Budgeted at the size of the picture whole, the same limit the other decoders keep.
+    if (!fitsDecodeBudget(stored, deepSource ? 8 : 4))
+        return Failure{FailureReason::tooLarge,
+                       QStringLiteral("%1x%2 pixels").arg(width).arg(height)};
+
+    const bool interlaced = header.interlace_method != 0;
+    spng_trns trns{};
+    const bool alpha = header.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ||
+                       header.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA ||
+                       spng_get_trns(ctx, &trns) == 0;
+    PngColour colour = colourOf(ctx);
+    // A 16-bit picture that is converted keeps its precision through the conversion.
+    const bool deep =
+        deepSource &&
+        ((colour.space.isValid() && colour.space != QColorSpace::SRgb) || !colour.icc.isEmpty());
+    const int format = deep ? SPNG_FMT_RGBA16 : SPNG_FMT_RGBA8;
+    const QImage::Format imageFormat =
+        deep ? (alpha ? QImage::Format_RGBA64_Premultiplied : QImage::Format_RGBX64)
+             : displayFormat(alpha);
+    const size_t rowBytes = size_t(width) * (deep ? 8 : 4);
+
+    const QSize target = targetSize(stored, options);
+    const bool reducing = target != stored;
+    QImage image = allocateImage(target, imageFormat);
+    if (image.isNull())
+        return Failure{FailureReason::tooLarge, QStringLiteral("no memory for the bitmap")};
+
+    // Interlaced rows arrive pass by pass, so they need the whole picture before the first row
+    // is complete: the bitmap itself, or a full-size buffer when reducing.
+    std::unique_ptr<uchar[]> whole;
+    std::vector<uchar> rowBuffer;
+    uchar* buffer = nullptr;
+    if (interlaced) {
+        if (reducing || size_t(image.bytesPerLine()) != rowBytes) {
+            whole.reset(new (std::nothrow) uchar[rowBytes * size_t(height)]);
+            if (!whole)
+                return Failure{FailureReason::tooLarge, QStringLiteral("no memory for passes")};
+            buffer = whole.get();
+        } else {
+            buffer = image.bits();
+        }
+    } else if (reducing) {
+        rowBuffer.resize(rowBytes);
+    }
+
+    if (const int error =
+            spng_decode_image(ctx, nullptr, 0, format, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE))
+        return refused("chunks", error);
+
+    std::unique_ptr<RowPipeline> pipeline;
+    if (reducing) {
+        if (deep)
+            pipeline = std::make_unique<Reducing<QRgba64>>(width, height, image, alpha);
+        else
+            pipeline = std::make_unique<Reducing<QRgb>>(width, height, image, alpha);
+    }
+    const auto take = [&](int y, uchar* row) {
+        if (pipeline)
+            pipeline->take(y, row);
+        else if (deep)
+            toDeepRow(row, width, alpha);
+        else
+            toDisplayRow(row, width, alpha);
+    };
+
+    if (interlaced) {
+        // Each pass writes its own pixels of a row in place.
+        int error = 0;
+        for (int count = 0; !error; ++count) {
+            if (count % kRowsPerCancelCheck == 0 && CancelScope::requested())
+                return stopped(0);
+            spng_row_info info{};
+            error = spng_get_row_info(ctx, &info);
+            if (!error && info.row_num >= header.height)
+                error = SPNG_EINTERNAL;
+            if (!error)
+                error = spng_decode_row(ctx, buffer + size_t(info.row_num) * rowBytes, rowBytes);
+        }
+        if (error != SPNG_EOI)
+            return stopped(error);
+        for (int y = 0; y < height; ++y) {
+            uchar* row = buffer + size_t(y) * rowBytes;
+            take(y, row);
+            if (!reducing && buffer != image.bits())
+                std::memcpy(image.scanLine(y), row, rowBytes);
+        }
+    } else {
+        for (int y = 0; y < height; ++y) {
+            if (y % kRowsPerCancelCheck == 0 && CancelScope::requested())
+                return stopped(0);
+            uchar* row = reducing ? rowBuffer.data() : image.scanLine(y);
+            const int error = spng_decode_row(ctx, row, rowBytes);
+            if (error != 0 && !(error == SPNG_EOI && y == height - 1))
+                return stopped(error);
+            take(y, row);
+        }
+    }
+    if (pipeline)
+        pipeline->finish();
+    // The last IDAT's checksum is only read with the chunks after it. As with libpng, a broken
+    // checksum or a file cut short before IEND refuses the picture; a chunk libspng finds fault
+    // with where libpng may only warn is left to Qt's reader.
+    if (const int tail = spng_decode_chunks(ctx)) {
+        if (tail == SPNG_IO_EOF || tail == SPNG_IO_ERROR || tail == SPNG_ECHUNK_CRC)
+            return stopped(tail);
+        return refused("chunks after the image", tail);
+    }
+
+    if (colour.space.isValid())
+        image.setColorSpace(colour.space);
+    DecodedPixels pixels{std::move(image), std::move(colour.icc)};
+    if (reducing)
+        pixels.fullSize = orientedSize(stored, options.orientation);
+    return pixels;
+}
+
+} // namespace kivo
