@@ -13,6 +13,7 @@
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <spng.h>
 #include <type_traits>
 #include <vector>
@@ -85,23 +86,35 @@ PngColour colourOf(spng_ctx* context) {
     return colour;
 }
 
-// libspng's RGBA8 row turned, in place, into QImage's native-endian words.
-void toDisplayRow(uchar* row, int width, bool alpha) {
-    auto* out = reinterpret_cast<QRgb*>(row);
-    for (int x = 0; x < width; ++x) {
-        const uchar* p = row + 4 * x;
-        const QRgb rgba = qRgba(p[0], p[1], p[2], p[3]);
-        out[x] = alpha ? qPremultiply(rgba) : (rgba | 0xff000000u);
-    }
-}
+// How libspng's rows become the bitmap's: RGBA8 to display words, RGBA16 kept at 16 bits, or
+// RGBA16 reduced to display words with Qt's rounding (premultiplied at 16 bits first, as Qt
+// converts a 16-bit picture).
+enum class RowKind { display, deep, narrowed };
 
-// libspng's host-endian RGBA16 row is already QRgba64's layout; only alpha is premultiplied.
-void toDeepRow(uchar* row, int width, bool alpha) {
-    if (!alpha)
-        return;
-    auto* out = reinterpret_cast<QRgba64*>(row);
-    for (int x = 0; x < width; ++x)
-        out[x] = out[x].premultiplied();
+// Converts one row in place; the converted pixels start at the row's first byte.
+void convertRow(uchar* row, int width, RowKind kind, bool alpha) {
+    auto* display = reinterpret_cast<QRgb*>(row);
+    auto* deep = reinterpret_cast<QRgba64*>(row);
+    switch (kind) {
+    case RowKind::display:
+        for (int x = 0; x < width; ++x) {
+            const uchar* p = row + 4 * x;
+            const QRgb rgba = qRgba(p[0], p[1], p[2], p[3]);
+            display[x] = alpha ? qPremultiply(rgba) : (rgba | 0xff000000u);
+        }
+        break;
+    case RowKind::deep: // libspng's host-endian RGBA16 is already QRgba64's layout
+        if (alpha)
+            for (int x = 0; x < width; ++x)
+                deep[x] = deep[x].premultiplied();
+        break;
+    case RowKind::narrowed: // left to right, each pixel is read before its bytes are reused
+        for (int x = 0; x < width; ++x) {
+            const QRgba64 p = deep[x];
+            display[x] = alpha ? p.premultiplied().toArgb32() : (p.toArgb32() | 0xff000000u);
+        }
+        break;
+    }
 }
 
 // Averages whole rows into a smaller bitmap as they arrive (a box filter over premultiplied
@@ -197,6 +210,8 @@ QSize targetSize(QSize stored, const PngDecodeOptions& options) {
 }
 
 Failure refused(const char* what, int error) {
+    if (CancelScope::requested())
+        return Failure{FailureReason::unreadable, QStringLiteral("cancelled")};
     return Failure{FailureReason::unsupported,
                    QStringLiteral("libspng %1: %2")
                        .arg(QLatin1StringView(what), QLatin1StringView(spng_strerror(error)))};
@@ -208,35 +223,6 @@ Failure stopped(int error) {
     return Failure{FailureReason::damaged,
                    QStringLiteral("libspng: %1").arg(QLatin1StringView(spng_strerror(error)))};
 }
-
-// Feeds every decoded row, in order, through `convert` and then into the bitmap or the reducer.
-class RowPipeline {
-public:
-    virtual ~RowPipeline() = default;
-    virtual void take(int y, uchar* row) = 0;
-    virtual void finish() = 0;
-};
-
-template <typename Pixel> class Reducing : public RowPipeline {
-public:
-    Reducing(int width, int height, QImage& out, bool alpha)
-        : reducer_(width, height, out)
-        , width_(width)
-        , alpha_(alpha) {}
-    void take(int y, uchar* row) override {
-        if constexpr (std::is_same_v<Pixel, QRgb>)
-            toDisplayRow(row, width_, alpha_);
-        else
-            toDeepRow(row, width_, alpha_);
-        reducer_.add(y, row);
-    }
-    void finish() override { reducer_.flush(); }
-
-private:
-    RowReducer<Pixel> reducer_;
-    int width_;
-    bool alpha_;
-};
 
 } // namespace
 
@@ -278,54 +264,58 @@ Result<DecodedPixels> decodePng(const FilePath& path, const PngDecodeOptions& op
     const bool deep =
         deepSource &&
         ((colour.space.isValid() && colour.space != QColorSpace::SRgb) || !colour.icc.isEmpty());
-    const int format = deep ? SPNG_FMT_RGBA16 : SPNG_FMT_RGBA8;
+    const RowKind kind = !deepSource ? RowKind::display : deep ? RowKind::deep : RowKind::narrowed;
     const QImage::Format imageFormat =
         deep ? (alpha ? QImage::Format_RGBA64_Premultiplied : QImage::Format_RGBX64)
              : displayFormat(alpha);
-    const size_t rowBytes = size_t(width) * (deep ? 8 : 4);
+    const size_t rowBytes = size_t(width) * (deepSource ? 8 : 4); // as libspng writes it
+    const size_t pixelBytes = size_t(width) * (deep ? 8 : 4);     // as the bitmap holds it
 
     const QSize target = targetSize(stored, options);
     const bool reducing = target != stored;
     QImage image = allocateImage(target, imageFormat);
     if (image.isNull())
         return Failure{FailureReason::tooLarge, QStringLiteral("no memory for the bitmap")};
+    // Rows go straight into the bitmap unless they are scaled or narrowed on the way.
+    const bool direct = !reducing && rowBytes == pixelBytes;
 
     // Interlaced rows arrive pass by pass, so they need the whole picture before the first row
-    // is complete: the bitmap itself, or a full-size buffer when reducing.
+    // is complete: the bitmap itself, or a full-size buffer.
     std::unique_ptr<uchar[]> whole;
     std::vector<uchar> rowBuffer;
     uchar* buffer = nullptr;
     if (interlaced) {
-        if (reducing || size_t(image.bytesPerLine()) != rowBytes) {
+        if (direct && size_t(image.bytesPerLine()) == rowBytes) {
+            buffer = image.bits();
+        } else {
             whole.reset(new (std::nothrow) uchar[rowBytes * size_t(height)]);
             if (!whole)
                 return Failure{FailureReason::tooLarge, QStringLiteral("no memory for passes")};
             buffer = whole.get();
-        } else {
-            buffer = image.bits();
         }
-    } else if (reducing) {
+    } else if (!direct) {
         rowBuffer.resize(rowBytes);
     }
 
     if (const int error =
-            spng_decode_image(ctx, nullptr, 0, format, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE))
+            spng_decode_image(ctx, nullptr, 0, deepSource ? SPNG_FMT_RGBA16 : SPNG_FMT_RGBA8,
+                              SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE))
         return refused("chunks", error);
 
-    std::unique_ptr<RowPipeline> pipeline;
-    if (reducing) {
-        if (deep)
-            pipeline = std::make_unique<Reducing<QRgba64>>(width, height, image, alpha);
-        else
-            pipeline = std::make_unique<Reducing<QRgb>>(width, height, image, alpha);
-    }
+    std::optional<RowReducer<QRgb>> reducer;
+    std::optional<RowReducer<QRgba64>> deepReducer;
+    if (reducing && deep)
+        deepReducer.emplace(width, height, image);
+    else if (reducing)
+        reducer.emplace(width, height, image);
     const auto take = [&](int y, uchar* row) {
-        if (pipeline)
-            pipeline->take(y, row);
-        else if (deep)
-            toDeepRow(row, width, alpha);
-        else
-            toDisplayRow(row, width, alpha);
+        convertRow(row, width, kind, alpha);
+        if (reducer)
+            reducer->add(y, row);
+        else if (deepReducer)
+            deepReducer->add(y, row);
+        else if (row != image.scanLine(y))
+            std::memcpy(image.scanLine(y), row, pixelBytes);
     };
 
     if (interlaced) {
@@ -343,25 +333,23 @@ Result<DecodedPixels> decodePng(const FilePath& path, const PngDecodeOptions& op
         }
         if (error != SPNG_EOI)
             return stopped(error);
-        for (int y = 0; y < height; ++y) {
-            uchar* row = buffer + size_t(y) * rowBytes;
-            take(y, row);
-            if (!reducing && buffer != image.bits())
-                std::memcpy(image.scanLine(y), row, rowBytes);
-        }
+        for (int y = 0; y < height; ++y)
+            take(y, buffer + size_t(y) * rowBytes);
     } else {
         for (int y = 0; y < height; ++y) {
             if (y % kRowsPerCancelCheck == 0 && CancelScope::requested())
                 return stopped(0);
-            uchar* row = reducing ? rowBuffer.data() : image.scanLine(y);
+            uchar* row = direct ? image.scanLine(y) : rowBuffer.data();
             const int error = spng_decode_row(ctx, row, rowBytes);
             if (error != 0 && !(error == SPNG_EOI && y == height - 1))
                 return stopped(error);
             take(y, row);
         }
     }
-    if (pipeline)
-        pipeline->finish();
+    if (reducer)
+        reducer->flush();
+    if (deepReducer)
+        deepReducer->flush();
     // The last IDAT's checksum is only read with the chunks after it. As with libpng, a broken
     // checksum or a file cut short before IEND refuses the picture; a chunk libspng finds fault
     // with where libpng may only warn is left to Qt's reader.
