@@ -117,20 +117,21 @@ void convertRow(uchar* row, int width, RowKind kind, bool alpha) {
     }
 }
 
-// Averages whole rows into a smaller bitmap as they arrive (a box filter over premultiplied
-// values), so a screen-sized level of a large picture never holds the full one.
-template <typename Pixel> class RowReducer {
+// Averages whole rows into a smaller bitmap as they arrive (a box filter), so a screen-sized
+// level of a large picture never holds the full one. Rows are four channels in the bitmap's
+// memory order (premultiplied where the picture has alpha), or for an opaque 8-bit picture
+// libspng's RGBA as it comes, swapped only once averaged.
+template <typename Channel, typename Sum> class RowReducer {
 public:
-    RowReducer(int sourceWidth, int sourceHeight, QImage& out)
+    RowReducer(int sourceWidth, int sourceHeight, QImage& out, bool fromRgba)
         : sourceHeight_(sourceHeight)
         , out_(out)
-        , column_(size_t(sourceWidth))
-        , perColumn_(size_t(out.width()), 0)
+        , fromRgba_(fromRgba)
+        , start_(size_t(out.width()) + 1)
         , sums_(size_t(out.width()) * 4, 0) {
-        for (int x = 0; x < sourceWidth; ++x) {
-            column_[size_t(x)] = int(qint64(x) * out.width() / sourceWidth);
-            ++perColumn_[size_t(column_[size_t(x)])];
-        }
+        // Target column t averages the source columns x with x * width / sourceWidth == t.
+        for (qint64 t = 0; t <= out.width(); ++t)
+            start_[size_t(t)] = int((t * sourceWidth + out.width() - 1) / out.width());
     }
 
     void add(int y, const uchar* row) {
@@ -138,14 +139,21 @@ public:
         if (target != row_)
             flush();
         row_ = target;
-        const auto* pixels = reinterpret_cast<const Pixel*>(row);
-        for (size_t x = 0; x < column_.size(); ++x) {
-            quint64* sum = &sums_[size_t(column_[x]) * 4];
-            const Pixel p = pixels[x];
-            sum[0] += red(p);
-            sum[1] += green(p);
-            sum[2] += blue(p);
-            sum[3] += alpha(p);
+        const auto* pixels = reinterpret_cast<const Channel*>(row);
+        for (size_t t = 0; t + 1 < start_.size(); ++t) {
+            Sum c0 = 0, c1 = 0, c2 = 0, c3 = 0;
+            const Channel* end = pixels + 4 * start_[t + 1];
+            for (const Channel* p = pixels + 4 * start_[t]; p < end; p += 4) {
+                c0 += p[0];
+                c1 += p[1];
+                c2 += p[2];
+                c3 += p[3];
+            }
+            Sum* sum = &sums_[t * 4];
+            sum[0] += c0;
+            sum[1] += c1;
+            sum[2] += c2;
+            sum[3] += c3;
         }
         ++rows_;
     }
@@ -153,40 +161,30 @@ public:
     void flush() {
         if (rows_ == 0 || row_ < 0)
             return;
-        auto* out = reinterpret_cast<Pixel*>(out_.scanLine(row_));
-        for (size_t x = 0; x < perColumn_.size(); ++x) {
-            const quint64 n = perColumn_[x] * rows_;
-            quint64* sum = &sums_[x * 4];
-            const auto mean = [&](int c) { return (sum[c] + n / 2) / n; };
-            out[x] = make(mean(0), mean(1), mean(2), mean(3));
+        auto* out = reinterpret_cast<Channel*>(out_.scanLine(row_));
+        for (size_t t = 0; t + 1 < start_.size(); ++t) {
+            const Sum n = Sum(start_[t + 1] - start_[t]) * rows_;
+            Sum* sum = &sums_[t * 4];
+            Channel mean[4];
+            for (int c = 0; c < 4; ++c)
+                mean[c] = Channel((sum[c] + n / 2) / n);
+            if (fromRgba_)
+                reinterpret_cast<QRgb*>(out)[t] = qRgba(mean[0], mean[1], mean[2], mean[3]);
+            else
+                std::copy(mean, mean + 4, out + 4 * t);
             std::fill(sum, sum + 4, 0);
         }
         rows_ = 0;
     }
 
 private:
-    static quint64 red(QRgb p) { return quint64(qRed(p)); }
-    static quint64 green(QRgb p) { return quint64(qGreen(p)); }
-    static quint64 blue(QRgb p) { return quint64(qBlue(p)); }
-    static quint64 alpha(QRgb p) { return quint64(qAlpha(p)); }
-    static quint64 red(QRgba64 p) { return p.red(); }
-    static quint64 green(QRgba64 p) { return p.green(); }
-    static quint64 blue(QRgba64 p) { return p.blue(); }
-    static quint64 alpha(QRgba64 p) { return p.alpha(); }
-    static Pixel make(quint64 r, quint64 g, quint64 b, quint64 a) {
-        if constexpr (std::is_same_v<Pixel, QRgb>)
-            return qRgba(int(r), int(g), int(b), int(a));
-        else
-            return qRgba64(quint16(r), quint16(g), quint16(b), quint16(a));
-    }
-
     int sourceHeight_;
     QImage& out_;
-    std::vector<int> column_;        // target column of each source column
-    std::vector<quint64> perColumn_; // source columns averaged into each target column
-    std::vector<quint64> sums_;
+    bool fromRgba_;
+    std::vector<int> start_; // first source column of each target column, and the width
+    std::vector<Sum> sums_;
     int row_ = -1;
-    quint64 rows_ = 0;
+    Sum rows_ = 0;
 };
 
 // The stored size the decode aims at: what fills the box once turned upright, or what the long
@@ -302,16 +300,25 @@ Result<DecodedPixels> decodePng(const FilePath& path, const PngDecodeOptions& op
                               SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE))
         return refused("chunks", error);
 
-    std::optional<RowReducer<QRgb>> reducer;
-    std::optional<RowReducer<QRgba64>> deepReducer;
+    // 8-bit sums stay in 32 bits unless one target pixel averages over 2^24 source pixels.
+    std::optional<RowReducer<uchar, quint32>> reducer;
+    std::optional<RowReducer<uchar, quint64>> wideReducer;
+    std::optional<RowReducer<quint16, quint64>> deepReducer;
+    const bool reduceRgba = kind == RowKind::display && !alpha;
+    const qint64 perTarget = qint64(width / target.width() + 1) * (height / target.height() + 1);
     if (reducing && deep)
-        deepReducer.emplace(width, height, image);
+        deepReducer.emplace(width, height, image, false);
+    else if (reducing && perTarget > (qint64(1) << 24))
+        wideReducer.emplace(width, height, image, reduceRgba);
     else if (reducing)
-        reducer.emplace(width, height, image);
+        reducer.emplace(width, height, image, reduceRgba);
     const auto take = [&](int y, uchar* row) {
-        convertRow(row, width, kind, alpha);
+        if (!(reducing && reduceRgba))
+            convertRow(row, width, kind, alpha);
         if (reducer)
             reducer->add(y, row);
+        else if (wideReducer)
+            wideReducer->add(y, row);
         else if (deepReducer)
             deepReducer->add(y, row);
         else if (row != image.scanLine(y))
@@ -348,6 +355,8 @@ Result<DecodedPixels> decodePng(const FilePath& path, const PngDecodeOptions& op
     }
     if (reducer)
         reducer->flush();
+    if (wideReducer)
+        wideReducer->flush();
     if (deepReducer)
         deepReducer->flush();
     // The last IDAT's checksum is only read with the chunks after it. As with libpng, a broken
