@@ -74,7 +74,7 @@ enum class ThumbnailPath {
     reducedDct,   // JPEG at the smallest DCT scale that covers the size asked for
     scaledDecode, // WebP decoded at its final size
     rawPreview,   // the raw's own preview or a half-size demosaic
-    fullAndScale, // a full decode, then scaled down
+    fullAndScale, // a full decode, then scaled down (PNG averages its rows down as they arrive)
 };
 
 // Where an ICC profile the decoder does not hand over itself is found.
