@@ -3,12 +3,15 @@
 //  - a 12-megapixel HEIC: decodeHeif against libheif's `heif-convert` of the
 //    same file to y4m (raw YUV out, so the reference is decode plus a plain write);
 //  - a 24-megapixel DNG: decodeRaw with a half-sensor embedded preview against the same raw
-//    without one (half-size demosaic), and a reduced thumbnail-size decode.
+//    without one (half-size demosaic), and a reduced thumbnail-size decode;
+//  - a 12-megapixel JPEG XL by cjxl: decodeJxl (on the codec helpers' pool) against libjxl's
+//    `djxl` of the same file to PPM (a decode on its own threads plus a plain write).
 // Each figure is the best of several runs; ratios are what to compare across machines.
 
 #include "../tests/imaging/dngwriter.h"
 #include "../tests/imaging/heifwriter.h"
 #include "imaging/codecs/codecs.h"
+#include "imaging/codecs/jxlcodec.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -105,6 +108,32 @@ void rawBench(const QTemporaryDir& dir) {
     std::printf("  probe                    %8.1f ms  ratio %.4f\n", probe, probe / demosaic);
 }
 
+void jxlBench(const QTemporaryDir& dir) {
+    const QString png = dir.filePath(QStringLiteral("12mp.png"));
+    const QString path = dir.filePath(QStringLiteral("12mp.jxl"));
+    // Effort 3 keeps the encode to seconds; the decoder's work hardly depends on it.
+    if (!scene(4000, 3000).save(png) ||
+        QProcess::execute(QStringLiteral("cjxl"),
+                          {png, path, QStringLiteral("--quiet"), QStringLiteral("-e"),
+                           QStringLiteral("3"), QStringLiteral("-d"), QStringLiteral("1")}) != 0) {
+        std::printf("jxl: could not encode the fixture (cjxl from libjxl-tools)\n");
+        return;
+    }
+    QFile file(path);
+    const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const QString out = dir.filePath(QStringLiteral("out.ppm"));
+    const double reference = bestMs(3, [&] {
+        return QProcess::execute(QStringLiteral("djxl"), {path, out, QStringLiteral("--quiet")}) ==
+               0;
+    });
+    const double full = bestMs(3, [&] { return decodeJxl(bytes).ok(); });
+    const double probe = bestMs(3, [&] { return probeJxl(bytes).has_value(); });
+    std::printf("jxl 4000x3000 (%lld bytes)\n", qint64(bytes.size()));
+    std::printf("  djxl to ppm              %8.1f ms (reference)\n", reference);
+    std::printf("  decodeJxl full           %8.1f ms  ratio %.2f\n", full, full / reference);
+    std::printf("  probe                    %8.1f ms  ratio %.4f\n", probe, probe / reference);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -112,5 +141,6 @@ int main(int argc, char** argv) {
     QTemporaryDir dir;
     heifBench(dir);
     rawBench(dir);
+    jxlBench(dir);
     return 0;
 }

@@ -300,6 +300,10 @@
         <translation>Einstellungen</translation>
     </message>
     <message>
+        <source>Use the display&apos;s colour profile</source>
+        <translation>Farbprofil des Bildschirms verwenden</translation>
+    </message>
+    <message>
         <source>Every opened image gets a separate window.</source>
         <translation>Jedes geöffnete Bild erhält ein eigenes Fenster.</translation>
     </message>

@@ -127,7 +127,12 @@ void KivoApplication::showAbout() {
 
 void KivoApplication::showSettings() {
     if (!settingsWindow_) {
-        settingsWindow_ = new SettingsWindow(settings_); // deletes itself when closed
+        // Deletes itself when closed. Each viewer window picks the profile up again.
+        settingsWindow_ = new SettingsWindow(settings_, [] {
+            for (QWidget* window : QApplication::topLevelWidgets())
+                if (auto* viewer = qobject_cast<ViewerWindow*>(window))
+                    viewer->updateDisplayProfile();
+        });
         addWindowKeys(*settingsWindow_, *this);
     }
     settingsWindow_->show();

@@ -14,11 +14,13 @@ namespace {
 const QString kMultiWindowModeKey = QStringLiteral("multiWindowMode");
 } // namespace
 
-SettingsWindow::SettingsWindow(QSettings& settings, QWidget* parent)
+SettingsWindow::SettingsWindow(QSettings& settings, std::function<void()> colourSettingChanged,
+                               QWidget* parent)
     : QWidget(parent, Qt::Window)
     , settings_(settings)
     , toggle_(new QCheckBox(tr("Open each image in its own window"), this))
-    , caption_(new QLabel(this)) {
+    , caption_(new QLabel(this))
+    , displayProfile_(new QCheckBox(tr("Use the display's colour profile"), this)) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(tr("Settings"));
 
@@ -33,6 +35,8 @@ SettingsWindow::SettingsWindow(QSettings& settings, QWidget* parent)
     layout->setContentsMargins(kInset, kInset, kInset, kInset);
     layout->addWidget(toggle_);
     layout->addWidget(caption_);
+    layout->addSpacing(kInset / 2);
+    layout->addWidget(displayProfile_);
     // The inset form is 340 wide; its height follows the content.
     setFixedWidth(kWidth);
     setFixedHeight(layout->hasHeightForWidth() ? layout->totalHeightForWidth(kWidth)
@@ -41,6 +45,13 @@ SettingsWindow::SettingsWindow(QSettings& settings, QWidget* parent)
     const bool multiWindow = AppState::isMultiWindowMode(settings_);
     toggle_->setChecked(multiWindow);
     apply(multiWindow);
+    displayProfile_->setChecked(PreferenceStore::useDisplayProfile(settings_));
+    connect(displayProfile_, &QCheckBox::toggled, this,
+            [this, changed = std::move(colourSettingChanged)](bool on) {
+                PreferenceStore::setUseDisplayProfile(settings_, on);
+                if (changed)
+                    changed();
+            });
     connect(toggle_, &QCheckBox::toggled, this, [this](bool on) {
         settings_.setValue(kMultiWindowModeKey, on);
         settings_.sync();

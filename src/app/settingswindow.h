@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
 
 class QCheckBox;
 class QLabel;
@@ -9,8 +10,10 @@ class QSettings;
 
 namespace kivo {
 
-// The settings window: whether every opened image gets a window of its own. A change is written
-// to the preference store at once and applies from the next opened file on.
+// The settings window: whether every opened image gets a window of its own, and whether pictures
+// are shown in the screen's colour profile. A change is written to the preference store at once;
+// the window mode applies from the next opened file on, the colour profile at once through
+// `colourSettingChanged`.
 class SettingsWindow : public QWidget {
     Q_OBJECT
 
@@ -18,10 +21,12 @@ public:
     static constexpr int kWidth = 340;
     static constexpr int kInset = 20;
 
-    explicit SettingsWindow(QSettings& settings, QWidget* parent = nullptr);
+    explicit SettingsWindow(QSettings& settings, std::function<void()> colourSettingChanged = {},
+                            QWidget* parent = nullptr);
 
     QCheckBox* multiWindowToggle() const { return toggle_; }
     QLabel* caption() const { return caption_; }
+    QCheckBox* displayProfileToggle() const { return displayProfile_; }
 
 private:
     void apply(bool multiWindow);
@@ -29,6 +34,7 @@ private:
     QSettings& settings_;
     QCheckBox* toggle_;
     QLabel* caption_;
+    QCheckBox* displayProfile_;
 };
 
 } // namespace kivo

@@ -46,7 +46,7 @@ const QImage& PannableImageView::bitmapForScale(double magnification) const {
         return frame_;
     // Reduced copies are chosen by device pixels, so a high-density screen stays sharp.
     const double deviceScale = magnification * devicePixelRatioF();
-    if (deviceScale < 1.0)
+    if (deviceScale < image_->resolution())
         return image_->bestCopyForScale(deviceScale);
     return image_->bitmap();
 }
@@ -86,7 +86,10 @@ void PannableImageView::paintEvent(QPaintEvent* event) {
         const double sy = bitmap.height() / document.height();
         const QRectF bitmapSource(source.x() * sx, source.y() * sy, source.width() * sx,
                                   source.height() * sy);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform, m < kNearestNeighbourFrom);
+        // A bitmap with more pixels than the screen shows (a vector picture rendered for a
+        // closer zoom) is smoothed whatever the magnification.
+        painter.setRenderHint(QPainter::SmoothPixmapTransform,
+                              m < kNearestNeighbourFrom || bitmap.width() > onScreen.width());
         painter.drawImage(target, bitmap, bitmapSource);
     }
     ++paintCount_;

@@ -10,6 +10,17 @@
 
 namespace kivo {
 
+namespace {
+
+// `bitmap` standing for `image` turned or converted: a full picture, a reduced level of one or a
+// vector picture at the same scale.
+ImagePtr sameKind(const Image& image, QImage bitmap, QSize size) {
+    return image.isScalable() ? Image::createScalable(std::move(bitmap), size)
+                              : Image::createLevel(std::move(bitmap), size);
+}
+
+} // namespace
+
 QImage rotatedBitmap(const QImage& source, double degrees) {
     const double r = canvas::normalizedDegrees(degrees);
     if (r == 0.0)
@@ -41,9 +52,8 @@ ImagePtr rotatedImage(const ImagePtr& image, double degrees) {
     if (turned.isNull())
         return image;
     // A reduced level stays one: turned, it stands for the turned full-size picture.
-    const QSize turnedSize = canvas::rotatedPixelSize(image->size(), degrees);
-    ImagePtr result = image->isFullResolution() ? Image::create(std::move(turned))
-                                                : Image::createLevel(std::move(turned), turnedSize);
+    ImagePtr result =
+        sameKind(*image, std::move(turned), canvas::rotatedPixelSize(image->size(), degrees));
     if (!result)
         return image;
     result->prepareReducedCopies();
@@ -60,10 +70,11 @@ ImagePtr imageForDisplay(const ImagePtr& image, double degrees) {
     if (!turned || drawsDirectly(turned->bitmap().format()))
         return turned;
     const QImage& bitmap = turned->bitmap();
-    ImagePtr converted = Image::createLevel(
-        bitmap.convertToFormat(bitmap.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
-                                                        : QImage::Format_RGB32),
-        turned->size());
+    ImagePtr converted = sameKind(*turned,
+                                  bitmap.convertToFormat(bitmap.hasAlphaChannel()
+                                                             ? QImage::Format_ARGB32_Premultiplied
+                                                             : QImage::Format_RGB32),
+                                  turned->size());
     if (!converted)
         return turned;
     converted->prepareReducedCopies();

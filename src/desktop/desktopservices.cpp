@@ -37,6 +37,7 @@ DesktopServices::createForThisDesktop(const QString& ownApplicationId) {
     services->fileManager = std::make_unique<LinuxFileManager>();
     services->applications = std::make_unique<GioApplicationRegistry>(ownApplicationId);
     services->applicationChooser = std::make_unique<LinuxApplicationChooser>();
+    services->displayProfiles = std::make_unique<LinuxDisplayProfiles>();
     return services;
 }
 

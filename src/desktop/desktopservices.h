@@ -6,6 +6,7 @@
 // beside the Linux one.
 
 #include "applicationid.h"
+#include "displayprofiles.h"
 #include "imaging/filepath.h"
 
 #include <QImage>
@@ -108,6 +109,7 @@ public:
     std::unique_ptr<FileManager> fileManager;
     std::unique_ptr<ApplicationRegistry> applications;
     std::unique_ptr<ApplicationChooser> applicationChooser;
+    std::unique_ptr<DisplayProfiles> displayProfiles;
 
     // The services of the desktop this process runs on. `ownApplicationId` is this
     // application's entry in the desktop's registry, so Open With leaves it out.

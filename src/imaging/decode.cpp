@@ -6,12 +6,15 @@
 #include "imaging/codecs/codecs.h"
 #include "imaging/codecs/decodecore.h"
 #include "imaging/codecs/jpegdecoder.h"
+#include "imaging/codecs/jxlcodec.h"
 #include "imaging/codecs/librarymessages.h"
 #include "imaging/codecs/pngdecoder.h"
 #include "imaging/codecs/qtdecoder.h"
+#include "imaging/codecs/svgcodec.h"
 #include "imaging/codecs/webpdecoder.h"
 #include "imaging/metadata/orientation.h"
 #include "imaging/pixels/colour.h"
+#include "imaging/pixels/displayprofile.h"
 #include "imaging/pixels/pixelbuffer.h"
 
 #include <QBuffer>
@@ -64,6 +67,13 @@ Result<DecodedPixels> decodeJpegFile(const FilePath& path, const DecodeRequest& 
     const QSize fullSize = orientedSize(jpeg->fullSize, orientation);
     return DecodedPixels{std::move(jpeg->image), std::move(jpeg->icc),
                          fullSize != jpeg->image.size() ? fullSize : QSize()};
+}
+
+Result<DecodedPixels> decodeJxlFile(const FilePath& path, const DecodeRequest& request) {
+    const auto bytes = readWholeFile(path, kMaxFileBytes);
+    if (!bytes)
+        return bytes.failure();
+    return decodeJxl(*bytes, request.upright);
 }
 
 // A still WebP decoded straight to the size a level or a thumbnail needs.
@@ -133,12 +143,16 @@ Result<DecodedPixels> decodePixels(const FilePath& path, const FormatInfo& forma
     switch (format.decoder) {
     case DecoderKind::libjpeg:
         return decodeJpegFile(path, request);
+    case DecoderKind::libjxl:
+        return decodeJxlFile(path, request);
     case DecoderKind::libheif:
         return fromCodec(decodeHeif(path, request.maxPixelSize), format, path);
     case DecoderKind::libraw:
         return fromCodec(decodeRaw(path, request.maxPixelSize, request.fitBox), format, path);
     case DecoderKind::psdReader:
         return fromCodec(decodePsd(path), format, path);
+    case DecoderKind::qtSvg:
+        return decodeSvg(path, request);
     case DecoderKind::libspng:
         if (request.toSrgb) {
             auto png = decodePngFile(path, request);
@@ -171,7 +185,7 @@ Result<DecodedPixels> decodeOrRefuse(const FilePath& path, const FormatInfo& for
             return damaged(format);
         QImage image = std::move(pixels->image);
         if (request.toSrgb) {
-            image = toDisplaySrgb(std::move(image), pixels->iccProfile);
+            image = toDisplay(std::move(image), pixels->iccProfile, request.target);
             if (image.isNull())
                 return Failure{FailureReason::tooLarge,
                                QStringLiteral("no memory for the display copy")};
@@ -283,14 +297,16 @@ Result<const FormatInfo*> sniffLogged(const FilePath& path) {
     return format;
 }
 
-// A GIF or WebP with more than one frame, or none for stills (and for animations that cannot
-// be opened, which then decode as stills).
+// A GIF, WebP or JPEG XL with more than one frame, or none for stills (and for animations that
+// cannot be opened, which then decode as stills).
 ImagePtr decodeAnimation(const FilePath& path, const FormatInfo& info) {
     if (!info.mayAnimate)
         return nullptr;
     QFile file;
     const bool animated = openForReading(file, path) &&
-                          (info.format == ImageFormat::gif || webpHeaderIsAnimated(file.peek(32)));
+                          (info.format == ImageFormat::gif ||
+                           (info.format == ImageFormat::jxl ? jxlIsAnimated(file.peek(64 * 1024))
+                                                            : webpHeaderIsAnimated(file.peek(32))));
     file.close();
     if (!animated)
         return nullptr;
@@ -313,11 +329,12 @@ Result<QImage> decodeStill(const FilePath& path, const FormatInfo& format,
     return std::move(pixels->image);
 }
 
-Result<ImagePtr> decodeImage(const FilePath& path) {
-    return decodeLevel(path, QSize(), false);
+Result<ImagePtr> decodeImage(const FilePath& path, const DisplayProfile& target) {
+    return decodeLevel(path, QSize(), false, target);
 }
 
-Result<ImagePtr> decodeLevel(const FilePath& path, QSize box, bool shrink) {
+Result<ImagePtr> decodeLevel(const FilePath& path, QSize box, bool shrink,
+                             const DisplayProfile& target) {
     const auto format = sniffLogged(path);
     if (!format)
         return format.failure();
@@ -326,10 +343,17 @@ Result<ImagePtr> decodeLevel(const FilePath& path, QSize box, bool shrink) {
         return animation;
     DecodeRequest request;
     request.fitBox = box;
+    request.enlarge = !shrink && box.isValid();
+    request.target = target;
     request.shrink = shrink;
     auto still = decodeLogged(path, info, request);
     if (!still)
         return still.failure();
+    if (isVector(info)) {
+        if (ImagePtr image = Image::createScalable(std::move(still->image), still->fullSize))
+            return image;
+        return damaged(info);
+    }
     QImage bitmap = std::move(still->image);
     QSize fullSize = still->fullSize;
     if (shrink && box.isValid() && !bitmap.isNull()) {

@@ -42,13 +42,18 @@ constexpr std::array kDngExt{L("dng")};
 constexpr std::array kOrfExt{L("orf")};
 constexpr std::array kRw2Ext{L("rw2")};
 constexpr std::array kRw2Mime{L("image/x-panasonic-raw2"), L("image/x-panasonic-raw")};
+constexpr std::array kJxlExt{L("jxl")};
+constexpr std::array kSvgExt{L("svg")};
+constexpr std::array kSvgzExt{L("svgz")};
 
 // Columns: format, name, MIME type, aliases, extensions, decoder, Qt format, layout, profile,
 // rotation, thumbnail, TIFF container, container orients, Exif in a chunk, may animate, raw.
 // HEIF and the Sony and Panasonic raws carry a tag exiv2 cannot write, and GIF, PSD (layers) and
-// AVIF (lossy) cannot be rewritten without loss: they turn on screen only.
+// AVIF (lossy) cannot be rewritten without loss: they turn on screen only, as SVG does (its
+// pixels are rendered, not stored). JPEG XL keeps its orientation in the codestream header,
+// which nothing here rewrites yet.
 // clang-format off
-const std::array<FormatInfo, 20> kFormats{{
+const std::array<FormatInfo, 23> kFormats{{
     {jpeg, L("JPEG"), L("image/jpeg"), kJpegMime, kJpegExt, libjpeg, L("jpeg"), jpegFrame,
      decoder, tagPatch, reducedDct, false, false, false, false, false},
     {png, L("PNG"), L("image/png"), kNone, kPngExt, libspng, L("png"), pngHeader, pngChunk,
@@ -89,6 +94,12 @@ const std::array<FormatInfo, 20> kFormats{{
      onScreenOnly, rawPreview, false, true, false, false, true},
     {pef, L("Pentax PEF"), L("image/x-pentax-pef"), kNone, kNone, libraw, {}, codecProbe, decoder,
      onScreenOnly, rawPreview, true, true, false, false, true},
+    {jxl, L("JPEG XL"), L("image/jxl"), kNone, kJxlExt, libjxl, {}, codecProbe, decoder,
+     onScreenOnly, fullAndScale, false, true, false, true, false},
+    {svg, L("SVG"), L("image/svg+xml"), kNone, kSvgExt, qtSvg, {}, codecProbe, decoder,
+     onScreenOnly, scaledDecode, false, false, false, false, false},
+    {svgz, L("SVGZ"), L("image/svg+xml-compressed"), kNone, kSvgzExt, qtSvg, {}, codecProbe,
+     decoder, onScreenOnly, scaledDecode, false, false, false, false, false},
 }};
 // clang-format on
 

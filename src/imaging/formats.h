@@ -38,6 +38,9 @@ enum class ImageFormat {
     rw2,
     raf,
     pef,
+    jxl,
+    svg,
+    svgz,
 };
 
 // Which decoder reads the pixels.
@@ -49,6 +52,8 @@ enum class DecoderKind {
     libheif,   // HEIC, HEIF, AVIF; upright by the container's transforms
     libraw,    // camera raw; upright by LibRaw's flip
     psdReader, // our own PSD reader of the merged composite
+    libjxl,    // JPEG XL; upright by its codestream's orientation
+    qtSvg,     // Qt SVG, rendered at the size the view asks for
 };
 
 // Where the size, depth, colour model and orientation come from (tags are always read with
@@ -72,7 +77,7 @@ enum class RotationSupport {
 // predate an edit).
 enum class ThumbnailPath {
     reducedDct,   // JPEG at the smallest DCT scale that covers the size asked for
-    scaledDecode, // WebP decoded at its final size
+    scaledDecode, // WebP decoded at its final size, SVG rendered at it
     rawPreview,   // the raw's own preview or a half-size demosaic
     fullAndScale, // a full decode, then scaled down (PNG averages its rows down as they arrive)
 };
@@ -103,6 +108,11 @@ struct FormatInfo {
 // The name Qt's image plugins know the format by ("jpeg", "png"), empty when none reads it.
 inline QByteArray qtFormatName(const FormatInfo& format) {
     return QByteArray(format.qtFormat.data(), format.qtFormat.size());
+}
+
+// A picture with no pixels of its own, rendered at whatever size it is shown at.
+inline bool isVector(const FormatInfo& format) {
+    return format.decoder == DecoderKind::qtSvg;
 }
 
 // Every format, in the table's order.

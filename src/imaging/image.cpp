@@ -78,15 +78,27 @@ std::shared_ptr<const Image> Image::createLevel(QImage bitmap, QSize fullSize) {
     return std::shared_ptr<const Image>(new Image(std::move(bitmap), size, newPictureId()));
 }
 
+std::shared_ptr<const Image> Image::createScalable(QImage bitmap, QSize size) {
+    if (bitmap.isNull() || size.isEmpty())
+        return nullptr;
+    auto image = std::shared_ptr<Image>(new Image(std::move(bitmap), size, newPictureId()));
+    image->scalable_ = true;
+    return image;
+}
+
 std::shared_ptr<const Image> Image::refined(QImage bitmap) const {
     if (bitmap.isNull())
         return nullptr;
-    // Same aspect to within a pixel of rounding: a level of this picture.
+    // Same aspect to within a pixel of rounding, in the bitmap's pixels: a level of this picture.
     const bool sameAspect = std::abs(qint64(bitmap.width()) * size_.height() -
                                      qint64(bitmap.height()) * size_.width()) <=
-                            std::max<qint64>(size_.width(), size_.height());
-    const QSize size = sameAspect && bitmap.width() <= size_.width() ? size_ : bitmap.size();
-    return std::shared_ptr<const Image>(new Image(std::move(bitmap), size, pictureId_));
+                            std::max<qint64>(size_.width(), size_.height()) *
+                                std::max(1, bitmap.width() / size_.width());
+    const bool level = sameAspect && (scalable_ || bitmap.width() <= size_.width());
+    const QSize size = level ? size_ : bitmap.size();
+    auto image = std::shared_ptr<Image>(new Image(std::move(bitmap), size, pictureId_));
+    image->scalable_ = scalable_ && level;
+    return image;
 }
 
 double Image::resolution() const {

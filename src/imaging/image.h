@@ -11,7 +11,8 @@ namespace kivo {
 
 class FrameSource;
 
-// A decoded picture as the viewer shows it: upright and in sRGB. It is shared and immutable,
+// A decoded picture as the viewer shows it: upright and in the colour space of the screen it was
+// decoded for (sRGB unless a display profile was given). It is shared and immutable,
 // so it can be handed between threads freely; its identity is the object, not its pixels
 // (two decodes of one file are two images).
 //
@@ -34,6 +35,11 @@ public:
     // picture at fewer pixels. An invalid or smaller `fullSize` means the bitmap is full size.
     static std::shared_ptr<const Image> createLevel(QImage bitmap, QSize fullSize);
 
+    // A vector picture of intrinsic size `size`, rendered into `bitmap` at any scale: its levels
+    // may hold more pixels than its size (a view zoomed in), and every one is full resolution
+    // once it holds at least one pixel per point.
+    static std::shared_ptr<const Image> createScalable(QImage bitmap, QSize size);
+
     // An animation: its first frame, already decoded, and the source of the others.
     static std::shared_ptr<const Image> createAnimated(QImage firstFrame,
                                                        std::unique_ptr<FrameSource> frames);
@@ -47,8 +53,13 @@ public:
     int width() const { return size_.width(); }
     int height() const { return size_.height(); }
 
-    bool isFullResolution() const { return bitmap_.size() == size_; }
-    // Bitmap pixels per point: 1 at full resolution, 0.25 for a quarter-scale level.
+    bool isFullResolution() const {
+        return scalable_ ? bitmap_.width() >= size_.width() : bitmap_.size() == size_;
+    }
+    // Whether a sharper level can always be rendered (createScalable).
+    bool isScalable() const { return scalable_; }
+    // Bitmap pixels per point: 1 at full resolution, 0.25 for a quarter-scale level, 8 for a
+    // vector picture rendered for 800 %.
     double resolution() const;
 
     // The same picture at another level, sharing this one's identity (samePicture) and size.
@@ -92,6 +103,7 @@ private:
     QImage bitmap_;
     QSize size_;
     quint64 pictureId_;
+    bool scalable_ = false;
     std::unique_ptr<Frames> frames_;
     mutable std::once_flag reducedOnce_;
     mutable std::vector<QImage> reduced_; // each half the size of the one before

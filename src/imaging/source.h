@@ -3,6 +3,7 @@
 
 #include "imaging/filepath.h"
 #include "imaging/formats.h"
+#include "imaging/pixels/displayprofile.h"
 #include "imaging/result.h"
 
 #include <QImage>
@@ -64,9 +65,10 @@ public:
     // colour space and at the highest precision Qt can hold it.
     Result<QImage> storedImage() const;
 
-    // An upright sRGB bitmap made from the full image (never an embedded EXIF thumbnail) whose
-    // longer side is at most `maxPixelSize`, decoded at reduced size where the codec can.
-    Result<QImage> thumbnail(int maxPixelSize) const;
+    // An upright bitmap in the screen's colour space `target` (sRGB unless given) made from the
+    // full image (never an embedded EXIF thumbnail) whose longer side is at most `maxPixelSize`,
+    // decoded at reduced size where the codec can.
+    Result<QImage> thumbnail(int maxPixelSize, const DisplayProfile& target = {}) const;
 
 private:
     ImageSource(FilePath path, const FormatInfo& format);

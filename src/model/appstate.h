@@ -4,6 +4,7 @@
 #include "imaging/filepath.h"
 #include "imaging/image.h"
 #include "imaging/metadata/metadataentry.h"
+#include "imaging/pixels/displayprofile.h"
 #include "imaging/result.h"
 #include "preferences.h"
 
@@ -103,6 +104,11 @@ public:
     QWindow* window() const { return window_; }
     void setWindow(QWindow* window) { window_ = window; }
 
+    // The colour profile of the screen the window is on, which pictures are converted to. A
+    // change converts the picture shown again, in place, and drops the preloaded neighbours.
+    const DisplayProfile& displayProfile() const { return displayProfile_; }
+    void setDisplayProfile(const DisplayProfile& profile);
+
     // The size of the area pictures are shown in, in points, as the view last reported it;
     // levels are decoded to fill it. Until the view says, the window's size. Not observable.
     void setViewSize(QSize size) { viewSize_ = size; }
@@ -186,6 +192,7 @@ public:
 
 Q_SIGNALS:
     void currentURLChanged();
+    void displayProfileChanged();
     void currentImageChanged();
     void imageFilesChanged();
     void currentIndexChanged();
@@ -224,6 +231,7 @@ private:
     // Asks for a sharper level of the current picture when the one shown cannot give what the
     // view needs: it looks closer, the window grew, or the histogram counts every pixel.
     void needSharperPicture(bool magnificationIsCurrent);
+    void needSharperRendering(bool magnificationIsCurrent);
     void readMetadata(const FilePath& url);
     TrashUndo* trashUndo();     // made on first use; null without a Trash
     friend class FolderWatcher; // edits imageFiles_ in place, one entry at a time
@@ -243,6 +251,7 @@ private:
     bool showThumbnailBar_ = false;
     QPointer<QWindow> window_;
     QSize viewSize_;
+    DisplayProfile displayProfile_;
     std::optional<ZoomAction> zoomAction_;
     double magnification_ = 1.0;
     QRectF visibleRect_{0.0, 0.0, 1.0, 1.0};

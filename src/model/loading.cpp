@@ -10,6 +10,7 @@
 
 #include <QScreen>
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <utility>
 
@@ -57,7 +58,22 @@ void AppState::startShowing(const FilePath& url, ImagePtr preloaded) {
         return;
     }
     if (!preloaded)
-        showImage(shownOrWhy(*this, decodeImage(url)));
+        showImage(shownOrWhy(*this, decodeImage(url, displayProfile_)));
+}
+
+void AppState::setDisplayProfile(const DisplayProfile& profile) {
+    if (profile == displayProfile_)
+        return;
+    displayProfile_ = profile;
+    Q_EMIT displayProfileChanged();
+    preloader_->setTarget(profile);
+    if (loader_) {
+        // The neighbours follow once the picture shown is converted.
+        preloadWhenShown_ = currentURL_.has_value();
+        loader_->setTarget(profile);
+    } else if (currentURL_) {
+        showImage(shownOrWhy(*this, decodeImage(*currentURL_, profile)));
+    }
 }
 
 void AppState::adoptLevel(ImagePtr image) {
@@ -72,7 +88,13 @@ void AppState::adoptLevel(ImagePtr image) {
 }
 
 void AppState::needSharperPicture(bool magnificationIsCurrent) {
-    if (!loader_ || !currentImage_ || currentImage_->isFullResolution())
+    if (!loader_ || !currentImage_)
+        return;
+    if (currentImage_->isScalable()) {
+        needSharperRendering(magnificationIsCurrent);
+        return;
+    }
+    if (currentImage_->isFullResolution())
         return;
     if (overlayMode_ == OverlayMode::histogram) {
         loader_->needLevel(QSize()); // it counts every pixel
@@ -91,6 +113,23 @@ void AppState::needSharperPicture(bool magnificationIsCurrent) {
     const double deviceScale = magnification_ * (window_ ? window_->devicePixelRatio() : 1.0);
     if (deviceScale > currentImage_->resolution() * 1.01)
         loader_->needLevel(box);
+}
+
+// A vector picture is rendered again, on a worker, for every closer look than its level has
+// pixels for: its full resolution is whatever the view shows (the decoder caps that at 64
+// megapixels and the memory budget).
+void AppState::needSharperRendering(bool magnificationIsCurrent) {
+    const double deviceScale = magnification_ * (window_ ? window_->devicePixelRatio() : 1.0);
+    const bool wholeNeeded = overlayMode_ == OverlayMode::histogram || copyWhenFull_;
+    if (wholeNeeded && !currentImage_->isFullResolution()) {
+        loader_->needLevel(QSize());
+        return;
+    }
+    if (!magnificationIsCurrent || deviceScale <= currentImage_->resolution() * 1.01)
+        return;
+    const QSizeF size = QSizeF(currentImage_->size()) * deviceScale;
+    loader_->needLevel(QSize(int(std::ceil(std::min(size.width(), 1e9))),
+                             int(std::ceil(std::min(size.height(), 1e9)))));
 }
 
 QSize AppState::levelBox() const {

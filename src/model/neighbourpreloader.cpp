@@ -16,11 +16,12 @@ namespace {
 // down where the format has no cheaper way) and the reduced-size copies the canvas draws from
 // prepared, so nothing costly is left for the GUI thread.
 // A cancelled preload stops at the next check and lets its picture go on the worker.
-ImagePtr decodeReadyToDraw(const FilePath& path, QSize box, const std::atomic_bool& cancelled) {
+ImagePtr decodeReadyToDraw(const FilePath& path, QSize box, const DisplayProfile& target,
+                           const std::atomic_bool& cancelled) {
     const CancelScope scope(cancelled);
     if (cancelled.load())
         return nullptr;
-    auto decoded = decodeLevel(path, box, true);
+    auto decoded = decodeLevel(path, box, true, target);
     if (!decoded || cancelled.load())
         return nullptr;
     (*decoded)->prepareReducedCopies();
@@ -97,11 +98,12 @@ void NeighbourPreloader::preload(const FilePath& previous, const FilePath& next,
         if (images_.count(url) || inFlight_.count(url))
             continue;
         auto& inFlight = inFlight_.try_emplace(url, this, pool_).first->second;
-        inFlight.result.wait(runOnPool(*pool_,
-                                       [url, box, cancelled = inFlight.cancelled] {
-                                           return decodeReadyToDraw(url, box, *cancelled);
-                                       }),
-                             [this, url](ImagePtr image) { arrived(url, std::move(image)); });
+        inFlight.result.wait(
+            runOnPool(*pool_,
+                      [url, box, target = target_, cancelled = inFlight.cancelled] {
+                          return decodeReadyToDraw(url, box, target, *cancelled);
+                      }),
+            [this, url](ImagePtr image) { arrived(url, std::move(image)); });
     }
 }
 
@@ -133,6 +135,22 @@ void NeighbourPreloader::arrived(const FilePath& url, ImagePtr image) {
         return;
     }
     store(url, std::move(image));
+}
+
+void NeighbourPreloader::setTarget(const DisplayProfile& target) {
+    if (target == target_)
+        return;
+    target_ = target;
+    std::vector<FilePath> running;
+    for (const auto& [url, inFlight] : inFlight_)
+        running.push_back(url);
+    for (const FilePath& url : running)
+        cancel(url);
+    std::vector<ImagePtr> held;
+    for (auto& [url, image] : images_)
+        held.push_back(image);
+    setImages({});
+    release(std::move(held));
 }
 
 void NeighbourPreloader::forget(const FilePath& url) {

@@ -3,6 +3,7 @@
 
 #include "imaging/filepath.h"
 #include "imaging/image.h"
+#include "imaging/pixels/displayprofile.h"
 #include "imaging/tasks/pendingresult.h"
 
 #include <QObject>
@@ -45,6 +46,10 @@ public:
     // at the size it is shown in `box` (device pixels; invalid: full size).
     void preload(const FilePath& previous, const FilePath& next, QSize box = {});
 
+    // Pictures from now on are converted to `target`; those held or decoding for another are
+    // dropped.
+    void setTarget(const DisplayProfile& target);
+
     // The file changed on disk or left the folder: its entry and any decode still running for
     // it are stale.
     void forget(const FilePath& url);
@@ -61,6 +66,7 @@ private:
     void cancel(const FilePath& url);
 
     QThreadPool* pool_;
+    DisplayProfile target_;
     std::function<bool(const FilePath&)> isNeighbour_;
     std::map<FilePath, ImagePtr> images_;
     // The decode running for each file, so a neighbour is not decoded twice at once and a

@@ -24,11 +24,11 @@ Failure superseded() {
 
 } // namespace
 
-Result<ImagePtr> decodeFirstLevel(const FilePath& url, QSize box) {
+Result<ImagePtr> decodeFirstLevel(const FilePath& url, QSize box, const DisplayProfile& target) {
     // A reduced decode is brought to the exact size it is shown at, so each paint is a blit; a
     // full one is kept whole rather than decoded again when the view zooms in.
     const FormatInfo* format = formatForPath(url);
-    auto level = decodeLevel(url, box, format && hasCheapLevel(*format));
+    auto level = decodeLevel(url, box, format && hasCheapLevel(*format), target);
     if (level)
         (*level)->prepareReducedCopies();
     return level;
@@ -37,7 +37,8 @@ Result<ImagePtr> decodeFirstLevel(const FilePath& url, QSize box) {
 PictureLoader::PictureLoader(QThreadPool& pool, QObject* parent)
     : QObject(parent)
     , pool_(pool)
-    , latest_(std::make_shared<std::atomic<quint64>>(0)) {}
+    , latest_(std::make_shared<std::atomic<quint64>>(0))
+    , latestSharper_(std::make_shared<std::atomic<quint64>>(0)) {}
 
 // A decode already running stops at its next check of `latest_` and its watcher dies with this
 // object; one that has not started never does.
@@ -50,6 +51,7 @@ void PictureLoader::stop() {
     url_.reset();
     releaseLater(std::exchange(shown_, nullptr));
     requestedBox_ = QSize();
+    renderedBox_ = QSize();
     requestedFull_ = false;
     fullFailure_.reset();
     ahead_ = false;
@@ -90,10 +92,10 @@ void PictureLoader::load(const FilePath& url, ImagePtr preloaded, QSize box) {
     const quint64 ticket = ticket_;
     follow(runOnPool(
         pool_,
-        [url, box, latest = latest_, ticket]() -> Result<ImagePtr> {
+        [url, box, latest = latest_, ticket, target = target_]() -> Result<ImagePtr> {
             if (latest->load() != ticket)
                 return superseded();
-            auto level = decodeFirstLevel(url, box);
+            auto level = decodeFirstLevel(url, box, target);
             // Let go here when the user has moved on meanwhile, not on the GUI thread.
             return latest->load() == ticket ? level : superseded();
         },
@@ -156,26 +158,40 @@ void PictureLoader::levelArrived(quint64 ticket, Result<ImagePtr> level) {
 }
 
 void PictureLoader::needLevel(QSize box) {
-    if (!url_ || !shown_ || shown_->isFullResolution())
+    // A vector picture can always be rendered sharper; the box says how sharp.
+    const bool scalable = shown_ && shown_->isScalable() && box.isValid();
+    if (!url_ || !shown_ || (shown_->isFullResolution() && !scalable))
         return;
-    if (requestedFull_) {
+    if (requestedFull_ && !scalable) {
         if (fullFailure_ && !box.isValid())
             Q_EMIT fullResolutionFailed(*fullFailure_); // asked again: the answer stands
         return;
     }
     const bool full = !box.isValid();
-    if (!full && requestedBox_.isValid() && box.width() <= requestedBox_.width() &&
-        box.height() <= requestedBox_.height())
+    const auto within = [box](QSize outer) {
+        return outer.isValid() && box.width() <= outer.width() && box.height() <= outer.height();
+    };
+    if (scalable) {
+        // Its first level was rendered no larger than the picture, whatever box it was for.
+        if (within(shown_->bitmap().size()) || within(renderedBox_))
+            return;
+        renderedBox_ = box;
+    } else if (!full && within(requestedBox_)) {
         return; // asked for already, or a level that fills a larger box is on screen
+    }
     requestedFull_ = full;
     requestedBox_ = box;
     const quint64 ticket = ticket_;
+    // Only the latest request's result is waited for: one it replaced (a zoom step passed
+    // over, each a rendering of a vector picture) is not started at all.
+    const quint64 request = latestSharper_->fetch_add(1) + 1;
     auto sharper = runOnPool(
         pool_,
-        [url = *url_, level = shown_, box, latest = latest_, ticket]() -> Result<ImagePtr> {
-            if (latest->load() != ticket)
+        [url = *url_, level = shown_, box, latest = latest_, ticket, latestSharper = latestSharper_,
+         request, target = target_]() -> Result<ImagePtr> {
+            if (latest->load() != ticket || latestSharper->load() != request)
                 return superseded();
-            auto better = decodeLevel(url, box, false);
+            auto better = decodeLevel(url, box, false, target);
             if (!better)
                 return better.failure();
             // Dropped here when the user has moved on meanwhile: handing back a
@@ -192,6 +208,52 @@ void PictureLoader::needLevel(QSize box) {
         kSharperLevelPriority);
     sharper_.wait(std::move(sharper), [this, ticket, full](Result<ImagePtr> better) {
         sharperArrived(ticket, full, std::move(better));
+    });
+}
+
+void PictureLoader::setTarget(const DisplayProfile& target) {
+    if (target == target_)
+        return;
+    target_ = target;
+    if (!url_)
+        return;
+    const FilePath url = *url_;
+    const QSize box = requestedFull_ ? QSize() : requestedBox_;
+    ImagePtr shown = shown_;
+    if (!shown || ahead_) {
+        // Nothing on screen yet: what is decoding for the old profile starts again.
+        const bool wasAhead = ahead_;
+        stop(); // not taken over: decoded for the old profile
+        load(url, nullptr, box);
+        ahead_ = wasAhead;
+        return;
+    }
+    stop();
+    url_ = url;
+    requestedBox_ = box;
+    requestedFull_ = !box.isValid();
+    shown_ = shown; // stays on screen until the converted copy is here
+    const quint64 ticket = ticket_;
+    auto converted = runOnPool(
+        pool_,
+        [url, box, shown, latest = latest_, ticket, target = target_]() -> Result<ImagePtr> {
+            if (latest->load() != ticket)
+                return superseded();
+            auto again = decodeFirstLevel(url, box, target);
+            if (!again || latest->load() != ticket)
+                return again ? superseded() : again.failure();
+            ImagePtr level = shown->refined((*again)->bitmap());
+            if (!level)
+                return Failure{FailureReason::unreadable, QStringLiteral("not the same picture")};
+            level->prepareReducedCopies();
+            return level;
+        },
+        kFirstLevelPriority);
+    sharper_.wait(std::move(converted), [this, ticket](Result<ImagePtr> result) {
+        if (ticket != ticket_ || !result)
+            return releaseLater(result ? std::move(*result) : nullptr);
+        releaseLater(std::exchange(shown_, std::move(*result)));
+        Q_EMIT ready(shown_);
     });
 }
 

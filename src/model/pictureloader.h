@@ -3,6 +3,7 @@
 
 #include "imaging/filepath.h"
 #include "imaging/image.h"
+#include "imaging/pixels/displayprofile.h"
 #include "imaging/result.h"
 #include "imaging/tasks/pendingresult.h"
 
@@ -18,7 +19,8 @@ namespace kivo {
 
 // The first level of a file for a view of `box` device pixels, ready to draw: what a window
 // decodes first. Safe on any thread.
-Result<ImagePtr> decodeFirstLevel(const FilePath& url, QSize box);
+Result<ImagePtr> decodeFirstLevel(const FilePath& url, QSize box,
+                                  const DisplayProfile& target = {});
 
 // A first level already decoding when the window that shows it does not exist yet: a launch
 // starts it before the display connection is made.
@@ -59,6 +61,9 @@ public:
     // A level that fills `box` is needed now (invalid: the full resolution); nothing happens
     // when one as good is shown or on its way.
     void needLevel(QSize box);
+    // Pictures from now on are converted to `target`. The picture shown is decoded again for it
+    // and handed over as a level of the same picture, so the view changes colour, not place.
+    void setTarget(const DisplayProfile& target);
     // Forgets the current file: whatever is still decoding for it is dropped.
     void stop();
 
@@ -79,15 +84,18 @@ private:
     void releaseLater(ImagePtr image);
 
     QThreadPool& pool_;
+    DisplayProfile target_;
     std::optional<FilePath> url_;
     ImagePtr shown_;     // the best level handed out for url_
     quint64 ticket_ = 0; // the file's request, which results must carry to be taken
     QSize requestedBox_; // the largest box a level was decoded or asked for
+    QSize renderedBox_;  // the largest box a vector picture was rendered again for
     bool requestedFull_ = false;
     std::optional<Failure> fullFailure_; // why the full resolution cannot be had
     bool ahead_ = false;                 // decoding for prefetch(), not yet taken over by load()
     // Read by queued decodes before they start, so one the user has left never runs.
     std::shared_ptr<std::atomic<quint64>> latest_;
+    std::shared_ptr<std::atomic<quint64>> latestSharper_; // the sharper level last asked for
     PendingResult<Result<ImagePtr>> level_{this, &pool_};
     PendingResult<ImagePtr> adopted_{this, &pool_};
     PendingResult<Result<ImagePtr>> sharper_{this, &pool_};

@@ -11,6 +11,7 @@ const QString kDisplayModeKey = QStringLiteral("displayMode");
 const QString kOverlayModeKey = QStringLiteral("overlayMode");
 const QString kShowThumbnailBarKey = QStringLiteral("showThumbnailBar");
 const QString kMultiWindowModeKey = QStringLiteral("multiWindowMode");
+const QString kUseDisplayProfileKey = QStringLiteral("useDisplayProfile");
 const QString kLastWindowWidthKey = QStringLiteral("lastWindowWidth");
 const QString kLastWindowHeightKey = QStringLiteral("lastWindowHeight");
 
@@ -122,6 +123,15 @@ bool PreferenceStore::isMultiWindowMode(QSettings& settings) {
     if (!settings.contains(kMultiWindowModeKey))
         return true;
     return readBool(settings, kMultiWindowModeKey);
+}
+
+bool PreferenceStore::useDisplayProfile(QSettings& settings) {
+    return !settings.contains(kUseDisplayProfileKey) || readBool(settings, kUseDisplayProfileKey);
+}
+
+void PreferenceStore::setUseDisplayProfile(QSettings& settings, bool use) {
+    settings.setValue(kUseDisplayProfileKey, use);
+    settings.sync();
 }
 
 std::optional<QSizeF> PreferenceStore::savedWindowSize(QSettings& settings) {

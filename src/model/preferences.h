@@ -38,6 +38,10 @@ public:
 
     // True when never written.
     static bool isMultiWindowMode(QSettings& settings);
+    // Whether pictures are converted to the screen's colour profile rather than to sRGB; true
+    // when never written.
+    static bool useDisplayProfile(QSettings& settings);
+    static void setUseDisplayProfile(QSettings& settings, bool use);
     // Present only when both stored sides are at least 100.
     static std::optional<QSizeF> savedWindowSize(QSettings& settings);
     static void saveWindowSize(QSettings& settings, double width, double height);

@@ -124,6 +124,29 @@ void countRows(const QImage& rows, qint64 firstRow, DirectLayout layout, SampleC
     cursor = at;
 }
 
+// A bitmap in a screen's colour space: the samples alone are gathered and converted back to sRGB,
+// so the picture's own values are counted for the cost of at most a million pixels.
+std::optional<HistogramData> countConvertedSamples(const QImage& bitmap, SampleCursor cursor,
+                                                   qint64 step) {
+    const qint64 count = (qint64(bitmap.width()) * bitmap.height() + step - 1) / step;
+    QImage samples(int(count), 1, bitmap.format());
+    if (samples.isNull())
+        return std::nullopt;
+    auto* out = reinterpret_cast<quint32*>(samples.bits());
+    for (qint64 i = 0; i < count && !cursor.done(); ++i, cursor.advance())
+        out[i] = reinterpret_cast<const quint32*>(
+            bitmap.constScanLine(int(cursor.row())))[cursor.column()];
+    samples.setColorSpace(bitmap.colorSpace());
+    samples.convertToColorSpace(QColorSpace(QColorSpace::SRgb));
+    samples.convertTo(QImage::Format_RGBA8888_Premultiplied);
+    if (samples.isNull() || samples.format() != QImage::Format_RGBA8888_Premultiplied)
+        return std::nullopt;
+    HistogramData data;
+    SampleCursor all(count, 1, 1);
+    countRows(samples, 0, *directLayout(samples.format()), all, data);
+    return data;
+}
+
 } // namespace
 
 qint64 histogramSamplingStep(qint64 pixelCount) {
@@ -144,6 +167,8 @@ std::optional<HistogramData> computeHistogram(const Image& image) {
         countRows(bitmap, 0, *layout, cursor, data);
         return data;
     }
+    if (directLayout(bitmap.format()))
+        return countConvertedSamples(bitmap, cursor, histogramSamplingStep(width * height));
 
     // Anything else is converted strip by strip, as drawing it into a cleared 8-bit sRGB buffer
     // would: premultiplied, so transparent areas count as black.

@@ -43,6 +43,15 @@ ThumbnailStrip::~ThumbnailStrip() {
         cell.request.cancel();
 }
 
+void ThumbnailStrip::setDisplayProfile(const DisplayProfile& profile) {
+    if (profile == displayProfile_)
+        return;
+    displayProfile_ = profile;
+    for (auto& [index, cell] : cells_)
+        cell.picture = QImage();
+    update();
+}
+
 void ThumbnailStrip::setFiles(std::vector<FilePath> files) {
     files_ = std::move(files);
     // Cells stand for indices; a cell whose index now names another file (one was trashed or
@@ -192,6 +201,9 @@ const QImage& ThumbnailStrip::pictureFor(Cell& cell) const {
         QRectF(QPointF((side - drawn.width()) / 2, (side - drawn.height()) / 2), drawn),
         cell.source);
     painter.end();
+    // Forty-odd pixels square: converting here costs nothing, and the shared cache stays sRGB
+    // for windows on every screen.
+    picture = toDisplay(std::move(picture), {}, displayProfile_);
     picture.setDevicePixelRatio(ratio);
     cell.picture = std::move(picture);
     return cell.picture;

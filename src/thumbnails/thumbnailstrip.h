@@ -2,6 +2,7 @@
 #pragma once
 
 #include "imaging/filepath.h"
+#include "imaging/pixels/displayprofile.h"
 #include "thumbnails/thumbnailcache.h"
 
 #include <QImage>
@@ -40,6 +41,10 @@ public:
     void setCurrentIndex(qsizetype index);
     qsizetype currentIndex() const { return currentIndex_; }
 
+    // The colour profile of the window's screen: the cache's sRGB thumbnails are converted to it
+    // as each cell's picture is made.
+    void setDisplayProfile(const DisplayProfile& profile);
+
     // Called with the index of a clicked cell.
     std::function<void(qsizetype index)> onSelect;
 
@@ -70,6 +75,7 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
 
 private:
+    DisplayProfile displayProfile_;
     struct Cell {
         FilePath path;
         ThumbnailRequest request;

@@ -22,6 +22,9 @@ ViewerOverlays::ViewerOverlays(AppState& state, const OverlayServices& services,
         strip_->onSelect = [this](qsizetype index) { state_.goToIndex(index); };
         strip_->setFiles(state_.imageFiles());
         strip_->setCurrentIndex(state_.currentIndex());
+        strip_->setDisplayProfile(state_.displayProfile());
+        connect(&state_, &AppState::displayProfileChanged, this,
+                [this] { strip_->setDisplayProfile(state_.displayProfile()); });
         connect(&state_, &AppState::imageFilesChanged, this,
                 [this] { strip_->setFiles(state_.imageFiles()); });
         connect(&state_, &AppState::currentIndexChanged, this,

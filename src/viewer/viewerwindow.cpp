@@ -2,9 +2,11 @@
 #include "viewerwindow.h"
 
 #include "canvas/windowautosize.h"
+#include "desktop/desktopservices.h"
 #include "imageviewer.h"
 #include "menubar.h"
 
+#include <QScreen>
 #include <QSettings>
 #include <QTimer>
 #include <QWindow>
@@ -34,6 +36,9 @@ ViewerWindow::ViewerWindow(const ViewerWindowContext& context, std::optional<Fil
         [this](QSizeF) { AppState::saveWindowSize(*context_.model.settings, width(), height()); });
     resizeWindowProgrammatically(this, kDefaultSize);
 
+    if (DesktopServices* desktop = context_.model.desktop; desktop && desktop->displayProfiles)
+        connect(desktop->displayProfiles.get(), &DisplayProfiles::changed, this,
+                &ViewerWindow::updateDisplayProfile);
     connect(state_.get(), &AppState::currentURLChanged, this, &ViewerWindow::retitle);
     connect(state_.get(), &AppState::currentIndexChanged, this, &ViewerWindow::retitle);
     connect(state_.get(), &AppState::imageFilesChanged, this, &ViewerWindow::retitle);
@@ -51,6 +56,9 @@ void ViewerWindow::retitle() {
 
 void ViewerWindow::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
+    if (!std::exchange(followsScreen_, true) && windowHandle())
+        connect(windowHandle(), &QWindow::screenChanged, this, &ViewerWindow::updateDisplayProfile);
+    updateDisplayProfile();
     // Once the window is on screen: the windows it opens for queued files must come after it.
     QTimer::singleShot(0, this, &ViewerWindow::attachViewerWindow);
 }
@@ -62,6 +70,15 @@ void ViewerWindow::attachViewerWindow() {
     context_.router->setOpenWindowAction(context_.openWindow);
     context_.router->flushPendingURLs();
     context_.router->closeEmptyWindows();
+}
+
+void ViewerWindow::updateDisplayProfile() {
+    DesktopServices* desktop = context_.model.desktop;
+    DisplayProfiles* profiles = desktop ? desktop->displayProfiles.get() : nullptr;
+    const bool use =
+        profiles && windowHandle() && PreferenceStore::useDisplayProfile(*context_.model.settings);
+    state_->setDisplayProfile(use ? profiles->profileFor(windowHandle()->screen())
+                                  : DisplayProfile());
 }
 
 void ViewerWindow::prefetch(const FilePath& url) {

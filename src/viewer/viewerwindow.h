@@ -73,6 +73,9 @@ public:
     // Keeps the window's left and top edges and gives it the remembered size, unless the window
     // is sized to its image or nothing usable is remembered.
     void restoreWindowSize(QWidget* window);
+    // Hands the model the colour profile of the screen the window is on (sRGB when the setting
+    // is off): again when the window moves to another screen or the desktop's profiles change.
+    void updateDisplayProfile();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -83,6 +86,7 @@ private:
     ViewerWindowContext context_;
     std::optional<FilePath> fileURL_;
     std::unique_ptr<AppState> state_;
+    bool followsScreen_ = false;
 };
 
 } // namespace kivo

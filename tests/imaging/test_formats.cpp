@@ -12,10 +12,10 @@
 #include "dngwriter.h"
 #include "heifwriter.h"
 #include "imaging/bytes/bytereader.h"
-#include "imaging/pixels/colour.h"
 #include "imaging/bytes/contenttype.h"
 #include "imaging/decode.h"
 #include "imaging/metadata/orientation.h"
+#include "imaging/pixels/colour.h"
 #include "imaging/pixels/pixelbuffer.h"
 #include "imaging/source.h"
 #include "psdwriter.h"
@@ -79,6 +79,12 @@ QByteArray psdOf(const QImage& picture) {
             for (int c = 0; c < 3; ++c) // red, green, blue
                 psd.planes[c].push_back(quint16((picture.pixel(x, y) >> (16 - 8 * c)) & 0xff));
     return psd.bytes();
+}
+
+bool cjxl(const QString& input, const QString& output, const QStringList& options) {
+    QProcess encoder;
+    encoder.start("cjxl", QStringList{input, output} << options);
+    return encoder.waitForFinished() && encoder.exitCode() == 0;
 }
 
 // Writes the fixture folders under `root`.
@@ -157,9 +163,72 @@ public:
                                      psdOf(picture));
     }
 
+    // SVG as text: a picture of the quadrants, its size given by `root`'s attributes, with
+    // `extra` drawn over it. Written gzip-compressed by the gzip tool as .svgz.
+    void svg(const QString& name, const QByteArray& root, QSize shown, const QByteArray& extra = {},
+             bool compressed = false) {
+        const QByteArray text =
+            "\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<!-- drawn by hand -->\n<!DOCTYPE svg PUBLIC "
+            "\"-//W3C//DTD SVG 1.1//EN\" \"http://www.w3.org/Graphics/SVG/1.1/DTD/svg11.dtd\">\n"
+            "<svg xmlns=\"http://www.w3.org/2000/svg\" " +
+            root +
+            "><rect width=\"48\" height=\"32\" fill=\"#f00\"/><rect x=\"48\" width=\"48\" "
+            "height=\"32\" fill=\"#0f0\"/><rect y=\"32\" width=\"48\" height=\"32\" "
+            "fill=\"#00f\"/><rect x=\"48\" y=\"32\" width=\"48\" height=\"32\" fill=\"#fff\"/>" +
+            extra + "</svg>";
+        const QString mime = compressed ? "image/svg+xml-compressed" : "image/svg+xml";
+        const QString path = file(mime, name, compressed ? "svgz" : "svg",
+                                  test::quadrantImage(shown.width(), shown.height()), 3);
+        if (!compressed) {
+            ok_ = ok_ && test::writeFile(path, text);
+            return;
+        }
+        QProcess gzip;
+        gzip.start("gzip", {"-c"});
+        gzip.write(text);
+        gzip.closeWriteChannel();
+        ok_ = ok_ && gzip.waitForFinished() && test::writeFile(path, gzip.readAllStandardOutput());
+    }
+
+    // JPEG XL by cjxl from a file Qt or ImageMagick writes: `source` is stored as `sourceType`
+    // and shown as `expected`. A JPEG source is recompressed losslessly and its Exif orientation
+    // moves into the codestream header.
+    void jxl(const QString& name, const QImage& source, const char* sourceType,
+             const QImage& expected, const QStringList& options, int orientation = 1) {
+        const QString path = file("image/jxl", name, "jxl", expected, 3);
+        const QString input = path + "." + sourceType;
+        ok_ = ok_ && test::writeImage(source, input, sourceType, 100);
+        if (orientation != 1)
+            ok_ = ok_ && test::setExifTags(
+                             input, {{"Exif.Image.Orientation", QString::number(orientation)}});
+        encodeJxl(input, path, options);
+    }
+
+    // Three frames of plain red, green and blue, 200 ms each, through a GIF.
+    void animatedJxl() {
+        QStringList frames{"-delay", "20"};
+        for (const QColor colour : {QColor(Qt::red), QColor(Qt::green), QColor(Qt::blue)}) {
+            QImage frame(kScene, QImage::Format_RGB32);
+            frame.fill(colour);
+            frames << root_ + "/" + colour.name().mid(1) + ".png";
+            ok_ = ok_ && frame.save(frames.last());
+            if (colour == Qt::red)
+                file("image/jxl", "animated", "jxl", frame, 3);
+        }
+        const QString gif = root_ + "/animated.gif";
+        ok_ = ok_ && QProcess::execute("convert", frames << "-loop"
+                                                         << "0" << gif) == 0;
+        encodeJxl(gif, root_ + "/image_jxl/animated.jxl", {"-d", "0"});
+    }
+
     bool ok() const { return ok_; }
 
 private:
+    void encodeJxl(const QString& input, const QString& output, const QStringList& options) {
+        ok_ = ok_ && cjxl(input, output, options);
+        QFile::remove(input);
+    }
+
     QString file(const QString& mime, const QString& name, const QString& extension,
                  const QImage& expected, int tolerance) {
         QDir folder(root_);
@@ -264,7 +333,31 @@ private Q_SLOTS:
         w.dng(false);
         w.dng(true);
         w.psd();
+        w.svg("sized", "width=\"96\" height=\"64\"", kScene);
+        w.svg("viewbox", "viewBox=\"0 0 96 64\"", {1024, 683});        // 1024 on the long side
+        w.svg("text", "width=\"25.4mm\" height=\"16.9333mm\"", kScene, // 96 pixels an inch
+              "<text x=\"50\" y=\"60\" font-size=\"6\" fill=\"#000\">Kivo</text>");
+        w.svg("animated", "width=\"96px\" height=\"64px\"", kScene,
+              "<rect width=\"4\" height=\"4\" fill=\"#f00\"><animate attributeName=\"fill\" "
+              "from=\"#f00\" to=\"#00f\" dur=\"1s\" repeatCount=\"indefinite\"/></rect>");
+        w.svg("compressed", "width=\"96\" height=\"64\"", kScene, {}, true);
         QVERIFY(w.ok());
+        const QImage scene = test::quadrantImage(kScene.width(), kScene.height());
+        w.jxl("still", scene, "png", scene, {"-d", "1"});
+        w.jxl("progressive", scene, "png", scene, {"-d", "1", "-p"});
+        QImage p3(kScene, QImage::Format_RGB32);
+        p3.fill(QColor(200, 90, 40));
+        p3.setColorSpace(QColorSpace::DisplayP3);
+        const QImage p3Shown = p3.convertedToColorSpace(QColorSpace::SRgb);
+        w.jxl("iccLossless", p3, "png", p3Shown, {"-d", "0"}); // the profile's own pixels
+        w.jxl("iccXyb", p3, "png", p3Shown, {"-d", "1"});      // XYB, shown through sRGB
+        for (int orientation : {3, 6})
+            w.jxl(QStringLiteral("oriented%1").arg(orientation),
+                  scene.transformed(test::shownForOrientation(orientation).inverted()), "jpg",
+                  scene, {}, orientation);
+        w.animatedJxl();
+        QVERIFY2(w.ok(), "cjxl and ImageMagick's convert write the JPEG XL fixtures "
+                         "(scripts/setup installs them)");
     }
 
     void everyFixtureReadsAsExpected() {
@@ -289,7 +382,7 @@ private Q_SLOTS:
                 QCOMPARE((*image)->size(), expected.size());
                 QVERIFY2(meanDifference((*image)->bitmap(), expected) <= tolerance,
                          qPrintable(what));
-                QCOMPARE((*image)->frameCount(), 1);
+                QCOMPARE((*image)->frameCount(), input.baseName() == "animated" ? 3 : 1);
                 decoded_ << (*image)->bitmap();
 
                 const auto source = ImageSource::open(path);
@@ -316,7 +409,7 @@ private Q_SLOTS:
                 QVERIFY2(!refused && refused.reason() == FailureReason::tooLarge, qPrintable(what));
             }
         }
-        QCOMPARE(inputs_.size(), 4 * 10 + 14);
+        QCOMPARE(inputs_.size(), 4 * 10 + 14 + 5 + 7);
     }
 
     // Every decoder may run on several threads at once.
@@ -358,6 +451,31 @@ private Q_SLOTS:
         }
     }
 
+    // A JPEG XL animation's frames in any order, and a header declaring a trillion pixels,
+    // refused before any allocation.
+    void jpegXlFramesAndHostileHeaders() {
+        // An animation's frames come in any order: an earlier one restarts the decoder.
+        const ImagePtr animation = decodeFile(root_.filePath("image_jxl/animated.jxl"));
+        QVERIFY(animation);
+        QCOMPARE(animation->frameDelayMs(1), 200);
+        QCOMPARE_LE(test::colourDistance(animation->frame(2).pixel(5, 5), QColor(Qt::blue)), 2);
+        QCOMPARE_LE(test::colourDistance(animation->frame(1).pixel(5, 5), QColor(Qt::green)), 2);
+
+        QTemporaryDir dir;
+        const QString huge = dir.filePath("huge.jxl");
+        QVERIFY(test::writeFile(huge, b("\xFF\x0A\xFE\xFF\x7F\x00\xF0\xFF\xFF\x03\x10")));
+        const auto refused = decodeImage(filePathFromText(huge));
+        QVERIFY(!refused && refused.reason() == FailureReason::tooLarge);
+        const auto properties = ImageSource::open(filePathFromText(huge))->properties();
+        QCOMPARE(properties->value(prop::PixelWidth).toInt(), 1 << 20);
+        // A container whose codestream box claims 2 GB of a 44-byte file.
+        QVERIFY(
+            test::writeFile(huge, QByteArray::fromHex("0000000c4a584c200d0a870a00000014667479706a"
+                                                      "786c20000000006a786c207fffffff6a786c63ff0a"
+                                                      "fa01")));
+        QVERIFY(!decodeImage(filePathFromText(huge)));
+    }
+
     // Formats the runner has no fixtures for, the TIFF-based raws told apart by their tags or
     // (only there) by the file name, and bytes that are no image.
     void headersOfTheOtherFormats() {
@@ -380,12 +498,82 @@ private Q_SLOTS:
             {{}, "jpg", u"-"_s},
             {"hello, world", "png", u"-"_s},
             {b("\xFF\xD8"), {}, u"-"_s}, // cut short
-            {b("\0\0\x01\0\0\0"), {}, u"-"_s}};
+            {b("\0\0\x01\0\0\0"), {}, u"-"_s},
+            {"<svg:svg xmlns:svg=\"http://www.w3.org/2000/svg\"/>", {}, u"image/svg+xml"_s},
+            {"<?xml version=\"1.0\"?><html><svg/></html>", "svg", u"-"_s},
+            {"<!DOCTYPE svg [ <!ENTITY a \"<svg>\"> ]", "svg", u"-"_s}}; // cut in the DTD
         for (const auto& [head, extension, type] : cases) {
             const FormatInfo* format = sniffFormat(head, extension);
             QVERIFY2(format ? format->mimeType == type : type == u"-",
                      qPrintable(type + " " + extension));
         }
+    }
+
+    // What a hostile SVG could make a renderer do is refused before Qt SVG parses it: load a
+    // file or URL, expand entities or <use> chains a billion-fold, recurse past the stack.
+    void hostileSvgIsRefused_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("reason");
+        const auto svg = [](const QByteArray& body, const QByteArray& dtd = {}) {
+            return dtd +
+                   "<svg xmlns=\"http://www.w3.org/2000/svg\" "
+                   "xmlns:xlink=\"http://www.w3.org/1999/xlink\" width=\"8\" height=\"8\">" +
+                   body + "</svg>";
+        };
+        const int unsupported = int(FailureReason::unsupported);
+        QTest::newRow("image from a file")
+            << svg("<image xlink:href=\"/etc/hostname\" width=\"8\" height=\"8\"/>") << unsupported;
+        QTest::newRow("image from a URL")
+            << svg("<image href=\" https://example.org/a.png\" width=\"8\" height=\"8\"/>")
+            << unsupported;
+        QTest::newRow("use of another file")
+            << svg("<use xlink:href=\"other.svg#a\"/>") << unsupported;
+        QTest::newRow("external entity")
+            << svg("<text>&x;</text>", "<!DOCTYPE svg [<!ENTITY x SYSTEM \"/etc/hostname\">]>")
+            << unsupported;
+        QByteArray laughs = "<!DOCTYPE svg [<!ENTITY a0 \"lol\">";
+        for (int i = 1; i < 10; ++i)
+            laughs += QStringLiteral("<!ENTITY a%1 \"%2\">")
+                          .arg(i)
+                          .arg(QStringLiteral("&a%1;").arg(i - 1).repeated(10))
+                          .toUtf8();
+        QTest::newRow("billion laughs")
+            << svg("<text>&a9;</text>", laughs + "]>") << int(FailureReason::damaged);
+        QTest::newRow("many entity references")
+            << svg("<text>" + QByteArray("&a;").repeated(20000) + "</text>",
+                   "<!DOCTYPE svg [<!ENTITY a \"" + QByteArray(4000, 'a') + "\">]>")
+            << int(FailureReason::tooLarge);
+        QTest::newRow("nested too deeply")
+            << svg(QByteArray("<g>").repeated(100000) + QByteArray("</g>").repeated(100000))
+            << unsupported;
+        QByteArray fanOut = "<defs><rect id=\"l0\" width=\"1\" height=\"1\"/>";
+        for (int i = 1; i < 10; ++i)
+            fanOut += QStringLiteral("<g id=\"l%1\">%2</g>")
+                          .arg(i)
+                          .arg(QStringLiteral("<use xlink:href=\"#l%1\"/>").arg(i - 1).repeated(10))
+                          .toUtf8();
+        QTest::newRow("use fan-out")
+            << svg(fanOut + "</defs><use xlink:href=\"#l9\"/>") << unsupported;
+        QTest::newRow("use cycle")
+            << svg("<g id=\"a\"><g><use xlink:href=\"#a\"/></g></g>") << unsupported;
+        QTest::newRow("a size beyond reason")
+            << QByteArray("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"1e9\" height=\"1\"/>")
+            << int(FailureReason::tooLarge);
+    }
+    void hostileSvgIsRefused() {
+        QFETCH(QByteArray, content);
+        QFETCH(int, reason);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("hostile.svg");
+        QVERIFY(test::writeFile(path, content));
+        const auto image = decodeImage(filePathFromText(path));
+        QVERIFY(!image);
+        QCOMPARE(int(image.reason()), reason);
+        // A hyperlink is only followed by a click: it does not stop the picture.
+        QVERIFY(test::writeFile(path, "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"8\" "
+                                      "height=\"8\"><a href=\"https://example.org\"><rect "
+                                      "width=\"8\" height=\"8\"/></a></svg>"));
+        QVERIFY(decodeImage(filePathFromText(path)));
     }
 
     // Every pixel lands where Qt's own transforms put it, for every pixel size the orienting
@@ -549,5 +737,6 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestFormats)
+// Qt SVG draws text with the GUI's fonts.
+QTEST_MAIN(TestFormats)
 #include "test_formats.moc"

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Counting the three channels in every pixel layout, against ImageMagick on a real photo; and the
 // chart drawn from counts by the panel that counts off the GUI thread.
+#include "imaging/pixels/displayprofile.h"
 #include "imaging/tasks/handoff.h"
 #include "panels/histogram.h"
 #include "panels/histogramchart.h"
@@ -154,6 +155,27 @@ private Q_SLOTS:
         const auto peak = std::max_element(converted.red.begin(), converted.red.end());
         QCOMPARE(*peak, 64);
         QVERIFY2(peak - converted.red.begin() > 180, "linear grey was not converted to sRGB");
+    }
+
+    // A picture shown in a wide-gamut screen's colour space still counts as its own sRGB values.
+    void countsThePicturesOwnValuesOnAWideGamutScreen() {
+        QFile adobe("/usr/share/color/icc/compatibleWithAdobeRGB1998.icc");
+        if (!adobe.open(QIODevice::ReadOnly))
+            QSKIP("icc-profiles-free is not installed");
+        const auto screen = DisplayProfile::fromIcc(adobe.readAll(), "Adobe RGB");
+        QVERIFY(screen);
+        QImage bands(300, 2, QImage::Format_RGB32);
+        const QColor colours[] = {{0, 200, 0}, {230, 120, 20}, {40, 40, 200}};
+        for (int i = 0; i < 3; ++i)
+            QPainter(&bands).fillRect(100 * i, 0, 100, 2, colours[i]);
+        const HistogramData own = histogramOf(bands);
+        const HistogramData shown = histogramOf(toDisplay(bands, {}, *screen));
+        for (const auto& [a, b] : {std::pair{&own.red, &shown.red},
+                                   {&own.green, &shown.green},
+                                   {&own.blue, &shown.blue}})
+            for (int v = 1; v < 255; ++v)
+                if ((*a)[v] > 0)
+                    QCOMPARE((*b)[v - 1] + (*b)[v] + (*b)[v + 1], (*a)[v]);
     }
 
     void safeOnSeveralThreads() {

@@ -252,6 +252,72 @@ private Q_SLOTS:
                  qPrintable(said));
     }
 
+    // An SVG through the commands: rendered at its own size on transparency, described as RGB
+    // with alpha, thumbnailed sharp at the strip's size, and never rewritten by a rotation.
+    void svgThroughTheCommands() {
+        QTemporaryDir dir;
+        const QString svg = dir.filePath("drawn.svg"), out = dir.filePath("drawn.png");
+        QVERIFY(test::writeFile(svg,
+                                "<svg xmlns='http://www.w3.org/2000/svg' width='30' "
+                                "height='20'><rect width='15' height='20' fill='red'/></svg>"));
+        QVERIFY(kivoTool({"mime-types"}).lines().contains("image/svg+xml"));
+        QCOMPARE(kivoTool({"type", svg}).lines(), QStringList{"image/svg+xml"});
+        QCOMPARE(kivoTool({"decode", svg, "-o", out}).status, 0);
+        const QImage decoded(out);
+        QCOMPARE(decoded.size(), QSize(30, 20));
+        QCOMPARE(decoded.pixelColor(5, 5), QColor(Qt::red));
+        QCOMPARE(decoded.pixelColor(25, 5).alpha(), 0);
+        const QStringList props = kivoTool({"props", svg}).lines();
+        for (const char* line : {"ColorModel = RGB", "HasAlpha = true", "PixelWidth = 30"})
+            QVERIFY2(props.contains(line), line);
+        QCOMPARE(kivoTool({"thumbnail", svg, "-o", dir.path()}).status, 0);
+        QCOMPARE(QImage(out).size(), QSize(120, 80));
+        const QByteArray before = test::readFile(svg);
+        QCOMPARE(kivoTool({"rotate", svg, "+1"}).status, 1);
+        QCOMPARE(test::readFile(svg), before);
+    }
+
+    // A JPEG XL turned by its codestream header, with an Exif box that says otherwise: the
+    // codestream wins, and the box still gives the camera.
+    void jpegXlThroughEveryCommand() {
+        QTemporaryDir dir;
+        const QString jxl = dir.filePath("turned.jxl"), tagged = dir.filePath("tagged.jpg");
+        QCOMPARE(QProcess::execute("cjxl", {jpeg, jxl, "-j", "0", "-d", "1"}), 0);
+        QVERIFY(QFile::copy(jpeg, tagged));
+        QVERIFY(test::setExifTags(tagged, {{"Exif.Image.Orientation", "3"}}));
+        const QByteArray jpegBytes = test::readFile(tagged);
+        const qsizetype app1 = jpegBytes.indexOf(QByteArray("Exif\0\0", 6));
+        QVERIFY(app1 > 4);
+        const int length = (uchar(jpegBytes[app1 - 2]) << 8 | uchar(jpegBytes[app1 - 1])) - 8;
+        QByteArray box(4, '\0');
+        qToBigEndian<quint32>(quint32(12 + length), box.data());
+        box += QByteArray("Exif\0\0\0\0", 8) + jpegBytes.mid(app1 + 6, length);
+        QVERIFY(test::writeFile(jxl, test::readFile(jxl) + box));
+
+        QVERIFY(kivoTool({"mime-types"}).lines().contains("image/jxl"));
+        QCOMPARE(kivoTool({"type", jxl}).lines(), QStringList{"image/jxl"});
+        const QStringList props = kivoTool({"props", jxl}).lines();
+        for (const char* line : {"PixelWidth = 40", "Orientation = 6", "ProfileName = sRGB",
+                                 "  Make = Kivo Camera Works"})
+            QVERIFY2(props.contains(line), line);
+        QVERIFY(kivoTool({"info", jxl}).lines().contains("Camera\tKivo Camera Works"));
+        // cjxl's default for a JPEG keeps its Exif Brotli-compressed, which exiv2 cannot read.
+        const QString recompressed = dir.filePath("recompressed.jxl");
+        QCOMPARE(QProcess::execute("cjxl", {"--quiet", jpeg, recompressed}), 0);
+        QVERIFY(kivoTool({"props", recompressed}).lines().contains("  Make = Kivo Camera Works"));
+        const QString out = dir.filePath("out.png");
+        QCOMPARE(kivoTool({"decode", jxl, "-o", out}).status, 0);
+        const QImage decoded(out);
+        QCOMPARE(decoded.size(), QSize(60, 40));
+        QVERIFY(decoded.pixelColor(10, 10).red() > 200 && decoded.pixelColor(50, 30).blue() > 200);
+        // The orientation lives in the codestream, which nothing rewrites: turned on screen only.
+        const QByteArray before = test::readFile(jxl);
+        QCOMPARE(kivoTool({"rotate", jxl, "+1"}).status, 1);
+        QCOMPARE(test::readFile(jxl), before);
+        QCOMPARE(kivoTool({"thumbnail", jxl, "-o", dir.path()}).status, 0);
+        QCOMPARE(QImage(dir.filePath("turned.png")).size(), QSize(60, 40)); // never enlarged
+    }
+
     void thumbnailWritesPngs() {
         QTemporaryDir dir;
         const QString photo = dir.filePath(QStringLiteral("wide.jpg"));

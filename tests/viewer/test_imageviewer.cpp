@@ -2,6 +2,7 @@
 // The viewer window's content: keys, drops, alerts, the status pill, the empty state, and where
 // the navigator, the panel and the strip stand.
 #include "canvas/zoomableimageview.h"
+#include "canvas/zoomscrollview.h"
 #include "viewer/aboutwindow.h"
 #include "viewer/emptystate.h"
 #include "viewer/overlaylayout.h"
@@ -260,6 +261,39 @@ private Q_SLOTS:
 
         host.state->setShowStatusBar(false);
         QVERIFY(!pill->isShowing());
+    }
+
+    // A vector picture is rendered again, on a worker, for a closer look: at 800 % an edge is as
+    // sharp on screen as at 100 %, not the eight-pixel step of a stretched bitmap.
+    void vectorPictureIsSharpAtAnyZoom() {
+        QTemporaryDir folder;
+        const QString path = folder.filePath("edge.svg");
+        // Black up to x = 50.5, white beyond: at 100 % the edge is one grey column.
+        QVERIFY(test::writeFile(path, "<svg xmlns='http://www.w3.org/2000/svg' width='100' "
+                                      "height='100'><rect width='100' height='100' fill='#fff'/>"
+                                      "<rect width='50.5' height='100' fill='#000'/></svg>"));
+        WorkerPools pools;
+        test::ViewerHost host({}, &pools);
+        QVERIFY(host.show());
+        host.state->openFile(filePathFromText(path));
+        ZoomScrollView* scroll = nullptr;
+        QTRY_VERIFY((scroll = host.viewer->findChild<ZoomScrollView*>())); // built for a picture
+        // Screen pixels of the middle row that are neither black nor white.
+        const auto edgeWidth = [scroll] {
+            const QImage shot = scroll->grab().toImage();
+            int grey = 0;
+            for (int x = 0; x < shot.width(); ++x) {
+                const int value = qGray(shot.pixel(x, shot.height() / 2));
+                grey += value > 30 && value < 225;
+            }
+            return grey;
+        };
+        QTRY_COMPARE(host.state->magnification(), 1.0);
+        QTRY_COMPARE(edgeWidth(), 1);
+        scroll->setMagnification(8.0);
+        QCOMPARE(host.state->magnification(), 8.0);
+        QTRY_VERIFY(edgeWidth() <= 2);
+        QCOMPARE(host.state->currentImage()->size(), QSize(100, 100));
     }
 
     void emptyStateCentredOnBlack() {

@@ -3,10 +3,12 @@
 
 // A viewer window as the application builds one: a main window with the viewer as its content
 // and the menu bar filled from the control groups, around a model with a private preference
-// store and the real freedesktop Trash (under the test's XDG_DATA_HOME).
+// store and the real freedesktop Trash (under the test's XDG_DATA_HOME); given the worker pools,
+// pictures load in levels as in the application.
 
 #include "desktop/desktopservices.h"
 #include "desktop/freedesktoptrash.h"
+#include "imaging/tasks/workerpools.h"
 #include "model/appstate.h"
 #include "support/testsupport.h"
 #include "viewer/imageviewer.h"
@@ -18,10 +20,10 @@
 namespace kivo::test {
 
 struct ViewerHost {
-    explicit ViewerHost(const MenuCommands& commands = {}) {
+    explicit ViewerHost(const MenuCommands& commands = {}, WorkerPools* pools = nullptr) {
         desktop->trash = std::make_unique<FreedesktopTrash>();
         state = std::make_unique<AppState>(
-            AppStateContext{.settings = settings.get(), .desktop = desktop.get()});
+            AppStateContext{.settings = settings.get(), .pools = pools, .desktop = desktop.get()});
         window = std::make_unique<QMainWindow>();
         viewer = new ImageViewer(*state, window.get());
         window->setCentralWidget(viewer);

@@ -4,6 +4,7 @@
 
 #include "imaging/bytes/bytereader.h"
 #include "imaging/codecs/codecs.h"
+#include "imaging/codecs/jxlcodec.h"
 #include "imaging/codecs/pngdecoder.h"
 #include "imaging/decode.h"
 #include "imaging/formats.h"
@@ -12,8 +13,8 @@
 #include "imaging/source.h"
 #include "imaging/write/orientationpatch.h"
 
-#include <QCoreApplication>
 #include <QFile>
+#include <QGuiApplication>
 #include <QTemporaryDir>
 #include <array>
 #include <cstddef>
@@ -50,6 +51,23 @@ void decodeDirectly(const kivo::FilePath& path, const QString& extension) {
     } else if (format->decoder == kivo::DecoderKind::libraw) {
         kivo::probeRaw(path);
         kivo::decodeRaw(path, 120);
+    } else if (format->decoder == kivo::DecoderKind::qtSvg) {
+        // A view zoomed in asks for a rendering beyond the intrinsic size.
+        kivo::decodeLevel(path, QSize(900, 700), false);
+    } else if (format->decoder == kivo::DecoderKind::libjxl) {
+        // The stored pixels and the frames out of order, which the dispatch above
+        // reaches only for files that decode far enough.
+        QFile file(kivo::displayPath(path));
+        if (!file.open(QIODevice::ReadOnly))
+            return;
+        const QByteArray bytes = file.readAll();
+        kivo::probeJxl(bytes);
+        kivo::jxlExifBox(bytes);
+        kivo::decodeJxl(bytes, false);
+        if (auto frames = kivo::openJxlFrames(bytes)) {
+            frames->decodeFrame(frames->frameCount() - 1);
+            frames->decodeFrame(0);
+        }
     } else if (format->decoder == kivo::DecoderKind::libspng) {
         // A level turned by a quarter: rows averaged into a box as they arrive.
         kivo::PngDecodeOptions level;
@@ -75,7 +93,9 @@ void readBytesDirectly(const QByteArray& bytes) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    static QCoreApplication app(*argc, *argv);
+    // A GUI application, offscreen: Qt SVG draws text with the GUI's fonts.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static QGuiApplication app(*argc, *argv);
     return 0;
 }
 

@@ -3,6 +3,7 @@
 
 #include "imaging/bytes/bytereader.h"
 #include "imaging/codecs/decodecore.h"
+#include "imaging/codecs/svgdocument.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -123,6 +124,10 @@ const FormatInfo* sniffFormat(QByteArrayView head, QStringView extension) {
     if (startsWith(head, QByteArrayView("II*\0", 4)) ||
         startsWith(head, QByteArrayView("MM\0*", 4)))
         return tiffBasedType(head, extension);
+    // JPEG XL: a bare codestream, or the signature box of its ISO BMFF container.
+    if (startsWith(head, "\xFF\x0A") ||
+        startsWith(head, QByteArrayView("\0\0\0\x0CJXL \r\n\x87\n", 12)))
+        return format(ImageFormat::jxl);
     if (auto type = isoBrandType(head))
         return type;
     if (looksLikeBmp(head))
@@ -130,6 +135,8 @@ const FormatInfo* sniffFormat(QByteArrayView head, QStringView extension) {
     // ICONDIR: reserved 0, type 1, at least one entry
     if (startsWith(head, QByteArrayView("\0\0\1\0", 4)) && head.size() >= 6 && (head[4] || head[5]))
         return format(ImageFormat::ico);
+    if (looksLikeSvg(head))
+        return format(startsWith(head, "\x1F\x8B") ? ImageFormat::svgz : ImageFormat::svg);
     return nullptr;
 }
 

@@ -3,6 +3,7 @@
 
 #include "imaging/bytes/bytereader.h"
 #include "imaging/bytes/contenttype.h"
+#include "imaging/codecs/jxlcodec.h"
 #include "imaging/pixels/colour.h"
 #include "imaging/pixels/pixelbuffer.h"
 
@@ -15,12 +16,6 @@
 namespace kivo {
 
 namespace {
-
-// Browsers show GIF and WebP frames that ask for 10 ms or less for 100 ms, and files are made
-// to look right there; taking such delays literally would spin the animation.
-int normalisedDelay(int ms) {
-    return ms <= 10 ? 100 : ms;
-}
 
 // Frame delays from the Graphic Control Extensions, one per image descriptor, without decoding
 // any pixels. Stops quietly at the first malformed block.
@@ -222,6 +217,8 @@ std::optional<Animation> openAnimation(QByteArray data, const FormatInfo& format
         if (!webpHeaderIsAnimated(data))
             return std::nullopt;
         frames = WebpFrames::open(std::move(data));
+    } else if (format.format == ImageFormat::jxl) {
+        frames = openJxlFrames(std::move(data));
     }
     if (!frames || frames->frameCount() < 2)
         return std::nullopt;

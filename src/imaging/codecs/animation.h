@@ -29,6 +29,12 @@ struct Animation {
     std::unique_ptr<FrameSource> frames;
 };
 
+// Browsers show frames that ask for 10 ms or less for 100 ms, and files are made to look right
+// there; taking such delays literally would spin the animation.
+inline int normalisedDelay(int ms) {
+    return ms <= 10 ? 100 : ms;
+}
+
 // The animation of a GIF or WebP file's bytes, its first frame decoded at once. None when the
 // file holds a single frame (decode it as a still image) or cannot be read.
 std::optional<Animation> openAnimation(QByteArray data, const FormatInfo& format);

@@ -21,6 +21,7 @@ struct PixelInfo {
     QString colorModel; // "RGB", "Gray", "CMYK", "Lab"
     bool hasAlpha = false;
     int orientation = 1; // 1 to 8, the container's own (HEIF transforms, raw flip)
+    QString profileName; // where the codec states the colour space itself (JPEG XL)
 };
 
 // Decoded pixels, upright, still in the file's colour space: either tagged on the image

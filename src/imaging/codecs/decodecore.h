@@ -6,6 +6,7 @@
 
 #include "imaging/filepath.h"
 #include "imaging/formats.h"
+#include "imaging/pixels/displayprofile.h"
 #include "imaging/result.h"
 
 #include <QByteArray>
@@ -29,6 +30,9 @@ struct DecodeRequest {
     // cheap reduced decode decode just large enough to fill it (and say the full size in
     // DecodedPixels::fullSize); the others decode in full. Not scaled down further.
     QSize fitBox;
+    // A vector picture may be rendered beyond its intrinsic size to fill fitBox (a view zoomed
+    // in); otherwise a fitted view never shows it larger than that.
+    bool enlarge = false;
     // With `fitBox`: a format without a cheap reduced decode may still scale its rows down to
     // the box as they arrive (a preloaded neighbour), instead of decoding the full picture.
     bool shrink = false;
@@ -37,6 +41,8 @@ struct DecodeRequest {
     // Convert to the sRGB display format; otherwise keep the file's colour space (tagged on
     // the image where Qt can describe it) and its precision.
     bool toSrgb = true;
+    // The screen's colour space the display format is in, when converting (sRGB by default).
+    DisplayProfile target;
 };
 
 // Image 0 of a file whose format has been sniffed.

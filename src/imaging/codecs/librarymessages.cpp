@@ -77,12 +77,14 @@ void forwardQtMessage(QtMsgType type, const QMessageLogContext& context, const Q
 
 // Whether a Qt message is about a file's contents: Qt's image readers pass on what their
 // libraries report under "qt.gui.imageio" and its subcategories (libpng's warnings as "libpng
-// warning: ...", libjpeg's under ".jpeg"), and its ICC parser judges embedded profiles.
+// warning: ...", libjpeg's under ".jpeg"), its ICC parser judges embedded profiles, and Qt SVG
+// reports what it cannot draw in a drawing under "qt.svg".
 bool aboutFileContents(const char* category) {
     if (!category)
         return false;
     const std::string_view name(category);
-    return name == "qt.gui.imageio" || name.starts_with("qt.gui.imageio.") || name == "qt.gui.icc";
+    return name == "qt.gui.imageio" || name.starts_with("qt.gui.imageio.") ||
+           name == "qt.gui.icc" || name == "qt.svg" || name.starts_with("qt.svg.");
 }
 
 // Messages about a file's contents go to our category; every other message, and a fatal one in

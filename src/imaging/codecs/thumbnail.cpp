@@ -10,11 +10,12 @@ namespace kivo {
 // megapixel), WebP at its final size and raw from its embedded preview, so a thumbnail of a
 // large photo takes a few MB, not the full bitmap. HEIF decodes its primary image, since its
 // thumbnail item may be as stale as an EXIF preview.
-Result<QImage> ImageSource::thumbnail(int maxPixelSize) const {
+Result<QImage> ImageSource::thumbnail(int maxPixelSize, const DisplayProfile& target) const {
     if (maxPixelSize <= 0)
         return Failure{FailureReason::unsupported, QStringLiteral("no thumbnail size given")};
     DecodeRequest request;
     request.maxPixelSize = maxPixelSize;
+    request.target = target;
     return decodeStill(path_, *format_, request);
 }
 

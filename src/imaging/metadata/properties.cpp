@@ -6,6 +6,8 @@
 #include "imaging/bytes/bytereader.h"
 #include "imaging/codecs/codecs.h"
 #include "imaging/codecs/decodecore.h"
+#include "imaging/codecs/jxlcodec.h"
+#include "imaging/codecs/svgcodec.h"
 #include "imaging/metadata/exivbuffer.h"
 #include "imaging/source.h"
 
@@ -168,10 +170,23 @@ struct Layout {
     std::optional<QString> colorModel;
     std::optional<bool> hasAlpha;
     std::optional<int> orientation;
+    std::optional<QString> profileName;
 };
 
 Layout fromPixelInfo(const PixelInfo& info) {
-    return {info.size, info.depth, info.colorModel, info.hasAlpha, info.orientation};
+    Layout layout{info.size, info.depth, info.colorModel, info.hasAlpha, info.orientation, {}};
+    if (!info.profileName.isEmpty())
+        layout.profileName = info.profileName;
+    return layout;
+}
+
+// A JPEG XL codestream states its colour space and any ICC profile in its header, which in a
+// container may follow an Exif or XMP box.
+std::optional<PixelInfo> probeJxlFile(const FilePath& path) {
+    QFile file;
+    if (!openForReading(file, path))
+        return std::nullopt;
+    return probeJxl(file.read(256 * 1024));
 }
 
 // What a JPEG's markers before the scan hold: the frame header (precision and component count;
@@ -330,6 +345,10 @@ std::optional<PixelInfo> probe(const FormatInfo& format, const FilePath& path) {
         return probeRaw(path);
     case DecoderKind::psdReader:
         return probePsd(path);
+    case DecoderKind::libjxl:
+        return probeJxlFile(path);
+    case DecoderKind::qtSvg:
+        return probeSvg(path);
     case DecoderKind::libjpeg:
     case DecoderKind::libspng:
     case DecoderKind::qtPlugin:
@@ -391,11 +410,34 @@ std::optional<TagReading> readJpeg(const FilePath& path) {
     return reading;
 }
 
+// A JPEG XL's Exif box through libjxl, which also unpacks the Brotli-compressed box cjxl makes
+// of a JPEG's Exif; exiv2 reads neither a bare codestream nor such a box.
+std::optional<TagReading> readJxl(const FilePath& path) {
+    const auto bytes = readWholeFile(path, qint64(256) << 20);
+    if (!bytes)
+        return std::nullopt;
+    const QByteArray tiff = jxlExifBox(*bytes);
+    TagReading reading;
+    Exiv2::ExifData exif;
+    if (!tiff.isEmpty()) {
+        try {
+            Exiv2::ExifParser::decode(exif, reinterpret_cast<const Exiv2::byte*>(tiff.data()),
+                                      uint32_t(tiff.size()));
+        } catch (...) {
+            exif.clear();
+        }
+    }
+    readExif(exif, formatInfo(ImageFormat::jxl), reading);
+    return reading;
+}
+
 std::optional<TagReading> readTags(const FilePath& path, const FormatInfo& type) {
     prepareExiv2();
     if (type.layout == LayoutSource::jpegFrame)
         if (auto reading = readJpeg(path))
             return reading;
+    if (type.decoder == DecoderKind::libjxl)
+        return readJxl(path);
     try {
         auto image = Exiv2::ImageFactory::open(path.native(), false);
         if (image.get() == nullptr)
@@ -455,8 +497,10 @@ Result<QVariantMap> ImageSource::properties() const {
         insertIf(properties, prop::Orientation, layout.orientation);
     else if (tags)
         insertIf(properties, prop::Orientation, tags->orientation);
-    if (tags)
+    if (tags && tags->profileName)
         insertIf(properties, prop::ProfileName, tags->profileName);
+    else
+        insertIf(properties, prop::ProfileName, layout.profileName);
     return properties;
 }
 
