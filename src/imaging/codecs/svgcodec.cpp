@@ -85,7 +85,7 @@ std::optional<PixelInfo> probeSvg(const FilePath& path) {
     const auto document = readSvgDocument(path);
     if (!document)
         return std::nullopt;
-    return PixelInfo{document->intrinsicSize, 8, QStringLiteral("RGB"), true, 1};
+    return PixelInfo{document->intrinsicSize, 8, QStringLiteral("RGB"), true, 1, {}};
 }
 
 } // namespace kivo
