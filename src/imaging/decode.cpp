@@ -8,6 +8,7 @@
 #include "imaging/codecs/jpegdecoder.h"
 #include "imaging/codecs/jxlcodec.h"
 #include "imaging/codecs/librarymessages.h"
+#include "imaging/codecs/pngdecoder.h"
 #include "imaging/codecs/qtdecoder.h"
 #include "imaging/codecs/svgcodec.h"
 #include "imaging/codecs/webpdecoder.h"
@@ -95,6 +96,20 @@ std::optional<DecodedPixels> decodeWebpReduced(const FilePath& path, const Decod
     return pixels;
 }
 
+// A PNG for display. The stored pixels a rewrite works on still come from Qt's reader, in the
+// file's own pixel format, and so does a file libspng refuses before its first row.
+Result<DecodedPixels> decodePngFile(const FilePath& path, const DecodeRequest& request) {
+    PngDecodeOptions options;
+    options.orientation = request.upright ? chunkExifOrientation(path) : 1;
+    options.maxLongSide = request.maxPixelSize;
+    if (request.shrink)
+        options.fitBox = request.fitBox;
+    auto pixels = decodePng(path, options);
+    if (pixels && options.orientation != 1)
+        pixels->image = applyOrientation(pixels->image, options.orientation);
+    return pixels;
+}
+
 // The codecs say only that they failed; a picture over the memory budget is told apart by its
 // declared size, read again only on this failure path.
 Result<DecodedPixels> fromCodec(std::optional<DecodedPixels> pixels, const FormatInfo& format,
@@ -138,6 +153,13 @@ Result<DecodedPixels> decodePixels(const FilePath& path, const FormatInfo& forma
         return fromCodec(decodePsd(path), format, path);
     case DecoderKind::qtSvg:
         return decodeSvg(path, request);
+    case DecoderKind::libspng:
+        if (request.toSrgb) {
+            auto png = decodePngFile(path, request);
+            if (png || png.reason() != FailureReason::unsupported)
+                return png;
+        }
+        break;
     case DecoderKind::qtPlugin:
         break;
     }
@@ -323,6 +345,7 @@ Result<ImagePtr> decodeLevel(const FilePath& path, QSize box, bool shrink,
     request.fitBox = box;
     request.enlarge = !shrink && box.isValid();
     request.target = target;
+    request.shrink = shrink;
     auto still = decodeLogged(path, info, request);
     if (!still)
         return still.failure();

@@ -56,7 +56,7 @@ constexpr std::array kSvgzExt{L("svgz")};
 const std::array<FormatInfo, 23> kFormats{{
     {jpeg, L("JPEG"), L("image/jpeg"), kJpegMime, kJpegExt, libjpeg, L("jpeg"), jpegFrame,
      decoder, tagPatch, reducedDct, false, false, false, false, false},
-    {png, L("PNG"), L("image/png"), kNone, kPngExt, qtPlugin, L("png"), pngHeader, pngChunk,
+    {png, L("PNG"), L("image/png"), kNone, kPngExt, libspng, L("png"), pngHeader, pngChunk,
      pixelRewrite, fullAndScale, false, false, true, false, false},
     {gif, L("GIF"), L("image/gif"), kNone, kGifExt, qtPlugin, L("gif"), qtReader, decoder,
      onScreenOnly, fullAndScale, false, false, false, true, false},

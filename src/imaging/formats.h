@@ -47,6 +47,8 @@ enum class ImageFormat {
 enum class DecoderKind {
     libjpeg,   // our libjpeg-turbo reader: reduced DCT scales for small sizes
     qtPlugin,  // Qt's image plugins (QImageReader with `qtFormat`)
+    libspng,   // PNG for display, rows converted (and scaled) as they arrive; Qt's reader for
+               // the stored pixels a rewrite needs and for what libspng refuses
     libheif,   // HEIC, HEIF, AVIF; upright by the container's transforms
     libraw,    // camera raw; upright by LibRaw's flip
     psdReader, // our own PSD reader of the merged composite
@@ -77,7 +79,7 @@ enum class ThumbnailPath {
     reducedDct,   // JPEG at the smallest DCT scale that covers the size asked for
     scaledDecode, // WebP decoded at its final size, SVG rendered at it
     rawPreview,   // the raw's own preview or a half-size demosaic
-    fullAndScale, // a full decode, then scaled down
+    fullAndScale, // a full decode, then scaled down (PNG averages its rows down as they arrive)
 };
 
 // Where an ICC profile the decoder does not hand over itself is found.

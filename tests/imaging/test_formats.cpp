@@ -382,7 +382,9 @@ private Q_SLOTS:
                 QCOMPARE((*image)->size(), expected.size());
                 QVERIFY2(meanDifference((*image)->bitmap(), expected) <= tolerance,
                          qPrintable(what));
-                QCOMPARE((*image)->frameCount(), input.baseName() == "animated" ? 3 : 1);
+                // An animated SVG is drawn as a still; the animated JPEG XL plays its frames.
+                const bool frames = input.baseName() == "animated" && mime == "image/jxl";
+                QCOMPARE((*image)->frameCount(), frames ? 3 : 1);
                 decoded_ << (*image)->bitmap();
 
                 const auto source = ImageSource::open(path);

@@ -5,6 +5,7 @@
 #include "imaging/bytes/bytereader.h"
 #include "imaging/codecs/codecs.h"
 #include "imaging/codecs/jxlcodec.h"
+#include "imaging/codecs/pngdecoder.h"
 #include "imaging/decode.h"
 #include "imaging/formats.h"
 #include "imaging/metadata/heiforientation.h"
@@ -67,6 +68,12 @@ void decodeDirectly(const kivo::FilePath& path, const QString& extension) {
             frames->decodeFrame(frames->frameCount() - 1);
             frames->decodeFrame(0);
         }
+    } else if (format->decoder == kivo::DecoderKind::libspng) {
+        // A level turned by a quarter: rows averaged into a box as they arrive.
+        kivo::PngDecodeOptions level;
+        level.fitBox = QSize(64, 48);
+        level.orientation = 6;
+        kivo::decodePng(path, level);
     }
 }
 

@@ -33,6 +33,9 @@ struct DecodeRequest {
     // A vector picture may be rendered beyond its intrinsic size to fill fitBox (a view zoomed
     // in); otherwise a fitted view never shows it larger than that.
     bool enlarge = false;
+    // With `fitBox`: a format without a cheap reduced decode may still scale its rows down to
+    // the box as they arrive (a preloaded neighbour), instead of decoding the full picture.
+    bool shrink = false;
     // Turn the pixels upright by the file's orientation (EXIF tag, HEIF transforms, raw flip).
     bool upright = true;
     // Convert to the sRGB display format; otherwise keep the file's colour space (tagged on

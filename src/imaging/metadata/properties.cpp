@@ -350,6 +350,7 @@ std::optional<PixelInfo> probe(const FormatInfo& format, const FilePath& path) {
     case DecoderKind::qtSvg:
         return probeSvg(path);
     case DecoderKind::libjpeg:
+    case DecoderKind::libspng:
     case DecoderKind::qtPlugin:
         break;
     }

@@ -1,0 +1,379 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "imaging/codecs/pngdecoder.h"
+
+#include "imaging/codecs/decodecore.h"
+#include "imaging/metadata/orientation.h"
+#include "imaging/pixels/colour.h"
+#include "imaging/pixels/pixelbuffer.h"
+#include "imaging/tasks/cancellation.h"
+
+#include <QColorSpace>
+#include <QFile>
+#include <QRgba64>
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <spng.h>
+#include <type_traits>
+#include <vector>
+
+namespace kivo {
+
+namespace {
+
+// Larger text or profile chunks are not worth holding; libspng's own default is unbounded.
+constexpr size_t kMaxChunkBytes = 64 * 1024 * 1024;
+// How many rows are decoded between two looks at whether the decode is still wanted.
+constexpr int kRowsPerCancelCheck = 32;
+
+struct ContextFree {
+    void operator()(spng_ctx* context) const { spng_ctx_free(context); }
+};
+using Context = std::unique_ptr<spng_ctx, ContextFree>;
+
+// libspng reads through this, so that a cancelled decode also stops inside a long IDAT run.
+int readFromFile(spng_ctx*, void* user, void* destination, size_t length) {
+    auto* file = static_cast<QFile*>(user);
+    auto* out = static_cast<char*>(destination);
+    while (length > 0) {
+        if (CancelScope::requested())
+            return SPNG_IO_ERROR;
+        const qint64 got = file->read(out, qint64(length));
+        if (got <= 0)
+            return got == 0 ? SPNG_IO_EOF : SPNG_IO_ERROR;
+        out += got;
+        length -= size_t(got);
+    }
+    return 0;
+}
+
+struct PngColour {
+    QColorSpace space;
+    QByteArray icc; // only when QColorSpace cannot read the embedded profile
+};
+
+// The same precedence as Qt's PNG reader, so both paths show a file alike: a profile Qt can
+// read, else the sRGB chunk, else gAMA (with cHRM's primaries when they are usable).
+PngColour colourOf(spng_ctx* context) {
+    PngColour colour;
+    uint8_t intent = 0;
+    if (spng_get_srgb(context, &intent) == 0 && intent <= 3)
+        colour.space = QColorSpace::SRgb;
+    QByteArray profile;
+    spng_iccp iccp{};
+    if (spng_get_iccp(context, &iccp) == 0 && iccp.profile && iccp.profile_len <= INT_MAX) {
+        profile = QByteArray(iccp.profile, qsizetype(iccp.profile_len));
+        const QColorSpace parsed = QColorSpace::fromIccProfile(profile);
+        if (parsed.isValid())
+            colour.space = parsed;
+    }
+    double gamma = 0;
+    if (!colour.space.isValid() && spng_get_gama(context, &gamma) == 0 && gamma > 0) {
+        const float exponent = float(1.0 / gamma);
+        spng_chrm chrm{};
+        if (spng_get_chrm(context, &chrm) == 0)
+            colour.space = QColorSpace(
+                QPointF(chrm.white_point_x, chrm.white_point_y), QPointF(chrm.red_x, chrm.red_y),
+                QPointF(chrm.green_x, chrm.green_y), QPointF(chrm.blue_x, chrm.blue_y),
+                QColorSpace::TransferFunction::Gamma, exponent);
+        if (!colour.space.isValid())
+            colour.space = QColorSpace(QColorSpace::Primaries::SRgb,
+                                       QColorSpace::TransferFunction::Gamma, exponent);
+    }
+    if (!colour.space.isValid())
+        colour.icc = profile;
+    return colour;
+}
+
+// How libspng's rows become the bitmap's: RGBA8 to display words, RGBA16 kept at 16 bits, or
+// RGBA16 reduced to display words with Qt's rounding (premultiplied at 16 bits first, as Qt
+// converts a 16-bit picture).
+enum class RowKind { display, deep, narrowed };
+
+// Converts one row in place; the converted pixels start at the row's first byte.
+void convertRow(uchar* row, int width, RowKind kind, bool alpha) {
+    auto* display = reinterpret_cast<QRgb*>(row);
+    auto* deep = reinterpret_cast<QRgba64*>(row);
+    switch (kind) {
+    case RowKind::display:
+        for (int x = 0; x < width; ++x) {
+            const uchar* p = row + 4 * x;
+            const QRgb rgba = qRgba(p[0], p[1], p[2], p[3]);
+            display[x] = alpha ? qPremultiply(rgba) : (rgba | 0xff000000u);
+        }
+        break;
+    case RowKind::deep: // libspng's host-endian RGBA16 is already QRgba64's layout
+        if (alpha)
+            for (int x = 0; x < width; ++x)
+                deep[x] = deep[x].premultiplied();
+        break;
+    case RowKind::narrowed: // left to right, each pixel is read before its bytes are reused
+        for (int x = 0; x < width; ++x) {
+            const QRgba64 p = deep[x];
+            display[x] = alpha ? p.premultiplied().toArgb32() : (p.toArgb32() | 0xff000000u);
+        }
+        break;
+    }
+}
+
+// Averages whole rows into a smaller bitmap as they arrive (a box filter), so a screen-sized
+// level of a large picture never holds the full one. Rows are four channels in the bitmap's
+// memory order (premultiplied where the picture has alpha), or for an opaque 8-bit picture
+// libspng's RGBA as it comes, swapped only once averaged.
+template <typename Channel, typename Sum> class RowReducer {
+public:
+    RowReducer(int sourceWidth, int sourceHeight, QImage& out, bool fromRgba)
+        : sourceHeight_(sourceHeight)
+        , out_(out)
+        , fromRgba_(fromRgba)
+        , start_(size_t(out.width()) + 1)
+        , sums_(size_t(out.width()) * 4, 0) {
+        // Target column t averages the source columns x with x * width / sourceWidth == t.
+        for (qint64 t = 0; t <= out.width(); ++t)
+            start_[size_t(t)] = int((t * sourceWidth + out.width() - 1) / out.width());
+    }
+
+    void add(int y, const uchar* row) {
+        const int target = int(qint64(y) * out_.height() / sourceHeight_);
+        if (target != row_)
+            flush();
+        row_ = target;
+        const auto* pixels = reinterpret_cast<const Channel*>(row);
+        for (size_t t = 0; t + 1 < start_.size(); ++t) {
+            Sum c0 = 0, c1 = 0, c2 = 0, c3 = 0;
+            const Channel* end = pixels + 4 * start_[t + 1];
+            for (const Channel* p = pixels + 4 * start_[t]; p < end; p += 4) {
+                c0 += p[0];
+                c1 += p[1];
+                c2 += p[2];
+                c3 += p[3];
+            }
+            Sum* sum = &sums_[t * 4];
+            sum[0] += c0;
+            sum[1] += c1;
+            sum[2] += c2;
+            sum[3] += c3;
+        }
+        ++rows_;
+    }
+
+    void flush() {
+        if (rows_ == 0 || row_ < 0)
+            return;
+        auto* out = reinterpret_cast<Channel*>(out_.scanLine(row_));
+        for (size_t t = 0; t + 1 < start_.size(); ++t) {
+            const Sum n = Sum(start_[t + 1] - start_[t]) * rows_;
+            Sum* sum = &sums_[t * 4];
+            Channel mean[4];
+            for (int c = 0; c < 4; ++c)
+                mean[c] = Channel((sum[c] + n / 2) / n);
+            if (fromRgba_)
+                reinterpret_cast<QRgb*>(out)[t] = qRgba(mean[0], mean[1], mean[2], mean[3]);
+            else
+                std::copy(mean, mean + 4, out + 4 * t);
+            std::fill(sum, sum + 4, 0);
+        }
+        rows_ = 0;
+    }
+
+private:
+    int sourceHeight_;
+    QImage& out_;
+    bool fromRgba_;
+    std::vector<int> start_; // first source column of each target column, and the width
+    std::vector<Sum> sums_;
+    int row_ = -1;
+    Sum rows_ = 0;
+};
+
+// The stored size the decode aims at: what fills the box once turned upright, or what the long
+// side allows; the full size when that is no smaller.
+QSize targetSize(QSize stored, const PngDecodeOptions& options) {
+    if (options.fitBox.isValid() && !options.fitBox.isEmpty()) {
+        const QSize upright = orientedSize(stored, options.orientation);
+        const QSize fitted = upright.scaled(options.fitBox, Qt::KeepAspectRatio).expandedTo({1, 1});
+        return fitted.width() < upright.width() ? orientedSize(fitted, options.orientation)
+                                                : stored;
+    }
+    const int longSide = std::max(stored.width(), stored.height());
+    const int wanted = options.maxLongSide;
+    if (wanted <= 0 || longSide <= wanted)
+        return stored;
+    const auto shortSide = [&](int side) {
+        return std::max(1, int(qint64(side) * wanted / longSide));
+    };
+    return stored.width() >= stored.height() ? QSize(wanted, shortSide(stored.height()))
+                                             : QSize(shortSide(stored.width()), wanted);
+}
+
+Failure refused(const char* what, int error) {
+    if (CancelScope::requested())
+        return Failure{FailureReason::unreadable, QStringLiteral("cancelled")};
+    return Failure{FailureReason::unsupported,
+                   QStringLiteral("libspng %1: %2")
+                       .arg(QLatin1StringView(what), QLatin1StringView(spng_strerror(error)))};
+}
+
+Failure stopped(int error) {
+    if (CancelScope::requested())
+        return Failure{FailureReason::unreadable, QStringLiteral("cancelled")};
+    return Failure{FailureReason::damaged,
+                   QStringLiteral("libspng: %1").arg(QLatin1StringView(spng_strerror(error)))};
+}
+
+} // namespace
+
+Result<DecodedPixels> decodePng(const FilePath& path, const PngDecodeOptions& options) {
+    QFile file;
+    Failure why;
+    if (!openForReading(file, path, &why))
+        return why;
+    const Context context(spng_ctx_new(0));
+    if (!context)
+        return Failure{FailureReason::tooLarge, QStringLiteral("no memory for libspng")};
+    spng_ctx* ctx = context.get();
+    // As libpng: a broken critical chunk is an error, a broken ancillary one is skipped.
+    spng_set_crc_action(ctx, SPNG_CRC_ERROR, SPNG_CRC_DISCARD);
+    spng_set_chunk_limits(ctx, kMaxChunkBytes, kMaxChunkBytes);
+    spng_set_png_stream(ctx, readFromFile, &file);
+
+    spng_ihdr header{};
+    if (const int error = spng_get_ihdr(ctx, &header))
+        return refused("header", error);
+    if (header.width > INT_MAX || header.height > INT_MAX)
+        return Failure{FailureReason::tooLarge,
+                       QStringLiteral("%1x%2 pixels").arg(header.width).arg(header.height)};
+    const int width = int(header.width), height = int(header.height);
+    const QSize stored(width, height);
+    const bool deepSource = header.bit_depth == 16;
+    // Budgeted at the size of the picture whole, the same limit the other decoders keep.
+    if (!fitsDecodeBudget(stored, deepSource ? 8 : 4))
+        return Failure{FailureReason::tooLarge,
+                       QStringLiteral("%1x%2 pixels").arg(width).arg(height)};
+
+    const bool interlaced = header.interlace_method != 0;
+    spng_trns trns{};
+    const bool alpha = header.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ||
+                       header.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA ||
+                       spng_get_trns(ctx, &trns) == 0;
+    PngColour colour = colourOf(ctx);
+    // A 16-bit picture that is converted keeps its precision through the conversion.
+    const bool deep =
+        deepSource &&
+        ((colour.space.isValid() && colour.space != QColorSpace::SRgb) || !colour.icc.isEmpty());
+    const RowKind kind = !deepSource ? RowKind::display : deep ? RowKind::deep : RowKind::narrowed;
+    const QImage::Format imageFormat =
+        deep ? (alpha ? QImage::Format_RGBA64_Premultiplied : QImage::Format_RGBX64)
+             : displayFormat(alpha);
+    const size_t rowBytes = size_t(width) * (deepSource ? 8 : 4); // as libspng writes it
+    const size_t pixelBytes = size_t(width) * (deep ? 8 : 4);     // as the bitmap holds it
+
+    const QSize target = targetSize(stored, options);
+    const bool reducing = target != stored;
+    QImage image = allocateImage(target, imageFormat);
+    if (image.isNull())
+        return Failure{FailureReason::tooLarge, QStringLiteral("no memory for the bitmap")};
+    // Rows go straight into the bitmap unless they are scaled or narrowed on the way.
+    const bool direct = !reducing && rowBytes == pixelBytes;
+
+    // Interlaced rows arrive pass by pass, so they need the whole picture before the first row
+    // is complete: the bitmap itself, or a full-size buffer.
+    std::unique_ptr<uchar[]> whole;
+    std::vector<uchar> rowBuffer;
+    uchar* buffer = nullptr;
+    if (interlaced) {
+        if (direct && size_t(image.bytesPerLine()) == rowBytes) {
+            buffer = image.bits();
+        } else {
+            whole.reset(new (std::nothrow) uchar[rowBytes * size_t(height)]);
+            if (!whole)
+                return Failure{FailureReason::tooLarge, QStringLiteral("no memory for passes")};
+            buffer = whole.get();
+        }
+    } else if (!direct) {
+        rowBuffer.resize(rowBytes);
+    }
+
+    if (const int error =
+            spng_decode_image(ctx, nullptr, 0, deepSource ? SPNG_FMT_RGBA16 : SPNG_FMT_RGBA8,
+                              SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE))
+        return refused("chunks", error);
+
+    // 8-bit sums stay in 32 bits unless one target pixel averages over 2^24 source pixels.
+    std::optional<RowReducer<uchar, quint32>> reducer;
+    std::optional<RowReducer<uchar, quint64>> wideReducer;
+    std::optional<RowReducer<quint16, quint64>> deepReducer;
+    const bool reduceRgba = kind == RowKind::display && !alpha;
+    const qint64 perTarget = qint64(width / target.width() + 1) * (height / target.height() + 1);
+    if (reducing && deep)
+        deepReducer.emplace(width, height, image, false);
+    else if (reducing && perTarget > (qint64(1) << 24))
+        wideReducer.emplace(width, height, image, reduceRgba);
+    else if (reducing)
+        reducer.emplace(width, height, image, reduceRgba);
+    const auto take = [&](int y, uchar* row) {
+        if (!(reducing && reduceRgba))
+            convertRow(row, width, kind, alpha);
+        if (reducer)
+            reducer->add(y, row);
+        else if (wideReducer)
+            wideReducer->add(y, row);
+        else if (deepReducer)
+            deepReducer->add(y, row);
+        else if (row != image.scanLine(y))
+            std::memcpy(image.scanLine(y), row, pixelBytes);
+    };
+
+    if (interlaced) {
+        // Each pass writes its own pixels of a row in place.
+        int error = 0;
+        for (int count = 0; !error; ++count) {
+            if (count % kRowsPerCancelCheck == 0 && CancelScope::requested())
+                return stopped(0);
+            spng_row_info info{};
+            error = spng_get_row_info(ctx, &info);
+            if (!error && info.row_num >= header.height)
+                error = SPNG_EINTERNAL;
+            if (!error)
+                error = spng_decode_row(ctx, buffer + size_t(info.row_num) * rowBytes, rowBytes);
+        }
+        if (error != SPNG_EOI)
+            return stopped(error);
+        for (int y = 0; y < height; ++y)
+            take(y, buffer + size_t(y) * rowBytes);
+    } else {
+        for (int y = 0; y < height; ++y) {
+            if (y % kRowsPerCancelCheck == 0 && CancelScope::requested())
+                return stopped(0);
+            uchar* row = direct ? image.scanLine(y) : rowBuffer.data();
+            const int error = spng_decode_row(ctx, row, rowBytes);
+            if (error != 0 && !(error == SPNG_EOI && y == height - 1))
+                return stopped(error);
+            take(y, row);
+        }
+    }
+    if (reducer)
+        reducer->flush();
+    if (wideReducer)
+        wideReducer->flush();
+    if (deepReducer)
+        deepReducer->flush();
+    // The last IDAT's checksum is only read with the chunks after it. As with libpng, a broken
+    // checksum or a file cut short before IEND refuses the picture; a chunk libspng finds fault
+    // with where libpng may only warn is left to Qt's reader.
+    if (const int tail = spng_decode_chunks(ctx)) {
+        if (tail == SPNG_IO_EOF || tail == SPNG_IO_ERROR || tail == SPNG_ECHUNK_CRC)
+            return stopped(tail);
+        return refused("chunks after the image", tail);
+    }
+
+    if (colour.space.isValid())
+        image.setColorSpace(colour.space);
+    DecodedPixels pixels{std::move(image), std::move(colour.icc)};
+    if (reducing)
+        pixels.fullSize = orientedSize(stored, options.orientation);
+    return pixels;
+}
+
+} // namespace kivo
