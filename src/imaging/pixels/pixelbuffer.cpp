@@ -103,8 +103,10 @@ int64_t decodeBudgetBytes() {
 bool fitsDecodeBudget(QSize size, int bytesPerPixel) {
     if (size.width() <= 0 || size.height() <= 0 || bytesPerPixel <= 0)
         return false;
-    const int64_t bytes = int64_t{size.width()} * size.height() * bytesPerPixel;
-    return bytes <= decodeBudgetBytes();
+    // Two sides near 2^31 and eight bytes a pixel overflow 64 bits: compare the pixel count
+    // with the pixels the budget holds instead.
+    const int64_t pixels = int64_t{size.width()} * size.height();
+    return pixels <= decodeBudgetBytes() / bytesPerPixel;
 }
 
 void applyQtAllocationLimit() {
