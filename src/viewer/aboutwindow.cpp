@@ -107,7 +107,8 @@ AboutWindow::AboutWindow(QWidget* parent)
 
     auto* layout = new QVBoxLayout(this);
     layout->setSpacing(kSpacing);
-    layout->setContentsMargins(24, 24, 24, 24);
+    // Narrow top and bottom margins leave the icon its full height above the licence line.
+    layout->setContentsMargins(24, 14, 24, 10);
     layout->addStretch(1);
 
     auto* icon = new QLabel;

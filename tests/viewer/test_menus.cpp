@@ -228,6 +228,10 @@ private Q_SLOTS:
         QVERIFY(licence && licence->isVisible());
         QCOMPARE(licence->text(), QString("<a href=\"https://www.gnu.org/licenses/gpl-3.0.html\">"
                                           "Licensed under the GNU GPL, version 3 or later</a>"));
+        // Every line fits the fixed window: the icon is never squeezed to make room.
+        for (const QLabel* label : second.findChildren<QLabel*>())
+            if (!label->pixmap().isNull())
+                QCOMPARE_GE(label->height(), AboutWindow::kIconSize);
     }
 
     // The locale is read once per process, so the German run is this test in a child process
