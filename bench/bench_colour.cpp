@@ -7,6 +7,7 @@
 #include "imaging/pixels/colour.h"
 #include "imaging/pixels/displayprofile.h"
 #include "panels/histogram.h"
+#include "syntheticphoto.h"
 
 #include <QColorSpace>
 #include <QElapsedTimer>
@@ -18,21 +19,6 @@
 namespace {
 
 constexpr int kRounds = 11;
-
-QImage photoSized() {
-    // Smooth gradients with some noise: what a photo's pixels look like to a colour transform.
-    QImage image(6000, 4000, QImage::Format_RGB32);
-    quint32 state = 1;
-    for (int y = 0; y < image.height(); ++y) {
-        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < image.width(); ++x) {
-            state = state * 1664525u + 1013904223u;
-            const int noise = int(state >> 28);
-            line[x] = qRgb((x / 24 + noise) & 255, (y / 16 + noise) & 255, ((x + y) / 40) & 255);
-        }
-    }
-    return image;
-}
 
 // One timed conversion of a fresh copy of `source`.
 template <typename F> double timedMs(const QImage& source, F&& convert) {
@@ -57,7 +43,7 @@ int main(int argc, char** argv) {
         out << "icc-profiles-free is not installed\n";
         return 1;
     }
-    const QImage untagged = photoSized();
+    const QImage untagged = kivo::bench::syntheticPhoto(1);
     QImage p3 = untagged.copy();
     p3.setColorSpace(QColorSpace::DisplayP3);
     const QByteArray p3Icc = QColorSpace(QColorSpace::DisplayP3).iccProfile();
