@@ -2,6 +2,7 @@
 #include "imaging/image.h"
 
 #include "imaging/codecs/animation.h"
+#include "imaging/regions.h"
 
 #include <QColorSpace>
 #include <algorithm>
@@ -86,6 +87,16 @@ std::shared_ptr<const Image> Image::createScalable(QImage bitmap, QSize size) {
     return image;
 }
 
+std::shared_ptr<const Image> Image::createTiled(QImage level,
+                                                std::shared_ptr<const RegionReader> regions) {
+    if (level.isNull() || !regions || regions->size().isEmpty())
+        return nullptr;
+    const QSize size = regions->size();
+    auto image = std::shared_ptr<Image>(new Image(std::move(level), size, newPictureId()));
+    image->regions_ = std::move(regions);
+    return image;
+}
+
 std::shared_ptr<const Image> Image::refined(QImage bitmap) const {
     if (bitmap.isNull())
         return nullptr;
@@ -98,6 +109,8 @@ std::shared_ptr<const Image> Image::refined(QImage bitmap) const {
     const QSize size = level ? size_ : bitmap.size();
     auto image = std::shared_ptr<Image>(new Image(std::move(bitmap), size, pictureId_));
     image->scalable_ = scalable_ && level;
+    if (level)
+        image->regions_ = regions_;
     return image;
 }
 

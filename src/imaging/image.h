@@ -10,6 +10,7 @@
 namespace kivo {
 
 class FrameSource;
+class RegionReader;
 
 // A decoded picture as the viewer shows it: upright and in the colour space of the screen it was
 // decoded for (sRGB unless a display profile was given). It is shared and immutable,
@@ -40,6 +41,12 @@ public:
     // once it holds at least one pixel per point.
     static std::shared_ptr<const Image> createScalable(QImage bitmap, QSize size);
 
+    // A picture too large to hold whole: `level` is a reduced level that fills the screen
+    // (what fit and the navigator draw), `regions` reads sharper tiles where the view looks.
+    // size() is the reader's full size.
+    static std::shared_ptr<const Image> createTiled(QImage level,
+                                                    std::shared_ptr<const RegionReader> regions);
+
     // An animation: its first frame, already decoded, and the source of the others.
     static std::shared_ptr<const Image> createAnimated(QImage firstFrame,
                                                        std::unique_ptr<FrameSource> frames);
@@ -56,6 +63,10 @@ public:
     bool isFullResolution() const {
         return scalable_ ? bitmap_.width() >= size_.width() : bitmap_.size() == size_;
     }
+    // Where sharper pixels come from for a tiled picture (createTiled); null otherwise. A tiled
+    // picture never has a full-resolution bitmap: views read tiles instead.
+    const std::shared_ptr<const RegionReader>& regions() const { return regions_; }
+    bool isTiled() const { return regions_ != nullptr; }
     // Whether a sharper level can always be rendered (createScalable).
     bool isScalable() const { return scalable_; }
     // Bitmap pixels per point: 1 at full resolution, 0.25 for a quarter-scale level, 8 for a
@@ -104,6 +115,7 @@ private:
     QSize size_;
     quint64 pictureId_;
     bool scalable_ = false;
+    std::shared_ptr<const RegionReader> regions_;
     std::unique_ptr<Frames> frames_;
     mutable std::once_flag reducedOnce_;
     mutable std::vector<QImage> reduced_; // each half the size of the one before
