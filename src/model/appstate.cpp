@@ -2,6 +2,7 @@
 #include "appstate.h"
 
 #include "folderwatcher.h"
+#include "imaging/tasks/pendingresult.h"
 #include "imaging/tasks/workerpools.h"
 #include "logging.h"
 #include "neighbourpreloader.h"
@@ -126,6 +127,8 @@ void AppState::setRotation(double degrees) {
 }
 
 void AppState::setMetadata(QList<MetadataEntry> rows) {
+    if (metadataRead_)
+        metadataRead_->drop(); // whatever was being read is not what the panel shows now
     assign(this, metadata_, std::move(rows), &AppState::metadataChanged);
 }
 

@@ -17,6 +17,7 @@
 #include <QSizeF>
 #include <QString>
 #include <QWindow>
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -31,6 +32,7 @@ class DesktopServices;
 class FolderWatcher;
 class NeighbourPreloader;
 class PictureLoader;
+template <class T> class PendingResult;
 struct EarlyDecode;
 class StatusBarAutoHide;
 class StatusBarClock;
@@ -263,9 +265,13 @@ private:
     StatusBarAutoHide* statusBar_;    // child: the deadline and the waiting task
     NeighbourPreloader* preloader_;   // child: preloadedImages and the decodes in flight
     PictureLoader* loader_ = nullptr; // child, with a pool: the current picture's levels
-    bool copyWhenFull_ = false;       // Copy Image waits for the full resolution
-    bool preloadWhenShown_ = false;   // the neighbours wait for the current file's first level
-    TrashUndo* trashUndo_ = nullptr;  // a child object
+    // The metadata rows being read for the file shown, and the request the reads must carry
+    // to run: a step away skips a read still queued.
+    std::unique_ptr<PendingResult<QList<MetadataEntry>>> metadataRead_;
+    std::shared_ptr<std::atomic<quint64>> latestMetadataRead_;
+    bool copyWhenFull_ = false;      // Copy Image waits for the full resolution
+    bool preloadWhenShown_ = false;  // the neighbours wait for the current file's first level
+    TrashUndo* trashUndo_ = nullptr; // a child object
 
     // A child: follows the folder as other programs change it.
     FolderWatcher* watcher_ = nullptr;

@@ -4,6 +4,8 @@
 #include "folderlisting.h"
 #include "folderwatcher.h"
 #include "imaging/decode.h"
+#include "imaging/tasks/pendingresult.h"
+#include "imaging/tasks/workerpools.h"
 #include "logging.h"
 #include "neighbourpreloader.h"
 #include "pictureloader.h"
@@ -33,8 +35,30 @@ void AppState::showImage(ImagePtr image) {
     preloader_->release({std::move(previous)});
 }
 
+// Reading the rows opens the file and parses its metadata (milliseconds for a camera's JPEG), so
+// with a pool it happens there: a step paints the picture first and the rows follow. Until then
+// the panel keeps the rows it has, as the canvas keeps the previous picture, rather than flash
+// empty for a frame.
 void AppState::readMetadata(const FilePath& url) {
-    setMetadata(context_.readMetadata ? context_.readMetadata(url) : QList<MetadataEntry>());
+    if (!context_.readMetadata || !context_.pools) {
+        setMetadata(context_.readMetadata ? context_.readMetadata(url) : QList<MetadataEntry>());
+        return;
+    }
+    if (!metadataRead_) {
+        metadataRead_ =
+            std::make_unique<PendingResult<QList<MetadataEntry>>>(this, &context_.pools->metadata);
+        latestMetadataRead_ = std::make_shared<std::atomic<quint64>>(0);
+    }
+    const quint64 request = ++*latestMetadataRead_;
+    auto rows = runOnPool(context_.pools->metadata,
+                          [read = context_.readMetadata, url, request,
+                           latest = latestMetadataRead_]() -> QList<MetadataEntry> {
+                              if (latest->load() != request)
+                                  return {}; // stepped on before this read started
+                              return read(url);
+                          });
+    metadataRead_->wait(std::move(rows),
+                        [this](QList<MetadataEntry> read) { setMetadata(std::move(read)); });
 }
 
 void AppState::startShowing(const FilePath& url, ImagePtr preloaded) {

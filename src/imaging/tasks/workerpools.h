@@ -13,17 +13,19 @@ struct WorkerPools {
     WorkerPools() {
         animation.setMaxThreadCount(1); // frames decode in order
         histogram.setMaxThreadCount(1);
+        metadata.setMaxThreadCount(1);
     }
     // Work still queued when the application quits is dropped rather than waited for: only what
     // already runs is finished.
     ~WorkerPools() {
-        for (QThreadPool* pool : {&preload, &thumbnails, &histogram, &animation})
+        for (QThreadPool* pool : {&preload, &thumbnails, &histogram, &animation, &metadata})
             pool->clear();
     }
     QThreadPool preload;    // current image, neighbours, full-resolution levels
     QThreadPool thumbnails; // the thumbnail cache
     QThreadPool histogram;  // histogram counts
     QThreadPool animation;  // animation frames ahead of the player
+    QThreadPool metadata;   // the metadata panel's rows of the file shown
 };
 
 } // namespace kivo
