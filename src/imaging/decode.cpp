@@ -163,9 +163,13 @@ Result<DecodedPixels> decodePixels(const FilePath& path, const FormatInfo& forma
     case DecoderKind::qtPlugin:
         break;
     }
-    if (format.thumbnail == ThumbnailPath::scaledDecode &&
-        (request.maxPixelSize > 0 || request.fitBox.isValid())) {
+    const bool reduced = request.maxPixelSize > 0 || request.fitBox.isValid();
+    if (format.thumbnail == ThumbnailPath::scaledDecode && reduced) {
         if (auto pixels = decodeWebpReduced(path, request))
+            return std::move(*pixels);
+    }
+    if (format.format == ImageFormat::tiff && reduced) {
+        if (auto pixels = decodeReducedTiffPage(path, request))
             return std::move(*pixels);
     }
     return decodeWithQt(path, format, request.upright);

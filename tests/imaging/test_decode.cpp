@@ -5,15 +5,16 @@
 // runner, test_formats.)
 #include "imaging/bytes/contenttype.h"
 #include "imaging/decode.h"
-#include "imaging/write/imagewriter.h"
 #include "imaging/pixels/pixelbuffer.h"
 #include "imaging/source.h"
+#include "imaging/write/imagewriter.h"
 #include "support/testsupport.h"
 
 #include <QBuffer>
 #include <QColorSpace>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
@@ -178,6 +179,45 @@ private Q_SLOTS:
         const QImage expected = upright.scaled((*level)->bitmap().size());
         for (const QPoint at : {QPoint(1, 1), QPoint(expected.width() - 2, expected.height() - 2)})
             QVERIFY(qAbs(qGray((*level)->bitmap().pixel(at)) - qGray(expected.pixel(at))) < 24);
+    }
+
+    // A pyramid TIFF (pages of 1600 x 1200, 800 x 600, 400 x 300, and a square 200 x 200 page of
+    // another shape, as an unrelated thumbnail) gives a level or a thumbnail from its smallest
+    // page of the picture's shape that still fills the box; its first page when none does.
+    void pyramidTiffsGiveTheirSmallestFillingPage() {
+        QTemporaryDir dir;
+        QStringList pages;
+        for (const QSize size :
+             {QSize(1600, 1200), QSize(800, 600), QSize(400, 300), QSize(200, 200)}) {
+            pages << dir.filePath(QStringLiteral("%1.png").arg(size.width()));
+            QVERIFY(test::writeImage(test::quadrantImage(size.width(), size.height()), pages.back(),
+                                     "png"));
+        }
+        const QString tiff = dir.filePath("pyramid.tif");
+        QCOMPARE(QProcess::execute("convert", pages + QStringList{"-compress", "lzw", tiff}), 0);
+        const FilePath path = filePathFromText(tiff);
+        const struct {
+            QSize box;
+            QSize bitmap;
+        } levels[] = {{{400, 300}, {400, 300}},
+                      {{600, 400}, {800, 600}},
+                      {{150, 150}, {400, 300}},
+                      {{1600, 1000}, {1600, 1200}}};
+        for (const auto& [box, bitmap] : levels) {
+            const auto level = decodeLevel(path, box, false);
+            QVERIFY(level);
+            QCOMPARE((*level)->bitmap().size(), bitmap);
+            QCOMPARE((*level)->size(), QSize(1600, 1200));
+            QCOMPARE((*level)->bitmap().pixel(2, 2), test::quadrantImage(8, 8).pixel(0, 0));
+        }
+        const auto source = ImageSource::open(path);
+        QVERIFY(source);
+        const auto thumbnail = source->thumbnail(256);
+        QVERIFY(thumbnail);
+        QCOMPARE(thumbnail->size(), QSize(256, 192));
+        const auto full = decodeImage(path);
+        QVERIFY(full);
+        QCOMPARE((*full)->bitmap().size(), QSize(1600, 1200));
     }
 
     // A thumbnail of a very thin picture keeps at least one pixel across.

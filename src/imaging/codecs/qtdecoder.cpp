@@ -11,6 +11,8 @@
 #include <QColorSpace>
 #include <QFile>
 #include <QImageReader>
+#include <algorithm>
+#include <cstdlib>
 
 namespace kivo {
 
@@ -39,7 +41,57 @@ void jumpToLargestIcon(QImageReader& reader) {
     reader.jumpToImage(best);
 }
 
+// Pages beyond this are not looked at for a reduced one: a pyramid has a handful of levels, and
+// a long document's pages are no pyramid.
+constexpr int kMostPagesLookedAt = 32;
+
+// Whether `page` is `full` reduced by some factor, to within the rounding of each side.
+bool sameShape(QSize page, QSize full) {
+    const qint64 skew = qint64(page.width()) * full.height() - qint64(page.height()) * full.width();
+    return std::abs(skew) <= std::max(full.width(), full.height());
+}
+
 } // namespace
+
+std::optional<DecodedPixels> decodeReducedTiffPage(const FilePath& path,
+                                                   const DecodeRequest& request) {
+    CancellableFile file;
+    if (!openForReading(file, path))
+        return std::nullopt;
+    applyQtAllocationLimit();
+    QImageReader reader(&file, "tiff");
+    const int pages = reader.imageCount();
+    const QSize full = reader.size();
+    if (pages < 2 || pages > kMostPagesLookedAt || full.isEmpty())
+        return std::nullopt;
+    const bool turned =
+        request.upright && (reader.transformation() & QImageIOHandler::TransformationRotate90);
+    const int wanted = request.fitBox.isValid()
+                           ? longSideToFill(full, turned ? 6 : 1, request.fitBox)
+                           : request.maxPixelSize;
+    int best = 0;
+    QSize bestSize = full;
+    for (int page = 1; page < pages && reader.jumpToImage(page); ++page) {
+        const QSize size = reader.size();
+        if (size.isEmpty() || size.width() >= bestSize.width() || !sameShape(size, full) ||
+            std::max(size.width(), size.height()) < wanted)
+            continue;
+        best = page;
+        bestSize = size;
+    }
+    if (best == 0 || !reader.jumpToImage(best) || !fitsDecodeBudget(bestSize, 8))
+        return std::nullopt;
+    reader.setAutoTransform(request.upright);
+    QImage image;
+    if (!reader.read(&image) || image.isNull())
+        return std::nullopt;
+    DecodedPixels pixels;
+    if (!image.colorSpace().isValid())
+        pixels.iccProfile = embeddedIccProfile(path, formatInfo(ImageFormat::tiff));
+    pixels.image = std::move(image);
+    pixels.fullSize = turned ? full.transposed() : full;
+    return pixels;
+}
 
 int chunkExifOrientation(const FilePath& path) {
     const auto source = ImageSource::open(path);

@@ -23,4 +23,13 @@ Result<DecodedPixels> decodeWithQt(const FilePath& path, const FormatInfo& forma
 // file has none.
 int chunkExifOrientation(const FilePath& path);
 
+struct DecodeRequest;
+
+// A reduced page of a pyramid or multi-page TIFF that is enough for `request` (a level's box
+// or a thumbnail's size): the smallest page of the first page's shape that still fills it,
+// with the first page's size as the full size. Nothing when the file has no such page, and the
+// first page is decoded as usual.
+std::optional<DecodedPixels> decodeReducedTiffPage(const FilePath& path,
+                                                   const DecodeRequest& request);
+
 } // namespace kivo
