@@ -8,6 +8,9 @@
 //    a screen-sized decode) and a full `djpeg`;
 //  - step: Right key press (XTest) to the next picture painted (not the old one's repaint for
 //    the cross-fade), the neighbour given 1 s to preload, next to a 60 Hz frame;
+//  - hand-off: start of a second `kivo FILE` (the Qt-free launcher) to the running viewer's
+//    paint of that file, in one window, next to a cold start on the same small picture, and the
+//    launcher's own start to exit;
 //  - memory: VmHWM after opening a JPEG and stepping five times, then VmHWM and VmRSS after
 //    Actual Size, next to the 200 MB goal and to an idle viewer showing the 64 x 48 PNG.
 // Paints are read from kivo's own log: with kivo.timing enabled the canvas prints the
@@ -440,6 +443,57 @@ void reportStepping(QTextStream& out, const Stepping& s, const std::optional<Mem
     }
 }
 
+struct HandOff {
+    std::vector<double> cold, shown, exited;
+};
+
+// Small pictures, so the start-up and the hand-over are what is timed, not a decode. The running
+// viewer shows one window (single-window mode) and the pictures take turns in it.
+HandOff measureHandOff(Bench& bench, DesktopSession& session, int runs) {
+    HandOff times;
+    const QStringList files{session.path("handoff/one.png"), session.path("handoff/two.png")};
+    QDir().mkpath(session.path("handoff"));
+    for (int i = 0; i < 2; ++i)
+        if (!writeImage(kivo::bench::syntheticPhoto(10 + i, QSize(64, 48)), files[i]))
+            return times;
+    session.setMultiWindowMode(false);
+    bench.coldOpen(files[0]); // untimed: caches warm, as for the other rows
+    for (int run = 0; run < runs && !interrupted; ++run) {
+        progress(QStringLiteral("hand-off, run %1...").arg(run + 1));
+        if (const double cold = bench.coldOpen(files[0]); !std::isnan(cold))
+            times.cold.push_back(cold);
+        KivoRun viewer = bench.launch(files[0]);
+        auto shown = viewer.waitForPaint([](const Paint&) { return true; });
+        for (int handOff = 1; shown && handOff <= 3; ++handOff) {
+            viewer.pause(300); // the folder listed and the neighbour preloaded: an idle viewer
+            const qint64 started = monotonicUs();
+            QProcess* launcher = session.launch({files[handOff % 2]});
+            launcher->waitForFinished(kPaintTimeoutMs);
+            times.exited.push_back(double(monotonicUs() - started) / 1000.0);
+            const QString before = shown->image;
+            shown = viewer.waitForPaint(
+                [&](const Paint& paint) { return paint.us > started && paint.image != before; });
+            if (shown)
+                times.shown.push_back(double(shown->us - started) / 1000.0);
+        }
+        bench.end();
+    }
+    return times;
+}
+
+void reportHandOff(QTextStream& out, const HandOff& h) {
+    if (h.cold.empty() || h.shown.empty())
+        return;
+    const double cold = median(h.cold);
+    out << "\nsecond file, 64x48 PNG, handed to the running viewer by `kivo FILE` (median of "
+        << h.shown.size() << ")\n";
+    out << "  cold start until painted (reference)  " << ms(cold) << fastest(h.cold) << "\n";
+    out << "  hand-off until painted                " << ms(median(h.shown)) << fastest(h.shown)
+        << QString::asprintf("  = %.2f x cold start (goal: 0.3)\n", median(h.shown) / cold);
+    out << "  launcher start to exit                " << ms(median(h.exited)) << fastest(h.exited)
+        << "\n";
+}
+
 // Interrupted, the harness ends its X server, window manager and kivo (they share its process
 // group when it leads one, as it does started from a shell), then stops at the next check and
 // removes its temporary folder on the way out. A second interruption ends it at once.
@@ -499,6 +553,9 @@ int main(int argc, char** argv) {
     const auto idle = measureIdleMemory(bench, *fixtures);
     if (interrupted)
         return 1;
+    const HandOff handOff = measureHandOff(bench, session, runs); // last: it sets single-window
+    if (interrupted)
+        return 1;
 
     out << "machine before: " << loadBefore
         << "\nmachine after:  " << session.run("uptime", {}).trimmed() << "\n";
@@ -511,5 +568,6 @@ int main(int argc, char** argv) {
     out << "  60 Hz frame                         " << ms(kFrameMs) << "\n";
     reportColdOpens(out, coldOpens, quarter, *fixtures, runs);
     reportStepping(out, stepping, idle);
+    reportHandOff(out, handOff);
     return 0;
 }

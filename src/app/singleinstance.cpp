@@ -2,24 +2,20 @@
 #include "singleinstance.h"
 
 #include "applogging.h"
-#include "desktop/applicationid.h"
+#include "handoffchannel.h"
 
-#include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QTimer>
+#include <QVariant>
 #include <QtEndian>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <optional>
-#include <poll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 
@@ -27,31 +23,20 @@ namespace kivo {
 
 namespace handoff {
 
-namespace {
-constexpr char kMagic[] = "KIVO";
-constexpr char kTokenKey[] = "activation-token=";
-} // namespace
-
 QByteArray launchActivationToken() {
-    return qgetenv("XDG_ACTIVATION_TOKEN");
+    return QByteArray::fromStdString(channel::launchActivationToken());
 }
 
 QByteArray encode(const std::vector<FilePath>& paths, const QByteArray& activationToken) {
-    QByteArray payload;
-    for (const FilePath& path : paths) {
-        payload.append(path.native().data(), static_cast<qsizetype>(path.native().size()));
-        payload.append('\0');
-    }
-    if (!activationToken.isEmpty() && !activationToken.contains('\0'))
-        payload += kTokenKey + activationToken + '\0';
-    QByteArray message(kMagic, 4);
-    const quint32 length = qToBigEndian(static_cast<quint32>(payload.size()));
-    message.append(reinterpret_cast<const char*>(&length), sizeof length);
-    return message + payload;
+    std::vector<std::string> names;
+    names.reserve(paths.size());
+    for (const FilePath& path : paths)
+        names.push_back(path.native());
+    return QByteArray::fromStdString(channel::encode(names, activationToken.toStdString()));
 }
 
 qsizetype payloadLength(const QByteArray& header) {
-    if (header.size() < kHeaderSize || !header.startsWith(kMagic))
+    if (header.size() < kHeaderSize || !header.startsWith(channel::kMagic))
         return -1;
     quint32 length = 0;
     std::memcpy(&length, header.constData() + 4, sizeof length);
@@ -71,8 +56,8 @@ std::optional<Message> decode(const QByteArray& message) {
         const qsizetype end = payload.indexOf('\0', start);
         const QByteArray entry = payload.mid(start, end - start);
         start = end + 1;
-        if (entry.startsWith(kTokenKey) && start == payload.size()) {
-            decoded.activationToken = entry.mid(qsizetype(sizeof kTokenKey) - 1);
+        if (entry.startsWith(channel::kTokenKey) && start == payload.size()) {
+            decoded.activationToken = entry.mid(qsizetype(sizeof channel::kTokenKey) - 1);
             continue;
         }
         if (!entry.startsWith('/') || static_cast<qsizetype>(decoded.paths.size()) == kMaxPaths)
@@ -86,50 +71,8 @@ std::optional<Message> decode(const QByteArray& message) {
 
 namespace {
 
-// A folder only this user can enter, or the folder cannot serve the channel.
-bool isPrivateFolder(const QByteArray& path) {
-    struct stat info {};
-    return lstat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode) &&
-           info.st_uid == getuid() && (info.st_mode & 077) == 0;
-}
-
-QString displayKey() {
-    QByteArray display = qgetenv("WAYLAND_DISPLAY");
-    if (display.isEmpty())
-        display = qgetenv("DISPLAY");
-    QByteArray key;
-    for (const char c : display)
-        key.append(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' ? c : '_');
-    return QString::fromLatin1(key.isEmpty() ? QByteArray("none") : key.left(32));
-}
-
-// The socket address of `path`, or none when the path does not fit (it must keep its NUL).
-std::optional<sockaddr_un> socketAddress(const QByteArray& path) {
-    sockaddr_un address{};
-    if (path.isEmpty() || static_cast<size_t>(path.size()) >= sizeof address.sun_path)
-        return std::nullopt;
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, path.constData(), static_cast<size_t>(path.size()));
-    return address;
-}
-
-int connectTo(const QByteArray& path) {
-    auto address = socketAddress(path);
-    if (!address)
-        return -1;
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&*address), sizeof *address) == 0)
-        return fd;
-    const int error = errno;
-    close(fd);
-    errno = error;
-    return -1;
-}
-
 int listenAt(const QByteArray& path) {
-    auto address = socketAddress(path);
+    auto address = channel::socketAddress(path.toStdString());
     if (!address)
         return -1;
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -143,27 +86,6 @@ int listenAt(const QByteArray& path) {
         return -1;
     }
     return fd;
-}
-
-bool sendAll(int fd, const QByteArray& bytes) {
-    for (qsizetype sent = 0; sent < bytes.size();) {
-        const ssize_t n = send(fd, bytes.constData() + sent,
-                               static_cast<size_t>(bytes.size() - sent), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        sent += n;
-    }
-    return true;
-}
-
-bool awaitAcknowledgement(int fd, int timeoutMs) {
-    pollfd entry{fd, POLLIN, 0};
-    if (poll(&entry, 1, timeoutMs) != 1)
-        return false;
-    char reply = 0;
-    return recv(fd, &reply, 1, 0) == 1;
 }
 
 // Serialises the connect-or-take-over step between processes; the kernel drops the lock of a
@@ -192,30 +114,17 @@ private:
 } // namespace
 
 QString singleInstanceSocketPath() {
-    QByteArray folder = qgetenv("XDG_RUNTIME_DIR");
-    if (folder.isEmpty() || !isPrivateFolder(folder)) {
-        folder = QFile::encodeName(QDir::tempPath()) + "/" + applicationId + "-" +
-                 QByteArray::number(getuid());
-        mkdir(folder.constData(), 0700);
-        if (!isPrivateFolder(folder))
-            return {};
-    }
-    const QString path =
-        QFile::decodeName(folder) + "/" + QLatin1String(applicationId) + "." + displayKey();
-    if (QFile::encodeName(path).size() + 5 >= static_cast<qsizetype>(sizeof(sockaddr_un::sun_path)))
-        return {};
-    return path;
+    return QFile::decodeName(QByteArray::fromStdString(channel::socketPath()));
 }
 
 HandoffAttempt handOffOrListen(const QString& socketPath, const std::vector<FilePath>& paths) {
     const QByteArray path = QFile::encodeName(socketPath);
     const QByteArray message = handoff::encode(paths, handoff::launchActivationToken());
-    if (socketPath.isEmpty() || message.size() > handoff::kHeaderSize + handoff::kMaxPayload ||
-        paths.size() > handoff::kMaxPaths)
+    if (socketPath.isEmpty() || !channel::fits(paths.size(), static_cast<size_t>(message.size())))
         return {};
     ElectionLock lock(path + ".lock");
-    if (const int fd = connectTo(path); fd >= 0) {
-        const bool delivered = sendAll(fd, message) && awaitAcknowledgement(fd, 10000);
+    if (const int fd = channel::connectTo(path.toStdString()); fd >= 0) {
+        const bool delivered = channel::deliver(fd, message.toStdString());
         close(fd);
         if (!delivered)
             qCInfo(lcApp) << "the running Kivo did not take the files; opening them here";

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "handoffchannel.h"
 #include "imaging/filepath.h"
 
 #include <QByteArray>
@@ -14,15 +15,12 @@ class QLocalSocket;
 
 namespace kivo {
 
-// The wire format of a hand-off: "KIVO", a 4-byte big-endian payload length, then the absolute
-// paths as raw bytes, each ended by a NUL (a path can hold any byte but NUL, so names that are
-// not UTF-8 or that contain newlines survive), and last, when the launch was given one, the
-// desktop's activation token as "activation-token=TOKEN" and a NUL. The receiver answers one
-// byte once it has taken the files.
+// The hand-off's messages as the running process reads them; the wire format and its limits are
+// described in handoffchannel.h, shared with the launcher.
 namespace handoff {
-inline constexpr qsizetype kMaxPayload = 1 << 20; // 1 MiB
-inline constexpr qsizetype kMaxPaths = 10000;
-inline constexpr qsizetype kHeaderSize = 8;
+inline constexpr qsizetype kMaxPayload = qsizetype(channel::kMaxPayload);
+inline constexpr qsizetype kMaxPaths = qsizetype(channel::kMaxPaths);
+inline constexpr qsizetype kHeaderSize = qsizetype(channel::kHeaderSize);
 
 struct Message {
     std::vector<FilePath> paths;

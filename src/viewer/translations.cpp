@@ -22,10 +22,13 @@ namespace {
 
 QStringList catalogueFolders() {
     QStringList folders;
-    const QString besideExecutable =
-        QCoreApplication::applicationDirPath() + QStringLiteral("/../share/kivo/translations");
-    for (const QString& folder : {besideExecutable, QStringLiteral(KIVO_TRANSLATIONS_INSTALL_DIR),
-                                  QStringLiteral(KIVO_TRANSLATIONS_BUILD_DIR)})
+    // An install moved elsewhere as a whole: the viewer lies in libexec/kivo, tools in bin.
+    const QString executableFolder = QCoreApplication::applicationDirPath();
+    const QString fromLibexec = executableFolder + QStringLiteral("/../../share/kivo/translations");
+    const QString fromBin = executableFolder + QStringLiteral("/../share/kivo/translations");
+    for (const QString& folder :
+         {fromLibexec, fromBin, QStringLiteral(KIVO_TRANSLATIONS_INSTALL_DIR),
+          QStringLiteral(KIVO_TRANSLATIONS_BUILD_DIR)})
         if (!folder.isEmpty() && QDir(folder).exists())
             folders.append(folder);
     return folders;

@@ -291,6 +291,10 @@ private Q_SLOTS:
             << QByteArray("file:///p/caf%C3%A9%20%FF.jpg") << QByteArray("/p/caf\xc3\xa9 \xff.jpg");
         QTest::newRow("file URI with a host")
             << QByteArray("file://host/p/x.jpg") << QByteArray("/p/x.jpg");
+        QTest::newRow("file URI, a percent sign that escapes nothing")
+            << QByteArray("file:///p/100%.jpg%4") << QByteArray("/p/100%.jpg%4");
+        QTest::newRow("folder with a separator after it")
+            << QByteArray("./d//e/") << QByteArray("/w/a/d/e");
     }
 
     void argumentsArriveIntact() {

@@ -9,9 +9,13 @@
 #include <QUrl>
 #include <QtEndian>
 #include <algorithm>
+#include <csignal>
+#include <cstdio>
 #include <cstring>
+#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace kivo;
@@ -34,6 +38,38 @@ class TestProcesses : public QObject {
         if (!process->waitForFinished(5000) || process->exitStatus() != QProcess::NormalExit)
             return -1;
         return process->exitCode();
+    }
+
+    // Runs `kivo` with arguments as raw bytes, the way a shell passes names that are not UTF-8
+    // (QProcess would re-encode them), from `folder`: its exit status, or -1 when it did not end.
+    int runWithRawArguments(const std::vector<QByteArray>& arguments, const QByteArray& folder) {
+        std::vector<QByteArray> environment;
+        for (const QString& entry : x11_->environment().toStringList())
+            environment.push_back(entry.toLocal8Bit());
+        std::vector<char*> argv{const_cast<char*>(KIVO_APP_PATH)}, envp;
+        for (const QByteArray& argument : arguments)
+            argv.push_back(const_cast<char*>(argument.constData()));
+        for (const QByteArray& entry : environment)
+            envp.push_back(const_cast<char*>(entry.constData()));
+        argv.push_back(nullptr);
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addchdir_np(&actions, folder.constData());
+        pid_t pid = 0;
+        const int spawned =
+            posix_spawn(&pid, KIVO_APP_PATH, &actions, nullptr, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        if (spawned != 0)
+            return -1;
+        int status = 0;
+        if (!DesktopSession::waitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; },
+                                       5000)) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
     bool allWindowsBelongTo(qint64 pid) const {
@@ -175,6 +211,73 @@ private Q_SLOTS:
         QCOMPARE(x11_->titles(), QStringList{"a.jpg [1/4]"});
         QCOMPARE(exitStatusOf(x11_->launch({photo("b.jpg")})), 0);
         QVERIFY(showsTitles({"a.jpg [1/4]", "b.jpg [2/4]"}));
+    }
+
+    // The launcher hands names over as the bytes they are: a name that is not UTF-8, given as
+    // it comes from a shell (absolute or relative) or from a file manager (a percent-encoded URI).
+    void nonUtf8NameSurvivesTheHandOver_data() {
+        QTest::addColumn<QByteArray>("argument");
+        QTest::addColumn<bool>("fromItsFolder");
+        QTest::newRow("absolute") << QByteArray("\xff\xfe photo.jpg") << false;
+        QTest::newRow("relative") << QByteArray("\xff\xfe photo.jpg") << true;
+        QTest::newRow("uri") << QByteArray("%FF%FE%20photo.jpg") << false;
+    }
+    void nonUtf8NameSurvivesTheHandOver() {
+        QFETCH(QByteArray, argument);
+        QFETCH(bool, fromItsFolder);
+        const QTemporaryDir dir;
+        const QByteArray folder = QFile::encodeName(dir.path());
+        QVERIFY(QFile::copy(photo("a.jpg"), dir.filePath("a.jpg")));
+        const QByteArray jpeg = test::readFile(photo("b.jpg"));
+        std::FILE* file = std::fopen(folder + "/\xff\xfe photo.jpg", "wb");
+        QVERIFY(file);
+        QCOMPARE(std::fwrite(jpeg.constData(), 1, size_t(jpeg.size()), file), size_t(jpeg.size()));
+        std::fclose(file);
+        if (argument.startsWith('%'))
+            argument = "file://" + folder + "/" + argument;
+        else if (!fromItsFolder)
+            argument = folder + "/" + argument;
+
+        x11_->setMultiWindowMode(false);
+        QProcess* first = x11_->launch({dir.filePath("a.jpg")});
+        QVERIFY(showsTitles({"a.jpg [1/2]"}));
+        QCOMPARE(runWithRawArguments({argument}, fromItsFolder ? folder : QByteArray("/")), 0);
+        QVERIFY(DesktopSession::waitUntil([&] {
+            const QStringList titles = x11_->titles();
+            return titles.size() == 1 && titles.front().endsWith(" photo.jpg [2/2]");
+        }));
+        QVERIFY(allWindowsBelongTo(first->processId()));
+    }
+
+    // `kivo` leaves options, and a start without a display, to the viewer it becomes: the same
+    // output and exit status as the viewer started directly.
+    void launcherAnswersAsTheViewerDoes_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("withDisplay");
+        QTest::newRow("help") << QStringList{"--help"} << true;
+        QTest::newRow("version") << QStringList{"--version"} << true;
+        QTest::newRow("file without a display") << QStringList{photo("a.jpg")} << false;
+        QTest::newRow("nothing without a display") << QStringList{} << false;
+    }
+    void launcherAnswersAsTheViewerDoes() {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, withDisplay);
+        QProcessEnvironment environment = x11_->environment();
+        if (!withDisplay)
+            environment.remove("DISPLAY");
+        const auto answer = [&](const QString& program) {
+            QProcess process;
+            process.setProcessEnvironment(environment);
+            process.start(program, arguments);
+            return process.waitForFinished(5000) && process.exitStatus() == QProcess::NormalExit
+                       ? QStringList{QString::number(process.exitCode()),
+                                     process.readAllStandardOutput(),
+                                     process.readAllStandardError()}
+                       : QStringList{"did not end"};
+        };
+        const QStringList viewer = answer(KIVO_VIEWER_PATH);
+        QCOMPARE(viewer.size(), 3);
+        QCOMPARE(answer(KIVO_APP_PATH), viewer);
     }
 
     // On a screen of pixel ratio 2 the window shows the launch's own decode of the first

@@ -1,14 +1,15 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # The installed tree: validated desktop entry and metainfo, every MIME type of the format table
 # and of the supported extensions in both, every icon size a PNG of that size, the man pages,
-# and a kivo-tool that runs from where it was installed.
+# a kivo-tool that runs from where it was installed, and a `kivo` launcher, free of Qt, that finds
+# the viewer it starts under libexec.
 source "$(dirname "$0")/common.sh"
 install_build
 share=$root/usr/share
 entry=$share/applications/org.kivo.Kivo.desktop
 metainfo=$share/metainfo/org.kivo.Kivo.metainfo.xml
 
-for file in "$root/usr/bin/kivo" "$root/usr/bin/kivo-tool" "$entry" "$metainfo" \
+for file in "$root/usr/bin/kivo" "$root/usr/libexec/kivo/kivo-viewer" "$root/usr/bin/kivo-tool" "$entry" "$metainfo" \
     "$share/icons/hicolor/scalable/apps/org.kivo.Kivo.svg" "$share/man/man1/kivo.1.gz" \
     "$share/man/man1/kivo-tool.1.gz" "$share/doc/kivo/README.md" "$share/doc/kivo/copyright"; do
     [ -s "$file" ] || fail "not installed: ${file#"$root"}"
@@ -19,6 +20,9 @@ appstreamcli validate --no-net --no-color "$metainfo" || fail "appstreamcli reje
 
 version=$("$root/usr/bin/kivo-tool" --version) || fail "installed kivo-tool --version fails"
 [ "$version" = "kivo-tool $KIVO_VERSION" ] || fail "kivo-tool --version says '$version'"
+version=$("$root/usr/bin/kivo" --version) || fail "installed kivo --version fails"
+[ "$version" = "kivo $KIVO_VERSION" ] || fail "kivo --version says '$version'"
+! objdump -p "$root/usr/bin/kivo" | grep -q 'NEEDED.*Qt' || fail "the kivo launcher links Qt"
 
 # What the format table declares, and what the system's MIME database assigns to the file names
 # a file manager offers Kivo for: both must be in the entry, the table also in the metainfo.

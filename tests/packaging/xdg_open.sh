@@ -38,7 +38,8 @@ cleanups+=("kill $bus_pid")
 kivo_pids() {
     local exe pids=()
     for exe in /proc/[0-9]*/exe; do
-        [ "$(readlink "$exe" 2>/dev/null)" = "$root/usr/bin/kivo" ] && pids+=("${exe//[^0-9]/}")
+        [ "$(readlink "$exe" 2>/dev/null)" = "$root/usr/libexec/kivo/kivo-viewer" ] &&
+            pids+=("${exe//[^0-9]/}")
     done
     echo "${pids[@]}"
 }
