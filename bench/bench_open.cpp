@@ -9,7 +9,14 @@
 //  - step: Right key press (XTest) to the next picture painted (not the old one's repaint for
 //    the cross-fade), the neighbour given 1 s to preload, next to a 60 Hz frame;
 //  - memory: VmHWM after opening a JPEG and stepping five times, then VmHWM and VmRSS after
-//    Actual Size, next to the 200 MB goal and to an idle viewer showing the 64 x 48 PNG.
+//    Actual Size, next to the 200 MB goal and to an idle viewer showing the 64 x 48 PNG;
+//  - against feh (imlib2), 1600 x 1000 windows both: a 24 MP PNG, a 24 MP HEIC (one coded
+//    image), the corpus's iPhone HEIC (a grid with a thumbnail item; left out without the
+//    corpus) and a 24 MP JPEG, each timed from the start of the process to the first paint of
+//    the picture (for kivo also to the level that fills the window) and its VmHWM then, next to
+//    the reference decoder alone (`vips avg`, `djpeg`). feh logs no paints, so its first one is
+//    read from the X server (windowpaint.h); kivo is timed that way too in the same runs, so
+//    the two methods can be compared.
 // Paints are read from kivo's own log: with kivo.timing enabled the canvas prints the
 // CLOCK_MONOTONIC time at the end of every paint of a picture (before the frame reaches the X
 // server), compared here with the same clock taken just before the process starts and just
@@ -19,6 +26,7 @@
 //   build/release/bench/bench_open [runs=5]
 #include "../tests/imaging/heifwriter.h"
 #include "app/desktopsession.h"
+#include "imaging/decode.h"
 #include "syntheticphoto.h"
 
 #include <QCoreApplication>
@@ -37,9 +45,12 @@
 #include <limits>
 #include <optional>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 // Xlib's macros (None, Bool, KeyPress...) must come after every Qt header.
+#include "windowpaint.h"
+
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
@@ -250,15 +261,15 @@ Memory memoryOf(qint64 pid) {
     return memory;
 }
 
-// Milliseconds of `djpeg arguments`, output discarded, median of `runs`.
-double djpegMs(const QStringList& arguments, int runs) {
+// Milliseconds of `program arguments`, output discarded, median of `runs`.
+double commandMs(const QString& program, const QStringList& arguments, int runs) {
     std::vector<double> times;
     for (int i = 0; i < runs; ++i) {
-        QProcess djpeg;
-        djpeg.setStandardOutputFile(QProcess::nullDevice());
+        QProcess command;
+        command.setStandardOutputFile(QProcess::nullDevice());
         const qint64 started = monotonicUs();
-        djpeg.start("djpeg", arguments);
-        if (!djpeg.waitForFinished(30000) || djpeg.exitCode() != 0)
+        command.start(program, arguments);
+        if (!command.waitForFinished(60000) || command.exitCode() != 0)
             return kMissing;
         times.push_back(double(monotonicUs() - started) / 1000.0);
     }
@@ -276,6 +287,7 @@ struct Fixtures {
     QStringList jpegs;  // a folder of six, the first one opened
     QString lonelyJpeg; // the first one again, alone in its folder: no neighbours to preload
     QString png, heic, floorPng;
+    QString iphone; // the corpus's, when it is there
 };
 
 // Real encoders' files of photo-like pictures, each in a folder of its own but the JPEGs.
@@ -298,10 +310,18 @@ std::optional<Fixtures> writeFixtures(const DesktopSession& session, QTextStream
     QDir().mkpath(QFileInfo(f.heic).path());
     kivo::test::HeifFixture heif;
     heif.hevcPreset = "ultrafast";
-    if (!kivo::test::writeHeif(kivo::bench::syntheticPhoto(9, QSize(4000, 3000)), f.heic, heif)) {
+    if (!kivo::test::writeHeif(kivo::bench::syntheticPhoto(9), f.heic, heif)) {
         out << "no HEVC encoder in libheif: the HEIC row is skipped\n";
         f.heic.clear();
     }
+    for (const char* name : {"iphone_13_pro_max.HEIC", "IMG_5195.HEIC"}) {
+        const QString path =
+            QStringLiteral("/work/shared/corpus/exif-samples/heic/mobile/") + QLatin1String(name);
+        if (f.iphone.isEmpty() && QFileInfo::exists(path))
+            f.iphone = path;
+    }
+    if (f.iphone.isEmpty())
+        out << "no iPhone HEIC in /work/shared/corpus: its row is skipped\n";
     return f;
 }
 
@@ -319,7 +339,7 @@ std::vector<ColdOpen> measureColdOpens(Bench& bench, const Fixtures& f, int runs
                                   {"24 MP JPEG, no neighbours", f.lonelyJpeg, {}},
                                   {"24 MP PNG", f.png, {}}};
     if (!f.heic.isEmpty())
-        rows.push_back({"12 MP HEIC", f.heic, {}});
+        rows.push_back({"24 MP HEIC", f.heic, {}});
     for (ColdOpen& row : rows)
         row.label += QString::asprintf(", %.1f MB", double(QFileInfo(row.file).size()) / 1e6)
                          .replace(", 0.0 MB", "");
@@ -440,6 +460,108 @@ void reportStepping(QTextStream& out, const Stepping& s, const std::optional<Mem
     }
 }
 
+// One picture opened by kivo and by feh in turn, and decoded by the reference decoder alone.
+struct ViewerRow {
+    ViewerRow(QString name, QString path, QString decoder)
+        : label(std::move(name))
+        , file(std::move(path))
+        , reference(std::move(decoder)) {}
+    QString label, file;
+    QString reference; // the reference decoder's command line
+    std::vector<double> kivoFirst, kivoFull, kivoOnScreen, feh;
+    std::vector<double> kivoHwm, fehHwm;
+    double referenceMs = kMissing;
+};
+
+// A level that fills the 1600 x 1000 window has a long side near 1000 or more; the embedded
+// thumbnails shown before it are a fraction of that.
+bool fillsWindow(const Paint& paint) {
+    return std::max(paint.bitmap.width(), paint.bitmap.height()) >= 900;
+}
+
+void openInKivo(Bench& bench, kivo::bench::WindowPaint& screen, ViewerRow& row) {
+    KivoRun run = bench.launch(row.file);
+    const auto onScreen = screen.firstPicture(run.pid(), kPaintTimeoutMs);
+    const auto first = run.waitForPaint([](const Paint&) { return true; });
+    const auto full = run.waitForPaint(fillsWindow);
+    if (onScreen && first && full) {
+        row.kivoOnScreen.push_back(double(*onScreen - run.startedUs()) / 1000.0);
+        row.kivoFirst.push_back(double(first->us - run.startedUs()) / 1000.0);
+        row.kivoFull.push_back(double(full->us - run.startedUs()) / 1000.0);
+        run.pause(300);
+        row.kivoHwm.push_back(memoryOf(run.pid()).hwmMb);
+    }
+    bench.end();
+}
+
+void openInFeh(DesktopSession& session, kivo::bench::WindowPaint& screen, ViewerRow& row) {
+    QProcess feh;
+    feh.setProcessEnvironment(session.environment());
+    const qint64 started = monotonicUs();
+    feh.start("feh",
+              {"--geometry", QStringLiteral("%1x%2").arg(kWindow.width()).arg(kWindow.height()),
+               "--scale-down", "--auto-zoom", row.file});
+    if (!feh.waitForStarted())
+        return;
+    if (const auto shown = screen.firstPicture(feh.processId(), kPaintTimeoutMs)) {
+        row.feh.push_back(double(*shown - started) / 1000.0);
+        usleep(300 * 1000);
+        row.fehHwm.push_back(memoryOf(feh.processId()).hwmMb);
+    }
+    feh.terminate();
+    if (!feh.waitForFinished(5000))
+        feh.kill();
+}
+
+std::vector<ViewerRow> measureAgainstFeh(Bench& bench, DesktopSession& session, const Fixtures& f,
+                                         int runs) {
+    std::vector<ViewerRow> rows = {{"24 MP PNG", f.png, "vips avg"}};
+    if (!f.heic.isEmpty())
+        rows.push_back({"24 MP HEIC, one coded image", f.heic, "vips avg"});
+    if (!f.iphone.isEmpty())
+        rows.push_back({"iPhone HEIC (grid, thumbnail)", f.iphone, "vips avg"});
+    rows.push_back({"24 MP JPEG", f.lonelyJpeg, "djpeg"});
+    kivo::bench::WindowPaint screen(session.environment().value("DISPLAY").toLocal8Bit());
+    for (ViewerRow& row : rows) {
+        const QStringList arguments = row.reference == "djpeg"
+                                          ? QStringList{"-outfile", "/dev/null", row.file}
+                                          : QStringList{"avg", row.file};
+        row.referenceMs = commandMs(row.reference.section(' ', 0, 0), arguments, runs);
+    }
+    for (int run = 0; run < runs && !interrupted; ++run)
+        for (ViewerRow& row : rows) {
+            progress(QStringLiteral("kivo and feh on %1, run %2...").arg(row.label).arg(run + 1));
+            openInKivo(bench, screen, row);
+            openInFeh(session, screen, row);
+        }
+    return rows;
+}
+
+void reportAgainstFeh(QTextStream& out, const std::vector<ViewerRow>& rows, int runs) {
+    out << "\nagainst feh, " << kWindow.width() << " x " << kWindow.height()
+        << " windows, start to the picture (median of " << runs
+        << "; \"on screen\" read from the X server, the others from kivo's log)\n";
+    const auto ratio = [](double a, double b) {
+        return std::isnan(a) || std::isnan(b) || b <= 0 ? QStringLiteral(" n/a")
+                                                        : QString::asprintf("%4.2f", a / b);
+    };
+    for (const ViewerRow& row : rows) {
+        const double first = median(row.kivoFirst), full = median(row.kivoFull);
+        const double onScreen = median(row.kivoOnScreen), feh = median(row.feh);
+        out << "  " << row.label << "\n";
+        out << "    kivo first paint " << ms(first) << ", on screen " << ms(onScreen)
+            << ", fills the window " << ms(full) << "\n";
+        out << "    feh on screen    " << ms(feh) << ", " << row.reference << " alone "
+            << ms(row.referenceMs) << "\n";
+        out << "    first / feh (both on screen) " << ratio(onScreen, feh) << ", first / feh "
+            << ratio(first, feh) << ", full / feh " << ratio(full, feh) << ", full / "
+            << row.reference << " " << ratio(full, row.referenceMs) << "\n";
+        out << "    VmHWM kivo " << QString::asprintf("%.1f MB", median(row.kivoHwm)) << ", feh "
+            << QString::asprintf("%.1f MB", median(row.fehHwm)) << ", kivo / feh "
+            << ratio(median(row.kivoHwm), median(row.fehHwm)) << "\n";
+    }
+}
+
 // Interrupted, the harness ends its X server, window manager and kivo (they share its process
 // group when it leads one, as it does started from a shell), then stops at the next check and
 // removes its temporary folder on the way out. A second interruption ends it at once.
@@ -487,8 +609,9 @@ int main(int argc, char** argv) {
     if (QStandardPaths::findExecutable("djpeg").isEmpty())
         out << "djpeg is missing (libjpeg-turbo-progs): the JPEG ratios are skipped\n";
     const QString jpeg = fixtures->jpegs[0];
-    const double quarter = djpegMs({"-scale", "1/4", "-outfile", "/dev/null", jpeg}, runs);
-    const double full = djpegMs({"-outfile", "/dev/null", jpeg}, runs);
+    const double quarter =
+        commandMs("djpeg", {"-scale", "1/4", "-outfile", "/dev/null", jpeg}, runs);
+    const double full = commandMs("djpeg", {"-outfile", "/dev/null", jpeg}, runs);
     const auto coldOpens = measureColdOpens(bench, *fixtures, runs);
     if (interrupted)
         return 1;
@@ -497,6 +620,14 @@ int main(int argc, char** argv) {
     if (interrupted)
         return 1;
     const auto idle = measureIdleMemory(bench, *fixtures);
+    if (interrupted)
+        return 1;
+    std::vector<ViewerRow> viewers;
+    if (QStandardPaths::findExecutable("feh").isEmpty() ||
+        QStandardPaths::findExecutable("vips").isEmpty())
+        out << "feh or vips is missing (scripts/setup): the rows against feh are skipped\n";
+    else
+        viewers = measureAgainstFeh(bench, session, *fixtures, runs);
     if (interrupted)
         return 1;
 
@@ -511,5 +642,7 @@ int main(int argc, char** argv) {
     out << "  60 Hz frame                         " << ms(kFrameMs) << "\n";
     reportColdOpens(out, coldOpens, quarter, *fixtures, runs);
     reportStepping(out, stepping, idle);
+    if (!viewers.empty())
+        reportAgainstFeh(out, viewers, runs);
     return 0;
 }

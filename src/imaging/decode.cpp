@@ -370,6 +370,24 @@ Result<ImagePtr> decodeLevel(const FilePath& path, QSize box, bool shrink,
     return damaged(info);
 }
 
+ImagePtr decodeEmbeddedPreview(const FilePath& path, QSize box, const DisplayProfile& target) {
+    if (!box.isValid())
+        return nullptr;
+    const auto format = sniffFormat(path);
+    if (!format || (*format)->decoder != DecoderKind::libheif)
+        return nullptr;
+    try {
+        auto pixels = decodeHeifThumbnail(path);
+        if (!pixels)
+            return nullptr;
+        // Converted at its own small size; the canvas stretches it over the picture's.
+        QImage image = toDisplay(std::move(pixels->image), pixels->iccProfile, target);
+        return image.isNull() ? nullptr : Image::createLevel(std::move(image), pixels->fullSize);
+    } catch (...) {
+        return nullptr; // the decode that follows reports what is wrong with the file
+    }
+}
+
 bool hasCheapLevel(const FormatInfo& format) {
     return format.thumbnail != ThumbnailPath::fullAndScale;
 }
