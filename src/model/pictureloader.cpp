@@ -297,13 +297,15 @@ void PictureLoader::setTarget(const DisplayProfile& target) {
 void PictureLoader::sharperArrived(quint64 ticket, bool full, Result<ImagePtr> result) {
     if (ticket != ticket_)
         return releaseLater(result ? std::move(*result) : nullptr);
-    completing_ = false;
+    const bool completing = std::exchange(completing_, false);
     // A file that fails in full (over the memory budget, say) keeps showing its level, and is
-    // not tried again for every zoom step.
+    // not tried again for every zoom step. So does one whose preview shows and whose own
+    // picture cannot be decoded: the preview is the best there is.
     if (!result) {
         qCDebug(lcModel) << "no sharper level of" << (url_ ? displayName(*url_) : QString()) << ":"
                          << result.failure().message;
-        if (full) {
+        if (full || completing) {
+            requestedFull_ = true;
             fullFailure_ = result.failure();
             Q_EMIT fullResolutionFailed(*fullFailure_);
         }

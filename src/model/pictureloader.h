@@ -76,9 +76,9 @@ Q_SIGNALS:
     void ready(ImagePtr image);
     // The file could not be decoded at all; nothing of it was shown.
     void failed(Failure why);
-    // The full resolution was asked for and cannot be decoded (over the memory budget, a raw
-    // file whose body is damaged although its preview shows): the level shown is the best there
-    // is.
+    // The full resolution was asked for, or a preview's level for the window followed it, and
+    // cannot be decoded (over the memory budget, a raw file or HEIF whose body is damaged
+    // although its preview shows): the level shown is the best there is.
     void fullResolutionFailed(Failure why);
 
 private:

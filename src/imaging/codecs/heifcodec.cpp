@@ -45,7 +45,7 @@ public:
         context_.reset(heif_context_alloc());
         // A grid image (every phone's photo) is decoded tile by tile; libheif's own default of
         // four threads leaves the other cores idle while the user waits. The HEVC and AV1
-        // decoders take no thread count through libheif 1.15: each tile decodes on one thread.
+        // decoders take no thread count through libheif 1.15's options; its plugins choose.
         if (context_)
             heif_context_set_max_decoding_threads(context_.get(),
                                                   std::max(1, QThread::idealThreadCount()));
