@@ -12,7 +12,14 @@
 //    paint of that file, in one window, next to a cold start on the same small picture, and the
 //    launcher's own start to exit;
 //  - memory: VmHWM after opening a JPEG and stepping five times, then VmHWM and VmRSS after
-//    Actual Size, next to the 200 MB goal and to an idle viewer showing the 64 x 48 PNG.
+//    Actual Size, next to the 200 MB goal and to an idle viewer showing the 64 x 48 PNG;
+//  - against feh (imlib2), 1600 x 1000 windows both: a 24 MP PNG, a 24 MP HEIC (one coded
+//    image), the corpus's iPhone HEIC (a grid with a thumbnail item; left out without the
+//    corpus) and a 24 MP JPEG, each timed from the start of the process to the first paint of
+//    the picture (for kivo also to the level that fills the window) and its VmHWM then, next to
+//    the reference decoder alone (`vips avg`, `djpeg`). feh logs no paints, so its first one is
+//    read from the X server (windowpaint.h); kivo is timed that way too in the same runs, so
+//    the two methods can be compared.
 // Paints are read from kivo's own log: with kivo.timing enabled the canvas prints the
 // CLOCK_MONOTONIC time at the end of every paint of a picture (before the frame reaches the X
 // server), compared here with the same clock taken just before the process starts and just
@@ -22,6 +29,8 @@
 //   build/release/bench/bench_open [runs=5]
 #include "../tests/imaging/heifwriter.h"
 #include "app/desktopsession.h"
+#include "imaging/decode.h"
+#include "kivorun.h"
 #include "syntheticphoto.h"
 
 #include <QCoreApplication>
@@ -40,39 +49,26 @@
 #include <limits>
 #include <optional>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 // Xlib's macros (None, Bool, KeyPress...) must come after every Qt header.
+#include "windowpaint.h"
+
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
 using kivo::test::DesktopSession;
+using namespace kivo::bench;
 
 namespace {
 
 constexpr QSize kWindow(1600, 1000);
 constexpr double kFrameMs = 1000.0 / 60.0;
 constexpr double kMemoryGoalMb = 200.0;
-constexpr int kPaintTimeoutMs = 30000;
-
-qint64 monotonicUs() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return qint64(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
-}
 
 volatile std::sig_atomic_t interrupted = 0; // see interrupt()
-
-// Figures that could not be measured are NaN, printed as "n/a".
-constexpr double kMissing = std::numeric_limits<double>::quiet_NaN();
-
-double median(std::vector<double> values) {
-    if (values.empty())
-        return kMissing;
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 // The least disturbed run, beside the median on a busy machine.
 QString fastest(const std::vector<double>& values) {
@@ -84,67 +80,6 @@ QString fastest(const std::vector<double>& values) {
 void progress(const QString& text) {
     std::fprintf(stderr, "%s\n", qPrintable(text));
 }
-
-struct Paint {
-    qint64 us = 0;
-    QString image; // the canvas's picture; a new one on every step
-    QSize bitmap;  // the level it was drawn from
-};
-
-// One running kivo and the pictures it has painted so far. Its stderr is drained whenever the
-// harness waits, so the child never blocks on a full pipe.
-class KivoRun {
-public:
-    KivoRun(QProcess* process, qint64 startedUs)
-        : process_(process)
-        , startedUs_(startedUs) {
-        process_->setReadChannel(QProcess::StandardError);
-    }
-
-    qint64 startedUs() const { return startedUs_; }
-    qint64 pid() const { return process_->processId(); }
-    const std::vector<Paint>& paints() const { return paints_; }
-
-    // The first paint `wanted` accepts, waiting at most `timeoutMs` for it.
-    std::optional<Paint> waitForPaint(const std::function<bool(const Paint&)>& wanted,
-                                      int timeoutMs = kPaintTimeoutMs) {
-        const qint64 deadline = monotonicUs() + qint64(timeoutMs) * 1000;
-        for (std::size_t seen = 0;;) {
-            for (; seen < paints_.size(); ++seen)
-                if (wanted(paints_[seen]))
-                    return paints_[seen];
-            if (monotonicUs() > deadline || process_->state() == QProcess::NotRunning)
-                return std::nullopt;
-            drain(50);
-        }
-    }
-
-    // Keeps reading the log for `ms` milliseconds.
-    void pause(int ms) {
-        const qint64 until = monotonicUs() + qint64(ms) * 1000;
-        while (monotonicUs() < until && process_->state() != QProcess::NotRunning)
-            drain(int(std::min<qint64>(50, (until - monotonicUs()) / 1000 + 1)));
-    }
-
-private:
-    void drain(int waitMs) {
-        process_->waitForReadyRead(waitMs);
-        process_->readAllStandardOutput();
-        pending_ += process_->readAllStandardError();
-        static const QRegularExpression line(R"(painted (\d+) us image (\S+) bitmap (\d+)x(\d+))");
-        for (qsizetype end; (end = pending_.indexOf('\n')) >= 0; pending_.remove(0, end + 1)) {
-            const auto match = line.match(QString::fromUtf8(pending_.left(end)));
-            if (match.hasMatch())
-                paints_.push_back({match.captured(1).toLongLong(), match.captured(2),
-                                   QSize(match.captured(3).toInt(), match.captured(4).toInt())});
-        }
-    }
-
-    QProcess* process_;
-    qint64 startedUs_;
-    QByteArray pending_;
-    std::vector<Paint> paints_;
-};
 
 // Key presses through the XTest extension, delivered to the focused window as a real
 // keyboard's are; the time is taken just before the request leaves for the server.
@@ -233,41 +168,6 @@ private:
     DesktopSession& session_;
 };
 
-struct Memory {
-    double hwmMb = 0;
-    double rssMb = 0;
-};
-
-Memory memoryOf(qint64 pid) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    Memory memory;
-    if (!status.open(QIODevice::ReadOnly))
-        return memory;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() >= 2 && fields[0] == "VmHWM:")
-            memory.hwmMb = fields[1].toDouble() / 1024.0;
-        if (fields.size() >= 2 && fields[0] == "VmRSS:")
-            memory.rssMb = fields[1].toDouble() / 1024.0;
-    }
-    return memory;
-}
-
-// Milliseconds of `djpeg arguments`, output discarded, median of `runs`.
-double djpegMs(const QStringList& arguments, int runs) {
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        QProcess djpeg;
-        djpeg.setStandardOutputFile(QProcess::nullDevice());
-        const qint64 started = monotonicUs();
-        djpeg.start("djpeg", arguments);
-        if (!djpeg.waitForFinished(30000) || djpeg.exitCode() != 0)
-            return kMissing;
-        times.push_back(double(monotonicUs() - started) / 1000.0);
-    }
-    return median(times);
-}
-
 bool writeImage(const QImage& image, const QString& path, int quality = -1) {
     QDir().mkpath(QFileInfo(path).path());
     QImageWriter writer(path);
@@ -279,6 +179,7 @@ struct Fixtures {
     QStringList jpegs;  // a folder of six, the first one opened
     QString lonelyJpeg; // the first one again, alone in its folder: no neighbours to preload
     QString png, heic, floorPng;
+    QString iphone; // the corpus's, when it is there
 };
 
 // Real encoders' files of photo-like pictures, each in a folder of its own but the JPEGs.
@@ -301,10 +202,21 @@ std::optional<Fixtures> writeFixtures(const DesktopSession& session, QTextStream
     QDir().mkpath(QFileInfo(f.heic).path());
     kivo::test::HeifFixture heif;
     heif.hevcPreset = "ultrafast";
-    if (!kivo::test::writeHeif(kivo::bench::syntheticPhoto(9, QSize(4000, 3000)), f.heic, heif)) {
+    if (!kivo::test::writeHeif(kivo::bench::syntheticPhoto(9), f.heic, heif)) {
         out << "no HEVC encoder in libheif: the HEIC row is skipped\n";
         f.heic.clear();
     }
+    // Copied alone into a folder, as the other pictures timed against feh are: its neighbours
+    // in the corpus would preload meanwhile, which feh never does.
+    for (const char* name : {"mobile/iphone_13_pro_max.HEIC", "IMG_5195.HEIC"}) {
+        const QString path =
+            QStringLiteral("/work/shared/corpus/exif-samples/heic/") + QLatin1String(name);
+        const QString copy = session.path("iphone/") + QFileInfo(path).fileName();
+        if (f.iphone.isEmpty() && QDir().mkpath(session.path("iphone")) && QFile::copy(path, copy))
+            f.iphone = copy;
+    }
+    if (f.iphone.isEmpty())
+        out << "no iPhone HEIC in /work/shared/corpus: its row is skipped\n";
     return f;
 }
 
@@ -322,7 +234,7 @@ std::vector<ColdOpen> measureColdOpens(Bench& bench, const Fixtures& f, int runs
                                   {"24 MP JPEG, no neighbours", f.lonelyJpeg, {}},
                                   {"24 MP PNG", f.png, {}}};
     if (!f.heic.isEmpty())
-        rows.push_back({"12 MP HEIC", f.heic, {}});
+        rows.push_back({"24 MP HEIC", f.heic, {}});
     for (ColdOpen& row : rows)
         row.label += QString::asprintf(", %.1f MB", double(QFileInfo(row.file).size()) / 1e6)
                          .replace(", 0.0 MB", "");
@@ -494,6 +406,108 @@ void reportHandOff(QTextStream& out, const HandOff& h) {
         << "\n";
 }
 
+// One picture opened by kivo and by feh in turn, and decoded by the reference decoder alone.
+struct ViewerRow {
+    ViewerRow(QString name, QString path, QString decoder)
+        : label(std::move(name))
+        , file(std::move(path))
+        , reference(std::move(decoder)) {}
+    QString label, file;
+    QString reference; // the reference decoder's command line
+    std::vector<double> kivoFirst, kivoFull, kivoOnScreen, feh;
+    std::vector<double> kivoHwm, fehHwm;
+    double referenceMs = kMissing;
+};
+
+// A level that fills the 1600 x 1000 window has a long side near 1000 or more; the embedded
+// thumbnails shown before it are a fraction of that.
+bool fillsWindow(const Paint& paint) {
+    return std::max(paint.bitmap.width(), paint.bitmap.height()) >= 900;
+}
+
+void openInKivo(Bench& bench, kivo::bench::WindowPaint& screen, ViewerRow& row) {
+    KivoRun run = bench.launch(row.file);
+    const auto onScreen = screen.firstPicture(run.pid(), kPaintTimeoutMs);
+    const auto first = run.waitForPaint([](const Paint&) { return true; });
+    const auto full = run.waitForPaint(fillsWindow);
+    if (onScreen && first && full) {
+        row.kivoOnScreen.push_back(double(*onScreen - run.startedUs()) / 1000.0);
+        row.kivoFirst.push_back(double(first->us - run.startedUs()) / 1000.0);
+        row.kivoFull.push_back(double(full->us - run.startedUs()) / 1000.0);
+        run.pause(300);
+        row.kivoHwm.push_back(memoryOf(run.pid()).hwmMb);
+    }
+    bench.end();
+}
+
+void openInFeh(DesktopSession& session, kivo::bench::WindowPaint& screen, ViewerRow& row) {
+    QProcess feh;
+    feh.setProcessEnvironment(session.environment());
+    const qint64 started = monotonicUs();
+    feh.start("feh",
+              {"--geometry", QStringLiteral("%1x%2").arg(kWindow.width()).arg(kWindow.height()),
+               "--scale-down", "--auto-zoom", row.file});
+    if (!feh.waitForStarted())
+        return;
+    if (const auto shown = screen.firstPicture(feh.processId(), kPaintTimeoutMs)) {
+        row.feh.push_back(double(*shown - started) / 1000.0);
+        usleep(300 * 1000);
+        row.fehHwm.push_back(memoryOf(feh.processId()).hwmMb);
+    }
+    feh.terminate();
+    if (!feh.waitForFinished(5000))
+        feh.kill();
+}
+
+std::vector<ViewerRow> measureAgainstFeh(Bench& bench, DesktopSession& session, const Fixtures& f,
+                                         int runs) {
+    std::vector<ViewerRow> rows = {{"24 MP PNG", f.png, "vips avg"}};
+    if (!f.heic.isEmpty())
+        rows.push_back({"24 MP HEIC, one coded image", f.heic, "vips avg"});
+    if (!f.iphone.isEmpty())
+        rows.push_back({"iPhone HEIC (grid, thumbnail)", f.iphone, "vips avg"});
+    rows.push_back({"24 MP JPEG", f.lonelyJpeg, "djpeg"});
+    kivo::bench::WindowPaint screen(session.environment().value("DISPLAY").toLocal8Bit());
+    for (ViewerRow& row : rows) {
+        const QStringList arguments = row.reference == "djpeg"
+                                          ? QStringList{"-outfile", "/dev/null", row.file}
+                                          : QStringList{"avg", row.file};
+        row.referenceMs = commandMs(row.reference.section(' ', 0, 0), arguments, runs);
+    }
+    for (int run = 0; run < runs && !interrupted; ++run)
+        for (ViewerRow& row : rows) {
+            progress(QStringLiteral("kivo and feh on %1, run %2...").arg(row.label).arg(run + 1));
+            openInKivo(bench, screen, row);
+            openInFeh(session, screen, row);
+        }
+    return rows;
+}
+
+void reportAgainstFeh(QTextStream& out, const std::vector<ViewerRow>& rows, int runs) {
+    out << "\nagainst feh, " << kWindow.width() << " x " << kWindow.height()
+        << " windows, start to the picture (median of " << runs
+        << "; \"on screen\" read from the X server, the others from kivo's log)\n";
+    const auto ratio = [](double a, double b) {
+        return std::isnan(a) || std::isnan(b) || b <= 0 ? QStringLiteral(" n/a")
+                                                        : QString::asprintf("%4.2f", a / b);
+    };
+    for (const ViewerRow& row : rows) {
+        const double first = median(row.kivoFirst), full = median(row.kivoFull);
+        const double onScreen = median(row.kivoOnScreen), feh = median(row.feh);
+        out << "  " << row.label << "\n";
+        out << "    kivo first paint " << ms(first) << ", on screen " << ms(onScreen)
+            << ", fills the window " << ms(full) << "\n";
+        out << "    feh on screen    " << ms(feh) << ", " << row.reference << " alone "
+            << ms(row.referenceMs) << "\n";
+        out << "    first / feh (both on screen) " << ratio(onScreen, feh) << ", first / feh "
+            << ratio(first, feh) << ", full / feh " << ratio(full, feh) << ", full / "
+            << row.reference << " " << ratio(full, row.referenceMs) << "\n";
+        out << "    VmHWM kivo " << QString::asprintf("%.1f MB", median(row.kivoHwm)) << ", feh "
+            << QString::asprintf("%.1f MB", median(row.fehHwm)) << ", kivo / feh "
+            << ratio(median(row.kivoHwm), median(row.fehHwm)) << "\n";
+    }
+}
+
 // Interrupted, the harness ends its X server, window manager and kivo (they share its process
 // group when it leads one, as it does started from a shell), then stops at the next check and
 // removes its temporary folder on the way out. A second interruption ends it at once.
@@ -541,8 +555,9 @@ int main(int argc, char** argv) {
     if (QStandardPaths::findExecutable("djpeg").isEmpty())
         out << "djpeg is missing (libjpeg-turbo-progs): the JPEG ratios are skipped\n";
     const QString jpeg = fixtures->jpegs[0];
-    const double quarter = djpegMs({"-scale", "1/4", "-outfile", "/dev/null", jpeg}, runs);
-    const double full = djpegMs({"-outfile", "/dev/null", jpeg}, runs);
+    const double quarter =
+        commandMs("djpeg", {"-scale", "1/4", "-outfile", "/dev/null", jpeg}, runs);
+    const double full = commandMs("djpeg", {"-outfile", "/dev/null", jpeg}, runs);
     const auto coldOpens = measureColdOpens(bench, *fixtures, runs);
     if (interrupted)
         return 1;
@@ -553,6 +568,12 @@ int main(int argc, char** argv) {
     const auto idle = measureIdleMemory(bench, *fixtures);
     if (interrupted)
         return 1;
+    std::vector<ViewerRow> viewers;
+    if (QStandardPaths::findExecutable("feh").isEmpty() ||
+        QStandardPaths::findExecutable("vips").isEmpty())
+        out << "feh or vips is missing (scripts/setup): the rows against feh are skipped\n";
+    else
+        viewers = measureAgainstFeh(bench, session, *fixtures, runs);
     const HandOff handOff = measureHandOff(bench, session, runs); // last: it sets single-window
     if (interrupted)
         return 1;
@@ -568,6 +589,8 @@ int main(int argc, char** argv) {
     out << "  60 Hz frame                         " << ms(kFrameMs) << "\n";
     reportColdOpens(out, coldOpens, quarter, *fixtures, runs);
     reportStepping(out, stepping, idle);
+    if (!viewers.empty())
+        reportAgainstFeh(out, viewers, runs);
     reportHandOff(out, handOff);
     return 0;
 }

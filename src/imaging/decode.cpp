@@ -188,6 +188,18 @@ Result<DecodedPixels> decodeOrRefuse(const FilePath& path, const FormatInfo& for
         if (pixels->image.isNull())
             return damaged(format);
         QImage image = std::move(pixels->image);
+        QSize fullSize = pixels->fullSize;
+        // A level shrunk to its box is converted at that size, not in full and then scaled:
+        // a profiled 12 MP photo's conversion costs more than its scaling.
+        if (request.shrink && request.fitBox.isValid() && !isVector(format)) {
+            const QSize fitted =
+                image.size().scaled(request.fitBox, Qt::KeepAspectRatio).expandedTo({1, 1});
+            if (fitted.width() < image.width()) {
+                if (fullSize.isEmpty())
+                    fullSize = image.size();
+                image = image.scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            }
+        }
         if (request.toSrgb) {
             image = toDisplay(std::move(image), pixels->iccProfile, request.target);
             if (image.isNull())
@@ -198,7 +210,7 @@ Result<DecodedPixels> decodeOrRefuse(const FilePath& path, const FormatInfo& for
             if (space.isValid())
                 image.setColorSpace(space);
         }
-        return DecodedPixels{scaledToFit(image, request.maxPixelSize), {}, pixels->fullSize};
+        return DecodedPixels{scaledToFit(image, request.maxPixelSize), {}, fullSize};
     } catch (const std::bad_alloc&) {
         return Failure{FailureReason::tooLarge, QStringLiteral("out of memory while decoding")};
     } catch (...) {
@@ -372,6 +384,24 @@ Result<ImagePtr> decodeLevel(const FilePath& path, QSize box, bool shrink,
     if (ImagePtr image = Image::createLevel(std::move(bitmap), fullSize))
         return image;
     return damaged(info);
+}
+
+ImagePtr decodeEmbeddedPreview(const FilePath& path, QSize box, const DisplayProfile& target) {
+    if (!box.isValid())
+        return nullptr;
+    const auto format = sniffFormat(path);
+    if (!format || (*format)->decoder != DecoderKind::libheif)
+        return nullptr;
+    try {
+        auto pixels = decodeHeifThumbnail(path);
+        if (!pixels)
+            return nullptr;
+        // Converted at its own small size; the canvas stretches it over the picture's.
+        QImage image = toDisplay(std::move(pixels->image), pixels->iccProfile, target);
+        return image.isNull() ? nullptr : Image::createLevel(std::move(image), pixels->fullSize);
+    } catch (...) {
+        return nullptr; // the decode that follows reports what is wrong with the file
+    }
 }
 
 bool hasCheapLevel(const FormatInfo& format) {

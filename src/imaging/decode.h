@@ -25,6 +25,11 @@ Result<ImagePtr> decodeImage(const FilePath& path, const DisplayProfile& target 
 Result<ImagePtr> decodeLevel(const FilePath& path, QSize box, bool shrink,
                              const DisplayProfile& target = {});
 
+// A small picture the file carries beside its own (a HEIF thumbnail item of the same aspect),
+// upright and converted for `target`, as a level of the full picture: something to show at once
+// while the level for `box` decodes. Null when the file has none or `box` is invalid.
+ImagePtr decodeEmbeddedPreview(const FilePath& path, QSize box, const DisplayProfile& target = {});
+
 // Whether a format's screen-sized level costs much less than its full picture.
 bool hasCheapLevel(const FormatInfo& format);
 

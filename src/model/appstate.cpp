@@ -58,7 +58,10 @@ AppState::AppState(const AppStateContext& context, QObject* parent)
     if (context.pools) {
         loader_ = new PictureLoader(context.pools->preload, this);
         connect(loader_, &PictureLoader::ready, this, &AppState::adoptLevel);
-        connect(loader_, &PictureLoader::fullResolutionFailed, this, &AppState::copyBestLevel);
+        connect(loader_, &PictureLoader::fullResolutionFailed, this, [this](const Failure& why) {
+            copyBestLevel(why);
+            preloadNeighborsIfWaiting(); // when a preview is all a file has to show
+        });
         connect(loader_, &PictureLoader::failed, this, [this](const Failure& why) {
             setLoadError(why);
             showImage(nullptr);

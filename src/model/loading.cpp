@@ -103,7 +103,9 @@ void AppState::setDisplayProfile(const DisplayProfile& profile) {
 void AppState::adoptLevel(ImagePtr image) {
     setLoadError(std::nullopt);
     showImage(std::move(image));
-    preloadNeighborsIfWaiting();
+    // A preview shown while the picture's level decodes keeps the cores for that level.
+    if (!loader_ || !loader_->isCompletingLevel())
+        preloadNeighborsIfWaiting();
     if (copyWhenFull_ && currentImage_ && currentImage_->isFullResolution()) {
         copyWhenFull_ = false;
         copyImage();

@@ -6,6 +6,7 @@
 #include "logging.h"
 
 #include <QThreadPool>
+#include <algorithm>
 #include <utility>
 
 namespace kivo {
@@ -24,14 +25,33 @@ Failure superseded() {
 
 } // namespace
 
-Result<ImagePtr> decodeFirstLevel(const FilePath& url, QSize box, const DisplayProfile& target) {
-    // A reduced decode is brought to the exact size it is shown at, so each paint is a blit; a
-    // full one is kept whole rather than decoded again when the view zooms in.
+namespace {
+
+// The level that fills `box`. A reduced decode is brought to the exact size it is shown at, so
+// each paint is a blit; a full one is kept whole rather than decoded again when the view zooms
+// in.
+Result<ImagePtr> decodeWindowLevel(const FilePath& url, QSize box, const DisplayProfile& target) {
     const FormatInfo* format = formatForPath(url);
     auto level = decodeLevel(url, box, format && hasCheapLevel(*format), target);
     if (level)
         (*level)->prepareReducedCopies();
     return level;
+}
+
+// Whether `level` has at least as many pixels as the view fitting it in `box` shows.
+bool fillsBox(const Image& level, QSize box) {
+    if (level.isFullResolution() || level.isScalable() || !box.isValid())
+        return true;
+    const QSize fitted = level.size().scaled(box, Qt::KeepAspectRatio);
+    return level.bitmap().width() + 1 >= std::min(fitted.width(), level.width());
+}
+
+} // namespace
+
+Result<ImagePtr> decodeFirstLevel(const FilePath& url, QSize box, const DisplayProfile& target) {
+    if (ImagePtr preview = decodeEmbeddedPreview(url, box, target))
+        return preview;
+    return decodeWindowLevel(url, box, target);
 }
 
 PictureLoader::PictureLoader(QThreadPool& pool, QObject* parent)
@@ -55,6 +75,7 @@ void PictureLoader::stop() {
     requestedFull_ = false;
     fullFailure_.reset();
     ahead_ = false;
+    completing_ = false;
     latest_->store(++ticket_);
     level_.drop();
     adopted_.drop();
@@ -141,10 +162,12 @@ void PictureLoader::levelArrived(quint64 ticket, Result<ImagePtr> level) {
     }
     if (ahead_) {
         // Decoded ahead of the window's load(): kept for it, or decoded again to say why not.
-        if (level)
+        if (level) {
             shown_ = *level;
-        else
+            completeLevel();
+        } else {
             stop();
+        }
         return;
     }
     if (!level) {
@@ -154,7 +177,17 @@ void PictureLoader::levelArrived(quint64 ticket, Result<ImagePtr> level) {
         return;
     }
     shown_ = *level;
+    completeLevel();
     Q_EMIT ready(shown_);
+}
+
+void PictureLoader::completeLevel() {
+    if (!shown_ || fillsBox(*shown_, requestedBox_))
+        return;
+    qCDebug(lcModel) << "showing a preview of" << (url_ ? displayName(*url_) : QString())
+                     << "until its level for" << requestedBox_ << "is decoded";
+    completing_ = true;
+    decodeSharper(requestedBox_, false, kFirstLevelPriority);
 }
 
 void PictureLoader::needLevel(QSize box) {
@@ -181,6 +214,10 @@ void PictureLoader::needLevel(QSize box) {
     }
     requestedFull_ = full;
     requestedBox_ = box;
+    decodeSharper(box, full, kSharperLevelPriority);
+}
+
+void PictureLoader::decodeSharper(QSize box, bool full, int priority) {
     const quint64 ticket = ticket_;
     // Only the latest request's result is waited for: one it replaced (a zoom step passed
     // over, each a rendering of a vector picture) is not started at all.
@@ -205,7 +242,7 @@ void PictureLoader::needLevel(QSize box) {
             refined->prepareReducedCopies();
             return refined;
         },
-        kSharperLevelPriority);
+        priority);
     sharper_.wait(std::move(sharper), [this, ticket, full](Result<ImagePtr> better) {
         sharperArrived(ticket, full, std::move(better));
     });
@@ -239,7 +276,7 @@ void PictureLoader::setTarget(const DisplayProfile& target) {
         [url, box, shown, latest = latest_, ticket, target = target_]() -> Result<ImagePtr> {
             if (latest->load() != ticket)
                 return superseded();
-            auto again = decodeFirstLevel(url, box, target);
+            auto again = decodeWindowLevel(url, box, target);
             if (!again || latest->load() != ticket)
                 return again ? superseded() : again.failure();
             ImagePtr level = shown->refined((*again)->bitmap());
@@ -260,12 +297,15 @@ void PictureLoader::setTarget(const DisplayProfile& target) {
 void PictureLoader::sharperArrived(quint64 ticket, bool full, Result<ImagePtr> result) {
     if (ticket != ticket_)
         return releaseLater(result ? std::move(*result) : nullptr);
+    const bool completing = std::exchange(completing_, false);
     // A file that fails in full (over the memory budget, say) keeps showing its level, and is
-    // not tried again for every zoom step.
+    // not tried again for every zoom step. So does one whose preview shows and whose own
+    // picture cannot be decoded: the preview is the best there is.
     if (!result) {
         qCDebug(lcModel) << "no sharper level of" << (url_ ? displayName(*url_) : QString()) << ":"
                          << result.failure().message;
-        if (full) {
+        if (full || completing) {
+            requestedFull_ = true;
             fullFailure_ = result.failure();
             Q_EMIT fullResolutionFailed(*fullFailure_);
         }
@@ -276,7 +316,8 @@ void PictureLoader::sharperArrived(quint64 ticket, bool full, Result<ImagePtr> r
     if (!shown_ || better->bitmap().width() <= shown_->bitmap().width())
         return releaseLater(std::move(better));
     releaseLater(std::exchange(shown_, std::move(better)));
-    Q_EMIT ready(shown_);
+    if (!ahead_) // else the window's load() takes it over
+        Q_EMIT ready(shown_);
 }
 
 } // namespace kivo

@@ -18,7 +18,9 @@ class QThreadPool;
 namespace kivo {
 
 // The first level of a file for a view of `box` device pixels, ready to draw: what a window
-// decodes first. Safe on any thread.
+// decodes first. That may be a preview the file carries, smaller than the box (a HEIF thumbnail
+// item), which PictureLoader follows at once with the level that fills the box. Safe on any
+// thread.
 Result<ImagePtr> decodeFirstLevel(const FilePath& url, QSize box,
                                   const DisplayProfile& target = {});
 
@@ -66,21 +68,25 @@ public:
     void setTarget(const DisplayProfile& target);
     // Forgets the current file: whatever is still decoding for it is dropped.
     void stop();
+    // Whether what is shown is a preview whose level for the window is still decoding.
+    bool isCompletingLevel() const { return completing_; }
 
 Q_SIGNALS:
     // A level of the current file, or its full resolution, to show.
     void ready(ImagePtr image);
     // The file could not be decoded at all; nothing of it was shown.
     void failed(Failure why);
-    // The full resolution was asked for and cannot be decoded (over the memory budget, a raw
-    // file whose body is damaged although its preview shows): the level shown is the best there
-    // is.
+    // The full resolution was asked for, or a preview's level for the window followed it, and
+    // cannot be decoded (over the memory budget, a raw file or HEIF whose body is damaged
+    // although its preview shows): the level shown is the best there is.
     void fullResolutionFailed(Failure why);
 
 private:
     void follow(QFuture<Result<ImagePtr>> level);
     void levelArrived(quint64 ticket, Result<ImagePtr> level);
     void sharperArrived(quint64 ticket, bool full, Result<ImagePtr> result);
+    void completeLevel();
+    void decodeSharper(QSize box, bool full, int priority);
     void releaseLater(ImagePtr image);
 
     QThreadPool& pool_;
@@ -93,6 +99,7 @@ private:
     bool requestedFull_ = false;
     std::optional<Failure> fullFailure_; // why the full resolution cannot be had
     bool ahead_ = false;                 // decoding for prefetch(), not yet taken over by load()
+    bool completing_ = false;            // a preview is shown, its window's level decoding
     // Read by queued decodes before they start, so one the user has left never runs.
     std::shared_ptr<std::atomic<quint64>> latest_;
     std::shared_ptr<std::atomic<quint64>> latestSharper_; // the sharper level last asked for

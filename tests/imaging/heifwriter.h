@@ -18,11 +18,14 @@ struct HeifFixture {
     int bitDepth = 8;
     std::optional<heif_color_primaries> primaries;
     int thumbnailSize = 0;
+    // A thumbnail item of its own picture, as an editor that crops the primary image leaves the
+    // camera's behind.
+    QImage staleThumbnail;
     const char* hevcPreset = nullptr; // x265's speed preset, e.g. "ultrafast" for large images
 };
 
-// Encodes `picture` (RGB or RGBA) with libheif, as a phone would write it.
-inline bool writeHeif(const QImage& picture, const QString& path, const HeifFixture& f) {
+// `picture` (RGB or RGBA) as libheif's image, in the fixture's bit depth.
+inline heif_image* heifImageOf(const QImage& picture, const HeifFixture& f) {
     const bool alpha = picture.hasAlphaChannel();
     const bool deep = f.bitDepth > 8;
     const heif_chroma chroma =
@@ -49,6 +52,12 @@ inline bool writeHeif(const QImage& picture, const QString& path, const HeifFixt
             }
         }
     }
+    return image;
+}
+
+// Encodes `picture` (RGB or RGBA) with libheif, as a phone would write it.
+inline bool writeHeif(const QImage& picture, const QString& path, const HeifFixture& f) {
+    heif_image* image = heifImageOf(picture, f);
     if (f.primaries) {
         heif_color_profile_nclx* nclx = heif_nclx_color_profile_alloc();
         heif_nclx_color_profile_set_color_primaries(nclx, *f.primaries);
@@ -77,6 +86,14 @@ inline bool writeHeif(const QImage& picture, const QString& path, const HeifFixt
         ok = heif_context_encode_thumbnail(context, image, handle, encoder, options,
                                            f.thumbnailSize, nullptr)
                  .code == 0;
+    if (ok && !f.staleThumbnail.isNull()) {
+        heif_image* stale = heifImageOf(f.staleThumbnail, f);
+        heif_image_handle* thumbnail = nullptr;
+        ok = heif_context_encode_image(context, stale, encoder, options, &thumbnail).code == 0 &&
+             heif_context_assign_thumbnail(context, handle, thumbnail).code == 0;
+        heif_image_handle_release(thumbnail);
+        heif_image_release(stale);
+    }
     if (ok)
         ok = heif_context_write_to_file(context, QFile::encodeName(path).constData()).code == 0;
     heif_image_handle_release(handle);

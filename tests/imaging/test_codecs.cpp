@@ -10,8 +10,8 @@
 #include "dngwriter.h"
 #include "heifwriter.h"
 #include "imaging/codecs/codecs.h"
-#include "imaging/decode.h"
 #include "imaging/codecs/psdreader.h"
+#include "imaging/decode.h"
 #include "psdwriter.h"
 #include "support/testsupport.h"
 
@@ -253,6 +253,17 @@ private Q_SLOTS:
         QCOMPARE(pixels->image.size(), QSize(3024, 4032));
         const QColorSpace p3 = QColorSpace::fromIccProfile(pixels->iccProfile);
         QCOMPARE(p3.primaries(), QColorSpace::Primaries::DciP3D65); // Display P3
+        // Its thumbnail item, turned upright as the grid is, in the same colours.
+        const auto thumbnail = decodeHeifThumbnail(iphone);
+        QVERIFY(thumbnail);
+        QCOMPARE(thumbnail->image.size(), QSize(240, 320));
+        QCOMPARE(thumbnail->fullSize, QSize(3024, 4032));
+        QCOMPARE(QColorSpace::fromIccProfile(thumbnail->iccProfile).primaries(), p3.primaries());
+        const QColor small = thumbnail->image.pixelColor(120, 160);
+        const QColor large = pixels->image.pixelColor(1512, 2016);
+        QVERIFY(qAbs(small.red() - large.red()) + qAbs(small.green() - large.green()) +
+                    qAbs(small.blue() - large.blue()) <
+                90);
 
         const auto hdr = corpus("mobile/HMD_Nokia_8.3_5G_hdr.heif");
         const auto hdrPixels = decodeHeif(hdr);

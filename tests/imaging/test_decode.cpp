@@ -220,6 +220,25 @@ private Q_SLOTS:
         QCOMPARE((*full)->bitmap().size(), QSize(1600, 1200));
     }
 
+    // A neighbour's level is scaled before its colours are converted, and still converted: a
+    // picture in linear light keeps the brightness its full decode shows.
+    void shrunkLevelsKeepTheFilesColours() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("linear.tif");
+        QImage picture(1600, 1200, QImage::Format_RGB32);
+        picture.fill(qRgb(64, 64, 64));
+        picture.setColorSpace(QColorSpace(QColorSpace::SRgbLinear));
+        QVERIFY(picture.save(path, "tiff"));
+        const auto full = decodeLevel(filePathFromText(path), QSize(), false);
+        const auto level = decodeLevel(filePathFromText(path), QSize(400, 300), true);
+        QVERIFY(full && level);
+        QCOMPARE((*level)->bitmap().size(), QSize(400, 300));
+        QCOMPARE((*level)->size(), QSize(1600, 1200));
+        const int shown = qGray((*full)->bitmap().pixel(800, 600));
+        QVERIFY2(shown > 120, "the linear-light profile was not applied");
+        QVERIFY(qAbs(qGray((*level)->bitmap().pixel(200, 150)) - shown) <= 2);
+    }
+
     // A thumbnail of a very thin picture keeps at least one pixel across.
     void thinPicturesHaveThumbnails() {
         QTemporaryDir dir;

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Opening, stepping and preloading on folders of real JPEGs written at test time, and following
 // a folder that another program changes while the window shows it.
+#include "imaging/decode.h"
 #include "imaging/dngwriter.h"
+#include "imaging/heifwriter.h"
 #include "imaging/pixels/pixelbuffer.h"
 #include "imaging/tasks/workerpools.h"
 #include "model/appstate.h"
@@ -353,6 +355,59 @@ private Q_SLOTS:
         finishPreloads();
         for (const ImagePtr& image : shown)
             QVERIFY(!(image->samePicture(*left) && image->isFullResolution()));
+    }
+
+    // A HEIF's thumbnail item of the picture's aspect shows at once, as a level of the picture,
+    // and the window's level replaces it with the pixels a direct decode gives; the neighbours
+    // preload their own levels only then. A thumbnail of another aspect (left stale by a crop)
+    // never shows.
+    void aHeifShowsItsThumbnailFirst_data() {
+        QTest::addColumn<bool>("stale");
+        QTest::newRow("thumbnail of the picture") << false;
+        QTest::newRow("stale thumbnail") << true;
+    }
+    void aHeifShowsItsThumbnailFirst() {
+        QFETCH(bool, stale);
+        QTemporaryDir dir;
+        test::HeifFixture heif;
+        heif.hevcPreset = "ultrafast";
+        const QImage picture = quadrantImage(1200, 800);
+        if (stale)
+            heif.staleThumbnail = picture.copy(0, 0, 800, 800).scaled(160, 160);
+        else
+            heif.thumbnailSize = 160;
+        for (const char* name : {"a.heic", "b.heic"})
+            QVERIFY(test::writeHeif(picture, dir.filePath(name), heif));
+        const FilePath path = filePathFromText(dir.filePath("a.heic"));
+        QWindow window;
+        window.resize(600, 400);
+        AppState state(context());
+        state.setWindow(&window);
+        std::vector<ImagePtr> shown;
+        std::vector<std::size_t> preloadedWhenShown;
+        connect(&state, &AppState::currentImageChanged, this, [&] {
+            shown.push_back(state.currentImage());
+            preloadedWhenShown.push_back(state.preloadedImages().size());
+        });
+        state.openFile(path);
+        finishPreloads();
+        state.setMagnification(0.5); // as the canvas reports the fitted picture
+        finishPreloads();
+
+        QCOMPARE(shown.size(), stale ? 1u : 2u);
+        if (!stale) {
+            QCOMPARE(shown[0]->bitmap().size(), QSize(160, 106)); // libheif rounds down
+            QCOMPARE(shown[0]->size(), QSize(1200, 800));
+            QVERIFY(shown[1]->samePicture(*shown[0]));
+            QCOMPARE(preloadedWhenShown[0], 0u);
+        }
+        const auto direct = decodeImage(path);
+        QVERIFY(direct);
+        QVERIFY(shown.back()->isFullResolution());
+        QVERIFY(shown.back()->bitmap() == (*direct)->bitmap());
+        QVERIFY(!state.preloadedImages().empty());
+        for (const auto& [url, image] : state.preloadedImages())
+            QCOMPARE(image->bitmap().size(), QSize(600, 400));
     }
 
     void displayModeBecomesAZoomRequest() {

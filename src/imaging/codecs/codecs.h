@@ -39,6 +39,10 @@ struct DecodedPixels {
 // HEIF always decodes its primary image: an embedded thumbnail item can be stale after an edit.
 std::optional<DecodedPixels> decodeHeif(const FilePath& path, int maxPixelSize = 0);
 std::optional<PixelInfo> probeHeif(const FilePath& path);
+// The primary image's thumbnail item, upright, with the primary's size as fullSize: what shows
+// while the primary decodes. None when the file has none, or when its aspect differs from the
+// primary's (a thumbnail left stale by an edit).
+std::optional<DecodedPixels> decodeHeifThumbnail(const FilePath& path);
 
 // A valid `fitBox` asks for the cheapest picture that fills that box when fitted in it: the
 // embedded preview when it is large enough, else a half-size or full demosaic; fullSize then

@@ -7,8 +7,12 @@
 
 #include <QColorSpace>
 #include <QFile>
+#include <QThread>
+#include <algorithm>
+#include <cstdlib>
 #include <libheif/heif.h>
 #include <memory>
+#include <vector>
 
 namespace kivo {
 
@@ -39,6 +43,12 @@ public:
     explicit HeifFile(const FilePath& path)
         : path_(path) {
         context_.reset(heif_context_alloc());
+        // A grid image (every phone's photo) is decoded tile by tile; libheif's own default of
+        // four threads leaves the other cores idle while the user waits. The HEVC and AV1
+        // decoders take no thread count through libheif 1.15's options; its plugins choose.
+        if (context_)
+            heif_context_set_max_decoding_threads(context_.get(),
+                                                  std::max(1, QThread::idealThreadCount()));
         if (!context_ || heif_context_read_from_file(context_.get(), path.c_str(), nullptr).code !=
                              heif_error_Ok) {
             context_.reset();
@@ -52,6 +62,28 @@ public:
     }
 
     const heif_image_handle* primary() const { return primary_.get(); }
+
+    // The primary image's largest thumbnail item, or null when it has none.
+    HandlePtr largestThumbnail() const {
+        const int count = primary_ ? heif_image_handle_get_number_of_thumbnails(primary_.get()) : 0;
+        if (count <= 0)
+            return {};
+        std::vector<heif_item_id> ids(std::size_t(std::min(count, 16)));
+        const int listed = heif_image_handle_get_list_of_thumbnail_IDs(primary_.get(), ids.data(),
+                                                                       int(ids.size()));
+        HandlePtr best;
+        for (int i = 0; i < listed; ++i) {
+            heif_image_handle* raw = nullptr;
+            if (heif_image_handle_get_thumbnail(primary_.get(), ids[std::size_t(i)], &raw).code !=
+                    heif_error_Ok ||
+                !raw)
+                continue;
+            HandlePtr candidate(raw);
+            if (!best || heif_image_handle_get_width(raw) > heif_image_handle_get_width(best.get()))
+                best = std::move(candidate);
+        }
+        return best;
+    }
 
     // The orientation libheif's transforms of the primary image amount to.
     int primaryOrientation() const {
@@ -200,6 +232,37 @@ std::optional<DecodedPixels> decodeHeif(const FilePath& path, int /*maxPixelSize
     if (out.image.isNull())
         return std::nullopt;
     attachColour(primary, out);
+    return out;
+}
+
+std::optional<DecodedPixels> decodeHeifThumbnail(const FilePath& path) {
+    const HeifFile file(path);
+    const heif_image_handle* primary = file.primary();
+    const HandlePtr thumbnail = file.largestThumbnail();
+    if (!primary || !thumbnail)
+        return std::nullopt;
+    // Sizes as shown, after each item's own rotation and crop.
+    const qint64 width = heif_image_handle_get_width(primary);
+    const qint64 height = heif_image_handle_get_height(primary);
+    const qint64 thumbWidth = heif_image_handle_get_width(thumbnail.get());
+    const qint64 thumbHeight = heif_image_handle_get_height(thumbnail.get());
+    if (width <= 0 || height <= 0 || thumbWidth <= 0 || thumbHeight <= 0 || thumbWidth > width ||
+        thumbHeight > height)
+        return std::nullopt;
+    // The same aspect within the thumbnail's rounding to whole pixels: one side predicted from
+    // the other may be one pixel off. An editor that crops or turns the picture and leaves the
+    // camera's thumbnail behind fails this.
+    if (std::abs(thumbWidth * height - thumbHeight * width) > std::max(width, height))
+        return std::nullopt;
+    DecodedPixels out;
+    out.image = decodeHandle(thumbnail.get());
+    if (out.image.isNull())
+        return std::nullopt;
+    // A thumbnail without a colour description of its own is in the primary image's.
+    const bool ownColour = heif_image_handle_get_color_profile_type(thumbnail.get()) !=
+                           heif_color_profile_type_not_present;
+    attachColour(ownColour ? thumbnail.get() : primary, out);
+    out.fullSize = QSize(int(width), int(height));
     return out;
 }
 
