@@ -499,6 +499,7 @@ private Q_SLOTS:
             {tiffWith({test::tiff::ascii(0x010F, "Nikon")}), "tif", u"image/tiff"_s},
             // A directory offset past the end is still a TIFF header.
             {b("II*\0\xff\xff\xff\xff"), {}, u"image/tiff"_s},
+            {b("MM\0+\0\x08\0\0\0\0\0\0\0\0\0\x10"), {}, u"image/tiff"_s}, // BigTIFF
             // Not images, whatever their names say (a type of "-").
             {{}, "jpg", u"-"_s},
             {"hello, world", "png", u"-"_s},

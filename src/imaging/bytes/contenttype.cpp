@@ -124,6 +124,11 @@ const FormatInfo* sniffFormat(QByteArrayView head, QStringView extension) {
     if (startsWith(head, QByteArrayView("II*\0", 4)) ||
         startsWith(head, QByteArrayView("MM\0*", 4)))
         return tiffBasedType(head, extension);
+    // BigTIFF, which scanners and slide and map software write for pictures over 4 GB; no raw
+    // format uses it.
+    if (startsWith(head, QByteArrayView("II+\0", 4)) ||
+        startsWith(head, QByteArrayView("MM\0+", 4)))
+        return format(ImageFormat::tiff);
     // JPEG XL: a bare codestream, or the signature box of its ISO BMFF container.
     if (startsWith(head, "\xFF\x0A") ||
         startsWith(head, QByteArrayView("\0\0\0\x0CJXL \r\n\x87\n", 12)))
