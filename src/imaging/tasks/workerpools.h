@@ -17,13 +17,14 @@ struct WorkerPools {
     // Work still queued when the application quits is dropped rather than waited for: only what
     // already runs is finished.
     ~WorkerPools() {
-        for (QThreadPool* pool : {&preload, &thumbnails, &histogram, &animation})
+        for (QThreadPool* pool : {&preload, &thumbnails, &histogram, &animation, &tiles})
             pool->clear();
     }
     QThreadPool preload;    // current image, neighbours, full-resolution levels
     QThreadPool thumbnails; // the thumbnail cache
     QThreadPool histogram;  // histogram counts
     QThreadPool animation;  // animation frames ahead of the player
+    QThreadPool tiles;      // tiles of pictures too large to hold whole, where the view looks
 };
 
 } // namespace kivo
