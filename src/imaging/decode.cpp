@@ -320,13 +320,14 @@ ImagePtr decodeAnimation(const FilePath& path, const FormatInfo& info) {
     return Image::createAnimated(std::move(animation->firstFrame), std::move(animation->frames));
 }
 
-// A picture too large to decode whole, as the coarsest level its reader serves cheaply that
-// still fills `box` when fitted in it (scaled down to the box when `shrink`), with the reader
-// for the sharper tiles.
+// A picture too large to decode whole, as the coarsest level that still fills `box` when fitted
+// in it (scaled down to the box when `shrink`), with the reader for the sharper tiles. Each
+// reader makes that level its cheapest way: a JPEG's DCT scaling, a TIFF's reduced page, the
+// levels a PNG's first pass kept.
 Result<ImagePtr> tiledLevel(const RegionReaderPtr& regions, QSize box, bool shrink) {
     const QSize full = regions->size();
     const QSize fitted = full.scaled(box, Qt::KeepAspectRatio).expandedTo({1, 1});
-    int level = regions->coarsestCheapLevel();
+    int level = 30;
     while (level > 0 && (levelSize(full, level).width() < fitted.width() ||
                          levelSize(full, level).height() < fitted.height()))
         --level;

@@ -11,6 +11,7 @@
 #include <QTest>
 #include <cstdio>
 #include <jpeglib.h>
+#include <tiffio.h>
 
 using namespace kivo;
 
@@ -56,6 +57,63 @@ bool writeJpeg(const QImage& picture, const QString& path, int restartRows) {
     return std::fclose(file) == 0;
 }
 
+enum class TiffLayout { striped, tiled, pyramid };
+
+// Through libtiff: 8-bit RGB or RGBA, in strips or 64-pixel tiles, and for a pyramid the
+// reduced pages after the first, each half the one before, as tiled pyramid writers lay them.
+bool writeTiff(const QImage& picture, const QString& path, TiffLayout layout) {
+    TIFF* tiff = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    if (!tiff)
+        return false;
+    const bool alpha = picture.hasAlphaChannel();
+    const int pages = layout == TiffLayout::pyramid ? 3 : 1;
+    bool written = true;
+    for (int page = 0; page < pages; ++page) {
+        const QImage pixels =
+            picture
+                .scaled(picture.size() / (1 << page), Qt::IgnoreAspectRatio,
+                        Qt::SmoothTransformation)
+                .convertToFormat(alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
+        TIFFSetField(tiff, TIFFTAG_SUBFILETYPE, page > 0 ? FILETYPE_REDUCEDIMAGE : 0);
+        TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, quint32(pixels.width()));
+        TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, quint32(pixels.height()));
+        TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, alpha ? 4 : 3);
+        TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+        TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+        if (alpha) {
+            quint16 extra = EXTRASAMPLE_UNASSALPHA;
+            TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, &extra);
+        }
+        const int channels = alpha ? 4 : 3;
+        if (layout == TiffLayout::striped) {
+            TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 16);
+            for (int y = 0; y < pixels.height() && written; ++y)
+                written = TIFFWriteScanline(tiff, const_cast<uchar*>(pixels.constScanLine(y)),
+                                            quint32(y)) >= 0;
+        } else {
+            constexpr int kTile = 64;
+            TIFFSetField(tiff, TIFFTAG_TILEWIDTH, kTile);
+            TIFFSetField(tiff, TIFFTAG_TILELENGTH, kTile);
+            std::vector<uchar> tile(kTile * kTile * channels);
+            for (int ty = 0; ty < pixels.height(); ty += kTile)
+                for (int tx = 0; tx < pixels.width(); tx += kTile) {
+                    std::fill(tile.begin(), tile.end(), 0);
+                    for (int y = ty; y < std::min(ty + kTile, pixels.height()); ++y)
+                        std::memcpy(&tile[size_t((y - ty) * kTile * channels)],
+                                    pixels.constScanLine(y) + tx * channels,
+                                    size_t(std::min(kTile, pixels.width() - tx) * channels));
+                    written = written &&
+                              TIFFWriteTile(tiff, tile.data(), quint32(tx), quint32(ty), 0, 0) >= 0;
+                }
+        }
+        written = written && TIFFWriteDirectory(tiff);
+    }
+    TIFFClose(tiff);
+    return written;
+}
+
 // The mean difference over every channel, alpha included (premultiplied, as shown).
 double meanDifference(const QImage& a, const QImage& b) {
     const QImage x = a.convertToFormat(QImage::Format_ARGB32_Premultiplied);
@@ -88,21 +146,36 @@ private Q_SLOTS:
     // filters differ from Qt's smooth scaling by a few levels on average.
     void rectanglesMatchTheFullDecode_data() {
         QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("cheapest"); // the coarsest level the file serves cheaply
         const QImage photo = photoLike(600, 400);
         QVERIFY(writeJpeg(photo, path("plain.jpg"), 0));
-        QTest::newRow("JPEG") << path("plain.jpg");
+        QTest::newRow("JPEG") << path("plain.jpg") << 3;
         QVERIFY(writeJpeg(photo, path("restart.jpg"), 1));
-        QTest::newRow("JPEG with restart markers") << path("restart.jpg");
+        QTest::newRow("JPEG with restart markers") << path("restart.jpg") << 3;
         QVERIFY(writeJpeg(photo, path("turned.jpg"), 2));
         QVERIFY(test::setExifTags(path("turned.jpg"), {{"Exif.Image.Orientation", "6"}}));
-        QTest::newRow("JPEG turned by EXIF") << path("turned.jpg");
+        QTest::newRow("JPEG turned by EXIF") << path("turned.jpg") << 3;
         QVERIFY(writeJpeg(photo, path("mirrored.jpg"), 0));
         QVERIFY(test::setExifTags(path("mirrored.jpg"), {{"Exif.Image.Orientation", "7"}}));
-        QTest::newRow("JPEG transverse") << path("mirrored.jpg");
+        QTest::newRow("JPEG transverse") << path("mirrored.jpg") << 3;
+        const struct {
+            const char* name;
+            TiffLayout layout;
+            bool alpha;
+        } tiffs[] = {{"striped", TiffLayout::striped, true},
+                     {"tiled", TiffLayout::tiled, false},
+                     {"pyramid", TiffLayout::pyramid, false}};
+        for (const auto& tiff : tiffs) {
+            const QString file = path(QStringLiteral("%1.tif").arg(tiff.name));
+            QVERIFY(writeTiff(photoLike(600, 400, tiff.alpha), file, tiff.layout));
+            QTest::newRow(qPrintable(QStringLiteral("TIFF %1").arg(tiff.name)))
+                << file << (tiff.layout == TiffLayout::pyramid ? 2 : 0);
+        }
     }
 
     void rectanglesMatchTheFullDecode() {
         QFETCH(QString, file);
+        QFETCH(int, cheapest);
         const auto full = decodeImage(filePathFromText(file));
         QVERIFY(full);
         const QImage whole = (*full)->bitmap();
@@ -111,6 +184,7 @@ private Q_SLOTS:
         const RegionReaderPtr reader = *opened;
         QVERIFY(reader);
         QCOMPARE(reader->size(), whole.size());
+        QCOMPARE(reader->coarsestCheapLevel(), cheapest);
         const int w = whole.width(), h = whole.height();
         for (int level : {0, 1, 2, reader->coarsestCheapLevel() + 1}) {
             // Off the level's grid a rectangle starts at the grid pixel before it: compared at

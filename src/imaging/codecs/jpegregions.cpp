@@ -151,7 +151,7 @@ class JpegRegionReader final : public StoredRegionReader {
 public:
     JpegRegionReader(FilePath path, QSize stored, int orientation, QByteArray icc, bool grey,
                      DisplayProfile target)
-        : StoredRegionReader(stored, orientation, 3, icc, std::move(target))
+        : StoredRegionReader(stored, orientation, 3, 3, icc, std::move(target))
         , path_(std::move(path))
         , grey_(grey) {}
 

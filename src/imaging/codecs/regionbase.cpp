@@ -73,10 +73,11 @@ QSize levelSize(QSize size, int level) {
 }
 
 StoredRegionReader::StoredRegionReader(QSize stored, int orientation, int cheapestLevel,
-                                       QByteArray icc, DisplayProfile target)
+                                       int servedLevel, QByteArray icc, DisplayProfile target)
     : stored_(stored)
     , orientation_(orientation)
     , cheapestLevel_(cheapestLevel)
+    , servedLevel_(std::max(cheapestLevel, servedLevel))
     , icc_(std::move(icc))
     , target_(std::move(target)) {}
 
@@ -90,7 +91,7 @@ std::vector<Result<QImage>> StoredRegionReader::read(const std::vector<QRect>& r
         rects.size(), Failure{FailureReason::unreadable, QStringLiteral("not read")});
     if (level < 0 || level > 30)
         return results;
-    const int fileLevel = std::min(level, cheapestLevel_);
+    const int fileLevel = std::min(level, servedLevel_);
     const QSize grid = levelSize(stored_, fileLevel);
     const QRect whole(QPoint(0, 0), size());
     std::vector<QRect> stored;

@@ -29,11 +29,13 @@ public:
                                      const std::atomic_bool* cancelled) const override;
 
 protected:
-    StoredRegionReader(QSize stored, int orientation, int cheapestLevel, QByteArray icc,
-                       DisplayProfile target);
+    // `servedLevel` is the coarsest level readStored is asked for (coarser ones are scaled
+    // from it); at least `cheapestLevel`.
+    StoredRegionReader(QSize stored, int orientation, int cheapestLevel, int servedLevel,
+                       QByteArray icc, DisplayProfile target);
 
     // Pixels of each of `rects`, given in the stored orientation on the grid of `level`
-    // (never coarser than cheapestLevel) and inside levelSize(stored, level). A bitmap in any
+    // (never coarser than the served level) and inside levelSize(stored, level). A bitmap in any
     // format toDisplay converts (RGB32, ARGB32, Grayscale8, RGBA64...), in the file's colour
     // space.
     virtual std::vector<Result<QImage>> readStored(const std::vector<QRect>& rects, int level,
@@ -45,6 +47,7 @@ private:
     QSize stored_;
     int orientation_;
     int cheapestLevel_;
+    int servedLevel_;
     QByteArray icc_;
     DisplayProfile target_;
 };
