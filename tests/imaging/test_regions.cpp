@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <jpeglib.h>
 #include <tiffio.h>
+#include <zlib.h>
 
 using namespace kivo;
 
@@ -114,6 +115,48 @@ bool writeTiff(const QImage& picture, const QString& path, TiffLayout layout) {
     return written;
 }
 
+// A PNG whose header declares `width` x `height` and whose data is a few bytes.
+QByteArray forgedPng(quint32 width, quint32 height) {
+    const auto chunk = [](const char* type, const QByteArray& data) {
+        QByteArray body = QByteArray(type, 4) + data;
+        QByteArray out;
+        const auto be32 = [&out](quint32 v) {
+            for (int shift = 24; shift >= 0; shift -= 8)
+                out.append(char((v >> shift) & 0xff));
+        };
+        be32(quint32(data.size()));
+        out += body;
+        be32(
+            quint32(crc32(0, reinterpret_cast<const Bytef*>(body.constData()), uInt(body.size()))));
+        return out;
+    };
+    QByteArray ihdr;
+    for (quint32 v : {width, height})
+        for (int shift = 24; shift >= 0; shift -= 8)
+            ihdr.append(char((v >> shift) & 0xff));
+    ihdr.append("\x08\x06\x00\x00\x00", 5); // 8-bit RGBA, not interlaced
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", ihdr) +
+           chunk("IDAT", QByteArray("\x78\x9c\x03\x00\x00\x00\x00\x01", 8)) + chunk("IEND", {});
+}
+
+// A striped TIFF whose one strip is declared to hold `width` x `height` pixels.
+bool writeForgedTiff(const QString& path, quint32 width, quint32 height) {
+    TIFF* tiff = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    if (!tiff)
+        return false;
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, height);
+    char data[16] = {};
+    TIFFWriteRawStrip(tiff, 0, data, sizeof data);
+    const bool written = TIFFWriteDirectory(tiff);
+    TIFFClose(tiff);
+    return written;
+}
+
 // The mean difference over every channel, alpha included (premultiplied, as shown).
 double meanDifference(const QImage& a, const QImage& b) {
     const QImage x = a.convertToFormat(QImage::Format_ARGB32_Premultiplied);
@@ -140,14 +183,17 @@ class TestRegions : public QObject {
 private Q_SLOTS:
     void initTestCase() { QVERIFY(dir_.isValid()); }
 
-    // Each file is read at levels 0 to 2 (and one past what the file serves cheaply), a corner,
+    // Each file is read at levels 0 to 4 (past a JPEG's DCT scaling, between and at the levels a
+    // PNG keeps, beyond a TIFF pyramid's pages), a corner,
     // an inner rectangle off the block grid and the bottom right edge in one call, and each
     // result compared with the full decode cropped and scaled smoothly. DCT scaling and box
     // filters differ from Qt's smooth scaling by a few levels on average.
+    // Sides that are multiples of 16 keep the rectangles on every level's grid however the
+    // picture is turned.
     void rectanglesMatchTheFullDecode_data() {
         QTest::addColumn<QString>("file");
         QTest::addColumn<int>("cheapest"); // the coarsest level the file serves cheaply
-        const QImage photo = photoLike(600, 400);
+        const QImage photo = photoLike(640, 384);
         QVERIFY(writeJpeg(photo, path("plain.jpg"), 0));
         QTest::newRow("JPEG") << path("plain.jpg") << 3;
         QVERIFY(writeJpeg(photo, path("restart.jpg"), 1));
@@ -165,9 +211,15 @@ private Q_SLOTS:
         } tiffs[] = {{"striped", TiffLayout::striped, true},
                      {"tiled", TiffLayout::tiled, false},
                      {"pyramid", TiffLayout::pyramid, false}};
+        QVERIFY(test::writeImage(photoLike(640, 384, true), path("rgba.png"), "png"));
+        QTest::newRow("PNG 8-bit RGBA") << path("rgba.png") << 4;
+        QVERIFY(test::writeImage(photoLike(640, 384).convertToFormat(QImage::Format_RGBA64),
+                                 path("deep.png"), "png"));
+        QVERIFY(test::setExifTags(path("deep.png"), {{"Exif.Image.Orientation", "3"}}));
+        QTest::newRow("PNG 16-bit turned") << path("deep.png") << 4;
         for (const auto& tiff : tiffs) {
             const QString file = path(QStringLiteral("%1.tif").arg(tiff.name));
-            QVERIFY(writeTiff(photoLike(600, 400, tiff.alpha), file, tiff.layout));
+            QVERIFY(writeTiff(photoLike(640, 384, tiff.alpha), file, tiff.layout));
             QTest::newRow(qPrintable(QStringLiteral("TIFF %1").arg(tiff.name)))
                 << file << (tiff.layout == TiffLayout::pyramid ? 2 : 0);
         }
@@ -186,7 +238,7 @@ private Q_SLOTS:
         QCOMPARE(reader->size(), whole.size());
         QCOMPARE(reader->coarsestCheapLevel(), cheapest);
         const int w = whole.width(), h = whole.height();
-        for (int level : {0, 1, 2, reader->coarsestCheapLevel() + 1}) {
+        for (int level : {0, 1, 2, 3, 4}) {
             // Off the level's grid a rectangle starts at the grid pixel before it: compared at
             // full resolution only.
             const QRect inner = level == 0 ? QRect(83, 45, 150, 101) : QRect(80, 48, 160, 96);
@@ -214,15 +266,37 @@ private Q_SLOTS:
     // A file cut short fails the rectangles past its end, quietly and at once, and still serves
     // those before it.
     void truncatedFileFailsTheRectanglesPastItsEnd() {
-        QVERIFY(writeJpeg(photoLike(600, 400), path("cut.jpg"), 0));
+        QVERIFY(writeJpeg(photoLike(640, 384), path("cut.jpg"), 0));
         QByteArray bytes = test::readFile(path("cut.jpg"));
         bytes.truncate(bytes.size() / 2);
         QVERIFY(test::writeFile(path("cut.jpg"), bytes));
         auto reader = openRegionReaderAnySize(filePathFromText(path("cut.jpg")), {}, true);
         QVERIFY(reader && *reader);
-        const auto tiles = (*reader)->read({{0, 0, 64, 64}, {0, 336, 64, 64}}, 0);
+        const auto tiles = (*reader)->read({{0, 0, 64, 64}, {0, 320, 64, 64}}, 0);
         QVERIFY(tiles[0]);
         QVERIFY(!tiles[1]);
+    }
+
+    // A header declaring a side over 2^31-1 or over 64 gigapixels is refused before anything
+    // is allocated, by the region opener and by the screen-sized level alike.
+    void absurdDeclaredSizesAreRefused_data() {
+        QTest::addColumn<QString>("file");
+        QVERIFY(test::writeFile(path("wide.png"), forgedPng(0x80000000u, 16)));
+        QTest::newRow("PNG 2^31 wide") << path("wide.png");
+        QVERIFY(test::writeFile(path("giga.png"), forgedPng(400000, 250000)));
+        QTest::newRow("PNG 100 gigapixels") << path("giga.png");
+        QVERIFY(writeForgedTiff(path("wide.tif"), 0x80000000u, 16));
+        QTest::newRow("TIFF 2^31 wide") << path("wide.tif");
+        QVERIFY(writeForgedTiff(path("giga.tif"), 400000, 250000));
+        QTest::newRow("TIFF 100 gigapixels") << path("giga.tif");
+    }
+
+    void absurdDeclaredSizesAreRefused() {
+        QFETCH(QString, file);
+        const FilePath forged = filePathFromText(file);
+        QVERIFY(!openRegionReader(forged));
+        QVERIFY(!decodeLevel(forged, QSize(1000, 800), false));
+        QVERIFY(!decodeImage(forged));
     }
 
     // Over the tile threshold, a screen-sized level comes with its reader even when the whole
