@@ -23,8 +23,9 @@ constexpr double kNearestNeighbourFrom = 2.0;
 
 // A rectangle on whole device pixels, so neighbouring tiles share their edges exactly.
 QRect snapped(const QRectF& rect) {
-    const QPoint topLeft(int(std::lround(rect.left())), int(std::lround(rect.top())));
-    const QPoint bottomRight(int(std::lround(rect.right())), int(std::lround(rect.bottom())));
+    const auto round = [](double v) { return int(std::floor(v + 0.5)); };
+    const QPoint topLeft(round(rect.left()), round(rect.top()));
+    const QPoint bottomRight(round(rect.right()), round(rect.bottom()));
     return QRect(topLeft, bottomRight - QPoint(1, 1));
 }
 
@@ -106,7 +107,13 @@ void TileLayer::paint(QPainter& painter, const QRectF& exposed, const QRectF& vi
     for (const auto& [key, tile] : drawn) {
         const QRectF area(tiles::tileRect(size, key));
         const QRectF target(offset + area.topLeft() * magnification, area.size() * magnification);
-        painter.drawImage(snapped(target), *tile);
+        const QRect onScreen = snapped(target);
+        // At 100 % a tile is copied pixel for pixel; a resample would blur it by the view's
+        // sub-pixel offset.
+        if (onScreen.size() == tile->size())
+            painter.drawImage(onScreen.topLeft(), *tile);
+        else
+            painter.drawImage(onScreen, *tile);
     }
     want(level, visible);
 }

@@ -12,9 +12,9 @@
 
 #include <QApplication>
 #include <QFile>
-#include <QtEndian>
 #include <QScreen>
 #include <QTest>
+#include <QtEndian>
 #include <cstdio>
 #include <jpeglib.h>
 #include <tiffio.h>
@@ -208,9 +208,9 @@ private Q_SLOTS:
         QTRY_COMPARE(view->magnification(), 1.0);
 
         // Mean difference of the greys on screen around the view's centre from the picture's
-        // own pixels there.
+        // own pixels there, shifted by (dx, dy) picture pixels.
         QWidget* viewport = view->viewport();
-        const auto difference = [&] {
+        const auto difference = [&](int dx = 0, int dy = 0) {
             const QPoint centre = viewport->mapTo(window, viewport->rect().center());
             const QRect patch(centre - QPoint(48, 48), QSize(96, 96));
             const QImage shot = window->screen()
@@ -226,14 +226,25 @@ private Q_SLOTS:
                         viewport->mapFrom(window, patch.topLeft() + QPoint(x, y));
                     const QPointF at =
                         view->viewportToImage(QPointF(inViewport) + QPointF(0.5, 0.5));
-                    sum += std::abs(qGray(shot.pixel(x, y)) -
-                                    grey(int(std::floor(at.x())), int(std::floor(at.y()))));
+                    sum += std::abs(qGray(shot.pixel(x, y)) - grey(int(std::floor(at.x())) + dx,
+                                                                   int(std::floor(at.y())) + dy));
                 }
             }
             return sum / (patch.width() * patch.height());
         };
-        QTRY_VERIFY2_WITH_TIMEOUT(difference() < 3.0,
-                                  qPrintable(QString("differs by %1").arg(difference())), 30000);
+        // The best of the registrations within a pixel: the window's grab and the view's centring
+        // on half pixels may differ by one. The level below the tiles, stretched 16 times,
+        // differs by tens of greys at every registration.
+        const auto bestDifference = [&] {
+            double best = 255;
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx)
+                    best = std::min(best, difference(dx, dy));
+            return best;
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(bestDifference() < 4.0,
+                                  qPrintable(QString("differs by %1").arg(bestDifference())),
+                                  30000);
         // The whole bitmap alone would take 375 MB.
         const qint64 peak = peakResidentKB();
         QVERIFY2(peak > 0 && peak < 220 * 1024, qPrintable(QString("peak %1 kB").arg(peak)));
