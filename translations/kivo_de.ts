@@ -91,6 +91,17 @@
     </message>
 </context>
 <context>
+    <name>kivo::AppState</name>
+    <message>
+        <source>The image is too large to copy: its %1 × %2 pixels need %3 MB, more than the %4 MB set for large images in the Advanced settings.</source>
+        <translation>Das Bild ist zu groß zum Kopieren: Seine %1 × %2 Pixel brauchen %3 MB, mehr als die %4 MB, die in den erweiterten Einstellungen für große Bilder festgelegt sind.</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is turned on screen only: its format stores no orientation, and rewriting its %2 × %3 pixels would need %4 MB, more than the %5 MB set for large images in the Advanced settings.</source>
+        <translation>„%1“ wird nur auf dem Bildschirm gedreht: Sein Format speichert keine Ausrichtung, und seine %2 × %3 Pixel neu zu schreiben bräuchte %4 MB, mehr als die %5 MB, die in den erweiterten Einstellungen für große Bilder festgelegt sind.</translation>
+    </message>
+</context>
+<context>
     <name>kivo::AboutWindow</name>
     <message>
         <source>About Kivo</source>
@@ -310,6 +321,22 @@
     <message>
         <source>Opened images reuse the existing window.</source>
         <translation>Geöffnete Bilder verwenden das vorhandene Fenster.</translation>
+    </message>
+    <message>
+        <source>Advanced</source>
+        <translation>Erweitert</translation>
+    </message>
+    <message>
+        <source>Memory for large images:</source>
+        <translation>Speicher für große Bilder:</translation>
+    </message>
+    <message>
+        <source>Pictures too large to hold whole are read in tiles within this memory. It also limits the size of such a picture that can be copied.</source>
+        <translation>Bilder, die zu groß sind, um sie ganz zu laden, werden in Kacheln innerhalb dieses Speichers gelesen. Er begrenzt auch die Größe eines solchen Bildes, das kopiert werden kann.</translation>
+    </message>
+    <message>
+        <source> MB</source>
+        <translation> MB</translation>
     </message>
 </context>
 <context>

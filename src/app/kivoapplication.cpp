@@ -87,7 +87,7 @@ ViewerWindow* KivoApplication::openViewerWindow(std::optional<FilePath> file,
                                                 const std::optional<EarlyDecode>& early) {
     ViewerWindowContext context;
     context.model = {&settings_, &pools_, nullptr, desktop_.get(), extractMetadata};
-    context.overlays = {&pools_.histogram, &thumbnails_};
+    context.overlays = {&pools_.histogram, &thumbnails_, &pools_.tiles};
     context.router = &delegate_;
     context.commands = this;
     context.openWindow = [this](const FilePath& url) { routedTo_ = openViewerWindow(url); };

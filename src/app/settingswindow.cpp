@@ -4,8 +4,10 @@
 #include "model/appstate.h"
 
 #include <QCheckBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QSettings>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 namespace kivo {
@@ -20,7 +22,8 @@ SettingsWindow::SettingsWindow(QSettings& settings, std::function<void()> colour
     , settings_(settings)
     , toggle_(new QCheckBox(tr("Open each image in its own window"), this))
     , caption_(new QLabel(this))
-    , displayProfile_(new QCheckBox(tr("Use the display's colour profile"), this)) {
+    , displayProfile_(new QCheckBox(tr("Use the display's colour profile"), this))
+    , tileMemory_(new QSpinBox(this)) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(tr("Settings"));
 
@@ -37,6 +40,26 @@ SettingsWindow::SettingsWindow(QSettings& settings, std::function<void()> colour
     layout->addWidget(caption_);
     layout->addSpacing(kInset / 2);
     layout->addWidget(displayProfile_);
+    layout->addSpacing(kInset / 2);
+    auto* advanced = new QLabel(tr("Advanced"), this);
+    QFont heading = advanced->font();
+    heading.setBold(true);
+    advanced->setFont(heading);
+    layout->addWidget(advanced);
+    auto* memoryRow = new QHBoxLayout;
+    auto* memoryLabel = new QLabel(tr("Memory for large images:"), this);
+    memoryLabel->setBuddy(tileMemory_);
+    memoryRow->addWidget(memoryLabel);
+    memoryRow->addWidget(tileMemory_);
+    layout->addLayout(memoryRow);
+    auto* memoryCaption = new QLabel(
+        tr("Pictures too large to hold whole are read in tiles within this memory. It also "
+           "limits the size of such a picture that can be copied."),
+        this);
+    memoryCaption->setFont(small);
+    memoryCaption->setForegroundRole(QPalette::PlaceholderText);
+    memoryCaption->setWordWrap(true);
+    layout->addWidget(memoryCaption);
     // The inset form is 340 wide; its height follows the content.
     setFixedWidth(kWidth);
     setFixedHeight(layout->hasHeightForWidth() ? layout->totalHeightForWidth(kWidth)
@@ -46,6 +69,13 @@ SettingsWindow::SettingsWindow(QSettings& settings, std::function<void()> colour
     toggle_->setChecked(multiWindow);
     apply(multiWindow);
     displayProfile_->setChecked(PreferenceStore::useDisplayProfile(settings_));
+    tileMemory_->setRange(PreferenceStore::kTileCacheMinMB, PreferenceStore::kTileCacheMaxMB);
+    tileMemory_->setSingleStep(64);
+    tileMemory_->setSuffix(tr(" MB"));
+    tileMemory_->setValue(PreferenceStore::tileCacheMegabytes(settings_));
+    connect(tileMemory_, &QSpinBox::valueChanged, this, [this](int megabytes) {
+        PreferenceStore::setTileCacheMegabytes(settings_, megabytes);
+    });
     connect(displayProfile_, &QCheckBox::toggled, this,
             [this, changed = std::move(colourSettingChanged)](bool on) {
                 PreferenceStore::setUseDisplayProfile(settings_, on);

@@ -6,14 +6,16 @@
 
 class QCheckBox;
 class QLabel;
+class QSpinBox;
 class QSettings;
 
 namespace kivo {
 
-// The settings window: whether every opened image gets a window of its own, and whether pictures
-// are shown in the screen's colour profile. A change is written to the preference store at once;
-// the window mode applies from the next opened file on, the colour profile at once through
-// `colourSettingChanged`.
+// The settings window: whether every opened image gets a window of its own, whether pictures
+// are shown in the screen's colour profile, and (under Advanced) the memory the tiles of a huge
+// picture may take. A change is written to the preference store at once; the window mode
+// applies from the next opened file on, the colour profile at once through
+// `colourSettingChanged`, the tile memory from the next change of the picture or its zoom.
 class SettingsWindow : public QWidget {
     Q_OBJECT
 
@@ -27,6 +29,7 @@ public:
     QCheckBox* multiWindowToggle() const { return toggle_; }
     QLabel* caption() const { return caption_; }
     QCheckBox* displayProfileToggle() const { return displayProfile_; }
+    QSpinBox* tileMemoryField() const { return tileMemory_; }
 
 private:
     void apply(bool multiWindow);
@@ -35,6 +38,7 @@ private:
     QCheckBox* toggle_;
     QLabel* caption_;
     QCheckBox* displayProfile_;
+    QSpinBox* tileMemory_;
 };
 
 } // namespace kivo

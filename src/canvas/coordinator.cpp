@@ -5,6 +5,7 @@
 #include "crossfade.h"
 #include "pannableimageview.h"
 #include "rotatedimage.h"
+#include "tilelayer.h"
 #include "windowautosize.h"
 #include "zoomscrollview.h"
 
@@ -62,6 +63,7 @@ void Coordinator::defer(std::function<void()> work) {
 void Coordinator::update(const CanvasInputs& inputs) {
     if (!imageView_ || !scrollView_)
         return;
+    imageView_->tileLayer().setBudget(inputs.tileCacheBytes);
     imageStep(inputs);
     if (inputs.zoomAction)
         zoomStep(inputs);

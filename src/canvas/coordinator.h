@@ -25,6 +25,7 @@ struct CanvasInputs {
     ImagePtr image;
     double rotation = 0.0;
     bool isAutoSizeWindow = false;
+    qint64 tileCacheBytes = 0; // the memory tiles of a huge picture may take; 0: the default
     std::optional<ZoomAction> zoomAction;
     std::optional<QPointF> scrollTarget; // unit coordinates, origin lower-left, y up
     std::function<void()> onZoomActionConsumed;

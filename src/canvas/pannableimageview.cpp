@@ -2,6 +2,7 @@
 #include "pannableimageview.h"
 
 #include "canvasgeometry.h"
+#include "tilelayer.h"
 #include "zoomscrollview.h"
 
 #include <QGuiApplication>
@@ -26,13 +27,17 @@ Q_LOGGING_CATEGORY(lcTiming, "kivo.timing", QtWarningMsg)
 
 PannableImageView::PannableImageView(QWidget* viewport, ZoomScrollView* scrollView)
     : QWidget(viewport)
-    , scrollView_(scrollView) {
+    , scrollView_(scrollView)
+    , tiles_(new TileLayer(this)) {
     setCursor(Qt::OpenHandCursor);
+    // Tiles arrive without moving the view: a repaint of what is shown is all they need.
+    tiles_->onArrived = [this] { update(); };
 }
 
 void PannableImageView::setImage(ImagePtr image) {
     image_ = std::move(image);
     frame_ = QImage();
+    tiles_->setImage(image_);
     update();
 }
 
@@ -91,6 +96,12 @@ void PannableImageView::paintEvent(QPaintEvent* event) {
         painter.setRenderHint(QPainter::SmoothPixmapTransform,
                               m < kNearestNeighbourFrom || bitmap.width() > onScreen.width());
         painter.drawImage(target, bitmap, bitmapSource);
+    }
+    if (frame_.isNull() && image_->isTiled()) {
+        const QRectF exposed(QRectF(event->rect()).translated(-imageOffset).topLeft() / m,
+                             QSizeF(event->rect().size()) / m);
+        const QRectF visible = scrollView_->clipBounds() & QRectF(QPointF(), document);
+        tiles_->paint(painter, exposed, visible, imageOffset, m, m * devicePixelRatioF());
     }
     ++paintCount_;
     if (lcTiming().isInfoEnabled()) {

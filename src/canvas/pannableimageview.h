@@ -10,6 +10,7 @@
 
 namespace kivo {
 
+class TileLayer;
 class ZoomScrollView;
 
 // The document view of the canvas: draws the part of the image that the viewport shows and
@@ -19,7 +20,8 @@ class ZoomScrollView;
 // Drawing stays cheap at any zoom: only the visible part of the source is drawn; below 100 % it
 // comes from the image's prepared reduced-size copies with smooth filtering (a fitted 50 MP
 // photo is never rescaled from full size on each paint); at 200 % and above it uses
-// nearest-neighbour sampling so pixels stay crisp for checking focus.
+// nearest-neighbour sampling so pixels stay crisp for checking focus. A picture too large to
+// hold whole is drawn from its screen-sized level with the tiles read so far over it.
 class PannableImageView : public QWidget {
     Q_OBJECT
 
@@ -31,6 +33,8 @@ public:
     void setImage(ImagePtr image);
     void setFrameBitmap(const QImage& frame);
     const ImagePtr& image() const { return image_; }
+    // The sharp tiles drawn over a picture too large to hold whole.
+    TileLayer& tileLayer() const { return *tiles_; }
 
     std::function<void()> onDoubleClick;
     std::function<void(bool isNext)> onNavigateClick;
@@ -56,6 +60,7 @@ private:
     const QImage& bitmapForScale(double magnification) const;
 
     ZoomScrollView* scrollView_;
+    TileLayer* tiles_; // child
     ImagePtr image_;
     QImage frame_; // an animation's current frame; null for still images
     QPointF lastDragLocation_;

@@ -15,6 +15,9 @@ namespace {
 // `bitmap` standing for `image` turned or converted: a full picture, a reduced level of one or a
 // vector picture at the same scale.
 ImagePtr sameKind(const Image& image, QImage bitmap, QSize size) {
+    // Converted but not turned, a tiled picture keeps its tiles, which are upright.
+    if (image.isTiled() && size == image.size() && bitmap.size() == image.bitmap().size())
+        return Image::createTiled(std::move(bitmap), image.regions());
     return image.isScalable() ? Image::createScalable(std::move(bitmap), size)
                               : Image::createLevel(std::move(bitmap), size);
 }

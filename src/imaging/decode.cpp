@@ -10,6 +10,7 @@
 #include "imaging/codecs/librarymessages.h"
 #include "imaging/codecs/pngdecoder.h"
 #include "imaging/codecs/qtdecoder.h"
+#include "imaging/codecs/regionbase.h"
 #include "imaging/codecs/svgcodec.h"
 #include "imaging/codecs/webpdecoder.h"
 #include "imaging/metadata/orientation.h"
@@ -335,6 +336,29 @@ ImagePtr decodeAnimation(const FilePath& path, const FormatInfo& info) {
     return Image::createAnimated(std::move(animation->firstFrame), std::move(animation->frames));
 }
 
+// A picture too large to decode whole, as the coarsest level that still fills `box` when fitted
+// in it (scaled down to the box when `shrink`), with the reader for the sharper tiles. Each
+// reader makes that level its cheapest way: a JPEG's DCT scaling, a TIFF's reduced page, the
+// levels a PNG's first pass kept.
+Result<ImagePtr> tiledLevel(const RegionReaderPtr& regions, QSize box, bool shrink) {
+    const QSize full = regions->size();
+    const QSize fitted = full.scaled(box, Qt::KeepAspectRatio).expandedTo({1, 1});
+    int level = 30;
+    while (level > 0 && (levelSize(full, level).width() < fitted.width() ||
+                         levelSize(full, level).height() < fitted.height()))
+        --level;
+    auto pixels = regions->read({QRect(QPoint(0, 0), full)}, level);
+    if (!pixels.front())
+        return pixels.front().failure();
+    QImage bitmap = std::move(*pixels.front());
+    if (shrink && fitted.width() < bitmap.width())
+        bitmap = bitmap.scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    qCDebug(lcImaging) << "tiled picture of" << full << "level" << level << bitmap.size();
+    if (ImagePtr image = Image::createTiled(std::move(bitmap), regions))
+        return image;
+    return Failure{FailureReason::damaged, QStringLiteral("no level")};
+}
+
 } // namespace
 
 Result<QImage> decodeStill(const FilePath& path, const FormatInfo& format,
@@ -357,6 +381,19 @@ Result<ImagePtr> decodeLevel(const FilePath& path, QSize box, bool shrink,
     const FormatInfo& info = **format;
     if (ImagePtr animation = decodeAnimation(path, info))
         return animation;
+    // The decode budget bounds a level or a tile here, not the whole picture: one too large to
+    // decode whole is read by region when its format allows (a full decode still refuses it).
+    if (box.isValid()) {
+        auto regions = openRegionReaderFor(path, info, target, false);
+        if (!regions) {
+            qCDebug(lcImaging) << "cannot read" << displayPath(path)
+                               << "by region:" << reasonName(regions.reason())
+                               << regions.failure().message;
+            return regions.failure();
+        }
+        if (*regions)
+            return tiledLevel(*regions, box, shrink);
+    }
     DecodeRequest request;
     request.fitBox = box;
     request.enlarge = !shrink && box.isValid();

@@ -6,6 +6,7 @@
 #include "imaging/metadata/metadataentry.h"
 #include "imaging/pixels/displayprofile.h"
 #include "imaging/result.h"
+#include "imaging/tasks/pendingresult.h"
 #include "preferences.h"
 
 #include <QList>
@@ -114,6 +115,10 @@ public:
     // The size of the area pictures are shown in, in points, as the view last reported it;
     // levels are decoded to fill it. Until the view says, the window's size. Not observable.
     void setViewSize(QSize size) { viewSize_ = size; }
+
+    // The memory the tiles of a picture too large to hold whole may take, from the preference
+    // store; also the largest bitmap of one that is copied or turned whole. Not observable.
+    qint64 tileCacheBytes() const;
 
     const std::optional<ZoomAction>& zoomAction() const { return zoomAction_; }
     void setZoomAction(std::optional<ZoomAction> action);
@@ -226,6 +231,10 @@ private:
     void startShowing(const FilePath& url, ImagePtr preloaded);
     void adoptLevel(ImagePtr image);
     void copyBestLevel(const Failure& whyNotFull);
+    void copyTiledPicture();
+    // Whether a pixel rewrite of the current picture would hold more than the tile budget; says
+    // why in the error alert when it would.
+    bool refusePixelTurn(const FilePath& url);
     void preloadNeighborsIfWaiting();
     // The device pixels a picture is shown in: the window (or, sizing itself to the picture,
     // its screen); invalid when it is shown at full size or there is no window to ask.
@@ -269,7 +278,8 @@ private:
     // to run: a step away skips a read still queued.
     std::unique_ptr<PendingResult<QList<MetadataEntry>>> metadataRead_;
     std::shared_ptr<std::atomic<quint64>> latestMetadataRead_;
-    bool copyWhenFull_ = false;      // Copy Image waits for the full resolution
+    bool copyWhenFull_ = false; // Copy Image waits for the full resolution
+    std::unique_ptr<PendingResult<Result<QImage>>> wholeCopy_; // a tiled picture read for Copy
     bool preloadWhenShown_ = false;  // the neighbours wait for the current file's first level
     TrashUndo* trashUndo_ = nullptr; // a child object
 

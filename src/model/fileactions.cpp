@@ -3,20 +3,31 @@
 // another application, move to the Trash.
 #include "appstate.h"
 #include "desktop/desktopservices.h"
+#include "imaging/regions.h"
+#include "imaging/tasks/workerpools.h"
 #include "logging.h"
 #include "neighbourpreloader.h"
 #include "pictureloader.h"
 #include "trashundo.h"
 
 #include <QCollator>
+#include <QSettings>
 #include <algorithm>
 #include <utility>
 
 namespace kivo {
 
+qint64 AppState::tileCacheBytes() const {
+    return qint64(PreferenceStore::tileCacheMegabytes(*context_.settings)) << 20;
+}
+
 void AppState::copyImage() {
     if (!currentImage_ || !context_.desktop || !context_.desktop->clipboard)
         return;
+    if (currentImage_->isTiled()) {
+        copyTiledPicture();
+        return;
+    }
     // Every pixel, not the level that fills the window: the copy waits for the full resolution.
     if (!currentImage_->isFullResolution() && loader_) {
         copyWhenFull_ = true;
@@ -36,6 +47,46 @@ void AppState::copyBestLevel(const Failure& whyNotFull) {
                      << (currentURL_ ? displayName(*currentURL_) : QString())
                      << ": no full resolution," << whyNotFull.message;
     context_.desktop->clipboard->putImage(currentImage_->bitmap());
+}
+
+// A picture held in tiles is copied whole only when its bitmap fits the tile budget: larger, the
+// alert says why, rather than nothing or a blurred level reaching the clipboard without a word.
+void AppState::copyTiledPicture() {
+    const QSize size = currentImage_->size();
+    const qint64 bytes = qint64(size.width()) * size.height() * 4;
+    if (bytes > tileCacheBytes() || !context_.pools) {
+        qCDebug(lcModel) << "not copying a" << size << "picture: over the budget of"
+                         << (tileCacheBytes() >> 20) << "MB";
+        setDeleteError(tr("The image is too large to copy: its %1 × %2 pixels need %3 MB, more "
+                          "than the %4 MB set for large images in the Advanced settings.")
+                           .arg(size.width())
+                           .arg(size.height())
+                           .arg(bytes >> 20)
+                           .arg(tileCacheBytes() >> 20));
+        return;
+    }
+    QThreadPool& pool = context_.pools->preload;
+    if (!wholeCopy_)
+        wholeCopy_ = std::make_unique<PendingResult<Result<QImage>>>(this, &pool);
+    const std::shared_ptr<const RegionReader> reader = currentImage_->regions();
+    const ImagePtr picture = currentImage_;
+    wholeCopy_->wait(runOnPool(pool,
+                               [reader, size]() -> Result<QImage> {
+                                   auto read = reader->read({QRect(QPoint(), size)}, 0);
+                                   if (read.empty())
+                                       return Failure{FailureReason::damaged, "nothing read"};
+                                   return std::move(read.front());
+                               }),
+                     [this, picture](Result<QImage> whole) {
+                         if (picture != currentImage_ || !context_.desktop ||
+                             !context_.desktop->clipboard)
+                             return;
+                         if (!whole) {
+                             qCDebug(lcModel) << "copy failed:" << whole.failure().message;
+                             return;
+                         }
+                         context_.desktop->clipboard->putImage(*whole);
+                     });
 }
 
 void AppState::revealInFileManager() {

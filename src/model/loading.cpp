@@ -120,7 +120,9 @@ void AppState::needSharperPicture(bool magnificationIsCurrent) {
         needSharperRendering(magnificationIsCurrent);
         return;
     }
-    if (currentImage_->isFullResolution())
+    // A picture held in tiles has no whole bitmap to ask for: the canvas reads the tiles it
+    // shows, and the histogram counts the level.
+    if (currentImage_->isFullResolution() || currentImage_->isTiled())
         return;
     if (overlayMode_ == OverlayMode::histogram) {
         loader_->needLevel(QSize()); // it counts every pixel

@@ -193,7 +193,7 @@ void PictureLoader::completeLevel() {
 void PictureLoader::needLevel(QSize box) {
     // A vector picture can always be rendered sharper; the box says how sharp.
     const bool scalable = shown_ && shown_->isScalable() && box.isValid();
-    if (!url_ || !shown_ || (shown_->isFullResolution() && !scalable))
+    if (!url_ || !shown_ || (shown_->isFullResolution() && !scalable) || shown_->isTiled())
         return;
     if (requestedFull_ && !scalable) {
         if (fullFailure_ && !box.isValid())

@@ -2,6 +2,8 @@
 #include "preferences.h"
 
 #include <QSettings>
+#include <algorithm>
+#include <unistd.h>
 
 namespace kivo {
 
@@ -14,6 +16,7 @@ const QString kMultiWindowModeKey = QStringLiteral("multiWindowMode");
 const QString kUseDisplayProfileKey = QStringLiteral("useDisplayProfile");
 const QString kLastWindowWidthKey = QStringLiteral("lastWindowWidth");
 const QString kLastWindowHeightKey = QStringLiteral("lastWindowHeight");
+const QString kTileCacheKey = QStringLiteral("tileCacheMegabytes");
 
 // A stored value read as a boolean the way a defaults store reads one: true, a non-zero number,
 // or the text "true"/"yes"/a non-zero integer (INI files keep every value as text); anything
@@ -145,6 +148,28 @@ std::optional<QSizeF> PreferenceStore::savedWindowSize(QSettings& settings) {
 void PreferenceStore::saveWindowSize(QSettings& settings, double width, double height) {
     settings.setValue(kLastWindowWidthKey, width);
     settings.setValue(kLastWindowHeightKey, height);
+}
+
+int PreferenceStore::defaultTileCacheMegabytes() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0)
+        return 256;
+    const qint64 quarter = qint64(pages) * pageSize / 4 / (1 << 20);
+    return int(std::clamp<qint64>(quarter, kTileCacheMinMB, 512));
+}
+
+int PreferenceStore::tileCacheMegabytes(QSettings& settings) {
+    bool ok = false;
+    const int stored = settings.value(kTileCacheKey).toInt(&ok);
+    if (ok && stored >= kTileCacheMinMB && stored <= kTileCacheMaxMB)
+        return stored;
+    return defaultTileCacheMegabytes();
+}
+
+void PreferenceStore::setTileCacheMegabytes(QSettings& settings, int megabytes) {
+    settings.setValue(kTileCacheKey, std::clamp(megabytes, kTileCacheMinMB, kTileCacheMaxMB));
+    settings.sync();
 }
 
 } // namespace kivo

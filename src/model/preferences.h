@@ -44,6 +44,14 @@ public:
     static void setUseDisplayProfile(QSettings& settings, bool use);
     // Present only when both stored sides are at least 100.
     static std::optional<QSizeF> savedWindowSize(QSettings& settings);
+    // The memory the tiles of a picture too large to hold whole may take, in megabytes: the
+    // stored value within kTileCacheRange, else a quarter of the machine's memory, at most 512.
+    // It also bounds what may be copied or turned as one bitmap.
+    static constexpr int kTileCacheMinMB = 64;
+    static constexpr int kTileCacheMaxMB = 4096;
+    static int tileCacheMegabytes(QSettings& settings);
+    static int defaultTileCacheMegabytes();
+    static void setTileCacheMegabytes(QSettings& settings, int megabytes);
     static void saveWindowSize(QSettings& settings, double width, double height);
 
 private:

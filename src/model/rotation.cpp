@@ -37,12 +37,36 @@ bool AppState::saveRotation(const FilePath& url, int quarterTurns) {
         qCDebug(lcModel) << displayName(url) << "can only be turned on screen";
         return false;
     }
+    if (*method == TurnMethod::pixelRewrite && refusePixelTurn(url))
+        return false;
     const auto written = writeTurnedFile(url, quarterTurns, *method);
     if (!written)
         qCDebug(lcModel) << displayName(url)
                          << "turned on screen only:" << reasonName(written.reason())
                          << written.failure().message;
     return written.ok();
+}
+
+// Writing turned pixels needs the whole picture as one bitmap: a picture held in tiles because
+// it is that large is turned on screen only, and the user is told why the file stays as it is.
+bool AppState::refusePixelTurn(const FilePath& url) {
+    if (url != currentURL_ || !currentImage_ || !currentImage_->isTiled())
+        return false;
+    const QSize size = currentImage_->size();
+    const qint64 bytes = qint64(size.width()) * size.height() * 4;
+    if (bytes <= tileCacheBytes())
+        return false;
+    qCDebug(lcModel) << displayName(url) << "turned on screen only: a" << size
+                     << "picture is over the budget of" << (tileCacheBytes() >> 20) << "MB";
+    setDeleteError(tr("\"%1\" is turned on screen only: its format stores no orientation, and "
+                      "rewriting its %2 × %3 pixels would need %4 MB, more than the %5 MB set "
+                      "for large images in the Advanced settings.")
+                       .arg(displayName(url))
+                       .arg(size.width())
+                       .arg(size.height())
+                       .arg(bytes >> 20)
+                       .arg(tileCacheBytes() >> 20));
+    return true;
 }
 
 } // namespace kivo

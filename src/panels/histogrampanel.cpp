@@ -4,6 +4,7 @@
 #include "imaging/tasks/handoff.h"
 #include "panels/histogramchart.h"
 
+#include <QLoggingCategory>
 #include <QThreadPool>
 #include <QVBoxLayout>
 
@@ -13,6 +14,8 @@ namespace {
 
 constexpr int kSpacing = 8;
 constexpr int kSpaceBelowTitle = 2;
+
+Q_LOGGING_CATEGORY(lcHistogram, "kivo.panels.histogram", QtWarningMsg)
 
 } // namespace
 
@@ -47,6 +50,10 @@ void HistogramPanel::setImage(ImagePtr image) {
     chart_->setData(std::nullopt);
     if (!image)
         return;
+    // Its proportions are the picture's; a whole bitmap of it would not fit in memory.
+    if (image->isTiled())
+        qCDebug(lcHistogram) << "counting the" << image->bitmap().size() << "level of a"
+                             << image->size() << "picture held in tiles";
     // The task holds the image, so it stays alive while counted even if the viewer moves on,
     // and lets it go on the pool thread.
     cancelled_ = std::make_shared<std::atomic_bool>(false);

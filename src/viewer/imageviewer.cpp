@@ -2,6 +2,7 @@
 #include "imageviewer.h"
 
 #include "canvas/navigatoroverlay.h"
+#include "canvas/tilelayer.h"
 #include "canvas/zoomableimageview.h"
 #include "controlgroups.h"
 #include "emptystate.h"
@@ -64,7 +65,8 @@ ImageViewer::ImageViewer(AppState& state, QWidget* parent, const OverlayServices
     , emptyState_(new EmptyState(state, this))
     , statusPill_(new StatusPill(state, this))
     , alerts_(new ViewerAlerts(state, *this))
-    , overlays_(new ViewerOverlays(state, services, *this)) {
+    , overlays_(new ViewerOverlays(state, services, *this))
+    , tilePool_(services.tilePool) {
     setFocusPolicy(Qt::StrongFocus);
     setAcceptDrops(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -92,6 +94,8 @@ void ImageViewer::showCurrentImage() {
     const bool hasImage = state_.currentImage() != nullptr;
     if (hasImage && !canvas_) {
         canvas_ = new ZoomableImageView(this);
+        if (PannableImageView* view = canvas_->coordinator().imageView())
+            view->tileLayer().setPool(tilePool_);
         bindCanvasToState(*canvas_, state_);
         navigator_ = new NavigatorOverlay(this);
         bindNavigatorToState(*navigator_, state_);

@@ -64,6 +64,7 @@ private:
     StatusPill* statusPill_;
     ViewerAlerts* alerts_;
     ViewerOverlays* overlays_;
+    QThreadPool* tilePool_;
     bool hasShownOnce_ = false;
 };
 

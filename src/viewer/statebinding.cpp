@@ -19,6 +19,7 @@ void bindCanvasToState(ZoomableImageView& canvas, AppState& state) {
         inputs.image = model->currentImage();
         inputs.rotation = model->rotation();
         inputs.isAutoSizeWindow = model->displayMode() == DisplayMode::autoSizeWindow;
+        inputs.tileCacheBytes = model->tileCacheBytes();
         inputs.zoomAction = model->zoomAction();
         inputs.scrollTarget = model->scrollTarget();
         // A request is cleared only while it is still the one carried out: a newer one set

@@ -17,9 +17,11 @@ class ThumbnailCache;
 
 // What the overlays need from the application: the histogram's pool and the shared thumbnail
 // cache. A viewer without them (as in tests of the viewer alone) shows neither panel nor strip.
+// The canvas reads the tiles of huge pictures on `tilePool` (with none, on a pool of its own).
 struct OverlayServices {
     QThreadPool* histogramPool = nullptr;
     ThumbnailCache* thumbnails = nullptr;
+    QThreadPool* tilePool = nullptr;
 };
 
 // The viewer's overlays over the canvas: the histogram or metadata panel of the overlay mode and

@@ -6,6 +6,7 @@
 #include "imaging/codecs/codecs.h"
 #include "imaging/codecs/jxlcodec.h"
 #include "imaging/codecs/pngdecoder.h"
+#include "imaging/codecs/regionbase.h"
 #include "imaging/decode.h"
 #include "imaging/formats.h"
 #include "imaging/metadata/heiforientation.h"
@@ -33,11 +34,30 @@ QTemporaryDir* scratchFolder() {
     return &dir;
 }
 
+// Region reads whatever the picture's size (the dispatch opens a reader only for huge ones):
+// a corner, the bottom right and the middle at full resolution, and the whole at a reduction.
+void readRegions(const kivo::FilePath& path) {
+    const auto opened = kivo::openRegionReaderAnySize(path, {}, true);
+    if (!opened || !*opened)
+        return;
+    const QSize size = (*opened)->size();
+    const QRect whole(QPoint(0, 0), size);
+    (*opened)->read({QRect(0, 0, 9, 9) & whole,
+                     QRect(size.width() - 5, size.height() - 5, 5, 5) & whole,
+                     QRect(size.width() / 3, size.height() / 3, 17, 13) & whole},
+                    0);
+    if (qint64(size.width()) * size.height() <= 4096 * 4096)
+        (*opened)->read({whole}, 2);
+}
+
 // Our own decoders directly too: on their own they must hold whatever the dispatch does.
 void decodeDirectly(const kivo::FilePath& path, const QString& extension) {
     const kivo::FormatInfo* format = kivo::formatForExtension(extension);
     if (!format)
         return;
+    if (format->format == kivo::ImageFormat::jpeg || format->format == kivo::ImageFormat::png ||
+        format->format == kivo::ImageFormat::tiff)
+        readRegions(path);
     if (format->decoder == kivo::DecoderKind::psdReader) {
         kivo::probePsd(path);
         kivo::decodePsd(path);

@@ -18,7 +18,7 @@ struct WorkerPools {
     // Work still queued when the application quits is dropped rather than waited for: only what
     // already runs is finished.
     ~WorkerPools() {
-        for (QThreadPool* pool : {&preload, &thumbnails, &histogram, &animation, &metadata})
+        for (QThreadPool* pool : {&preload, &thumbnails, &histogram, &animation, &metadata, &tiles})
             pool->clear();
     }
     QThreadPool preload;    // current image, neighbours, full-resolution levels
@@ -26,6 +26,7 @@ struct WorkerPools {
     QThreadPool histogram;  // histogram counts
     QThreadPool animation;  // animation frames ahead of the player
     QThreadPool metadata;   // the metadata panel's rows of the file shown
+    QThreadPool tiles;      // tiles of pictures too large to hold whole, where the view looks
 };
 
 } // namespace kivo
