@@ -113,9 +113,13 @@ private:
         const int shift = level - kept->first;
         const QRect source(rect.x() << shift, rect.y() << shift, rect.width() << shift,
                            rect.height() << shift);
-        QImage image = kept->second.copy(source & kept->second.rect());
+        const QRect inside = source & kept->second.rect();
+        // The whole kept level (the fit view) is scaled without a copy of it first.
+        QImage image = inside == kept->second.rect() ? kept->second : kept->second.copy(inside);
         if (shift > 0)
             image = image.scaled(rect.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        else
+            image.detach(); // its colour space is set below
         if (image.isNull())
             return Failure{FailureReason::tooLarge, QStringLiteral("tile")};
         if (space_.isValid())
