@@ -118,13 +118,9 @@ private:
         QImage image = inside == kept->second.rect() ? kept->second : kept->second.copy(inside);
         if (shift > 0)
             image = image.scaled(rect.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        else
-            image.detach(); // its colour space is set below
         if (image.isNull())
             return Failure{FailureReason::tooLarge, QStringLiteral("tile")};
-        if (space_.isValid())
-            image.setColorSpace(space_);
-        return image;
+        return image; // tagged with the file's colour space as the kept level is
     }
 
     // Full-resolution rows of every rectangle in one pass, then each reduced to `level`.
@@ -222,6 +218,9 @@ Result<RegionReaderPtr> openPngRegions(const FilePath& path, const DisplayProfil
     }
     finerReducer.flush();
     coarserReducer.flush();
+    if (colour.space.isValid())
+        for (auto& level : kept)
+            level.second.setColorSpace(colour.space);
     return RegionReaderPtr(
         std::make_shared<PngRegionReader>(path, stored, chunkExifOrientation(path),
                                           std::move(colour), alpha, std::move(kept), target));
