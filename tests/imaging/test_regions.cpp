@@ -277,8 +277,9 @@ private Q_SLOTS:
         QVERIFY(!tiles[1]);
     }
 
-    // A header declaring a side over 2^31-1 or over 64 gigapixels is refused before anything
-    // is allocated, by the region opener and by the screen-sized level alike.
+    // A header declaring a side over 2^31-1 or over 64 gigapixels, or far more pixels than its
+    // data can hold, is refused before anything is allocated, by the region opener and by the
+    // screen-sized level alike.
     void absurdDeclaredSizesAreRefused_data() {
         QTest::addColumn<QString>("file");
         QVERIFY(test::writeFile(path("wide.png"), forgedPng(0x80000000u, 16)));
@@ -289,6 +290,14 @@ private Q_SLOTS:
         QTest::newRow("TIFF 2^31 wide") << path("wide.tif");
         QVERIFY(writeForgedTiff(path("giga.tif"), 400000, 250000));
         QTest::newRow("TIFF 100 gigapixels") << path("giga.tif");
+        // JPEG sides stop at 65535: the most it can declare, over a few kilobytes of data.
+        QVERIFY(writeJpeg(photoLike(64, 64), path("forged.jpg"), 0));
+        QByteArray jpeg = test::readFile(path("forged.jpg"));
+        const qsizetype frame = jpeg.indexOf("\xff\xc0");
+        QVERIFY(frame > 0);
+        jpeg.replace(frame + 5, 4, QByteArray("\xff\xdc\xff\xdc", 4));
+        QVERIFY(test::writeFile(path("forged.jpg"), jpeg));
+        QTest::newRow("JPEG 65500 square") << path("forged.jpg");
     }
 
     void absurdDeclaredSizesAreRefused() {
