@@ -436,8 +436,8 @@ private:
 Result<RegionReaderPtr> openJpegRegions(const FilePath& path, const DisplayProfile& target,
                                         bool anySize) {
     Stream stream = openStream(path);
-    if (!stream)
-        return Failure{FailureReason::unreadable, QStringLiteral("cannot open")};
+    if (!stream) // the whole-picture path says why
+        return RegionReaderPtr();
     // The markers before the first scan: size, components, progressive or not, EXIF and ICC.
     QByteArray head(256 * 1024, Qt::Uninitialized);
     head.resize(qsizetype(std::fread(head.data(), 1, size_t(head.size()), stream.get())));

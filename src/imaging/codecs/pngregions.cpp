@@ -181,8 +181,9 @@ private:
 Result<RegionReaderPtr> openPngRegions(const FilePath& path, const DisplayProfile& target,
                                        bool anySize) {
     RowStream stream;
+    // A header libspng refuses is left to the whole-picture path, which may still read it.
     if (!stream.open(path))
-        return Failure{FailureReason::damaged, QStringLiteral("libspng cannot read its header")};
+        return RegionReaderPtr();
     const spng_ihdr& header = stream.header();
     if (absurdPictureSize(header.width, header.height))
         return Failure{FailureReason::tooLarge, QStringLiteral("absurd declared size")};

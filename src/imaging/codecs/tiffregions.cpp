@@ -249,8 +249,8 @@ private:
 Result<RegionReaderPtr> openTiffRegions(const FilePath& path, const DisplayProfile& target,
                                         bool anySize) {
     TiffPtr tiff = openTiff(path);
-    if (!tiff)
-        return Failure{FailureReason::damaged, QStringLiteral("libtiff cannot open it")};
+    if (!tiff) // the whole-picture path says why
+        return RegionReaderPtr();
     quint32 width = 0, height = 0;
     TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width);
     TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height);
