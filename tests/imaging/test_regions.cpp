@@ -204,6 +204,9 @@ private Q_SLOTS:
         QVERIFY(writeJpeg(photo, path("mirrored.jpg"), 0));
         QVERIFY(test::setExifTags(path("mirrored.jpg"), {{"Exif.Image.Orientation", "7"}}));
         QTest::newRow("JPEG transverse") << path("mirrored.jpg") << 3;
+        QVERIFY(test::writeImage(photo.convertToFormat(QImage::Format_Grayscale8), path("grey.jpg"),
+                                 "jpeg", 92));
+        QTest::newRow("JPEG grey") << path("grey.jpg") << 3;
         const struct {
             const char* name;
             TiffLayout layout;
