@@ -108,23 +108,31 @@ bool writePng(const QString& path, int width, int height) {
 
 // A tiled, deflated pyramid: the full page and its halvings down to under 2000 pixels, as
 // reduced pages after it. The tiles are a few compressed variants written again and again, so
-// the 4.8 GB picture takes seconds to make, not minutes.
+// the 4.8 GB picture takes seconds to make, not minutes, and stays a classic (not Big) TIFF.
 bool writeTiff(const QString& path, int side) {
     constexpr int kTile = 256;
     std::vector<QByteArray> variants;
     for (int v = 0; v < 8; ++v) {
-        PhotoRows rows(kTile * 8, kTile);
-        QByteArray raw;
-        for (int y = 0; y < kTile; ++y)
-            raw.append(reinterpret_cast<const char*>(rows.at(y)) + v * kTile * 3, kTile * 3);
+        // Smooth tiles, stored as horizontal differences (the predictor deflated TIFFs use).
+        QByteArray raw(kTile * kTile * 3, Qt::Uninitialized);
+        for (int y = 0; y < kTile; ++y) {
+            auto* row = reinterpret_cast<uchar*>(raw.data()) + y * kTile * 3;
+            for (int x = 0; x < kTile; ++x) {
+                row[3 * x] = uchar(x / 2 + v * 16);
+                row[3 * x + 1] = uchar(y / 2 + 40);
+                row[3 * x + 2] = uchar((x + y) / 4 + v * 8);
+            }
+            for (int i = kTile * 3 - 1; i >= 3; --i)
+                row[i] = uchar(row[i] - row[i - 3]);
+        }
         uLongf size = compressBound(uLong(raw.size()));
         QByteArray packed(qsizetype(size), Qt::Uninitialized);
         compress2(reinterpret_cast<Bytef*>(packed.data()), &size,
-                  reinterpret_cast<const Bytef*>(raw.constData()), uLong(raw.size()), 1);
+                  reinterpret_cast<const Bytef*>(raw.constData()), uLong(raw.size()), 6);
         packed.truncate(qsizetype(size));
         variants.push_back(packed);
     }
-    TIFF* tiff = TIFFOpen(QFile::encodeName(path).constData(), "w8");
+    TIFF* tiff = TIFFOpen(QFile::encodeName(path).constData(), "w");
     if (!tiff)
         return false;
     bool ok = true;
@@ -137,6 +145,7 @@ bool writeTiff(const QString& path, int side) {
         TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
         TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
         TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+        TIFFSetField(tiff, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
         TIFFSetField(tiff, TIFFTAG_TILEWIDTH, kTile);
         TIFFSetField(tiff, TIFFTAG_TILELENGTH, kTile);
         const quint32 tiles = TIFFNumberOfTiles(tiff);

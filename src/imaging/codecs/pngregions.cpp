@@ -113,14 +113,14 @@ private:
         const int shift = level - kept->first;
         const QRect source(rect.x() << shift, rect.y() << shift, rect.width() << shift,
                            rect.height() << shift);
-        QImage image = kept->second.copy(source & kept->second.rect());
+        const QRect inside = source & kept->second.rect();
+        // The whole kept level (the fit view) is scaled without a copy of it first.
+        QImage image = inside == kept->second.rect() ? kept->second : kept->second.copy(inside);
         if (shift > 0)
             image = image.scaled(rect.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         if (image.isNull())
             return Failure{FailureReason::tooLarge, QStringLiteral("tile")};
-        if (space_.isValid())
-            image.setColorSpace(space_);
-        return image;
+        return image; // tagged with the file's colour space as the kept level is
     }
 
     // Full-resolution rows of every rectangle in one pass, then each reduced to `level`.
@@ -181,8 +181,9 @@ private:
 Result<RegionReaderPtr> openPngRegions(const FilePath& path, const DisplayProfile& target,
                                        bool anySize) {
     RowStream stream;
+    // A header libspng refuses is left to the whole-picture path, which may still read it.
     if (!stream.open(path))
-        return Failure{FailureReason::damaged, QStringLiteral("libspng cannot read its header")};
+        return RegionReaderPtr();
     const spng_ihdr& header = stream.header();
     if (absurdPictureSize(header.width, header.height))
         return Failure{FailureReason::tooLarge, QStringLiteral("absurd declared size")};
@@ -218,6 +219,9 @@ Result<RegionReaderPtr> openPngRegions(const FilePath& path, const DisplayProfil
     }
     finerReducer.flush();
     coarserReducer.flush();
+    if (colour.space.isValid())
+        for (auto& level : kept)
+            level.second.setColorSpace(colour.space);
     return RegionReaderPtr(
         std::make_shared<PngRegionReader>(path, stored, chunkExifOrientation(path),
                                           std::move(colour), alpha, std::move(kept), target));

@@ -4,7 +4,7 @@
 #include "imaging/metadata/orientation.h"
 #include "imaging/pixels/displayprofile.h"
 
-#include <QPainter>
+#include <cstring>
 
 namespace kivo {
 
@@ -41,21 +41,21 @@ QRect storedRect(const QRect& up, QSize stored, int orientation) {
 // A rectangle whose last row or column the file cannot serve at a reduced level (its sides
 // rounded up past the level's edge) repeats its edge pixels there.
 QImage padded(QImage image, QSize wanted) {
-    if (image.size() == wanted || image.isNull())
+    if (image.size() == wanted || image.isNull() || image.width() == 0 || image.height() == 0)
         return image;
     QImage out(wanted, image.format());
     if (out.isNull())
         return {};
     out.setColorSpace(image.colorSpace());
-    QPainter painter(&out);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.drawImage(0, 0, image);
-    const int w = image.width(), h = image.height();
-    if (w < wanted.width())
-        painter.drawImage(QRect(w, 0, wanted.width() - w, h), image, QRect(w - 1, 0, 1, h));
-    if (h < wanted.height())
-        painter.drawImage(QRect(0, h, wanted.width(), wanted.height() - h), out,
-                          QRect(0, h - 1, wanted.width(), 1));
+    const int pixelBytes = image.depth() / 8;
+    const size_t rowBytes = size_t(image.width()) * size_t(pixelBytes);
+    for (int y = 0; y < wanted.height(); ++y) {
+        uchar* line = out.scanLine(y);
+        std::memcpy(line, image.constScanLine(std::min(y, image.height() - 1)), rowBytes);
+        for (int x = image.width(); x < wanted.width(); ++x)
+            std::memcpy(line + size_t(x) * size_t(pixelBytes), line + rowBytes - size_t(pixelBytes),
+                        size_t(pixelBytes));
+    }
     return out;
 }
 

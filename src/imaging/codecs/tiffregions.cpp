@@ -138,15 +138,41 @@ protected:
     }
 
 private:
-    // `rect` on the grid of the page reduced by 2^shift, averaged from the page's blocks.
+    static QImage::Format formatOf(const PageLayout& page) {
+        if (page.samples == 1)
+            return QImage::Format_Grayscale8;
+        if (page.samples == 3)
+            return QImage::Format_RGB32;
+        return page.premultiplied ? QImage::Format_ARGB32_Premultiplied : QImage::Format_ARGB32;
+    }
+
+    static void store(uchar* line, int x, const int* v, int channels) {
+        if (channels == 1)
+            line[x] = uchar(v[0]);
+        else if (channels == 2)
+            reinterpret_cast<QRgb*>(line)[x] = qRgba(v[0], v[0], v[0], v[1]);
+        else
+            reinterpret_cast<QRgb*>(line)[x] = qRgba(v[0], v[1], v[2], channels == 4 ? v[3] : 255);
+    }
+
+    // `rect` on the grid of the page reduced by 2^shift: the page's pixels, or averages of
+    // them summed while its blocks are read.
     Result<QImage> readRect(TIFF* tiff, const PageLayout& page, const QRect& rect, int shift,
                             std::vector<uchar>& block) const {
         const int channels = page.samples;
+        QImage direct;
+        if (shift == 0) {
+            direct = allocateImage(rect.size(), formatOf(page));
+            if (direct.isNull())
+                return Failure{FailureReason::tooLarge, QStringLiteral("tile")};
+            direct.fill(0);
+        }
         const qint64 x0 = qint64(rect.x()) << shift, y0 = qint64(rect.y()) << shift;
         const qint64 x1 = std::min<qint64>(qint64(rect.right() + 1) << shift, page.width);
         const qint64 y1 = std::min<qint64>(qint64(rect.bottom() + 1) << shift, page.height);
-        std::vector<quint32> sums(size_t(rect.width()) * size_t(rect.height()) * size_t(channels));
-        std::vector<quint32> counts(size_t(rect.width()) * size_t(rect.height()));
+        const size_t summed = shift > 0 ? size_t(rect.width()) * size_t(rect.height()) : 0;
+        std::vector<quint32> sums(summed * size_t(channels));
+        std::vector<quint32> counts(summed);
         const qint64 bw = page.blockWidth, bh = page.blockHeight;
         for (qint64 by = y0 / bh * bh; by < y1; by += bh) {
             for (qint64 bx = x0 / bw * bw; bx < x1; bx += bw) {
@@ -167,6 +193,16 @@ private:
                 for (qint64 y = top; y < bottom; ++y) {
                     const uchar* source =
                         block.data() + (y - by) * rowBytes + (left - bx) * channels;
+                    if (shift == 0) {
+                        uchar* line = direct.scanLine(int(y - y0));
+                        for (qint64 x = left; x < right; ++x, source += channels) {
+                            int v[4] = {source[0], 0, 0, 0};
+                            for (int c = 1; c < channels; ++c)
+                                v[c] = source[c];
+                            store(line, int(x - x0), v, channels);
+                        }
+                        continue;
+                    }
                     const size_t outRow = size_t((y - y0) >> shift) * size_t(rect.width());
                     for (qint64 x = left; x < right; ++x, source += channels) {
                         const size_t out = outRow + size_t((x - x0) >> shift);
@@ -177,6 +213,8 @@ private:
                 }
             }
         }
+        if (shift == 0)
+            return direct;
         return toBitmap(sums, counts, rect.size(), page);
     }
 
@@ -184,13 +222,7 @@ private:
                                    const std::vector<quint32>& counts, QSize size,
                                    const PageLayout& page) {
         const int channels = page.samples;
-        QImage::Format format = QImage::Format_RGB32;
-        if (channels == 1)
-            format = QImage::Format_Grayscale8;
-        else if (channels == 2 || channels == 4)
-            format =
-                page.premultiplied ? QImage::Format_ARGB32_Premultiplied : QImage::Format_ARGB32;
-        QImage image = allocateImage(size, format);
+        QImage image = allocateImage(size, formatOf(page));
         if (image.isNull())
             return Failure{FailureReason::tooLarge, QStringLiteral("tile")};
         for (int y = 0; y < size.height(); ++y) {
@@ -202,13 +234,7 @@ private:
                 int v[4] = {0, 0, 0, 255};
                 for (int c = 0; c < channels; ++c)
                     v[c] = int((sums[at * size_t(channels) + size_t(c)] + n / 2) / n);
-                if (channels == 1)
-                    line[x] = uchar(v[0]);
-                else if (channels == 2)
-                    reinterpret_cast<QRgb*>(line)[x] = qRgba(v[0], v[0], v[0], v[1]);
-                else
-                    reinterpret_cast<QRgb*>(line)[x] =
-                        qRgba(v[0], v[1], v[2], channels == 4 ? v[3] : 255);
+                store(line, x, v, channels);
             }
         }
         return image;
@@ -223,8 +249,8 @@ private:
 Result<RegionReaderPtr> openTiffRegions(const FilePath& path, const DisplayProfile& target,
                                         bool anySize) {
     TiffPtr tiff = openTiff(path);
-    if (!tiff)
-        return Failure{FailureReason::damaged, QStringLiteral("libtiff cannot open it")};
+    if (!tiff) // the whole-picture path says why
+        return RegionReaderPtr();
     quint32 width = 0, height = 0;
     TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width);
     TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height);
