@@ -336,6 +336,9 @@ ImagePtr decodeAnimation(const FilePath& path, const FormatInfo& info) {
     return Image::createAnimated(std::move(animation->firstFrame), std::move(animation->frames));
 }
 
+// The level of a tiled picture asked for in full, which zooming out from 100 % then draws.
+constexpr QSize kTiledLevelBox(2048, 2048);
+
 // A picture too large to decode whole, as the coarsest level that still fills `box` when fitted
 // in it (scaled down to the box when `shrink`), with the reader for the sharper tiles. Each
 // reader makes that level its cheapest way: a JPEG's DCT scaling, a TIFF's reduced page, the
@@ -359,41 +362,10 @@ Result<ImagePtr> tiledLevel(const RegionReaderPtr& regions, QSize box, bool shri
     return Failure{FailureReason::damaged, QStringLiteral("no level")};
 }
 
-} // namespace
-
-Result<QImage> decodeStill(const FilePath& path, const FormatInfo& format,
-                           const DecodeRequest& request) {
-    auto pixels = decodeLogged(path, format, request);
-    if (!pixels)
-        return pixels.failure();
-    return std::move(pixels->image);
-}
-
-Result<ImagePtr> decodeImage(const FilePath& path, const DisplayProfile& target) {
-    return decodeLevel(path, QSize(), false, target);
-}
-
-Result<ImagePtr> decodeLevel(const FilePath& path, QSize box, bool shrink,
+// The picture decoded as one bitmap: a level that fills `box` where the format has a cheap
+// one, else in full (scaled down to the box when `shrink`).
+Result<ImagePtr> decodeWhole(const FilePath& path, const FormatInfo& info, QSize box, bool shrink,
                              const DisplayProfile& target) {
-    const auto format = sniffLogged(path);
-    if (!format)
-        return format.failure();
-    const FormatInfo& info = **format;
-    if (ImagePtr animation = decodeAnimation(path, info))
-        return animation;
-    // The decode budget bounds a level or a tile here, not the whole picture: one too large to
-    // decode whole is read by region when its format allows (a full decode still refuses it).
-    if (box.isValid()) {
-        auto regions = openRegionReaderFor(path, info, target, false);
-        if (!regions) {
-            qCDebug(lcImaging) << "cannot read" << displayPath(path)
-                               << "by region:" << reasonName(regions.reason())
-                               << regions.failure().message;
-            return regions.failure();
-        }
-        if (*regions)
-            return tiledLevel(*regions, box, shrink);
-    }
     DecodeRequest request;
     request.fitBox = box;
     request.enlarge = !shrink && box.isValid();
@@ -421,6 +393,49 @@ Result<ImagePtr> decodeLevel(const FilePath& path, QSize box, bool shrink,
     if (ImagePtr image = Image::createLevel(std::move(bitmap), fullSize))
         return image;
     return damaged(info);
+}
+
+} // namespace
+
+Result<QImage> decodeStill(const FilePath& path, const FormatInfo& format,
+                           const DecodeRequest& request) {
+    auto pixels = decodeLogged(path, format, request);
+    if (!pixels)
+        return pixels.failure();
+    return std::move(pixels->image);
+}
+
+Result<ImagePtr> decodeImage(const FilePath& path, const DisplayProfile& target) {
+    const auto format = sniffLogged(path);
+    if (!format)
+        return format.failure();
+    if (ImagePtr animation = decodeAnimation(path, **format))
+        return animation;
+    return decodeWhole(path, **format, QSize(), false, target);
+}
+
+Result<ImagePtr> decodeLevel(const FilePath& path, QSize box, bool shrink,
+                             const DisplayProfile& target) {
+    const auto format = sniffLogged(path);
+    if (!format)
+        return format.failure();
+    const FormatInfo& info = **format;
+    if (ImagePtr animation = decodeAnimation(path, info))
+        return animation;
+    // The decode budget bounds a level or a tile here, not the whole picture: one too large to
+    // decode whole is read by region when its format allows (a full decode still refuses it).
+    // Asked for in full (a window opening at Actual Size), it is the same tiled picture, its
+    // level sized for a large screen.
+    auto regions = openRegionReaderFor(path, info, target, false);
+    if (!regions) {
+        qCDebug(lcImaging) << "cannot read" << displayPath(path)
+                           << "by region:" << reasonName(regions.reason())
+                           << regions.failure().message;
+        return regions.failure();
+    }
+    if (*regions)
+        return tiledLevel(*regions, box.isValid() ? box : kTiledLevelBox, shrink);
+    return decodeWhole(path, info, box, shrink, target);
 }
 
 ImagePtr decodeEmbeddedPreview(const FilePath& path, QSize box, const DisplayProfile& target) {

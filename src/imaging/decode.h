@@ -19,7 +19,8 @@ Result<ImagePtr> decodeImage(const FilePath& path, const DisplayProfile& target 
 // pixels) when fitted in it, with the full size the file declares as its size(). JPEG decodes
 // at a reduced DCT scale, a still WebP at its final size, a raw file from its embedded preview;
 // the other formats decode in full and, when `shrink` is set, are scaled down to the box (a
-// preloaded neighbour then holds what it shows). An invalid box decodes the full picture.
+// preloaded neighbour then holds what it shows). An invalid box decodes the full picture,
+// except one too large to hold whole (see regions.h): that is always a tiled picture.
 // A vector picture (SVG) is a scalable Image rendered to fill the box: without `shrink` also
 // beyond its intrinsic size, which is how a view zoomed in gets it sharp.
 Result<ImagePtr> decodeLevel(const FilePath& path, QSize box, bool shrink,

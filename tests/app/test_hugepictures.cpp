@@ -26,6 +26,7 @@ using namespace kivo;
 namespace {
 
 constexpr char kPictureVariable[] = "KIVO_HUGE_PICTURE";
+constexpr char kActualSizeVariable[] = "KIVO_HUGE_AT_ACTUAL_SIZE";
 const QSize kSize(12000, 8000); // 96 MP: above the size from which pictures are tiled
 
 // Flat 8×8 blocks of sixteen greys: each block is one JPEG block, so the encoders keep it
@@ -159,10 +160,16 @@ private Q_SLOTS:
     void actualSizeShowsSharpTiles_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<std::function<bool(const QString&)>>("write");
-        QTest::newRow("JPEG") << "huge.jpg" << std::function<bool(const QString&)>(writeJpeg);
-        QTest::newRow("PNG") << "huge.png" << std::function<bool(const QString&)>(writePng);
-        QTest::newRow("TIFF in strips")
-            << "huge.tif" << std::function<bool(const QString&)>(writeTiff);
+        QTest::addColumn<bool>("opensAtActualSize"); // the display mode the user chose
+        const auto row = [](const char* label, const char* name, bool (*write)(const QString&),
+                            bool opensAtActualSize = false) {
+            QTest::newRow(label) << QString(name) << std::function<bool(const QString&)>(write)
+                                 << opensAtActualSize;
+        };
+        row("JPEG", "huge.jpg", writeJpeg);
+        row("JPEG, the window opening at Actual Size", "huge.jpg", writeJpeg, true);
+        row("PNG", "huge.png", writePng);
+        row("TIFF in strips", "huge.tif", writeTiff);
     }
 
     // Here the picture is written and an X session started; the application runs in a child
@@ -174,12 +181,15 @@ private Q_SLOTS:
             QSKIP("Xvfb, openbox or wmctrl is not installed");
         QFETCH(QString, name);
         QFETCH(std::function<bool(const QString&)>, write);
+        QFETCH(bool, opensAtActualSize);
         QTemporaryDir dir;
         QVERIFY(write(dir.filePath(name)));
         test::DesktopSession session(test::DesktopSession::Kind::x11);
         QVERIFY(session.isReady());
         QProcessEnvironment environment = session.environment();
         environment.insert(kPictureVariable, dir.filePath(name));
+        if (opensAtActualSize)
+            environment.insert(kActualSizeVariable, QStringLiteral("1"));
         QProcess child;
         child.setProcessEnvironment(environment);
         child.setProcessChannelMode(QProcess::MergedChannels);
@@ -194,6 +204,8 @@ private Q_SLOTS:
         if (picture.isEmpty())
             QSKIP("runs in the child on the X server");
         test::PrivateSettings settings;
+        if (qEnvironmentVariableIsSet(kActualSizeVariable))
+            settings.settings().setValue("displayMode", caseName(DisplayMode::actualSize));
         KivoApplication kivo(settings.settings());
         kivo.start({filePathFromText(picture)}, -1, {});
         ViewerWindow* window = nullptr;
