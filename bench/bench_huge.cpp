@@ -6,6 +6,7 @@
 // of the same rectangle), and the peak RSS after each, every one in a process of its own.
 //
 //   build/release/bench/bench_huge [folder to keep the files in]
+#include "hugepictures.h"
 #include "imaging/decode.h"
 #include "imaging/regions.h"
 
@@ -16,148 +17,14 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTextStream>
-#include <cstdio>
 #include <functional>
-#include <jpeglib.h>
-#include <random>
-#include <spng.h>
-#include <tiffio.h>
-#include <vector>
-#include <zlib.h>
+
+using namespace kivo::bench;
 
 namespace {
 
 constexpr QSize kBox(1600, 1600);
 constexpr QSize kScreen(1600, 1000);
-
-// Gradients with noise on top, one row at a time: compresses like a photo.
-class PhotoRows {
-public:
-    PhotoRows(int width, int height)
-        : width_(width)
-        , height_(height) {}
-    const uchar* at(int y, int channels = 3) {
-        row_.resize(size_t(width_) * channels);
-        std::uniform_int_distribution<int> noise(-12, 12);
-        for (int x = 0; x < width_; ++x) {
-            uchar* p = &row_[size_t(x) * channels];
-            const int check = ((x / 512 + y / 512) % 2) * 64;
-            p[0] = uchar(std::clamp(255 * x / width_ + noise(random_), 0, 255));
-            p[1] = uchar(std::clamp(255 * y / height_ + noise(random_), 0, 255));
-            p[2] = uchar(std::clamp(96 + check + noise(random_), 0, 255));
-        }
-        return row_.data();
-    }
-
-private:
-    int width_, height_;
-    std::mt19937 random_{42};
-    std::vector<uchar> row_;
-};
-
-bool writeJpeg(const QString& path, int width, int height, int restartRows) {
-    FILE* file = std::fopen(QFile::encodeName(path).constData(), "wb");
-    if (!file)
-        return false;
-    jpeg_compress_struct info;
-    jpeg_error_mgr errors;
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    jpeg_stdio_dest(&info, file);
-    info.image_width = JDIMENSION(width);
-    info.image_height = JDIMENSION(height);
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 90, TRUE);
-    info.restart_in_rows = restartRows;
-    jpeg_start_compress(&info, TRUE);
-    PhotoRows rows(width, height);
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW row = const_cast<uchar*>(rows.at(int(info.next_scanline)));
-        jpeg_write_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    return std::fclose(file) == 0;
-}
-
-bool writePng(const QString& path, int width, int height) {
-    FILE* file = std::fopen(QFile::encodeName(path).constData(), "wb");
-    if (!file)
-        return false;
-    spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
-    spng_set_png_file(ctx, file);
-    spng_set_option(ctx, SPNG_IMG_COMPRESSION_LEVEL, 1);
-    spng_ihdr header{};
-    header.width = quint32(width);
-    header.height = quint32(height);
-    header.bit_depth = 8;
-    header.color_type = SPNG_COLOR_TYPE_TRUECOLOR;
-    spng_set_ihdr(ctx, &header);
-    bool ok = spng_encode_image(ctx, nullptr, 0, SPNG_FMT_PNG,
-                                SPNG_ENCODE_PROGRESSIVE | SPNG_ENCODE_FINALIZE) == 0;
-    PhotoRows rows(width, height);
-    for (int y = 0; y < height && ok; ++y) {
-        const int error = spng_encode_row(ctx, rows.at(y), size_t(width) * 3);
-        ok = error == 0 || (error == SPNG_EOI && y == height - 1);
-    }
-    spng_ctx_free(ctx);
-    return std::fclose(file) == 0 && ok;
-}
-
-// A tiled, deflated pyramid: the full page and its halvings down to under 2000 pixels, as
-// reduced pages after it. The tiles are a few compressed variants written again and again, so
-// the 4.8 GB picture takes seconds to make, not minutes, and stays a classic (not Big) TIFF.
-bool writeTiff(const QString& path, int side) {
-    constexpr int kTile = 256;
-    std::vector<QByteArray> variants;
-    for (int v = 0; v < 8; ++v) {
-        // Smooth tiles, stored as horizontal differences (the predictor deflated TIFFs use).
-        QByteArray raw(kTile * kTile * 3, Qt::Uninitialized);
-        for (int y = 0; y < kTile; ++y) {
-            auto* row = reinterpret_cast<uchar*>(raw.data()) + y * kTile * 3;
-            for (int x = 0; x < kTile; ++x) {
-                row[3 * x] = uchar(x / 2 + v * 16);
-                row[3 * x + 1] = uchar(y / 2 + 40);
-                row[3 * x + 2] = uchar((x + y) / 4 + v * 8);
-            }
-            for (int i = kTile * 3 - 1; i >= 3; --i)
-                row[i] = uchar(row[i] - row[i - 3]);
-        }
-        uLongf size = compressBound(uLong(raw.size()));
-        QByteArray packed(qsizetype(size), Qt::Uninitialized);
-        compress2(reinterpret_cast<Bytef*>(packed.data()), &size,
-                  reinterpret_cast<const Bytef*>(raw.constData()), uLong(raw.size()), 6);
-        packed.truncate(qsizetype(size));
-        variants.push_back(packed);
-    }
-    TIFF* tiff = TIFFOpen(QFile::encodeName(path).constData(), "w");
-    if (!tiff)
-        return false;
-    bool ok = true;
-    for (int page = 0, width = side; ok && (page == 0 || width * 2 >= 2000); ++page, width /= 2) {
-        TIFFSetField(tiff, TIFFTAG_SUBFILETYPE, page > 0 ? FILETYPE_REDUCEDIMAGE : 0);
-        TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, quint32(width));
-        TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, quint32(width));
-        TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
-        TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
-        TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-        TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-        TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
-        TIFFSetField(tiff, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
-        TIFFSetField(tiff, TIFFTAG_TILEWIDTH, kTile);
-        TIFFSetField(tiff, TIFFTAG_TILELENGTH, kTile);
-        const quint32 tiles = TIFFNumberOfTiles(tiff);
-        for (quint32 t = 0; t < tiles && ok; ++t) {
-            QByteArray& data = variants[(t * 7 + t / 13) % variants.size()];
-            ok = TIFFWriteRawTile(tiff, t, data.data(), data.size()) >= 0;
-        }
-        ok = ok && TIFFWriteDirectory(tiff);
-    }
-    TIFFClose(tiff);
-    return ok;
-}
 
 qint64 peakRssKb() {
     QFile status(QStringLiteral("/proc/self/status"));
@@ -225,18 +92,8 @@ int main(int argc, char** argv) {
     QTextStream out(stdout);
     QTemporaryDir temporary;
     const QDir dir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : temporary.path());
-    struct Picture {
-        const char* name;
-        std::function<bool(const QString&)> make;
-    };
-    const Picture pictures[] = {
-        {"restart.jpg", [](const QString& p) { return writeJpeg(p, 30000, 20000, 1); }},
-        {"plain.jpg", [](const QString& p) { return writeJpeg(p, 30000, 20000, 0); }},
-        {"huge.png", [](const QString& p) { return writePng(p, 15000, 20000); }},
-        {"pyramid.tif", [](const QString& p) { return writeTiff(p, 40000); }},
-    };
     out << "picture        step          kivo ms  vips ms  ratio   kivo MB  vips MB\n";
-    for (const Picture& picture : pictures) {
+    for (const HugePicture& picture : hugePictures()) {
         const QString path = dir.filePath(QString::fromLatin1(picture.name));
         if (!QFile::exists(path) && !picture.make(path)) {
             out << picture.name << ": cannot be made\n";

@@ -40,6 +40,8 @@ struct Paint {
     qint64 us = 0;
     QString image; // the canvas's picture; a new one on every step
     QSize bitmap;  // the level it was drawn from
+    // The tile level whose tiles were all there for the view (kivo.canvas.tiles logging), or -1.
+    int sharpLevel = -1;
 };
 
 // One running kivo and the pictures it has painted so far. Its stderr is drained whenever the
@@ -83,11 +85,19 @@ private:
         process_->readAllStandardOutput();
         pending_ += process_->readAllStandardError();
         static const QRegularExpression line(R"(painted (\d+) us image (\S+) bitmap (\d+)x(\d+))");
+        static const QRegularExpression complete(R"(tiles complete for the view at level (\d+))");
+        static const QRegularExpression reading(R"(reading \d+ tiles at level)");
         for (qsizetype end; (end = pending_.indexOf('\n')) >= 0; pending_.remove(0, end + 1)) {
-            const auto match = line.match(QString::fromUtf8(pending_.left(end)));
+            const QString text = QString::fromUtf8(pending_.left(end));
+            const auto match = line.match(text);
             if (match.hasMatch())
                 paints_.push_back({match.captured(1).toLongLong(), match.captured(2),
-                                   QSize(match.captured(3).toInt(), match.captured(4).toInt())});
+                                   QSize(match.captured(3).toInt(), match.captured(4).toInt()),
+                                   sharpLevel_});
+            else if (const auto done = complete.match(text); done.hasMatch())
+                sharpLevel_ = done.captured(1).toInt();
+            else if (reading.match(text).hasMatch())
+                sharpLevel_ = -1;
         }
     }
 
@@ -95,6 +105,7 @@ private:
     qint64 startedUs_;
     QByteArray pending_;
     std::vector<Paint> paints_;
+    int sharpLevel_ = -1;
 };
 
 struct Memory {

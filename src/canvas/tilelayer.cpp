@@ -72,6 +72,7 @@ void TileLayer::setImage(const ImagePtr& image) {
     failed_.clear();
     lastVisible_ = QRectF();
     lastLevel_ = -1;
+    complete_ = false;
     image_ = tiled;
 }
 
@@ -133,6 +134,10 @@ void TileLayer::want(int level, const QRectF& visible) {
         if (!cache_.contains(key) && !failed_.contains(key))
             missing.push_back(key);
     }
+    // Said once each time the view becomes sharp, for whoever wonders why it is still blurred.
+    if (missing.empty() && !complete_)
+        qCDebug(lcTiles) << "tiles complete for the view at level" << level;
+    complete_ = missing.empty();
     if (!inFlight_.empty()) {
         // A batch still wanted finishes, and the rest follows it; one for a view left behind
         // gives way at once.

@@ -64,6 +64,7 @@ private:
     std::vector<tiles::TileKey> inFlight_;
     QRectF lastVisible_;
     int lastLevel_ = -1;
+    bool complete_ = false; // every tile the view wants is in the cache
 };
 
 } // namespace kivo
