@@ -115,9 +115,8 @@ int main(int argc, char** argv) {
         const QScreen* screen = QGuiApplication::primaryScreen();
         const QSize box = (points * (screen ? screen->devicePixelRatio() : 1.0)).toSize();
         const kivo::FilePath first = line.files.front();
-        early = kivo::EarlyDecode{first, box, kivo::runOnPool(launchPool, [first, box] {
-                                      return kivo::decodeFirstLevel(first, box);
-                                  })};
+        early = kivo::EarlyDecode{
+            first, box, kivo::startFirstLevel(launchPool, first, box, {}, [] { return true; })};
     }
     kivo::installTranslations(app);
 

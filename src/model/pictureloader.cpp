@@ -5,6 +5,7 @@
 #include "imaging/tasks/handoff.h"
 #include "logging.h"
 
+#include <QPromise>
 #include <QThreadPool>
 #include <algorithm>
 #include <utility>
@@ -30,10 +31,11 @@ namespace {
 // The level that fills `box`. A reduced decode is brought to the exact size it is shown at, so
 // each paint is a blit; a full one is kept whole rather than decoded again when the view zooms
 // in.
-Result<ImagePtr> decodeWindowLevel(const FilePath& url, QSize box, const DisplayProfile& target) {
+Result<ImagePtr> decodeWindowLevel(const FilePath& url, QSize box, const DisplayProfile& target,
+                                   bool prepare = true) {
     const FormatInfo* format = formatForPath(url);
     auto level = decodeLevel(url, box, format && hasCheapLevel(*format), target);
-    if (level)
+    if (level && prepare)
         (*level)->prepareReducedCopies();
     return level;
 }
@@ -48,10 +50,48 @@ bool fillsBox(const Image& level, QSize box) {
 
 } // namespace
 
-Result<ImagePtr> decodeFirstLevel(const FilePath& url, QSize box, const DisplayProfile& target) {
-    if (ImagePtr preview = decodeEmbeddedPreview(url, box, target))
-        return preview;
-    return decodeWindowLevel(url, box, target);
+Result<ImagePtr> decodeFirstLevel(const FilePath& url, QSize box, const DisplayProfile& target,
+                                  const std::function<void(ImagePtr)>& preview) {
+    ImagePtr early = decodeEmbeddedPreview(url, box, target);
+    if (!early)
+        return decodeWindowLevel(url, box, target);
+    if (!preview || fillsBox(*early, box))
+        return early;
+    // Shown while the level that fills the window decodes here, straight after it: on a launch
+    // that saves the wait for the window to take the preview before asking for more.
+    preview(early);
+    const auto level = decodeWindowLevel(url, box, target, false);
+    ImagePtr refined = level ? early->refined((*level)->bitmap()) : nullptr;
+    if (!refined)
+        return early; // the preview is the best there is; the loader says why when it asks again
+    refined->prepareReducedCopies();
+    return refined;
+}
+
+FirstLevelDecode startFirstLevel(QThreadPool& pool, const FilePath& url, QSize box,
+                                 const DisplayProfile& target, std::function<bool()> wanted,
+                                 int priority) {
+    auto preview = std::make_shared<QPromise<ImagePtr>>();
+    preview->start();
+    FirstLevelDecode decode;
+    decode.preview = preview->future();
+    decode.level = runOnPool(
+        pool,
+        [url, box, target, wanted = std::move(wanted), preview]() -> Result<ImagePtr> {
+            if (!wanted()) {
+                preview->finish();
+                return superseded();
+            }
+            auto level = decodeFirstLevel(url, box, target, [&preview](ImagePtr shown) {
+                preview->addResult(std::move(shown));
+                preview->finish();
+            });
+            preview->finish(); // with no result when there was no preview
+            // Let go here when the user has moved on meanwhile, not on the GUI thread.
+            return wanted() ? level : superseded();
+        },
+        priority);
+    return decode;
 }
 
 PictureLoader::PictureLoader(QThreadPool& pool, QObject* parent)
@@ -78,6 +118,7 @@ void PictureLoader::stop() {
     completing_ = false;
     latest_->store(++ticket_);
     level_.drop();
+    preview_.drop();
     adopted_.drop();
     sharper_.drop();
 }
@@ -111,15 +152,8 @@ void PictureLoader::load(const FilePath& url, ImagePtr preloaded, QSize box) {
     requestedFull_ = !box.isValid();
     qCDebug(lcModel) << "decoding" << displayName(url) << "for" << box;
     const quint64 ticket = ticket_;
-    follow(runOnPool(
-        pool_,
-        [url, box, latest = latest_, ticket, target = target_]() -> Result<ImagePtr> {
-            if (latest->load() != ticket)
-                return superseded();
-            auto level = decodeFirstLevel(url, box, target);
-            // Let go here when the user has moved on meanwhile, not on the GUI thread.
-            return latest->load() == ticket ? level : superseded();
-        },
+    follow(startFirstLevel(
+        pool_, url, box, target_, [latest = latest_, ticket] { return latest->load() == ticket; },
         kFirstLevelPriority));
 }
 
@@ -128,7 +162,7 @@ void PictureLoader::prefetch(const EarlyDecode& early) {
     url_ = early.url;
     requestedBox_ = early.box;
     ahead_ = true;
-    follow(early.level);
+    follow(early.decode);
 }
 
 void PictureLoader::adopt(const FilePath& url, QFuture<ImagePtr> running, QSize box) {
@@ -147,11 +181,23 @@ void PictureLoader::adopt(const FilePath& url, QFuture<ImagePtr> running, QSize 
     });
 }
 
-void PictureLoader::follow(QFuture<Result<ImagePtr>> level) {
+void PictureLoader::follow(const FirstLevelDecode& decode) {
     const quint64 ticket = ticket_;
-    level_.wait(std::move(level), [this, ticket](Result<ImagePtr> result) {
+    preview_.wait(decode.preview,
+                  [this, ticket](ImagePtr preview) { previewArrived(ticket, std::move(preview)); });
+    level_.wait(decode.level, [this, ticket](Result<ImagePtr> result) {
         levelArrived(ticket, std::move(result));
     });
+}
+
+void PictureLoader::previewArrived(quint64 ticket, ImagePtr preview) {
+    if (ticket != ticket_ || shown_)
+        return releaseLater(std::move(preview));
+    qCDebug(lcModel) << "showing a preview of" << (url_ ? displayName(*url_) : QString())
+                     << "while its level for" << requestedBox_ << "decodes";
+    shown_ = std::move(preview);
+    if (!ahead_) // else the window's load() takes it over
+        Q_EMIT ready(shown_);
 }
 
 void PictureLoader::levelArrived(quint64 ticket, Result<ImagePtr> level) {

@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QSize>
 #include <atomic>
+#include <functional>
 #include <memory>
 
 class QThreadPool;
@@ -18,18 +19,33 @@ class QThreadPool;
 namespace kivo {
 
 // The first level of a file for a view of `box` device pixels, ready to draw: what a window
-// decodes first. That may be a preview the file carries, smaller than the box (a HEIF thumbnail
-// item), which PictureLoader follows at once with the level that fills the box. Safe on any
-// thread.
-Result<ImagePtr> decodeFirstLevel(const FilePath& url, QSize box,
-                                  const DisplayProfile& target = {});
+// decodes first. A file may carry a preview smaller than the box (a HEIF thumbnail item): with
+// `preview` given, that gets it as soon as it is decoded, and the level that fills the box
+// follows as the result, a level of the same picture (the preview itself when the rest of the
+// file cannot be decoded); without, the preview is the result, which PictureLoader follows with
+// the level that fills the box. Safe on any thread.
+Result<ImagePtr> decodeFirstLevel(const FilePath& url, QSize box, const DisplayProfile& target = {},
+                                  const std::function<void(ImagePtr)>& preview = {});
+
+// A first level decoding on a pool, and the preview the file may show meanwhile (a future that
+// finishes with no result when there is none).
+struct FirstLevelDecode {
+    QFuture<Result<ImagePtr>> level;
+    QFuture<ImagePtr> preview;
+};
+
+// Starts decodeFirstLevel on `pool`; `wanted` (asked on the worker) skips a decode no longer
+// needed.
+FirstLevelDecode startFirstLevel(QThreadPool& pool, const FilePath& url, QSize box,
+                                 const DisplayProfile& target, std::function<bool()> wanted,
+                                 int priority = 0);
 
 // A first level already decoding when the window that shows it does not exist yet: a launch
 // starts it before the display connection is made.
 struct EarlyDecode {
     FilePath url;
     QSize box;
-    QFuture<Result<ImagePtr>> level;
+    FirstLevelDecode decode;
 };
 
 // Brings the window's current picture on screen in levels: first a level that fills the
@@ -82,7 +98,8 @@ Q_SIGNALS:
     void fullResolutionFailed(Failure why);
 
 private:
-    void follow(QFuture<Result<ImagePtr>> level);
+    void follow(const FirstLevelDecode& decode);
+    void previewArrived(quint64 ticket, ImagePtr preview);
     void levelArrived(quint64 ticket, Result<ImagePtr> level);
     void sharperArrived(quint64 ticket, bool full, Result<ImagePtr> result);
     void completeLevel();
@@ -104,6 +121,7 @@ private:
     std::shared_ptr<std::atomic<quint64>> latest_;
     std::shared_ptr<std::atomic<quint64>> latestSharper_; // the sharper level last asked for
     PendingResult<Result<ImagePtr>> level_{this, &pool_};
+    PendingResult<ImagePtr> preview_{this, &pool_};
     PendingResult<ImagePtr> adopted_{this, &pool_};
     PendingResult<Result<ImagePtr>> sharper_{this, &pool_};
 };
