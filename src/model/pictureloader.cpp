@@ -34,7 +34,12 @@ namespace {
 Result<ImagePtr> decodeWindowLevel(const FilePath& url, QSize box, const DisplayProfile& target,
                                    bool prepare = true) {
     const FormatInfo* format = formatForPath(url);
-    auto level = decodeLevel(url, box, format && hasCheapLevel(*format), target);
+    // A PNG has no cheaper decode, but its rows are averaged down as they arrive: its level then
+    // never holds the full picture (and its reduced copies), at the price of a second decode
+    // when the view looks closer.
+    const bool shrink =
+        format && (hasCheapLevel(*format) || format->decoder == DecoderKind::libspng);
+    auto level = decodeLevel(url, box, shrink, target);
     if (level && prepare)
         (*level)->prepareReducedCopies();
     return level;

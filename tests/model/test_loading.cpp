@@ -355,6 +355,18 @@ private Q_SLOTS:
         finishPreloads();
         for (const ImagePtr& image : shown)
             QVERIFY(!(image->samePicture(*left) && image->isFullResolution()));
+
+        // A PNG's rows are averaged down as they arrive: its level holds what the window shows,
+        // and looking closer decodes it in full.
+        QVERIFY(writeImage(quadrantImage(1600, 1200), dir.filePath("e.png"), "png"));
+        state.setMagnification(0.3);
+        state.openFile(path("e.png"));
+        finishPreloads();
+        QCOMPARE(state.currentImage()->bitmap().size(), QSize(400, 300));
+        state.setVisibleRect(QRectF(0.2, 0.2, 0.5, 0.5));
+        state.setMagnification(1.0);
+        finishPreloads();
+        QVERIFY(state.currentImage()->isFullResolution());
     }
 
     // A HEIF's thumbnail item of the picture's aspect shows at once, as a level of the picture,
