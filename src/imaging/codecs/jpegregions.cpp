@@ -9,7 +9,6 @@
 #include "imaging/metadata/orientation.h"
 #include "imaging/pixels/pixelbuffer.h"
 
-#include <QFile>
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
@@ -53,10 +52,7 @@ struct StreamCloser {
 using Stream = std::unique_ptr<FILE, StreamCloser>;
 
 Stream openStream(const FilePath& path) {
-    QFile file;
-    if (!openForReading(file, path))
-        return nullptr;
-    const int fd = ::dup(file.handle());
+    const int fd = openOwnDescriptor(path);
     if (fd < 0)
         return nullptr;
     FILE* stream = ::fdopen(fd, "rb");

@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "imaging/codecs/regionbase.h"
 
+#include "imaging/codecs/decodecore.h"
 #include "imaging/metadata/orientation.h"
 #include "imaging/pixels/displayprofile.h"
 
+#include <QFile>
 #include <cstring>
+#include <unistd.h>
 
 namespace kivo {
 
@@ -129,6 +132,11 @@ std::vector<Result<QImage>> StoredRegionReader::read(const std::vector<QRect>& r
             result = std::move(image);
     }
     return results;
+}
+
+int openOwnDescriptor(const FilePath& path) {
+    QFile file;
+    return openForReading(file, path) ? ::dup(file.handle()) : -1;
 }
 
 } // namespace kivo

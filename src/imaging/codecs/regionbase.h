@@ -52,6 +52,10 @@ private:
     DisplayProfile target_;
 };
 
+// A descriptor of `path` for a reader to keep, opened as every decoder opens files (regular
+// files only, by their native bytes); -1 when it cannot be. The caller closes it.
+int openOwnDescriptor(const FilePath& path);
+
 // The readers by format. `anySize` opens pictures small enough to decode whole too; without it
 // they are null, as for the variants a format's reader does not handle (CMYK or progressive
 // JPEG, TIFFs that are not 8-bit grey, RGB or RGBA).

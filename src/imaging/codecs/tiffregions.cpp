@@ -7,7 +7,6 @@
 #include "imaging/codecs/regionbase.h"
 #include "imaging/pixels/pixelbuffer.h"
 
-#include <QFile>
 #include <algorithm>
 #include <memory>
 #include <tiffio.h>
@@ -29,10 +28,7 @@ struct TiffCloser {
 using TiffPtr = std::unique_ptr<TIFF, TiffCloser>;
 
 TiffPtr openTiff(const FilePath& path) {
-    QFile file;
-    if (!openForReading(file, path))
-        return nullptr;
-    const int fd = ::dup(file.handle());
+    const int fd = openOwnDescriptor(path);
     if (fd < 0)
         return nullptr;
     // "m": no memory mapping, whose faults a truncated file turns into SIGBUS.
