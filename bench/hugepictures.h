@@ -4,6 +4,8 @@
 // The gigapixel pictures the huge-picture benchmarks open, written a row at a time by the
 // codecs' own encoders so that making them never holds a whole picture either.
 
+#include "../tests/imaging/rowwriters.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QString>
@@ -45,54 +47,14 @@ private:
 };
 
 inline bool writeJpeg(const QString& path, int width, int height, int restartRows) {
-    FILE* file = std::fopen(QFile::encodeName(path).constData(), "wb");
-    if (!file)
-        return false;
-    jpeg_compress_struct info;
-    jpeg_error_mgr errors;
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    jpeg_stdio_dest(&info, file);
-    info.image_width = JDIMENSION(width);
-    info.image_height = JDIMENSION(height);
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 90, TRUE);
-    info.restart_in_rows = restartRows;
-    jpeg_start_compress(&info, TRUE);
     PhotoRows rows(width, height);
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW row = const_cast<uchar*>(rows.at(int(info.next_scanline)));
-        jpeg_write_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    return std::fclose(file) == 0;
+    return test::writeJpegRows(
+        path, QSize(width, height), [&](int y) { return rows.at(y); }, 90, restartRows);
 }
 
 inline bool writePng(const QString& path, int width, int height) {
-    FILE* file = std::fopen(QFile::encodeName(path).constData(), "wb");
-    if (!file)
-        return false;
-    spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
-    spng_set_png_file(ctx, file);
-    spng_set_option(ctx, SPNG_IMG_COMPRESSION_LEVEL, 1);
-    spng_ihdr header{};
-    header.width = quint32(width);
-    header.height = quint32(height);
-    header.bit_depth = 8;
-    header.color_type = SPNG_COLOR_TYPE_TRUECOLOR;
-    spng_set_ihdr(ctx, &header);
-    bool ok = spng_encode_image(ctx, nullptr, 0, SPNG_FMT_PNG,
-                                SPNG_ENCODE_PROGRESSIVE | SPNG_ENCODE_FINALIZE) == 0;
     PhotoRows rows(width, height);
-    for (int y = 0; y < height && ok; ++y) {
-        const int error = spng_encode_row(ctx, rows.at(y), size_t(width) * 3);
-        ok = error == 0 || (error == SPNG_EOI && y == height - 1);
-    }
-    spng_ctx_free(ctx);
-    return std::fclose(file) == 0 && ok;
+    return test::writePngRows(path, QSize(width, height), [&](int y) { return rows.at(y); });
 }
 
 // A tiled, deflated pyramid: the full page and its halvings down to under 2000 pixels, as

@@ -6,6 +6,7 @@
 #include "app/kivoapplication.h"
 #include "canvas/zoomscrollview.h"
 #include "desktopsession.h"
+#include "imaging/rowwriters.h"
 #include "model/appstate.h"
 #include "support/testsupport.h"
 #include "viewer/viewerwindow.h"
@@ -14,12 +15,9 @@
 #include <QFile>
 #include <QScreen>
 #include <QTest>
-#include <QtEndian>
 #include <cstdio>
-#include <jpeglib.h>
 #include <tiffio.h>
 #include <vector>
-#include <zlib.h>
 
 using namespace kivo;
 
@@ -42,30 +40,20 @@ std::vector<uchar> rgbRow(int y) {
     return row;
 }
 
+// The encoders' row callbacks: the row lives until the next one.
+test::RgbRow rows() {
+    return [row = std::vector<uchar>()](int y) mutable {
+        row = rgbRow(y);
+        return static_cast<const uchar*>(row.data());
+    };
+}
+
 bool writeJpeg(const QString& path) {
-    FILE* file = std::fopen(QFile::encodeName(path).constData(), "wb");
-    if (!file)
-        return false;
-    jpeg_compress_struct info{};
-    jpeg_error_mgr errors{};
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    jpeg_stdio_dest(&info, file);
-    info.image_width = JDIMENSION(kSize.width());
-    info.image_height = JDIMENSION(kSize.height());
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 95, TRUE);
-    jpeg_start_compress(&info, TRUE);
-    for (int y = 0; y < kSize.height(); ++y) {
-        std::vector<uchar> row = rgbRow(y);
-        JSAMPROW rows[] = {row.data()};
-        jpeg_write_scanlines(&info, rows, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    return std::fclose(file) == 0;
+    return test::writeJpegRows(path, kSize, rows(), 95);
+}
+
+bool writePng(const QString& path) {
+    return test::writePngRows(path, kSize, rows());
 }
 
 bool writeTiff(const QString& path) {
@@ -87,58 +75,6 @@ bool writeTiff(const QString& path) {
     }
     TIFFClose(tiff);
     return written;
-}
-
-// PNG has no row-by-row writer in the libraries at hand that Qt does not hide, so its chunks
-// are put together here around zlib's deflate, as any encoder does.
-void pngChunk(QFile& file, const char* type, const QByteArray& data) {
-    const auto be32 = [](quint32 v) {
-        const char bytes[] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
-        return QByteArray(bytes, 4);
-    };
-    QByteArray body = QByteArray(type, 4) + data;
-    file.write(be32(quint32(data.size())));
-    file.write(body);
-    file.write(be32(
-        quint32(crc32(0, reinterpret_cast<const Bytef*>(body.constData()), uInt(body.size())))));
-}
-
-bool writePng(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write("\x89PNG\r\n\x1a\n", 8);
-    QByteArray header(13, '\0');
-    qToBigEndian(quint32(kSize.width()), header.data());
-    qToBigEndian(quint32(kSize.height()), header.data() + 4);
-    header[8] = 8; // bits per sample
-    header[9] = 2; // RGB
-    pngChunk(file, "IHDR", header);
-    z_stream stream{};
-    deflateInit(&stream, 1);
-    QByteArray out(1 << 20, '\0');
-    for (int y = 0; y <= kSize.height(); ++y) {
-        std::vector<uchar> row;
-        if (y < kSize.height()) {
-            row = rgbRow(y);
-            row.insert(row.begin(), 0); // no filter
-        }
-        stream.next_in = row.data();
-        stream.avail_in = uInt(row.size());
-        const int flush = y == kSize.height() ? Z_FINISH : Z_NO_FLUSH;
-        int status = Z_OK;
-        do {
-            stream.next_out = reinterpret_cast<Bytef*>(out.data());
-            stream.avail_out = uInt(out.size());
-            status = deflate(&stream, flush);
-            const qsizetype produced = out.size() - stream.avail_out;
-            if (produced > 0)
-                pngChunk(file, "IDAT", out.left(produced));
-        } while (stream.avail_out == 0 || (flush == Z_FINISH && status != Z_STREAM_END));
-    }
-    deflateEnd(&stream);
-    pngChunk(file, "IEND", {});
-    return file.error() == QFile::NoError;
 }
 
 qint64 peakResidentKB() {

@@ -5,12 +5,12 @@
 #include "imaging/codecs/regionbase.h"
 #include "imaging/decode.h"
 #include "imaging/pixels/pixelbuffer.h"
+#include "imaging/rowwriters.h"
 #include "support/testsupport.h"
 
 #include <QTemporaryDir>
 #include <QTest>
 #include <cstdio>
-#include <jpeglib.h>
 #include <tiffio.h>
 #include <zlib.h>
 
@@ -32,30 +32,9 @@ QImage photoLike(int width, int height, bool alpha = false) {
 
 // Through libjpeg itself, since Qt's writer cannot set a restart interval.
 bool writeJpeg(const QImage& picture, const QString& path, int restartRows) {
-    FILE* file = std::fopen(QFile::encodeName(path).constData(), "wb");
-    if (!file)
-        return false;
-    jpeg_compress_struct info;
-    jpeg_error_mgr errors;
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    jpeg_stdio_dest(&info, file);
-    info.image_width = JDIMENSION(picture.width());
-    info.image_height = JDIMENSION(picture.height());
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 92, TRUE);
-    info.restart_in_rows = restartRows;
-    jpeg_start_compress(&info, TRUE);
     const QImage rgb = picture.convertToFormat(QImage::Format_RGB888);
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW row = const_cast<uchar*>(rgb.constScanLine(int(info.next_scanline)));
-        jpeg_write_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    return std::fclose(file) == 0;
+    return test::writeJpegRows(
+        path, rgb.size(), [&rgb](int y) { return rgb.constScanLine(y); }, 92, restartRows);
 }
 
 enum class TiffLayout { striped, tiled, pyramid };
