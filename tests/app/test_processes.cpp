@@ -2,10 +2,13 @@
 // The kivo executable end to end: real processes on a real X server with a window manager, and a
 // smoke run on a headless Wayland compositor.
 #include "desktopsession.h"
+#include "imaging/heifwriter.h"
 #include "support/testsupport.h"
 
 #include <QFileInfo>
 #include <QLocalSocket>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QUrl>
 #include <QtEndian>
 #include <algorithm>
@@ -302,6 +305,34 @@ private Q_SLOTS:
             return log.contains("made ahead") || log.contains("decoding");
         }));
         QVERIFY2(!log.contains("decoding"), log.constData());
+    }
+
+    // A HEIF opened from the command line paints its thumbnail item while the picture decodes
+    // (unless the picture is there first), then the picture itself, never the thumbnail again:
+    // the launch hands both over as levels of one picture.
+    void heifLaunchPaintsItsThumbnailThenThePicture() {
+        QTemporaryDir dir;
+        test::HeifFixture heif;
+        heif.thumbnailSize = 160;
+        QVERIFY(test::writeHeif(test::quadrantImage(1200, 800), dir.filePath("photo.heic"), heif));
+        auto& environment = x11_->environment();
+        environment.insert("QT_LOGGING_RULES", "kivo.timing.info=true");
+        QProcess* kivo = x11_->launch({dir.filePath("photo.heic")});
+        environment.remove("QT_LOGGING_RULES");
+        QList<int> widths; // of the bitmaps painted, in order
+        QByteArray log;
+        const QRegularExpression painted("bitmap (\\d+)x\\d+");
+        QVERIFY2(DesktopSession::waitUntil([&] {
+                     kivo->waitForReadyRead(100);
+                     log += kivo->readAllStandardError();
+                     widths.clear();
+                     for (const auto& match : painted.globalMatch(QString::fromLatin1(log)))
+                         widths.append(match.captured(1).toInt());
+                     return widths.contains(1200);
+                 }),
+                 log.constData());
+        for (qsizetype i = 0; i < widths.size(); ++i)
+            QVERIFY2(widths[i] == (i < widths.indexOf(1200) ? 160 : 1200), log.constData());
     }
 
     // A camera's TIFF with tags libtiff does not know, a damaged TIFF and a PNG whose text chunk
