@@ -365,11 +365,16 @@ private Q_SLOTS:
         environment.remove("QT_LOGGING_RULES");
         QByteArray log;
         kivo->setReadChannel(QProcess::StandardError);
-        QVERIFY2(DesktopSession::waitUntil([&] {
-                     kivo->waitForReadyRead(100);
-                     log += kivo->readAllStandardError();
-                     return log.contains("cannot show") && x11_->titles().size() == 3;
-                 }),
+        QVERIFY2(DesktopSession::waitUntil(
+                     [&] {
+                         kivo->waitForReadyRead(100);
+                         log += kivo->readAllStandardError();
+                         return log.contains("cannot show") && x11_->titles().size() == 3;
+                     },
+                     // Right after the previous viewer was ended, the
+                     // launcher now and then waits out its 10 s hand-over
+                     // timeout under ASan before starting a viewer itself.
+                     30000),
                  log.constData());
         for (const QByteArray& line : log.split('\n'))
             QVERIFY2(line.isEmpty() || line.startsWith("kivo.model: "), log.constData());
