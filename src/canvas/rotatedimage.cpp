@@ -2,22 +2,27 @@
 #include "rotatedimage.h"
 
 #include "canvasgeometry.h"
+#include "imaging/regions.h"
 
 #include <QColorSpace>
 #include <QPainter>
 #include <QTransform>
+#include <cmath>
 #include <limits>
 
 namespace kivo {
 
 namespace {
 
-// `bitmap` standing for `image` turned or converted: a full picture, a reduced level of one or a
-// vector picture at the same scale.
-ImagePtr sameKind(const Image& image, QImage bitmap, QSize size) {
-    // Converted but not turned, a tiled picture keeps its tiles, which are upright.
-    if (image.isTiled() && size == image.size() && bitmap.size() == image.bitmap().size())
-        return Image::createTiled(std::move(bitmap), image.regions());
+// `bitmap` standing for `image` turned clockwise by `degrees` or converted: a full picture, a
+// reduced level of one or a vector picture at the same scale.
+ImagePtr sameKind(const Image& image, QImage bitmap, QSize size, double degrees) {
+    // A tiled picture keeps its tiles through a conversion or a quarter turn, read turned as
+    // its level is. Any other angle leaves only the level.
+    const double r = canvas::normalizedDegrees(degrees);
+    if (image.isTiled() && std::fmod(r, 90.0) == 0.0)
+        return Image::createTiled(std::move(bitmap),
+                                  turnedRegionReader(image.regions(), int(r / 90.0)));
     return image.isScalable() ? Image::createScalable(std::move(bitmap), size)
                               : Image::createLevel(std::move(bitmap), size);
 }
@@ -55,8 +60,8 @@ ImagePtr rotatedImage(const ImagePtr& image, double degrees) {
     if (turned.isNull())
         return image;
     // A reduced level stays one: turned, it stands for the turned full-size picture.
-    ImagePtr result =
-        sameKind(*image, std::move(turned), canvas::rotatedPixelSize(image->size(), degrees));
+    ImagePtr result = sameKind(*image, std::move(turned),
+                               canvas::rotatedPixelSize(image->size(), degrees), degrees);
     if (!result)
         return image;
     result->prepareReducedCopies();
@@ -77,7 +82,7 @@ ImagePtr imageForDisplay(const ImagePtr& image, double degrees) {
                                   bitmap.convertToFormat(bitmap.hasAlphaChannel()
                                                              ? QImage::Format_ARGB32_Premultiplied
                                                              : QImage::Format_RGB32),
-                                  turned->size());
+                                  turned->size(), 0.0);
     if (!converted)
         return turned;
     converted->prepareReducedCopies();

@@ -50,6 +50,10 @@ using RegionReaderPtr = std::shared_ptr<const RegionReader>;
 // read at all, or one whose declared size is absurd.
 Result<RegionReaderPtr> openRegionReader(const FilePath& path, const DisplayProfile& target = {});
 
+// `upright` turned clockwise by `quarterTurns` (a picture turned on screen only): rectangles of
+// the turned picture, read from `upright` and turned. `upright` itself when the turn is whole.
+RegionReaderPtr turnedRegionReader(RegionReaderPtr upright, int quarterTurns);
+
 // Whether a picture of `size` is shown in tiles rather than as one bitmap.
 bool needsTiles(QSize size);
 

@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QMessageBox>
 #include <QScreen>
 #include <QTest>
 #include <cstdio>
@@ -25,6 +26,7 @@ namespace {
 
 constexpr char kPictureVariable[] = "KIVO_HUGE_PICTURE";
 constexpr char kActualSizeVariable[] = "KIVO_HUGE_AT_ACTUAL_SIZE";
+constexpr char kTurnedVariable[] = "KIVO_HUGE_TURNED";
 const QSize kSize(12000, 8000); // 96 MP: above the size from which pictures are tiled
 
 // Flat 8×8 blocks of sixteen greys: each block is one JPEG block, so the encoders keep it
@@ -97,14 +99,16 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<std::function<bool(const QString&)>>("write");
         QTest::addColumn<bool>("opensAtActualSize"); // the display mode the user chose
+        QTest::addColumn<bool>("turned");            // turned clockwise on screen
         const auto row = [](const char* label, const char* name, bool (*write)(const QString&),
-                            bool opensAtActualSize = false) {
+                            bool opensAtActualSize = false, bool turned = false) {
             QTest::newRow(label) << QString(name) << std::function<bool(const QString&)>(write)
-                                 << opensAtActualSize;
+                                 << opensAtActualSize << turned;
         };
         row("JPEG", "huge.jpg", writeJpeg);
         row("JPEG, the window opening at Actual Size", "huge.jpg", writeJpeg, true);
         row("PNG", "huge.png", writePng);
+        row("PNG turned on screen, too large to rewrite", "huge.png", writePng, false, true);
         row("TIFF in strips", "huge.tif", writeTiff);
     }
 
@@ -118,6 +122,7 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QFETCH(std::function<bool(const QString&)>, write);
         QFETCH(bool, opensAtActualSize);
+        QFETCH(bool, turned);
         QTemporaryDir dir;
         QVERIFY(write(dir.filePath(name)));
         test::DesktopSession session(test::DesktopSession::Kind::x11);
@@ -126,6 +131,8 @@ private Q_SLOTS:
         environment.insert(kPictureVariable, dir.filePath(name));
         if (opensAtActualSize)
             environment.insert(kActualSizeVariable, QStringLiteral("1"));
+        if (turned)
+            environment.insert(kTurnedVariable, QStringLiteral("1"));
         QProcess child;
         child.setProcessEnvironment(environment);
         child.setProcessChannelMode(QProcess::MergedChannels);
@@ -142,6 +149,9 @@ private Q_SLOTS:
         test::PrivateSettings settings;
         if (qEnvironmentVariableIsSet(kActualSizeVariable))
             settings.settings().setValue("displayMode", caseName(DisplayMode::actualSize));
+        const bool turned = qEnvironmentVariableIsSet(kTurnedVariable);
+        if (turned) // the whole bitmap, 375 MB, is over this budget: the file is not rewritten
+            settings.settings().setValue("tileCacheMegabytes", 256);
         KivoApplication kivo(settings.settings());
         kivo.start({filePathFromText(picture)}, -1, {});
         ViewerWindow* window = nullptr;
@@ -151,6 +161,16 @@ private Q_SLOTS:
         QVERIFY(window->state().currentImage()->isTiled());
         auto* view = window->findChild<ZoomScrollView*>();
         QVERIFY(view);
+        if (turned) {
+            QTest::keyClick(window->windowHandle(), Qt::Key_R, Qt::ControlModifier);
+            QMessageBox* alert = nullptr;
+            QTRY_VERIFY((alert = window->findChild<QMessageBox*>()) && alert->isVisible());
+            QVERIFY2(alert->informativeText().contains("turned on screen only"),
+                     qPrintable(alert->informativeText()));
+            alert->accept();
+            QTRY_VERIFY(QApplication::activeWindow() == window);
+            QCOMPARE(window->state().rotation(), 90.0);
+        }
 
         QTest::keyClick(window->windowHandle(), Qt::Key_0, Qt::ControlModifier);
         QTRY_COMPARE(view->magnification(), 1.0);
@@ -172,8 +192,12 @@ private Q_SLOTS:
                 for (int x = 0; x < patch.width(); ++x) {
                     const QPoint inViewport =
                         viewport->mapFrom(window, patch.topLeft() + QPoint(x, y));
-                    const QPointF at =
+                    const QPointF shown =
                         view->viewportToImage(QPointF(inViewport) + QPointF(0.5, 0.5));
+                    // The picture shown turned clockwise has its upright pixel (x, y) at
+                    // (height - 1 - y, x).
+                    const QPointF at =
+                        turned ? QPointF(shown.y(), kSize.height() - shown.x()) : shown;
                     sum += std::abs(qGray(shot.pixel(x, y)) - grey(int(std::floor(at.x())) + dx,
                                                                    int(std::floor(at.y())) + dy));
                 }

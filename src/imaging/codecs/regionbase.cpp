@@ -17,30 +17,6 @@ int ceilShift(qint64 value, int level) {
     return int((value + (qint64(1) << level) - 1) >> level);
 }
 
-// Where an upright rectangle lies in a picture stored as `stored` and shown turned by the
-// EXIF `orientation`.
-QRect storedRect(const QRect& up, QSize stored, int orientation) {
-    const int w = stored.width(), h = stored.height();
-    switch (orientation) {
-    case 2:
-        return {w - up.x() - up.width(), up.y(), up.width(), up.height()};
-    case 3:
-        return {w - up.x() - up.width(), h - up.y() - up.height(), up.width(), up.height()};
-    case 4:
-        return {up.x(), h - up.y() - up.height(), up.width(), up.height()};
-    case 5:
-        return {up.y(), up.x(), up.height(), up.width()};
-    case 6:
-        return {up.y(), h - up.x() - up.width(), up.height(), up.width()};
-    case 7:
-        return {w - up.y() - up.height(), h - up.x() - up.width(), up.height(), up.width()};
-    case 8:
-        return {w - up.y() - up.height(), up.x(), up.height(), up.width()};
-    default:
-        return up;
-    }
-}
-
 // A rectangle whose last row or column the file cannot serve at a reduced level (its sides
 // rounded up past the level's edge) repeats its edge pixels there.
 QImage padded(QImage image, QSize wanted) {
@@ -63,6 +39,28 @@ QImage padded(QImage image, QSize wanted) {
 }
 
 } // namespace
+
+QRect storedRect(const QRect& up, QSize stored, int orientation) {
+    const int w = stored.width(), h = stored.height();
+    switch (orientation) {
+    case 2:
+        return {w - up.x() - up.width(), up.y(), up.width(), up.height()};
+    case 3:
+        return {w - up.x() - up.width(), h - up.y() - up.height(), up.width(), up.height()};
+    case 4:
+        return {up.x(), h - up.y() - up.height(), up.width(), up.height()};
+    case 5:
+        return {up.y(), up.x(), up.height(), up.width()};
+    case 6:
+        return {up.y(), h - up.x() - up.width(), up.height(), up.width()};
+    case 7:
+        return {w - up.y() - up.height(), h - up.x() - up.width(), up.height(), up.width()};
+    case 8:
+        return {w - up.y() - up.height(), up.x(), up.height(), up.width()};
+    default:
+        return up;
+    }
+}
 
 bool absurdPictureSize(qint64 width, qint64 height) {
     constexpr qint64 kLongestSide = 0x7fffffff;

@@ -15,6 +15,10 @@ namespace kivo {
 // 2^31-1 pixels or more than 64 gigapixels, the mark of a forged header.
 bool absurdPictureSize(qint64 width, qint64 height);
 
+// Where an upright rectangle lies in a picture stored as `stored` and shown turned by the EXIF
+// `orientation`.
+QRect storedRect(const QRect& up, QSize stored, int orientation);
+
 // A picture's size at reduction 2^level, each side rounded up.
 QSize levelSize(QSize size, int level);
 
