@@ -20,20 +20,22 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace kivo::channel {
 
 // The wire format of a hand-off: "KIVO", a 4-byte big-endian payload length, then the absolute
 // paths as raw bytes, each ended by a NUL (a path can hold any byte but NUL, so names that are
-// not UTF-8 or that contain newlines survive), and last, when the launch was given one, the
-// desktop's activation token as "activation-token=TOKEN" and a NUL. The receiver answers one
-// byte once it has taken the files.
+// not UTF-8 or that contain newlines survive), and last, for each credential the desktop gave
+// the launch, "activation-token=TOKEN" (Wayland's XDG activation) or "startup-id=ID" (X11
+// startup notification) and a NUL. The receiver answers one byte once it has taken the files.
 inline constexpr std::size_t kMaxPayload = 1 << 20; // 1 MiB
 inline constexpr std::size_t kMaxPaths = 10000;
 inline constexpr std::size_t kHeaderSize = 8;
 inline constexpr char kMagic[] = "KIVO";
 inline constexpr char kTokenKey[] = "activation-token=";
+inline constexpr char kStartupIdKey[] = "startup-id=";
 // How long a sender waits for the running process to take its files.
 inline constexpr int kAcknowledgementTimeoutMs = 10000;
 
@@ -42,20 +44,29 @@ inline std::string environment(const char* name) {
     return value ? value : "";
 }
 
-// The token the desktop gave this launch (Wayland's XDG activation), or empty.
-inline std::string launchActivationToken() {
-    return environment("XDG_ACTIVATION_TOKEN");
+// What the desktop gave this launch so that the window answering it may take the focus and end
+// the launch's busy feedback; each empty when none was given.
+struct LaunchCredentials {
+    std::string activationToken; // Wayland's XDG activation
+    std::string startupId;       // X11 startup notification
+};
+
+inline LaunchCredentials launchCredentials() {
+    return {environment("XDG_ACTIVATION_TOKEN"), environment("DESKTOP_STARTUP_ID")};
 }
 
-inline std::string encode(const std::vector<std::string>& paths, std::string_view token) {
+inline std::string encode(const std::vector<std::string>& paths, const LaunchCredentials& launch) {
     std::string payload;
     for (const std::string& path : paths) {
         payload += path;
         payload += '\0';
     }
-    if (!token.empty() && token.find('\0') == std::string_view::npos) {
-        payload += kTokenKey;
-        payload += token;
+    for (const auto& [key, value] : {std::pair{kTokenKey, &launch.activationToken},
+                                     std::pair{kStartupIdKey, &launch.startupId}}) {
+        if (value->empty() || value->find('\0') != std::string::npos)
+            continue;
+        payload += key;
+        payload += *value;
         payload += '\0';
     }
     const auto length = static_cast<std::uint32_t>(payload.size());

@@ -30,15 +30,15 @@ void addWindowKeys(QWidget& window, KivoApplication& kivo) {
                      &QShortcut::activated, &kivo, &KivoApplication::quit);
 }
 
-// Brings a window in front of the others and gives it the keyboard, minimised or not. A Wayland
-// compositor lets a window take the focus only with the token the launcher gave the launch that
-// handed the file over; Qt's activation request takes it from the environment.
-void bringForward(QWidget& window, const QByteArray& activationToken) {
-    if (!activationToken.isEmpty() && QGuiApplication::platformName().startsWith(u"wayland"))
-        qputenv("XDG_ACTIVATION_TOKEN", activationToken);
+// Brings a window in front of the others and gives it the keyboard, minimised or not, on the
+// credentials of the launch that handed the file over.
+void bringForward(QWidget& window, const LaunchCredentials& launch, WindowActivation* activation) {
     window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
     window.raise();
-    window.activateWindow();
+    if (activation && window.windowHandle())
+        activation->activate(*window.windowHandle(), launch);
+    else
+        window.activateWindow();
 }
 
 } // namespace
@@ -102,13 +102,13 @@ ViewerWindow* KivoApplication::openViewerWindow(std::optional<FilePath> file,
 }
 
 void KivoApplication::receiveHandoff(const std::vector<FilePath>& paths,
-                                     const QByteArray& activationToken) {
+                                     const LaunchCredentials& launch) {
     routedTo_ = nullptr;
     delegate_.openURLs(paths);
     // The window that now shows the file comes forward, also one that was behind another (a
     // reused empty window) or not the last one used; without a file, the last one used does.
     if (ViewerWindow* target = routedTo_ ? routedTo_.data() : lastActiveViewer_.data())
-        bringForward(*target, activationToken);
+        bringForward(*target, launch, desktop_->activation.get());
 }
 
 // The viewer window last used: a hand-off with no file brings it forward.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "appdelegate.h"
+#include "desktop/windowactivation.h"
 #include "imaging/tasks/workerpools.h"
 #include "model/pictureloader.h"
 #include "thumbnails/thumbnailcache.h"
@@ -46,7 +47,7 @@ public:
 private:
     ViewerWindow* openViewerWindow(std::optional<FilePath> file,
                                    const std::optional<EarlyDecode>& early = std::nullopt);
-    void receiveHandoff(const std::vector<FilePath>& paths, const QByteArray& activationToken);
+    void receiveHandoff(const std::vector<FilePath>& paths, const LaunchCredentials& launch);
     void noteActiveViewer();
 
     QSettings& settings_;

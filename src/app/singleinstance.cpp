@@ -23,16 +23,19 @@ namespace kivo {
 
 namespace handoff {
 
-QByteArray launchActivationToken() {
-    return QByteArray::fromStdString(channel::launchActivationToken());
+LaunchCredentials launchCredentials() {
+    const channel::LaunchCredentials launch = channel::launchCredentials();
+    return {QByteArray::fromStdString(launch.activationToken),
+            QByteArray::fromStdString(launch.startupId)};
 }
 
-QByteArray encode(const std::vector<FilePath>& paths, const QByteArray& activationToken) {
+QByteArray encode(const std::vector<FilePath>& paths, const LaunchCredentials& launch) {
     std::vector<std::string> names;
     names.reserve(paths.size());
     for (const FilePath& path : paths)
         names.push_back(path.native());
-    return QByteArray::fromStdString(channel::encode(names, activationToken.toStdString()));
+    return QByteArray::fromStdString(channel::encode(
+        names, {launch.activationToken.toStdString(), launch.startupId.toStdString()}));
 }
 
 qsizetype payloadLength(const QByteArray& header) {
@@ -52,15 +55,23 @@ std::optional<Message> decode(const QByteArray& message) {
     if (!payload.isEmpty() && !payload.endsWith('\0'))
         return std::nullopt;
     Message decoded;
+    bool credentials = false; // once the launch's credentials begin, no path follows
     for (qsizetype start = 0; start < payload.size();) {
         const qsizetype end = payload.indexOf('\0', start);
         const QByteArray entry = payload.mid(start, end - start);
         start = end + 1;
-        if (entry.startsWith(channel::kTokenKey) && start == payload.size()) {
-            decoded.activationToken = entry.mid(qsizetype(sizeof channel::kTokenKey) - 1);
+        if (entry.startsWith(channel::kTokenKey)) {
+            decoded.launch.activationToken = entry.mid(qsizetype(sizeof channel::kTokenKey) - 1);
+            credentials = true;
             continue;
         }
-        if (!entry.startsWith('/') || static_cast<qsizetype>(decoded.paths.size()) == kMaxPaths)
+        if (entry.startsWith(channel::kStartupIdKey)) {
+            decoded.launch.startupId = entry.mid(qsizetype(sizeof channel::kStartupIdKey) - 1);
+            credentials = true;
+            continue;
+        }
+        if (credentials || !entry.startsWith('/') ||
+            static_cast<qsizetype>(decoded.paths.size()) == kMaxPaths)
             return std::nullopt; // empty or relative names, or too many
         decoded.paths.emplace_back(entry.toStdString());
     }
@@ -119,7 +130,7 @@ QString singleInstanceSocketPath() {
 
 HandoffAttempt handOffOrListen(const QString& socketPath, const std::vector<FilePath>& paths) {
     const QByteArray path = QFile::encodeName(socketPath);
-    const QByteArray message = handoff::encode(paths, handoff::launchActivationToken());
+    const QByteArray message = handoff::encode(paths, handoff::launchCredentials());
     if (socketPath.isEmpty() || !channel::fits(paths.size(), static_cast<size_t>(message.size())))
         return {};
     ElectionLock lock(path + ".lock");
@@ -203,7 +214,7 @@ void SingleInstanceServer::readFrom(QLocalSocket* socket) {
     socket->write("\x06", 1);
     socket->flush();
     socket->disconnectFromServer();
-    Q_EMIT filesReceived(received->paths, received->activationToken);
+    Q_EMIT filesReceived(received->paths, received->launch);
 }
 
 } // namespace kivo

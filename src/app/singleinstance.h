@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "desktop/windowactivation.h"
 #include "handoffchannel.h"
 #include "imaging/filepath.h"
 
@@ -24,16 +25,15 @@ inline constexpr qsizetype kHeaderSize = qsizetype(channel::kHeaderSize);
 
 struct Message {
     std::vector<FilePath> paths;
-    // What lets the running process's window take the focus for this launch: the launcher's
-    // XDG activation token (Wayland); empty when none came.
-    QByteArray activationToken;
+    // What lets the running process's window take the focus for this launch.
+    LaunchCredentials launch;
 };
 
-QByteArray encode(const std::vector<FilePath>& paths, const QByteArray& activationToken = {});
+QByteArray encode(const std::vector<FilePath>& paths, const LaunchCredentials& launch = {});
 // A complete message, or nothing when it is malformed or too large.
 std::optional<Message> decode(const QByteArray& message);
-// The token the desktop gave this launch, or empty.
-QByteArray launchActivationToken();
+// What the desktop gave this launch.
+LaunchCredentials launchCredentials();
 // The payload length a header announces, or -1 when the header is malformed or too large.
 qsizetype payloadLength(const QByteArray& header);
 } // namespace handoff
@@ -49,7 +49,7 @@ struct HandoffAttempt {
     int listeningSocket = -1; // else: a bound, listening socket this process now serves, or -1
 };
 
-// Hands `paths` (and this launch's activation token) to the Kivo already serving `socketPath`, or,
+// Hands `paths` (and this launch's credentials) to the Kivo already serving `socketPath`, or,
 // when none answers (no socket, or a stale one left by a crashed process), takes the socket over. A
 // lock beside the socket makes two processes started at the same moment end with exactly one
 // server. Plain POSIX calls, so it runs before the GUI is set up and a hand-off never pays for
@@ -71,7 +71,8 @@ public:
     bool isListening() const;
 
 Q_SIGNALS:
-    void filesReceived(const std::vector<kivo::FilePath>& paths, const QByteArray& activationToken);
+    void filesReceived(const std::vector<kivo::FilePath>& paths,
+                       const kivo::LaunchCredentials& launch);
 
 private:
     void acceptConnections();

@@ -38,6 +38,7 @@ DesktopServices::createForThisDesktop(const QString& ownApplicationId) {
     services->applications = std::make_unique<GioApplicationRegistry>(ownApplicationId);
     services->applicationChooser = std::make_unique<LinuxApplicationChooser>();
     services->displayProfiles = std::make_unique<LinuxDisplayProfiles>();
+    services->activation = std::make_unique<LinuxWindowActivation>();
     return services;
 }
 

@@ -8,6 +8,7 @@
 #include "applicationid.h"
 #include "displayprofiles.h"
 #include "imaging/filepath.h"
+#include "windowactivation.h"
 
 #include <QImage>
 #include <QList>
@@ -110,6 +111,7 @@ public:
     std::unique_ptr<ApplicationRegistry> applications;
     std::unique_ptr<ApplicationChooser> applicationChooser;
     std::unique_ptr<DisplayProfiles> displayProfiles;
+    std::unique_ptr<WindowActivation> activation;
 
     // The services of the desktop this process runs on. `ownApplicationId` is this
     // application's entry in the desktop's registry, so Open With leaves it out.

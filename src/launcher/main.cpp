@@ -78,8 +78,7 @@ std::vector<std::string> filesToHandOver(int argc, char** argv) {
 // that died) leaves the start to a new viewer, which then takes the channel over.
 bool handedOver(const std::vector<std::string>& files) {
     const std::string socket = kivo::channel::socketPath();
-    const std::string message =
-        kivo::channel::encode(files, kivo::channel::launchActivationToken());
+    const std::string message = kivo::channel::encode(files, kivo::channel::launchCredentials());
     if (socket.empty() || !kivo::channel::fits(files.size(), message.size()))
         return false;
     const int fd = kivo::channel::connectTo(socket);

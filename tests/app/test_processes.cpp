@@ -6,6 +6,7 @@
 #include "support/testsupport.h"
 
 #include <QFileInfo>
+#include <QHash>
 #include <QLocalSocket>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -20,9 +21,66 @@
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 using namespace kivo;
 using kivo::test::DesktopSession;
+
+namespace {
+
+// Listens on an X server for startup-notification messages, as a desktop's launch feedback (the
+// busy cursor, a taskbar entry) does: each arrives in 20-byte pieces sent to the root window.
+class StartupMessages {
+public:
+    explicit StartupMessages(const QString& display)
+        : connection_(xcb_connect(display.toLatin1().constData(), nullptr)) {
+        if (xcb_connection_has_error(connection_))
+            return;
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
+        const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+        xcb_change_window_attributes(connection_, root, XCB_CW_EVENT_MASK, &mask);
+        begin_ = atom("_NET_STARTUP_INFO_BEGIN");
+        more_ = atom("_NET_STARTUP_INFO");
+    }
+    ~StartupMessages() { xcb_disconnect(connection_); }
+
+    // The messages completed so far.
+    QStringList received() {
+        while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+            if ((event->response_type & 0x7f) == XCB_CLIENT_MESSAGE) {
+                const auto* message = reinterpret_cast<xcb_client_message_event_t*>(event);
+                if (message->format == 8 && (message->type == begin_ || message->type == more_)) {
+                    QByteArray& text = pieces_[message->window];
+                    if (message->type == begin_)
+                        text.clear();
+                    const auto* data = reinterpret_cast<const char*>(message->data.data8);
+                    text += QByteArray(data, qsizetype(strnlen(data, 20)));
+                    if (std::memchr(data, 0, 20))
+                        done_ << QString::fromUtf8(pieces_.take(message->window));
+                }
+            }
+            std::free(event);
+        }
+        return done_;
+    }
+
+private:
+    xcb_atom_t atom(const char* name) {
+        xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+            connection_, xcb_intern_atom(connection_, 0, uint16_t(std::strlen(name)), name),
+            nullptr);
+        const xcb_atom_t found = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(reply);
+        return found;
+    }
+
+    xcb_connection_t* connection_;
+    xcb_atom_t begin_ = XCB_ATOM_NONE, more_ = XCB_ATOM_NONE;
+    QHash<xcb_window_t, QByteArray> pieces_;
+    QStringList done_;
+};
+
+} // namespace
 
 class TestProcesses : public QObject {
     Q_OBJECT
@@ -121,9 +179,21 @@ private Q_SLOTS:
         QProcess* first = x11_->launch({photo("b.jpg"), photo("a.jpg")});
         QVERIFY(showsTitles({"b.jpg [2/4]"}));
         const QString folder = QFileInfo(photo("a.jpg")).path();
-        QCOMPARE(exitStatusOf(x11_->launch({"c 1.jpg"}, folder)), 0); // a relative name
+        // A relative name, launched as a file manager launches on X11: the launch shows as busy
+        // until the running viewer, whose window answers it, says it is done.
+        StartupMessages feedback(x11_->environment().value("DISPLAY"));
+        auto& environment = x11_->environment();
+        environment.insert("DESKTOP_STARTUP_ID", "files-42 \"x\"_TIME1234");
+        QProcess* second = x11_->launch({"c 1.jpg"}, folder);
+        environment.remove("DESKTOP_STARTUP_ID");
+        QCOMPARE(exitStatusOf(second), 0);
         QVERIFY(showsTitles({"c 1.jpg [3/4]"}));
         QVERIFY(allWindowsBelongTo(first->processId()));
+        QVERIFY2(DesktopSession::waitUntil([&] {
+                     return feedback.received().contains(
+                         "remove: ID=\"files-42 \\\"x\\\"_TIME1234\"");
+                 }),
+                 qPrintable(feedback.received().join('\n')));
     }
 
     // Only a size the user gave a normal window is remembered: a maximised or full-screen window
