@@ -193,6 +193,8 @@ private Q_SLOTS:
         } tiffs[] = {{"striped", TiffLayout::striped, true},
                      {"tiled", TiffLayout::tiled, false},
                      {"pyramid", TiffLayout::pyramid, false}};
+        QVERIFY(test::writeImage(photo, path("rgb.png"), "png"));
+        QTest::newRow("PNG 8-bit RGB") << path("rgb.png") << 4;
         QVERIFY(test::writeImage(photoLike(640, 384, true), path("rgba.png"), "png"));
         QTest::newRow("PNG 8-bit RGBA") << path("rgba.png") << 4;
         QVERIFY(test::writeImage(photoLike(640, 384).convertToFormat(QImage::Format_RGBA64),

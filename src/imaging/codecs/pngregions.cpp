@@ -3,8 +3,10 @@
 // the picture once and keeps two reduced levels (1/4 and 1/16, or coarser ones for a picture so
 // large that 1/4 would not fit), which serve the fit view and every coarser read. Reads at full
 // and half resolution stream the rows again, keeping only those of the rectangles asked for and
-// stopping after the last of them.
+// stopping after the last of them; for the common kinds of PNG they start at the nearest row
+// above the first one wanted whose decoder state an earlier read kept (pngrowindex.h).
 #include "imaging/codecs/decodecore.h"
+#include "imaging/codecs/pngrowindex.h"
 #include "imaging/codecs/pngrows.h"
 #include "imaging/codecs/qtdecoder.h"
 #include "imaging/codecs/regionbase.h"
@@ -85,7 +87,8 @@ public:
         , path_(std::move(path))
         , space_(colour.space)
         , alpha_(alpha)
-        , kept_(std::move(kept)) {}
+        , kept_(std::move(kept))
+        , index_(PngRowIndex::open(path_)) {}
 
 protected:
     std::vector<Result<QImage>> readStored(const std::vector<QRect>& rects, int level,
@@ -143,20 +146,31 @@ private:
                     rects.size(), Failure{FailureReason::tooLarge, QStringLiteral("tile")});
             last = std::max(last, full.back().bottom());
         }
-        RowStream stream;
-        if (!stream.open(path_) || !stream.start())
-            return results;
-        int y = 0;
-        for (; y <= last; ++y) {
-            if (y % kRowsPerCancelCheck == 0 && cancelled && cancelled->load())
-                break;
-            const QRgb* row = stream.next(y);
-            if (!row)
-                break;
+        int y = 0; // the first row not read
+        const auto take = [&](int row, const QRgb* pixels) {
             for (size_t i = 0; i < full.size(); ++i)
-                if (y >= full[i].top() && y <= full[i].bottom())
-                    std::memcpy(images[i].scanLine(y - full[i].top()), row + full[i].left(),
+                if (row >= full[i].top() && row <= full[i].bottom())
+                    std::memcpy(images[i].scanLine(row - full[i].top()), pixels + full[i].left(),
                                 size_t(full[i].width()) * 4);
+            y = row + 1;
+        };
+        if (index_) {
+            int first = last;
+            for (const QRect& rect : full)
+                first = std::min(first, rect.top());
+            index_->read(first, last, take, cancelled);
+        } else {
+            RowStream stream;
+            if (!stream.open(path_) || !stream.start())
+                return results;
+            for (int row = 0; row <= last; ++row) {
+                if (row % kRowsPerCancelCheck == 0 && cancelled && cancelled->load())
+                    break;
+                const QRgb* pixels = stream.next(row);
+                if (!pixels)
+                    break;
+                take(row, pixels);
+            }
         }
         for (size_t i = 0; i < full.size(); ++i) {
             if (y <= full[i].bottom())
@@ -174,6 +188,7 @@ private:
     QColorSpace space_;
     bool alpha_;
     std::vector<std::pair<int, QImage>> kept_; // by level, finest first
+    std::unique_ptr<PngRowIndex> index_;       // null for the kinds of PNG it does not read
 };
 
 } // namespace
