@@ -81,14 +81,15 @@ private:
 class PngRegionReader final : public StoredRegionReader {
 public:
     PngRegionReader(FilePath path, QSize stored, int orientation, PngColour colour, bool alpha,
-                    std::vector<std::pair<int, QImage>> kept, DisplayProfile target)
+                    std::vector<std::pair<int, QImage>> kept, std::unique_ptr<PngRowIndex> index,
+                    DisplayProfile target)
         : StoredRegionReader(stored, orientation, kept.back().first, 30, colour.icc,
                              std::move(target))
         , path_(std::move(path))
         , space_(colour.space)
         , alpha_(alpha)
         , kept_(std::move(kept))
-        , index_(PngRowIndex::open(path_)) {}
+        , index_(std::move(index)) {}
 
 protected:
     std::vector<Result<QImage>> readStored(const std::vector<QRect>& rects, int level,
@@ -223,23 +224,37 @@ Result<RegionReaderPtr> openPngRegions(const FilePath& path, const DisplayProfil
     RowReducer<uchar, quint64> finerReducer(stored.width(), stored.height(), kept[0].second, false);
     RowReducer<uchar, quint64> coarserReducer(stored.width(), stored.height(), kept[1].second,
                                               false);
-    for (int y = 0; y < stored.height(); ++y) {
-        if (y % kRowsPerCancelCheck == 0 && CancelScope::requested())
-            return Failure{FailureReason::unreadable, QStringLiteral("cancelled")};
-        const QRgb* row = stream.next(y);
-        if (!row)
-            return Failure{FailureReason::damaged, QStringLiteral("PNG data broken or cut short")};
+    const auto take = [&](int y, const QRgb* row) {
         finerReducer.add(y, reinterpret_cast<const uchar*>(row));
         coarserReducer.add(y, reinterpret_cast<const uchar*>(row));
+    };
+    const Failure damaged{FailureReason::damaged, QStringLiteral("PNG data broken or cut short")};
+    // The first pass through the rows is also the one that keeps the states later reads start
+    // from.
+    std::unique_ptr<PngRowIndex> index = PngRowIndex::open(path);
+    if (index) {
+        if (!index->read(0, stored.height() - 1, take, nullptr))
+            return CancelScope::requested()
+                       ? Failure{FailureReason::unreadable, QStringLiteral("cancelled")}
+                       : damaged;
+    } else {
+        for (int y = 0; y < stored.height(); ++y) {
+            if (y % kRowsPerCancelCheck == 0 && CancelScope::requested())
+                return Failure{FailureReason::unreadable, QStringLiteral("cancelled")};
+            const QRgb* row = stream.next(y);
+            if (!row)
+                return damaged;
+            take(y, row);
+        }
     }
     finerReducer.flush();
     coarserReducer.flush();
     if (colour.space.isValid())
         for (auto& level : kept)
             level.second.setColorSpace(colour.space);
-    return RegionReaderPtr(
-        std::make_shared<PngRegionReader>(path, stored, chunkExifOrientation(path),
-                                          std::move(colour), alpha, std::move(kept), target));
+    return RegionReaderPtr(std::make_shared<PngRegionReader>(
+        path, stored, chunkExifOrientation(path), std::move(colour), alpha, std::move(kept),
+        std::move(index), target));
 }
 
 } // namespace kivo

@@ -2,6 +2,7 @@
 #include "imaging/codecs/pngrowindex.h"
 
 #include "imaging/codecs/decodecore.h"
+#include "imaging/tasks/cancellation.h"
 
 #include <QFile>
 #include <QtEndian>
@@ -255,7 +256,8 @@ bool PngRowIndex::read(int first, int last, const std::function<void(int, const 
     if (checkpoint)
         prior = checkpoint->prior;
     for (; y <= last; ++y) {
-        if (y % kRowsPerCancelCheck == 0 && cancelled && cancelled->load())
+        if (y % kRowsPerCancelCheck == 0 &&
+            ((cancelled && cancelled->load()) || CancelScope::requested()))
             return false;
         if (y % interval_ == 0 && y > 0 && !kept(y))
             if (auto state = inflater.keep(prior))

@@ -30,7 +30,8 @@ public:
     ~PngRowIndex();
 
     // Hands rows first..last to `take` as display words (opaque, or premultiplied with alpha), in
-    // order. Stops at broken or missing data and once `cancelled` is set: whether every row came.
+    // order. Stops at broken or missing data and once `cancelled` is set or the decode running
+    // on this thread is cancelled: whether every row came.
     bool read(int first, int last, const std::function<void(int, const QRgb*)>& take,
               const std::atomic_bool* cancelled) const;
 
