@@ -2,8 +2,8 @@
 #include "imaging/codecs/jxlrunner.h"
 
 #include "imaging/tasks/handoff.h"
+#include "imaging/tasks/helperpool.h"
 
-#include <QThread>
 #include <QThreadPool>
 #include <algorithm>
 #include <atomic>
@@ -14,15 +14,6 @@
 namespace kivo {
 
 namespace {
-
-struct HelperPool : QThreadPool {
-    HelperPool() { setMaxThreadCount(std::max(1, QThread::idealThreadCount() - 1)); }
-};
-
-QThreadPool& helperPool() {
-    static HelperPool pool;
-    return pool;
-}
 
 // One call's range. A helper that starts after the range is used up touches nothing but this
 // (which it shares), since libjxl's state may be gone by then; every index it did take is
@@ -63,7 +54,7 @@ JxlParallelRetCode runJxlOnPool(void*, void* jpegxlOpaque, JxlParallelRunInit in
     if (endRange < startRange)
         return JXL_PARALLEL_RET_RUNNER_ERROR;
     const uint32_t count = endRange - startRange;
-    QThreadPool& pool = helperPool();
+    QThreadPool& pool = decodeHelperPool();
     const uint32_t helpers =
         std::min<uint32_t>(uint32_t(pool.maxThreadCount()), count > 0 ? count - 1 : 0);
     if (const JxlParallelRetCode status = init(jpegxlOpaque, helpers + 1); status != 0)

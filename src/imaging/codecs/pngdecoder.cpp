@@ -2,6 +2,7 @@
 #include "imaging/codecs/pngdecoder.h"
 
 #include "imaging/codecs/decodecore.h"
+#include "imaging/codecs/pngrowindex.h"
 #include "imaging/codecs/pngrows.h"
 #include "imaging/metadata/orientation.h"
 #include "imaging/pixels/colour.h"
@@ -119,6 +120,48 @@ Result<DecodedPixels> decodePng(const FilePath& path, const PngDecodeOptions& op
         return Failure{FailureReason::tooLarge, QStringLiteral("no memory for the bitmap")};
     // Rows go straight into the bitmap unless they are scaled or narrowed on the way.
     const bool direct = !reducing && rowBytes == pixelBytes;
+    const auto finished = [&](QImage decoded) {
+        if (colour.space.isValid())
+            decoded.setColorSpace(colour.space);
+        DecodedPixels pixels{std::move(decoded), std::move(colour.icc)};
+        if (reducing)
+            pixels.fullSize = orientedSize(stored, options.orientation);
+        return pixels;
+    };
+    // 8-bit sums stay in 32 bits unless one target pixel averages over 2^24 source pixels.
+    const qint64 perTarget = qint64(width / target.width() + 1) * (height / target.height() + 1);
+
+    // The common kinds (8-bit RGB or RGBA, not interlaced, no colour key) inflate on this thread
+    // while a helper unfilters the rows. Should that read fail, libspng reads the file again
+    // below and says what is wrong with it.
+    if (!interlaced && kind == RowKind::display) {
+        if (const auto index = PngRowIndex::open(path)) {
+            std::optional<RowReducer<uchar, quint32>> narrow;
+            std::optional<RowReducer<uchar, quint64>> wide;
+            if (reducing && perTarget > (qint64(1) << 24))
+                wide.emplace(width, height, image, false);
+            else if (reducing)
+                narrow.emplace(width, height, image, false);
+            const auto take = [&](int y, const QRgb* row) {
+                const auto* bytes = reinterpret_cast<const uchar*>(row);
+                if (narrow)
+                    narrow->add(y, bytes);
+                else if (wide)
+                    wide->add(y, bytes);
+                else
+                    std::memcpy(image.scanLine(y), row, pixelBytes);
+            };
+            if (index->read(0, height - 1, take, nullptr, false)) {
+                if (narrow)
+                    narrow->flush();
+                if (wide)
+                    wide->flush();
+                return finished(std::move(image));
+            }
+            if (CancelScope::requested())
+                return stopped(0);
+        }
+    }
 
     // Interlaced rows arrive pass by pass, so they need the whole picture before the first row
     // is complete: the bitmap itself, or a full-size buffer.
@@ -143,12 +186,10 @@ Result<DecodedPixels> decodePng(const FilePath& path, const PngDecodeOptions& op
                               SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE))
         return refused("chunks", error);
 
-    // 8-bit sums stay in 32 bits unless one target pixel averages over 2^24 source pixels.
     std::optional<RowReducer<uchar, quint32>> reducer;
     std::optional<RowReducer<uchar, quint64>> wideReducer;
     std::optional<RowReducer<quint16, quint64>> deepReducer;
     const bool reduceRgba = kind == RowKind::display && !alpha;
-    const qint64 perTarget = qint64(width / target.width() + 1) * (height / target.height() + 1);
     if (reducing && deep)
         deepReducer.emplace(width, height, image, false);
     else if (reducing && perTarget > (qint64(1) << 24))
@@ -211,12 +252,7 @@ Result<DecodedPixels> decodePng(const FilePath& path, const PngDecodeOptions& op
         return refused("chunks after the image", tail);
     }
 
-    if (colour.space.isValid())
-        image.setColorSpace(colour.space);
-    DecodedPixels pixels{std::move(image), std::move(colour.icc)};
-    if (reducing)
-        pixels.fullSize = orientedSize(stored, options.orientation);
-    return pixels;
+    return finished(std::move(image));
 }
 
 } // namespace kivo

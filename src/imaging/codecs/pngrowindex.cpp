@@ -3,11 +3,16 @@
 
 #include "imaging/codecs/decodecore.h"
 #include "imaging/tasks/cancellation.h"
+#include "imaging/tasks/handoff.h"
+#include "imaging/tasks/helperpool.h"
 
 #include <QFile>
+#include <QThread>
 #include <QtEndian>
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <unistd.h>
 #include <zlib.h>
 
 namespace kivo {
@@ -22,6 +27,8 @@ constexpr int kFewestRowsApart = 16;
 // A row wider than this is left to the plain streaming decode.
 constexpr qint64 kLongestRow = qint64(64) << 20;
 constexpr int kRowsPerCancelCheck = 32;
+// Rows inflated ahead of the unfiltering at most.
+constexpr int kRingRows = 32;
 constexpr size_t kInputBytes = 64 * 1024;
 
 quint32 bigEndian(const char* bytes) {
@@ -101,23 +108,40 @@ public:
         stream_.next_out = row;
         stream_.avail_out = uInt(length);
         while (stream_.avail_out > 0) {
-            if (stream_.avail_in == 0 && !refill())
-                return false;
+            // At the end of the data there is no more to give, but zlib may still hold output.
+            if (stream_.avail_in == 0)
+                refill();
             const int status = inflate(&stream_, Z_NO_FLUSH);
             if (status == Z_STREAM_END)
                 return stream_.avail_out == 0;
-            if (status != Z_OK)
+            if (status != Z_OK) // broken, or no progress: the data ends early
                 return false;
         }
         return true;
     }
 
-    // A copy of the inflater's state as it stands, at a row's start, with `prior` above it.
-    std::shared_ptr<const Checkpoint> keep(const std::vector<uchar>& prior) {
+    // Whether the data ends after the last row, its checksum intact.
+    bool endsHere() {
+        uchar spare = 0;
+        for (;;) {
+            stream_.next_out = &spare;
+            stream_.avail_out = 1;
+            if (stream_.avail_in == 0)
+                refill();
+            const int status = inflate(&stream_, Z_NO_FLUSH);
+            if (status == Z_STREAM_END)
+                return stream_.avail_out == 1;
+            if (status != Z_OK || stream_.avail_out == 0) // more rows than the header says
+                return false;
+        }
+    }
+
+    // A copy of the inflater's state as it stands, at a row's start; the row above is the
+    // caller's to add.
+    std::shared_ptr<Checkpoint> keep() {
         auto checkpoint = std::make_shared<Checkpoint>();
         if (inflateCopy(&checkpoint->stream, &stream_) != Z_OK)
             return nullptr;
-        checkpoint->prior = prior;
         checkpoint->consumed = next_ - qint64(stream_.avail_in);
         return checkpoint;
     }
@@ -135,9 +159,8 @@ private:
         if (within >= chunk->length)
             return false; // past the last chunk
         const qint64 wanted = std::min<qint64>(qint64(input_.size()), chunk->length - within);
-        if (!file_.seek(chunk->fileOffset + within))
-            return false;
-        const qint64 got = file_.read(reinterpret_cast<char*>(input_.data()), wanted);
+        const qint64 got =
+            pread(file_.handle(), input_.data(), size_t(wanted), chunk->fileOffset + within);
         if (got <= 0)
             return false;
         stream_.next_in = input_.data();
@@ -158,29 +181,31 @@ std::unique_ptr<PngRowIndex> PngRowIndex::open(const FilePath& path) {
     QFile file;
     if (!openForReading(file, path))
         return nullptr;
-    char header[8];
-    if (file.read(header, 8) != 8 || std::memcmp(header, kSignature, 8) != 0)
-        return nullptr;
+    // Chunk headers are read one by one where they lie: through QFile's buffer each would read
+    // a block of the data between them.
+    const int fd = file.handle();
     const qint64 fileSize = file.size();
+    char header[8];
+    if (pread(fd, header, 8, 0) != 8 || std::memcmp(header, kSignature, 8) != 0)
+        return nullptr;
     int width = 0, height = 0, channels = 0;
     std::vector<Chunk> chunks;
     qint64 streamOffset = 0;
-    for (qint64 at = 8; at + 12 <= fileSize;) {
-        char head[8];
-        if (!file.seek(at) || file.read(head, 8) != 8)
+    bool ended = false;
+    for (qint64 at = 8; at + 12 <= fileSize && !ended;) {
+        char head[8 + 13];
+        if (pread(fd, head, sizeof head, at) < 8)
             return nullptr;
         const qint64 length = bigEndian(head);
         const QByteArray type(head + 4, 4);
         if (length > 0x7fffffff || at + 12 + length > fileSize)
             return nullptr;
         if (type == "IHDR") {
-            char fields[13];
-            if (length != 13 || file.read(fields, 13) != 13)
-                return nullptr;
+            const char* fields = head + 8;
             const quint32 w = bigEndian(fields), h = bigEndian(fields + 4);
             const int depth = fields[8], colour = fields[9], interlace = fields[12];
-            if (w == 0 || h == 0 || w > 0x7fffffff || h > 0x7fffffff || depth != 8 ||
-                (colour != 2 && colour != 6) || interlace != 0)
+            if (length != 13 || w == 0 || h == 0 || w > 0x7fffffff || h > 0x7fffffff ||
+                depth != 8 || (colour != 2 && colour != 6) || interlace != 0)
                 return nullptr;
             width = int(w);
             height = int(h);
@@ -189,15 +214,15 @@ std::unique_ptr<PngRowIndex> PngRowIndex::open(const FilePath& path) {
             return nullptr; // a colour key: left to libspng, which applies it
         } else if (type == "IDAT") {
             if (!chunks.empty() && chunks.back().fileOffset + chunks.back().length + 4 != at)
-                return nullptr; // IDAT chunks must follow one another
+                return nullptr; // the IDAT chunks must follow one another
             chunks.push_back({at + 8, streamOffset, length});
             streamOffset += length;
-        } else if (!chunks.empty() || type == "IEND") {
-            break;
         }
+        ended = type == "IEND";
         at += 12 + length;
     }
-    if (channels == 0 || chunks.empty() || qint64(width) * channels > kLongestRow)
+    // A file cut short before its end is left to libspng, which says what is wrong with it.
+    if (!ended || channels == 0 || chunks.empty() || qint64(width) * channels > kLongestRow)
         return nullptr;
     return std::unique_ptr<PngRowIndex>(
         new PngRowIndex(path, width, height, channels, std::move(chunks)));
@@ -237,8 +262,69 @@ void PngRowIndex::keep(int row, std::shared_ptr<const Checkpoint> checkpoint) co
     checkpoints_.try_emplace(row, std::move(checkpoint));
 }
 
+// One read's rows between the thread that inflates them and the one that unfilters them, in a
+// ring of slots. Either thread unfilters the rows waiting (one at a time, in order): the inflating
+// one when the ring is full, so a read never waits for a helper that has not started. A helper
+// that starts after the read is over touches nothing but this.
+struct PngRowIndex::Pipeline {
+    Pipeline(int firstRow, size_t slotCount, size_t slotBytes)
+        : slots(slotCount, std::vector<uchar>(slotBytes))
+        , states(slotCount)
+        , produced(firstRow)
+        , consumed(firstRow) {}
+
+    std::vector<std::vector<uchar>> slots;           // filtered rows, row r in slot r % size
+    std::vector<std::shared_ptr<Checkpoint>> states; // the inflater's state kept before a row
+    std::mutex mutex;
+    std::condition_variable changed;
+    int produced;           // the rows before this are inflated
+    int consumed;           // the rows before this are handed on
+    bool consuming = false; // a thread is unfiltering
+    bool over = false;      // nothing more is unfiltered: done, failed, or the read returned
+    bool failed = false;
+    // Unfilters and hands on one row; only called while `over` is false, by the thread that set
+    // `consuming`.
+    std::function<bool(int row)> consume;
+
+    // Unfilters the rows inflated so far, unless another thread is at it.
+    void consumeWaiting() {
+        std::unique_lock lock(mutex);
+        if (consuming)
+            return;
+        consuming = true;
+        while (!over && consumed < produced) {
+            const int row = consumed;
+            lock.unlock();
+            const bool ok = consume(row);
+            lock.lock();
+            if (ok) {
+                ++consumed;
+            } else {
+                failed = true;
+                over = true;
+            }
+            changed.notify_all();
+        }
+        consuming = false;
+        changed.notify_all();
+    }
+
+    // A helper's part: unfilters while rows come, until the read is over.
+    void help() {
+        for (;;) {
+            {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [&] { return over || (consumed < produced && !consuming); });
+                if (over)
+                    return;
+            }
+            consumeWaiting();
+        }
+    }
+};
+
 bool PngRowIndex::read(int first, int last, const std::function<void(int, const QRgb*)>& take,
-                       const std::atomic_bool* cancelled) const {
+                       const std::atomic_bool* cancelled, bool keepStates) const {
     first = std::max(first, 0);
     last = std::min(last, height_ - 1);
     if (first > last)
@@ -247,24 +333,26 @@ bool PngRowIndex::read(int first, int last, const std::function<void(int, const 
     if (!openForReading(file, path_))
         return false;
     const qint64 length = qint64(width_) * channels_;
-    std::vector<uchar> filtered(size_t(length) + 1), prior(size_t(length), 0), display;
-    display.resize(size_t(width_) * 4);
     Inflater inflater(*this, file);
-    auto [y, checkpoint] = nearestAtOrAbove(first);
+    auto [start, checkpoint] = nearestAtOrAbove(first);
     if (!inflater.start(checkpoint.get()))
         return false;
+    std::vector<uchar> prior(size_t(length), 0), display(size_t(width_) * 4);
     if (checkpoint)
         prior = checkpoint->prior;
-    for (; y <= last; ++y) {
-        if (y % kRowsPerCancelCheck == 0 &&
-            ((cancelled && cancelled->load()) || CancelScope::requested()))
-            return false;
-        if (y % interval_ == 0 && y > 0 && !kept(y))
-            if (auto state = inflater.keep(prior))
-                keep(y, std::move(state));
-        if (!inflater.nextRow(filtered.data(), length + 1))
-            return false;
-        uchar* row = filtered.data() + 1;
+
+    const int rows = last - start + 1;
+    const size_t slotCount = size_t(std::clamp(rows, 1, kRingRows));
+    auto pipeline = std::make_shared<Pipeline>(start, slotCount, size_t(length) + 1);
+    pipeline->consume = [&](int y) {
+        Pipeline& p = *pipeline;
+        uchar* filtered = p.slots[size_t(y) % p.slots.size()].data();
+        if (auto& state = p.states[size_t(y) % p.states.size()]) {
+            state->prior = prior;
+            keep(y, std::move(state));
+            state.reset();
+        }
+        uchar* row = filtered + 1;
         if (!unfilter(filtered[0], row, prior.data(), length, channels_))
             return false;
         if (y >= first) {
@@ -279,8 +367,66 @@ bool PngRowIndex::read(int first, int last, const std::function<void(int, const 
             take(y, words);
         }
         std::memcpy(prior.data(), row, size_t(length));
+        return true;
+    };
+    // Worth a helper when there are rows enough for both threads to be busy.
+    if (rows >= kRingRows && QThread::idealThreadCount() > 1)
+        startOnPool(decodeHelperPool(), [pipeline] { pipeline->help(); });
+
+    Pipeline& p = *pipeline;
+    bool inflated = true;
+    for (int y = start; y <= last && inflated; ++y) {
+        {
+            std::unique_lock lock(p.mutex);
+            // A full ring is emptied by whoever is free, this thread included.
+            while (!p.over && y - p.consumed >= int(slotCount)) {
+                if (!p.consuming) {
+                    lock.unlock();
+                    p.consumeWaiting();
+                    lock.lock();
+                } else {
+                    p.changed.wait(lock);
+                }
+            }
+            if (p.over)
+                break;
+        }
+        if (y % kRowsPerCancelCheck == 0 &&
+            ((cancelled && cancelled->load()) || CancelScope::requested())) {
+            inflated = false;
+            break;
+        }
+        const size_t slot = size_t(y) % slotCount;
+        if (keepStates && y % interval_ == 0 && y > 0 && !kept(y))
+            p.states[slot] = inflater.keep();
+        inflated = inflater.nextRow(p.slots[slot].data(), length + 1);
+        // The whole picture read: its data must end with it, its checksum intact.
+        if (inflated && y == height_ - 1)
+            inflated = inflater.endsHere();
+        if (inflated) {
+            const std::lock_guard lock(p.mutex);
+            p.produced = y + 1;
+            p.changed.notify_all();
+        }
     }
-    return true;
+    // The rows inflated are unfiltered (a helper may still be at it), then the read is over for
+    // any helper that has yet to start.
+    for (;;) {
+        std::unique_lock lock(p.mutex);
+        if (p.over || p.consumed == p.produced) {
+            p.over = true;
+            p.changed.notify_all();
+            p.changed.wait(lock, [&] { return !p.consuming; });
+            break;
+        }
+        if (!p.consuming) {
+            lock.unlock();
+            p.consumeWaiting();
+        } else {
+            p.changed.wait(lock);
+        }
+    }
+    return inflated && !p.failed && p.consumed == last + 1;
 }
 
 } // namespace kivo

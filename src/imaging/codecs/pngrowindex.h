@@ -32,8 +32,11 @@ public:
     // Hands rows first..last to `take` as display words (opaque, or premultiplied with alpha), in
     // order. Stops at broken or missing data and once `cancelled` is set or the decode running
     // on this thread is cancelled: whether every row came.
+    // With `keepStates`, the rows passed keep their decoder states for later reads; a read that
+    // will not come back (a whole picture, once) does without. The rows are unfiltered on a
+    // helper thread while the next ones inflate.
     bool read(int first, int last, const std::function<void(int, const QRgb*)>& take,
-              const std::atomic_bool* cancelled) const;
+              const std::atomic_bool* cancelled, bool keepStates = true) const;
 
     // How many rows apart the kept states are.
     int interval() const { return interval_; }
@@ -46,6 +49,7 @@ private:
     };
     struct Checkpoint;
     class Inflater;
+    struct Pipeline;
 
     PngRowIndex(FilePath path, int width, int height, int channels, std::vector<Chunk> chunks);
     // The kept state nearest above or at `row`, and its row; none, and row 0, before any.
