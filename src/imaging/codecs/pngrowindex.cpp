@@ -262,43 +262,84 @@ void PngRowIndex::keep(int row, std::shared_ptr<const Checkpoint> checkpoint) co
     checkpoints_.try_emplace(row, std::move(checkpoint));
 }
 
-// One read's rows between the thread that inflates them and the one that unfilters them, in a
-// ring of slots. Either thread unfilters the rows waiting (one at a time, in order): the inflating
-// one when the ring is full, so a read never waits for a helper that has not started. A helper
-// that starts after the read is over touches nothing but this.
+// One read's rows on their way through two rings: the reading thread inflates them into the
+// first, they are unfiltered and converted into the second (on a helper, or on the reading thread
+// when the helper has not started or is busy), and the reading thread hands them on from there.
+// The helper touches nothing but this object and the index, so one that starts after the read is
+// over finds it over and leaves.
 struct PngRowIndex::Pipeline {
-    Pipeline(int firstRow, size_t slotCount, size_t slotBytes)
-        : slots(slotCount, std::vector<uchar>(slotBytes))
+    Pipeline(const PngRowIndex& rowIndex, int firstRow, int wantedFrom, size_t slotCount,
+             std::vector<uchar> above)
+        : index(rowIndex)
+        , wanted(wantedFrom)
+        , filtered(slotCount, std::vector<uchar>(size_t(rowIndex.rowBytes()) + 1))
         , states(slotCount)
+        , shown(slotCount, std::vector<QRgb>(size_t(rowIndex.width_)))
+        , prior(std::move(above))
         , produced(firstRow)
-        , consumed(firstRow) {}
+        , unfiltered(firstRow)
+        , taken(firstRow) {}
 
-    std::vector<std::vector<uchar>> slots;           // filtered rows, row r in slot r % size
+    const PngRowIndex& index;
+    const int wanted; // rows above this are unfiltered only, for the rows below them
+    std::vector<std::vector<uchar>> filtered;        // inflated rows, row r in slot r % size
     std::vector<std::shared_ptr<Checkpoint>> states; // the inflater's state kept before a row
+    std::vector<std::vector<QRgb>> shown;            // converted rows, in the same slots
+    std::vector<uchar> prior;                        // the last row unfiltered
     std::mutex mutex;
     std::condition_variable changed;
     int produced;           // the rows before this are inflated
-    int consumed;           // the rows before this are handed on
+    int unfiltered;         // ... unfiltered and converted
+    int taken;              // ... handed on
     bool consuming = false; // a thread is unfiltering
     bool over = false;      // nothing more is unfiltered: done, failed, or the read returned
     bool failed = false;
-    // Unfilters and hands on one row; only called while `over` is false, by the thread that set
-    // `consuming`.
-    std::function<bool(int row)> consume;
 
-    // Unfilters the rows inflated so far, unless another thread is at it.
-    void consumeWaiting() {
+    int slotCount() const { return int(filtered.size()); }
+    bool unfilterable() const {
+        return !over && !consuming && unfiltered < produced && unfiltered - taken < slotCount();
+    }
+
+    // Unfilters and converts one row; called only by the thread that set `consuming`.
+    bool unfilterRow(int y) {
+        const size_t slot = size_t(y) % filtered.size();
+        if (auto& state = states[slot]) {
+            state->prior = prior;
+            index.keep(y, std::move(state));
+            state.reset();
+        }
+        uchar* row = filtered[slot].data() + 1;
+        const qint64 length = index.rowBytes();
+        if (!unfilter(filtered[slot][0], row, prior.data(), length, index.channels_))
+            return false;
+        if (y >= wanted) {
+            QRgb* words = shown[slot].data();
+            const int width = index.width_;
+            if (index.channels_ == 3)
+                for (int x = 0; x < width; ++x)
+                    words[x] = qRgb(row[3 * x], row[3 * x + 1], row[3 * x + 2]);
+            else
+                for (int x = 0; x < width; ++x)
+                    words[x] = qPremultiply(
+                        qRgba(row[4 * x], row[4 * x + 1], row[4 * x + 2], row[4 * x + 3]));
+        }
+        std::memcpy(prior.data(), row, size_t(length));
+        return true;
+    }
+
+    // Unfilters the rows waiting while there is room for them, unless another thread is at it.
+    void unfilterWaiting() {
         std::unique_lock lock(mutex);
-        if (consuming)
+        if (!unfilterable())
             return;
         consuming = true;
-        while (!over && consumed < produced) {
-            const int row = consumed;
+        while (!over && unfiltered < produced && unfiltered - taken < slotCount()) {
+            const int y = unfiltered;
             lock.unlock();
-            const bool ok = consume(row);
+            const bool ok = unfilterRow(y);
             lock.lock();
             if (ok) {
-                ++consumed;
+                ++unfiltered;
             } else {
                 failed = true;
                 over = true;
@@ -314,14 +355,29 @@ struct PngRowIndex::Pipeline {
         for (;;) {
             {
                 std::unique_lock lock(mutex);
-                changed.wait(lock, [&] { return over || (consumed < produced && !consuming); });
+                changed.wait(lock, [&] { return over || unfilterable(); });
                 if (over)
                     return;
             }
-            consumeWaiting();
+            unfilterWaiting();
         }
     }
 };
+
+// The reading thread hands on the rows converted so far, in order; the helper may be converting
+// the next ones meanwhile, into other slots.
+void PngRowIndex::handOn(Pipeline& p, const std::function<void(int, const QRgb*)>& take) const {
+    std::unique_lock lock(p.mutex);
+    while (p.taken < p.unfiltered) {
+        const int y = p.taken;
+        lock.unlock();
+        if (y >= p.wanted)
+            take(y, p.shown[size_t(y) % p.shown.size()].data());
+        lock.lock();
+        ++p.taken;
+        p.changed.notify_all();
+    }
+}
 
 bool PngRowIndex::read(int first, int last, const std::function<void(int, const QRgb*)>& take,
                        const std::atomic_bool* cancelled, bool keepStates) const {
@@ -332,57 +388,34 @@ bool PngRowIndex::read(int first, int last, const std::function<void(int, const 
     QFile file;
     if (!openForReading(file, path_))
         return false;
-    const qint64 length = qint64(width_) * channels_;
     Inflater inflater(*this, file);
     auto [start, checkpoint] = nearestAtOrAbove(first);
     if (!inflater.start(checkpoint.get()))
         return false;
-    std::vector<uchar> prior(size_t(length), 0), display(size_t(width_) * 4);
-    if (checkpoint)
-        prior = checkpoint->prior;
-
     const int rows = last - start + 1;
-    const size_t slotCount = size_t(std::clamp(rows, 1, kRingRows));
-    auto pipeline = std::make_shared<Pipeline>(start, slotCount, size_t(length) + 1);
-    pipeline->consume = [&](int y) {
-        Pipeline& p = *pipeline;
-        uchar* filtered = p.slots[size_t(y) % p.slots.size()].data();
-        if (auto& state = p.states[size_t(y) % p.states.size()]) {
-            state->prior = prior;
-            keep(y, std::move(state));
-            state.reset();
-        }
-        uchar* row = filtered + 1;
-        if (!unfilter(filtered[0], row, prior.data(), length, channels_))
-            return false;
-        if (y >= first) {
-            auto* words = reinterpret_cast<QRgb*>(display.data());
-            if (channels_ == 3)
-                for (int x = 0; x < width_; ++x)
-                    words[x] = qRgb(row[3 * x], row[3 * x + 1], row[3 * x + 2]);
-            else
-                for (int x = 0; x < width_; ++x)
-                    words[x] = qPremultiply(
-                        qRgba(row[4 * x], row[4 * x + 1], row[4 * x + 2], row[4 * x + 3]));
-            take(y, words);
-        }
-        std::memcpy(prior.data(), row, size_t(length));
-        return true;
-    };
+    auto pipeline = std::make_shared<Pipeline>(
+        *this, start, first, size_t(std::clamp(rows, 1, kRingRows)),
+        checkpoint ? checkpoint->prior : std::vector<uchar>(size_t(rowBytes()), 0));
+    Pipeline& p = *pipeline;
+    const int slots = p.slotCount();
     // Worth a helper when there are rows enough for both threads to be busy.
     if (rows >= kRingRows && QThread::idealThreadCount() > 1)
         startOnPool(decodeHelperPool(), [pipeline] { pipeline->help(); });
 
-    Pipeline& p = *pipeline;
     bool inflated = true;
     for (int y = start; y <= last && inflated; ++y) {
+        handOn(p, take);
         {
-            std::unique_lock lock(p.mutex);
             // A full ring is emptied by whoever is free, this thread included.
-            while (!p.over && y - p.consumed >= int(slotCount)) {
-                if (!p.consuming) {
+            std::unique_lock lock(p.mutex);
+            while (!p.over && y - p.unfiltered >= slots) {
+                if (p.unfilterable()) {
                     lock.unlock();
-                    p.consumeWaiting();
+                    p.unfilterWaiting();
+                    lock.lock();
+                } else if (p.taken < p.unfiltered) {
+                    lock.unlock();
+                    handOn(p, take);
                     lock.lock();
                 } else {
                     p.changed.wait(lock);
@@ -396,10 +429,10 @@ bool PngRowIndex::read(int first, int last, const std::function<void(int, const 
             inflated = false;
             break;
         }
-        const size_t slot = size_t(y) % slotCount;
+        const size_t slot = size_t(y) % size_t(slots);
         if (keepStates && y % interval_ == 0 && y > 0 && !kept(y))
             p.states[slot] = inflater.keep();
-        inflated = inflater.nextRow(p.slots[slot].data(), length + 1);
+        inflated = inflater.nextRow(p.filtered[slot].data(), rowBytes() + 1);
         // The whole picture read: its data must end with it, its checksum intact.
         if (inflated && y == height_ - 1)
             inflated = inflater.endsHere();
@@ -409,24 +442,25 @@ bool PngRowIndex::read(int first, int last, const std::function<void(int, const 
             p.changed.notify_all();
         }
     }
-    // The rows inflated are unfiltered (a helper may still be at it), then the read is over for
-    // any helper that has yet to start.
+    // The rows inflated are unfiltered (a helper may still be at it) and handed on; then the
+    // read is over for any helper that has yet to start.
     for (;;) {
+        handOn(p, take);
         std::unique_lock lock(p.mutex);
-        if (p.over || p.consumed == p.produced) {
+        if (p.over || p.taken == p.produced) {
             p.over = true;
             p.changed.notify_all();
             p.changed.wait(lock, [&] { return !p.consuming; });
             break;
         }
-        if (!p.consuming) {
+        if (p.unfilterable()) {
             lock.unlock();
-            p.consumeWaiting();
-        } else {
+            p.unfilterWaiting();
+        } else if (p.taken == p.unfiltered) {
             p.changed.wait(lock);
         }
     }
-    return inflated && !p.failed && p.consumed == last + 1;
+    return inflated && !p.failed && p.taken == last + 1;
 }
 
 } // namespace kivo

@@ -52,6 +52,8 @@ private:
     struct Pipeline;
 
     PngRowIndex(FilePath path, int width, int height, int channels, std::vector<Chunk> chunks);
+    qint64 rowBytes() const { return qint64(width_) * channels_; }
+    void handOn(Pipeline& pipeline, const std::function<void(int, const QRgb*)>& take) const;
     // The kept state nearest above or at `row`, and its row; none, and row 0, before any.
     std::pair<int, std::shared_ptr<const Checkpoint>> nearestAtOrAbove(int row) const;
     bool kept(int row) const;
