@@ -5,7 +5,6 @@
 #include "pannableimageview.h"
 #include "rotatedimage.h"
 
-#include <QCoreApplication>
 #include <QThreadPool>
 
 namespace kivo {
@@ -30,13 +29,14 @@ QImage displayFrame(const ImagePtr& image, int index, double rotation) {
 FramePlayer::FramePlayer(PannableImageView* view, QThreadPool& animationPool, QObject* parent)
     : QObject(parent)
     , view_(view)
-    , pool_(animationPool) {
+    , pool_(animationPool)
+    , pending_(this, &animationPool) {
     timer_.setSingleShot(true);
     timer_.setTimerType(Qt::PreciseTimer);
     connect(&timer_, &QTimer::timeout, this, &FramePlayer::timerFired);
 }
 
-// A frame still decoding finishes on its own; its result finds the player gone and is dropped.
+// A frame still decoding finishes on its own; its result has no watcher left to land in.
 FramePlayer::~FramePlayer() {
     stop();
 }
@@ -57,6 +57,7 @@ void FramePlayer::play(ImagePtr image, double rotation) {
 
 void FramePlayer::stop() {
     ++generation_;
+    pending_.drop();
     timer_.stop();
     image_.reset();
     ready_.reset();
@@ -65,19 +66,12 @@ void FramePlayer::stop() {
 }
 
 void FramePlayer::prefetch(int index) {
-    QPointer<FramePlayer> guard(this);
-    startOnPool(pool_,
-                [guard, image = image_, index, rotation = rotation_, generation = generation_] {
-                    QImage frame = displayFrame(image, index, rotation);
-                    // The guard is only read on the GUI thread, where the player lives.
-                    QMetaObject::invokeMethod(
-                        QCoreApplication::instance(),
-                        [guard, generation, index, frame = std::move(frame)] {
-                            if (guard)
-                                guard->frameArrived(generation, index, frame);
-                        },
-                        Qt::QueuedConnection);
-                });
+    pending_.wait(
+        runOnPool(pool_, [image = image_, index,
+                          rotation = rotation_] { return displayFrame(image, index, rotation); }),
+        [this, generation = generation_, index](QImage frame) {
+            frameArrived(generation, index, frame);
+        });
 }
 
 void FramePlayer::frameArrived(quint64 generation, int index, const QImage& frame) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "imaging/image.h"
+#include "imaging/tasks/pendingresult.h"
 
 #include <QImage>
 #include <QObject>
@@ -57,6 +58,7 @@ private:
     bool isDue_ = false; // the current frame's time is up but the next is not decoded yet
     QTimer timer_;
     QThreadPool& pool_;
+    PendingResult<QImage> pending_; // the next frame, decoding
 };
 
 } // namespace kivo
