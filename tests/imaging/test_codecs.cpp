@@ -10,6 +10,7 @@
 #include "dngwriter.h"
 #include "heifwriter.h"
 #include "imaging/codecs/codecs.h"
+#include "imaging/codecs/hevcdecoder.h"
 #include "imaging/codecs/psdreader.h"
 #include "imaging/decode.h"
 #include "psdwriter.h"
@@ -17,7 +18,10 @@
 
 #include <QBuffer>
 #include <QColorSpace>
+#include <QDir>
+#include <QFileInfo>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -236,6 +240,65 @@ private Q_SLOTS:
             QVERIFY2(!decodeRaw(path) && !probeRaw(path), bytes.left(8).toHex().constData());
         }
         QVERIFY(!decodeRaw(filePathFromText(dir_.filePath(QStringLiteral("absent.cr2")))));
+    }
+
+    // The HEVC decoder that uses every core gives exactly the pixels of libheif's own: a photo
+    // coded as one large image (decoded on several threads), and the corpus's phone pictures
+    // (grids of small tiles, each on one thread), whose colour descriptions come from the
+    // bitstream.
+    void threadedHevcDecodesAsLibheifsOwn() {
+        QTemporaryDir dir;
+        QImage photo(2400, 1600, QImage::Format_RGB32);
+        QRandomGenerator noise(7);
+        for (int y = 0; y < photo.height(); ++y)
+            for (int x = 0; x < photo.width(); ++x)
+                photo.setPixel(x, y,
+                               qRgb((x / 9 + int(noise.bounded(40))) & 0xff,
+                                    (y / 7 + int(noise.bounded(40))) & 0xff,
+                                    int(noise.bounded(256))));
+        test::HeifFixture fixture;
+        fixture.hevcPreset = "ultrafast";
+        QStringList files{dir.filePath("photo.heic")};
+        QVERIFY(test::writeHeif(photo, files.front(), fixture));
+        QVERIFY2(QFileInfo(files.front()).size() > (1 << 20), "too small to be decoded threaded");
+        for (const char* folder : {"exif-samples/heic", "exif-samples/heic/mobile"}) {
+            const QDir corpus(test::corpusPath(folder));
+            for (const QString& name : corpus.entryList({"*.HEIC", "*.heif"}, QDir::Files))
+                files << corpus.filePath(name);
+        }
+        useThreadedHevcDecoder();
+        const auto decode = [](const QString& file, const char* decoder) {
+            heif_context* context = heif_context_alloc();
+            heif_image_handle* handle = nullptr;
+            heif_image* image = nullptr;
+            heif_decoding_options* options = heif_decoding_options_alloc();
+            options->decoder_id = decoder;
+            QByteArray pixels;
+            if (heif_context_read_from_file(context, QFile::encodeName(file).constData(), nullptr)
+                        .code == heif_error_Ok &&
+                heif_context_get_primary_image_handle(context, &handle).code == heif_error_Ok &&
+                heif_decode_image(handle, &image, heif_colorspace_RGB, heif_chroma_interleaved_RGB,
+                                  options)
+                        .code == heif_error_Ok) {
+                int stride = 0;
+                const uint8_t* plane =
+                    heif_image_get_plane_readonly(image, heif_channel_interleaved, &stride);
+                const int width = heif_image_get_width(image, heif_channel_interleaved);
+                for (int y = 0; y < heif_image_get_height(image, heif_channel_interleaved); ++y)
+                    pixels.append(reinterpret_cast<const char*>(plane) + qsizetype(y) * stride,
+                                  width * 3);
+            }
+            heif_image_release(image);
+            heif_image_handle_release(handle);
+            heif_decoding_options_free(options);
+            heif_context_free(context);
+            return pixels;
+        };
+        for (const QString& file : files) {
+            const QByteArray threaded = decode(file, kThreadedHevcDecoderId);
+            QVERIFY2(!threaded.isEmpty(), qPrintable(file));
+            QVERIFY2(threaded == decode(file, "libde265"), qPrintable(file));
+        }
     }
 
     void phoneFilesKeepTheirProfiles() {

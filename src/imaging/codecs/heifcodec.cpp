@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "imaging/codecs/codecs.h"
 #include "imaging/codecs/decodecore.h"
+#include "imaging/codecs/hevcdecoder.h"
 #include "imaging/codecs/librarymessages.h"
 #include "imaging/metadata/heiforientation.h"
 #include "imaging/pixels/pixelbuffer.h"
@@ -42,10 +43,11 @@ class HeifFile {
 public:
     explicit HeifFile(const FilePath& path)
         : path_(path) {
+        useThreadedHevcDecoder();
         context_.reset(heif_context_alloc());
         // A grid image (every phone's photo) is decoded tile by tile; libheif's own default of
-        // four threads leaves the other cores idle while the user waits. The HEVC and AV1
-        // decoders take no thread count through libheif 1.15's options; its plugins choose.
+        // four threads leaves the other cores idle while the user waits. A photo coded as one
+        // image gets the cores through the HEVC decoder itself (hevcdecoder.h).
         if (context_)
             heif_context_set_max_decoding_threads(context_.get(),
                                                   std::max(1, QThread::idealThreadCount()));
