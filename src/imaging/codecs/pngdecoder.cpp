@@ -151,7 +151,7 @@ Result<DecodedPixels> decodePng(const FilePath& path, const PngDecodeOptions& op
                 else
                     std::memcpy(image.scanLine(y), row, pixelBytes);
             };
-            if (index->read(0, height - 1, take, nullptr, false)) {
+            if (index->read(0, height - 1, take, nullptr, {.keepStates = false})) {
                 if (narrow)
                     narrow->flush();
                 if (wide)

@@ -159,7 +159,7 @@ private:
             int first = last;
             for (const QRect& rect : full)
                 first = std::min(first, rect.top());
-            index_->read(first, last, take, cancelled);
+            index_->read(first, last, take, cancelled, {.keepStates = true, .helped = false});
         } else {
             RowStream stream;
             if (!stream.open(path_) || !stream.start())
@@ -233,7 +233,7 @@ Result<RegionReaderPtr> openPngRegions(const FilePath& path, const DisplayProfil
     // from.
     std::unique_ptr<PngRowIndex> index = PngRowIndex::open(path);
     if (index) {
-        if (!index->read(0, stored.height() - 1, take, nullptr))
+        if (!index->read(0, stored.height() - 1, take, nullptr, {}))
             return CancelScope::requested()
                        ? Failure{FailureReason::unreadable, QStringLiteral("cancelled")}
                        : damaged;

@@ -380,7 +380,7 @@ void PngRowIndex::handOn(Pipeline& p, const std::function<void(int, const QRgb*)
 }
 
 bool PngRowIndex::read(int first, int last, const std::function<void(int, const QRgb*)>& take,
-                       const std::atomic_bool* cancelled, bool keepStates) const {
+                       const std::atomic_bool* cancelled, Mode mode) const {
     first = std::max(first, 0);
     last = std::min(last, height_ - 1);
     if (first > last)
@@ -399,7 +399,7 @@ bool PngRowIndex::read(int first, int last, const std::function<void(int, const 
     Pipeline& p = *pipeline;
     const int slots = p.slotCount();
     // Worth a helper when there are rows enough for both threads to be busy.
-    if (rows >= kRingRows && QThread::idealThreadCount() > 1)
+    if (mode.helped && rows >= kRingRows && QThread::idealThreadCount() > 1)
         startOnPool(decodeHelperPool(), [pipeline] { pipeline->help(); });
 
     bool inflated = true;
@@ -430,7 +430,7 @@ bool PngRowIndex::read(int first, int last, const std::function<void(int, const 
             break;
         }
         const size_t slot = size_t(y) % size_t(slots);
-        if (keepStates && y % interval_ == 0 && y > 0 && !kept(y))
+        if (mode.keepStates && y % interval_ == 0 && y > 0 && !kept(y))
             p.states[slot] = inflater.keep();
         inflated = inflater.nextRow(p.filtered[slot].data(), rowBytes() + 1);
         // The whole picture read: its data must end with it, its checksum intact.

@@ -32,11 +32,17 @@ public:
     // Hands rows first..last to `take` as display words (opaque, or premultiplied with alpha), in
     // order. Stops at broken or missing data and once `cancelled` is set or the decode running
     // on this thread is cancelled: whether every row came.
-    // With `keepStates`, the rows passed keep their decoder states for later reads; a read that
-    // will not come back (a whole picture, once) does without. The rows are unfiltered on a
-    // helper thread while the next ones inflate.
+    // How a read goes about it. `keepStates`: the rows passed keep their decoder states for later
+    // reads; a read that will not come back (a whole picture, once) does without. `helped`: the
+    // rows are unfiltered on a helper thread while the next ones inflate, for a read someone waits
+    // for with the machine otherwise idle (a picture opening); tiles read while the user pans
+    // leave the other core to the view.
+    struct Mode {
+        bool keepStates = true;
+        bool helped = true;
+    };
     bool read(int first, int last, const std::function<void(int, const QRgb*)>& take,
-              const std::atomic_bool* cancelled, bool keepStates = true) const;
+              const std::atomic_bool* cancelled, Mode mode) const;
 
     // How many rows apart the kept states are.
     int interval() const { return interval_; }
